@@ -1,0 +1,315 @@
+// Opening, creating and closing a pack; the host file layer; the allocator.
+#include "pack/PackFileManager.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/Disk.h"
+
+using namespace pack;
+
+namespace {
+
+bool IsReadLetter(char c) { return c == 'r' || c == 'R'; }
+bool IsWriteLetter(char c) { return c == 'w' || c == 'W'; }
+
+bool EqualsIgnoringCase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a);
+        unsigned char y = static_cast<unsigned char>(*b);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+}
+
+const std::uint8_t kZeroBlock[kBlockSize] = {};
+
+// The stored form of the allocation table, little-endian, while it is loaded
+// or written whole.
+std::uint8_t tableImage[kTableBytes];
+
+}  // namespace
+
+CPackFileManager::CPackFileManager()
+    : hostFile(nullptr),
+      table{},
+      currentPath{},
+      hostPath{},
+      currentDir(0),
+      dataStart(kDataStartSector),
+      blockCount(0),
+      handles{},
+      openMode(0),
+      hostPosition(0),
+      headerImage{},
+      lowestFreeHint(0),
+      lastTransfer(Transfer::None)
+{
+    Close();
+}
+
+CPackFileManager::~CPackFileManager() { Close(); }
+
+void CPackFileManager::ResetState()
+{
+    std::memset(headerImage, 0, sizeof headerImage);
+    StoreU32(headerImage + kTableSectorsOffset, kTableSectors);
+    for (std::int32_t& entry : table) entry = kFreeBlock;
+    lowestFreeHint = 0;
+    currentPath[0] = 0;
+    currentDir = 0;
+    dataStart = kDataStartSector;
+    blockCount = 0;
+}
+
+int CPackFileManager::Open(const char* path, const char* mode)
+{
+    Close();
+
+    bool read = false;
+    bool write = false;
+    for (const char* m = mode; *m; ++m) {
+        if (IsReadLetter(*m)) read = true;
+        if (IsWriteLetter(*m)) write = true;
+    }
+    if (read && write) return 0;
+    if (!read && !write) read = true;
+
+    ResetState();
+
+    // The stream takes the mode as given, but in small letters: "RB+" asks
+    // for the same read-write stream as "rb+".
+    char streamMode[16] = {};
+    for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i)
+        streamMode[i] = (mode[i] >= 'A' && mode[i] <= 'Z') ? static_cast<char>(mode[i] + 32) : mode[i];
+    hostFile = OpenDiskFile(path, streamMode);
+    std::strncpy(hostPath, path, kMaxPath - 1);
+    hostPath[kMaxPath - 1] = 0;
+    if (!hostFile) return 0;
+    lastTransfer = Transfer::None;
+    hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+
+    if (read) {
+        openMode = EqualsIgnoringCase(mode, "rb+") ? 2 : 1;
+        if (LoadArchive() != 0) {
+            std::fclose(hostFile);
+            hostFile = nullptr;
+            openMode = 0;
+            return 0;
+        }
+    }
+    if (write) {
+        openMode = 2;
+        FormatArchive();
+    }
+    return IsOpen() ? 1 : 0;
+}
+
+int CPackFileManager::LoadArchive()
+{
+    HostSeek(0, 0);
+    if (HostRead(headerImage, kHeaderImageSize, 1) != 1) {
+        std::fputs("\n load pack error!( header )", stdout);
+        return -1;
+    }
+
+    const void* end = std::memchr(headerImage, 0, kHeaderImageSize);
+    if (end == nullptr || static_cast<const std::uint8_t*>(end) - headerImage != kBannerLength ||
+        std::memcmp(headerImage, kBanner, kBannerLength) != 0)
+        return -1;
+
+    HostSeek(kTableOffset, 0);
+    if (LoadU32(headerImage + kTableSectorsOffset) != kTableSectors) return -1;
+
+    if (HostRead(tableImage, kTableBytes, 1) != 1) return -1;
+    for (int b = 0; b < kMaxBlocks; ++b) table[b] = static_cast<std::int32_t>(LoadU32(tableImage + 4 * b));
+    lowestFreeHint = 0;
+
+    HostSeek(kDataOffset, 0);
+    DirEntry root;
+    if (HostRead(root.bytes, kEntrySize, 1) != 1) return -1;
+    root.TerminateName();
+    if (root.InUse() == 0 || std::strcmp(root.Name(), ".") != 0 || root.FirstBlock() != 0 || root.Size() != 0 ||
+        root.Type() != kTypeDirectory)
+        return -1;
+
+    currentPath[0] = 0;
+    currentDir = 0;
+    dataStart = kDataStartSector;
+
+    if (HostSeek(0, 2) != 0) return -1;
+    // A host file without one whole data block would have block 0, the root,
+    // handed out by the allocator: such a file is no pack.
+    if (hostPosition < kNewPackSize) return -1;
+    const std::int32_t blocks = (hostPosition - kDataOffset) / kBlockSize;
+    // Blocks past the table's reach have no entry and are never addressed.
+    blockCount = blocks < kMaxBlocks ? blocks : kMaxBlocks;
+    return 0;
+}
+
+int CPackFileManager::FormatArchive()
+{
+    if (!hostFile) {
+        std::fputs("\n write error!( header )", stdout);
+        return -1;
+    }
+
+    char path[kPathTextSize];
+    GetCurrentPath(path, kPathTextSize);
+    std::memcpy(headerImage + kPathTextOffset, path, std::strlen(path) + 1);
+    std::memcpy(headerImage, kBanner, kBannerLength + 1);
+
+    std::uint8_t sector[kSectorSize] = {};
+    std::memcpy(sector, headerImage, kHeaderImageSize);
+    HostSeek(0, 0);
+    if (HostWrite(sector, kSectorSize, 1) != 1) return -1;
+
+    SetTableEntry(0, kEndOfChain);
+    for (int b = 0; b < kMaxBlocks; ++b) StoreU32(tableImage + 4 * b, static_cast<std::uint32_t>(table[b]));
+    HostSeek(kTableOffset, 0);
+    if (HostWrite(tableImage, kTableBytes, 1) != 1) {
+        std::fputs("\n write error!( header )", stdout);
+        return -1;
+    }
+
+    if (AllocateBlock(1) != 0 || blockCount != 1) {
+        std::fputs("\n Root creat error!", stdout);
+        return -1;
+    }
+
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    DirEntry root;
+    root.Clear();
+    root.SetInUse(1);
+    root.SetName(".");
+    root.SetTime(now.dwHighDateTime, now.dwLowDateTime);
+    root.SetType(kTypeDirectory);
+    HostSeek(kDataOffset, 0);
+    return HostWrite(root.bytes, kEntrySize, 1) == 1 ? 0 : -1;
+}
+
+int CPackFileManager::Close()
+{
+    openMode = 0;
+    for (PackHandle& handle : handles) handle.inUse = 0;
+    if (hostFile) {
+        std::fclose(hostFile);
+        hostFile = nullptr;
+    }
+    return 1;
+}
+
+std::size_t CPackFileManager::HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount)
+{
+    if (!hostFile) return 0;
+    if (lastTransfer == Transfer::Write) std::fseek(hostFile, 0, SEEK_CUR);
+    lastTransfer = Transfer::Read;
+    const std::size_t done = std::fread(buffer, itemSize, itemCount, hostFile);
+    if (done == itemCount)
+        hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
+    else
+        hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+    return done;
+}
+
+std::size_t CPackFileManager::HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount)
+{
+    if (!hostFile) return 0;
+    if (lastTransfer == Transfer::Read) std::fseek(hostFile, 0, SEEK_CUR);
+    lastTransfer = Transfer::Write;
+    const std::size_t done = std::fwrite(buffer, itemSize, itemCount, hostFile);
+    if (done == itemCount)
+        hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
+    else
+        hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+    return done;
+}
+
+int CPackFileManager::HostSeek(std::int32_t offset, int origin)
+{
+    if (!hostFile) return -1;
+    int result;
+    switch (origin) {
+    case 0:
+        if (offset == hostPosition) return 0;
+        result = std::fseek(hostFile, offset, SEEK_SET);
+        hostPosition = result == 0 ? offset : static_cast<std::int32_t>(std::ftell(hostFile));
+        break;
+    case 1:
+        result = std::fseek(hostFile, offset, SEEK_CUR);
+        if (result == 0)
+            hostPosition += offset;
+        else
+            hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+        break;
+    case 2:
+        result = std::fseek(hostFile, offset, SEEK_END);
+        hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+        break;
+    default:
+        return -1;
+    }
+    lastTransfer = Transfer::None;
+    return result;
+}
+
+void CPackFileManager::SetTableEntry(std::int32_t block, std::int32_t value)
+{
+    table[block] = value;
+    if (value == kFreeBlock && block < lowestFreeHint) lowestFreeHint = block;
+}
+
+int CPackFileManager::StoreTableEntry(std::int32_t block)
+{
+    std::uint8_t stored[4];
+    StoreU32(stored, static_cast<std::uint32_t>(table[block]));
+    if (HostSeek(kTableOffset + 4 * block, 0) != 0) return -1;
+    return HostWrite(stored, 4, 1) == 1 ? 0 : -1;
+}
+
+int CPackFileManager::WriteZeroBlock(std::int32_t block)
+{
+    if (HostSeek(BlockOffset(block), 0) != 0) return -1;
+    for (int quarter = 0; quarter < kBlockSize / kSectorSize; ++quarter)
+        if (HostWrite(kZeroBlock, kSectorSize, 1) != 1) return -1;
+    return 0;
+}
+
+std::int32_t CPackFileManager::AllocateBlock(int mode)
+{
+    if (blockCount >= kMaxBlocks) {
+        std::fputs("\nError! (FAT overflow)", stdout);
+        Close();
+        // The patch stopped half-way: whoever started the patcher must not
+        // take this for success.
+        std::exit(1);
+    }
+
+    for (std::int32_t b = lowestFreeHint; b < blockCount; ++b) {
+        if (table[b] != kFreeBlock) continue;
+        lowestFreeHint = b;
+        if (mode == 1 && WriteZeroBlock(b) != 0) return 0;
+        return b;
+    }
+    lowestFreeHint = blockCount;
+
+    // Nothing free: append a zero-filled block. A block that could not be
+    // written is not handed out.
+    if (WriteZeroBlock(blockCount) != 0) return 0;
+    return blockCount++;
+}
+
+int CPackFileManager::GetCurrentPath(char* buffer, int limit)
+{
+    std::strcpy(currentPath, "Z:\\");
+    if (static_cast<int>(std::strlen(currentPath)) >= limit) {
+        if (limit > 0) buffer[0] = 0;
+        return 0;
+    }
+    std::strcpy(buffer, currentPath);
+    return 1;
+}

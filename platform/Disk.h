@@ -1,0 +1,35 @@
+// Disk files and directories, named as the game names them.
+//
+// Paths are Windows paths: a backslash (or a slash) separates components, and
+// letter case does not matter. On Windows these are the C library's own calls.
+// Elsewhere each component that does not exist as written is matched, ignoring
+// the case of ASCII letters, against what its directory holds, so that
+// "Kivra_Pak\Version.txt" finds kivra_pak/version.txt. Components that match
+// nothing are kept as written (the file may be about to be created).
+//
+// This is the one place where a disk path is turned into a host path.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+// Longest host path the resolution produces, terminator included.
+inline constexpr std::size_t kHostPathMax = 4096;
+
+// Turns path into the host's name for it. False when the result would not fit.
+bool ResolveDiskPath(const char* path, char* out, std::size_t outSize);
+
+// fopen on the resolved path; null on failure (errno set).
+std::FILE* OpenDiskFile(const char* path, const char* mode);
+
+// 0 on success, -1 on failure (errno set).
+int RemoveDiskFile(const char* path);
+
+// Moves from onto to, replacing a file that is there. 0 or -1.
+int RenameDiskFile(const char* from, const char* to);
+
+// Makes one directory. 0, or -1 (also when it exists already).
+int MakeDiskDirectory(const char* path);
+
+// Makes path the process's current directory. 0 or -1.
+int ChangeDiskDirectory(const char* path);

@@ -1,0 +1,20 @@
+# Shared by the scripts: installs missing Debian packages, picks the job count.
+
+# need PACKAGE...: installs those that are not installed yet.
+need() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing ${missing[*]}" >&2
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Need root to install: ${missing[*]}" >&2
+        return 1
+    fi
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
+TEST_PACKAGES=(lhasa jlha-utils p7zip-full)
+JOBS=2
