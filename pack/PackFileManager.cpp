@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pack/PackText.h"
 #include "platform/Disk.h"
 
 using namespace pack;
@@ -12,18 +13,6 @@ namespace {
 
 bool IsReadLetter(char c) { return c == 'r' || c == 'R'; }
 bool IsWriteLetter(char c) { return c == 'w' || c == 'W'; }
-
-bool EqualsIgnoringCase(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
-}
 
 const std::uint8_t kZeroBlock[kBlockSize] = {};
 
@@ -93,7 +82,7 @@ int CPackFileManager::Open(const char* path, const char* mode)
     hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
 
     if (read) {
-        openMode = EqualsIgnoringCase(mode, "rb+") ? 2 : 1;
+        openMode = EqualNames(mode, "rb+") ? 2 : 1;
         if (LoadArchive() != 0) {
             std::fclose(hostFile);
             hostFile = nullptr;
@@ -195,6 +184,8 @@ int CPackFileManager::FormatArchive()
 int CPackFileManager::Close()
 {
     openMode = 0;
+    for (int handle = 1; handle < kHandleSlots; ++handle)
+        if (handles[handle].inUse) CloseFile(handle);
     for (PackHandle& handle : handles) handle.inUse = 0;
     if (hostFile) {
         std::fclose(hostFile);
@@ -301,15 +292,4 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
     // written is not handed out.
     if (WriteZeroBlock(blockCount) != 0) return 0;
     return blockCount++;
-}
-
-int CPackFileManager::GetCurrentPath(char* buffer, int limit)
-{
-    std::strcpy(currentPath, "Z:\\");
-    if (static_cast<int>(std::strlen(currentPath)) >= limit) {
-        if (limit > 0) buffer[0] = 0;
-        return 0;
-    }
-    std::strcpy(buffer, currentPath);
-    return 1;
 }

@@ -66,9 +66,61 @@ public:
     // The one place that changes the in-memory allocation table.
     void SetTableEntry(std::int32_t block, std::int32_t value);
 
+    // --- Directories and paths -------------------------------------------
+    // The separator is the backslash; "Z:\" is the root, "Z:" the current
+    // directory, and names compare ignoring the case of ASCII letters.
+
+    std::int32_t GetCurrentDir() const { return currentDir; }
+    // 0 after making block current; -1 if it is not the first block of a
+    // directory.
+    int SetCurrentDir(std::int32_t block);
+    // 0, or -1 with the current directory unchanged.
+    int ChangeDir(const char* path);
     // The current directory as "Z:\a\b\"; 1, or 0 with an empty buffer when
-    // the text has limit characters or more.
+    // the text has limit characters or more (or the tree is too deep for it).
     int GetCurrentPath(char* buffer, int limit);
+    // 0 for an empty path, 1 for one component, 2 when a rest follows. first
+    // and rest hold kMaxPath bytes.
+    static int SplitFirst(const char* path, char* first, char* rest);
+    // Splits path into its directory part and name (kMaxPath bytes each).
+    void SplitPath(const char* path, char* directory, char* name);
+    // Lookups in the current directory: 1 found (with the entry's block and
+    // slot recorded in it), 0 not found.
+    int FindEntry(const char* name, std::uint8_t typeMask, pack::DirEntry& entry);
+    int FindEntryByBlock(std::int32_t block, std::uint8_t typeMask, pack::DirEntry& entry);
+    // 1 with a zeroed entry for the first free slot of the current directory
+    // (extending it by a block when it is full), 0 on failure.
+    int FindFreeSlot(pack::DirEntry& entry);
+    // Creates one directory in the current directory. 0 or -1.
+    int MakeOneDir(const char* name);
+    // Creates every missing directory of path. 0 or -1; the current directory
+    // is unchanged either way.
+    int MakeDir(const char* path);
+
+    // --- File handles ----------------------------------------------------
+    // Access codes are those of _lopen (0 read, 1 write, 2 read-write); where
+    // bits: 1 = in the pack, 2 = on disk. Seek origins 0, 1, 2.
+
+    int OpenFile(const char* path, int access, int where);
+    std::size_t Read(void* buffer, std::size_t itemSize, std::size_t itemCount, int handle);
+    int ReadBytes(int handle, void* buffer, int byteCount);
+    std::size_t Write(const void* buffer, std::size_t itemSize, std::size_t itemCount, int handle);
+    int Seek(int handle, std::int32_t offset, int origin);
+    std::int32_t Tell(int handle);
+    std::int32_t GetLength(int handle);
+    int CloseFile(int handle);
+    void MarkForRewrite(int handle);
+    int RemoveFile(const char* name);
+    int FindFreeHandle() const;
+
+    // --- Reading the stored tree ----------------------------------------
+    // Reads count entries of block from slot on in one host read, each name
+    // made terminated. False when the block is outside the data area or the
+    // read fails. This is the one place directory entries are read.
+    bool ReadEntries(std::int32_t block, int slot, int count, pack::DirEntry* entries);
+    // The block after block in its chain: 0 at the end of the chain, -1 when
+    // the link is broken (outside the data area, or onto a free block).
+    std::int32_t NextBlock(std::int32_t block) const;
 
     // What the tools and tests look at.
     std::int32_t BlockCount() const { return blockCount; }
@@ -82,6 +134,16 @@ private:
     int LoadArchive();
     int FormatArchive();
     int WriteZeroBlock(std::int32_t block);
+    int WriteEntry(std::int32_t block, int slot, const pack::DirEntry& entry);
+    int WalkTo(const char* path);
+    int MakeDirWalk(const char* path);
+    template <class Match>
+    int ScanCurrentDir(Match match, pack::DirEntry& entry);
+    int OpenForRead(const char* name);
+    int CreateNewFile(const char* name);
+    void StoreEntry(int handle);
+    PackHandle* ValidHandle(int handle);
+    std::int32_t BlockHolding(std::int32_t first, std::int32_t index) const;
 
     std::FILE* hostFile;
     std::int32_t table[pack::kMaxBlocks];

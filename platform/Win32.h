@@ -45,8 +45,23 @@ using LPFILETIME = FILETIME*;
 // Fills *time with the current time of day (UTC).
 void GetSystemTimeAsFileTime(LPFILETIME time);
 
-// A disk file opened by _lopen; HFILE_ERROR when the open failed.
+// Disk files through the _lopen family. Paths resolve as platform/Disk.h
+// says (backslash separators, letter case ignored).
 using HFILE = int;
 #define HFILE_ERROR (-1)
+#define OF_READ 0
+#define OF_WRITE 1
+#define OF_READWRITE 2
+
+// Opens an existing file for reading, writing or both; never creates one.
+HFILE _lopen(LPCSTR path, int access);
+// Bytes read or written; (UINT)HFILE_ERROR on failure.
+UINT _lread(HFILE file, void* buffer, UINT count);
+UINT _lwrite(HFILE file, LPCSTR buffer, UINT count);
+// The new position from the start (origins 0 start, 1 current, 2 end);
+// HFILE_ERROR on failure.
+LONG _llseek(HFILE file, LONG offset, int origin);
+// 0, or HFILE_ERROR.
+HFILE _lclose(HFILE file);
 
 #endif  // _WIN32

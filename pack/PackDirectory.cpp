@@ -1,0 +1,313 @@
+// The directory tree of a pack: the current directory, paths, lookups and
+// new directories.
+#include <cstring>
+
+#include "pack/PackFileManager.h"
+#include "pack/PackText.h"
+
+using namespace pack;
+
+bool CPackFileManager::ReadEntries(std::int32_t block, int slot, int count, DirEntry* entries)
+{
+    if (block < 0 || block >= blockCount || slot < 0 || count < 1 || slot + count > kEntriesPerBlock) return false;
+    if (HostSeek(BlockOffset(block) + kEntrySize * slot, 0) != 0) return false;
+    if (HostRead(entries, kEntrySize, static_cast<std::size_t>(count)) != static_cast<std::size_t>(count)) return false;
+    for (int i = 0; i < count; ++i) entries[i].TerminateName();
+    return true;
+}
+
+int CPackFileManager::WriteEntry(std::int32_t block, int slot, const DirEntry& entry)
+{
+    if (HostSeek(BlockOffset(block) + kEntrySize * slot, 0) != 0) return -1;
+    return HostWrite(entry.bytes, kEntrySize, 1) == 1 ? 0 : -1;
+}
+
+std::int32_t CPackFileManager::NextBlock(std::int32_t block) const
+{
+    if (block < 0 || block >= blockCount) return -1;
+    const std::int32_t next = table[block];
+    if (next == kEndOfChain) return 0;
+    if (next < 1 || next >= blockCount || table[next] == kFreeBlock) return -1;
+    return next;
+}
+
+int CPackFileManager::SetCurrentDir(std::int32_t block)
+{
+    DirEntry dot;
+    if (!ReadEntries(block, 0, 1, &dot)) return -1;
+    if (dot.InUse() != 1 || dot.Type() != kTypeDirectory || !EqualNames(dot.Name(), ".")) return -1;
+    currentDir = block;
+    return 0;
+}
+
+int CPackFileManager::SplitFirst(const char* path, char* first, char* rest)
+{
+    first[0] = 0;
+    rest[0] = 0;
+    if (path[0] == 0) return 0;
+
+    std::size_t cut = 0;
+    bool found = false;
+    for (; path[cut]; ++cut) {
+        if (path[cut] == '\\' || (path[cut] == ':' && path[cut + 1] != '\\')) {
+            found = true;
+            break;
+        }
+    }
+    int result = 1;
+    if (!found) {
+        CopyText(first, path, kMaxPath);
+    } else {
+        CopyText(first, path, cut + 2 < kMaxPath ? cut + 2 : kMaxPath);
+        CopyText(rest, path + cut + 1, kMaxPath);
+        if (rest[0]) result = 2;
+    }
+    if (std::strlen(first) > kMaxNameLength) first[kMaxNameLength] = 0;
+    return result;
+}
+
+int CPackFileManager::WalkTo(const char* path)
+{
+    if (path[0] == 0 || std::strcmp(path, "\\") == 0) return 0;
+    char first[kMaxPath];
+    char rest[kMaxPath];
+    if (SplitFirst(path, first, rest) == 2) {
+        if (WalkTo(first) != 0) return -1;
+        return WalkTo(rest);
+    }
+    if (EqualNames(first, "Z:\\")) {
+        currentDir = 0;
+        return 0;
+    }
+    if (EqualNames(first, "Z:")) return 0;
+    RemoveBackslashes(first);
+    DirEntry entry;
+    if (!FindEntry(first, kTypeDirectory, entry)) return -1;
+    currentDir = entry.FirstBlock();
+    return 0;
+}
+
+int CPackFileManager::ChangeDir(const char* path)
+{
+    if (!IsOpen()) return -1;
+    const std::int32_t remembered = currentDir;
+    if (WalkTo(path) == 0) return 0;
+    currentDir = remembered;
+    return -1;
+}
+
+void CPackFileManager::SplitPath(const char* path, char* directory, char* name)
+{
+    directory[0] = 0;
+    name[0] = 0;
+    if (path[0] == 0) return;
+    if (std::strcmp(path, ".") == 0) {
+        std::strcpy(directory, ".");
+        return;
+    }
+
+    const std::int32_t remembered = currentDir;
+    const char* last = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == ':') last = p;
+    if (!last) {
+        CopyText(name, path, kMaxPath);
+    } else {
+        const std::size_t cut = static_cast<std::size_t>(last - path) + 1;
+        CopyText(directory, path, cut + 1 < kMaxPath ? cut + 1 : kMaxPath);
+        CopyText(name, last + 1, kMaxPath);
+    }
+
+    DirEntry entry;
+    if (StartsWithDrive(path) && ChangeDir(directory) == 0 && FindEntry(name, kTypeDirectory, entry)) {
+        CopyText(directory, path, kMaxPath);
+        name[0] = 0;
+    }
+    if (std::strlen(name) > kMaxNameLength) name[kMaxNameLength] = 0;
+    currentDir = remembered;
+}
+
+template <class Match>
+int CPackFileManager::ScanCurrentDir(Match match, DirEntry& entry)
+{
+    DirEntry entries[kEntriesPerBlock];
+    std::int32_t block = currentDir;
+    // A chain that loops is cut off after as many blocks as the pack holds.
+    for (std::int32_t passed = 0; passed < blockCount; ++passed) {
+        if (!ReadEntries(block, 0, kEntriesPerBlock, entries)) return 0;
+        for (int slot = 0; slot < kEntriesPerBlock; ++slot) {
+            if (match(entries[slot])) {
+                entry = entries[slot];
+                entry.SetLocation(block, slot);
+                return 1;
+            }
+        }
+        block = NextBlock(block);
+        if (block <= 0) return 0;
+    }
+    return 0;
+}
+
+int CPackFileManager::FindEntry(const char* name, std::uint8_t typeMask, DirEntry& entry)
+{
+    const std::size_t length = std::strlen(name);
+    if (length < 1 || length > kMaxNameLength) return 0;
+    return ScanCurrentDir(
+        [&](const DirEntry& e) { return e.InUse() == 1 && (e.Type() & typeMask) && EqualNames(e.Name(), name); },
+        entry);
+}
+
+int CPackFileManager::FindEntryByBlock(std::int32_t block, std::uint8_t typeMask, DirEntry& entry)
+{
+    return ScanCurrentDir(
+        [&](const DirEntry& e) { return e.InUse() == 1 && (e.Type() & typeMask) && e.FirstBlock() == block; }, entry);
+}
+
+int CPackFileManager::FindFreeSlot(DirEntry& entry)
+{
+    DirEntry entries[kEntriesPerBlock];
+    std::int32_t block = currentDir;
+    for (std::int32_t passed = 0; passed < blockCount; ++passed) {
+        if (!ReadEntries(block, 0, kEntriesPerBlock, entries)) return 0;
+        for (int slot = 0; slot < kEntriesPerBlock; ++slot) {
+            if (entries[slot].InUse() == 0) {
+                entry.Clear();
+                entry.SetLocation(block, slot);
+                return 1;
+            }
+        }
+        const std::int32_t next = NextBlock(block);
+        if (next < 0) return 0;  // a broken chain is not extended
+        if (next == 0) {
+            const std::int32_t added = AllocateBlock(1);
+            if (added == 0) return 0;
+            SetTableEntry(added, kEndOfChain);
+            if (StoreTableEntry(added) != 0) {
+                SetTableEntry(added, kFreeBlock);
+                return 0;
+            }
+            SetTableEntry(block, added);
+            if (StoreTableEntry(block) != 0) {
+                SetTableEntry(block, kEndOfChain);
+                SetTableEntry(added, kFreeBlock);
+                StoreTableEntry(added);
+                return 0;
+            }
+            entry.Clear();
+            entry.SetLocation(added, 0);
+            return 1;
+        }
+        // Passing on to the next block stores this block's link again.
+        StoreTableEntry(block);
+        block = next;
+    }
+    return 0;
+}
+
+int CPackFileManager::GetCurrentPath(char* buffer, int limit)
+{
+    // The text is built backwards from the end of the work buffer; room is
+    // kept at its front for "Z:\".
+    char* const end = currentPath + kMaxPath - 1;
+    char* text = end;
+    *text = 0;
+    bool fits = true;
+
+    if (IsOpen()) {
+        const std::int32_t remembered = currentDir;
+        DirEntry dotDot;
+        DirEntry named;
+        for (std::int32_t depth = 0; depth < blockCount && FindEntry("..", kTypeDirectory, dotDot); ++depth) {
+            const std::int32_t child = currentDir;
+            currentDir = dotDot.FirstBlock();
+            if (!FindEntryByBlock(child, kTypeDirectory, named)) break;
+            const std::size_t length = std::strlen(named.Name());
+            if (static_cast<std::size_t>(text - currentPath) < length + 1 + 3) {
+                fits = false;
+                break;
+            }
+            *--text = '\\';
+            text -= length;
+            std::memcpy(text, named.Name(), length);
+        }
+        currentDir = remembered;
+    }
+    text -= 3;
+    std::memcpy(text, "Z:\\", 3);
+    std::memmove(currentPath, text, static_cast<std::size_t>(end - text) + 1);
+
+    if (!fits || limit < 1 || static_cast<int>(std::strlen(currentPath)) >= limit) {
+        currentPath[0] = 0;
+        if (limit > 0) buffer[0] = 0;
+        return 0;
+    }
+    std::strcpy(buffer, currentPath);
+    return 1;
+}
+
+int CPackFileManager::MakeOneDir(const char* given)
+{
+    if (given[0] == '.' || given[0] == 0 || std::strcmp(given, "\\") == 0 || EqualNames(given, "Z:\\") ||
+        EqualNames(given, "Z:"))
+        return 0;
+    if (std::strlen(given) >= kNameSize) return -1;
+
+    char name[kNameSize];
+    CopyText(name, given, kNameSize);
+    RemoveBackslashes(name);
+    DirEntry existing;
+    if (name[0] == 0 || FindEntry(name, kTypeDirectory | kTypeFile, existing)) return -1;
+
+    DirEntry slot;
+    if (!FindFreeSlot(slot)) return -1;
+    const std::int32_t block = AllocateBlock(1);
+    if (block == 0) return -1;
+    SetTableEntry(block, kEndOfChain);
+    if (StoreTableEntry(block) != 0) {
+        SetTableEntry(block, kFreeBlock);
+        return -1;
+    }
+
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    DirEntry entry;
+    entry.Clear();
+    entry.SetInUse(1);
+    entry.SetTime(now.dwHighDateTime, now.dwLowDateTime);
+    entry.SetSize(0);
+    entry.SetType(kTypeDirectory);
+
+    // The new directory's own block is complete before its parent names it,
+    // so that a stop in between leaves no entry pointing at a half-made
+    // directory.
+    entry.SetName(".");
+    entry.SetFirstBlock(block);
+    if (WriteEntry(block, 0, entry) != 0) return -1;
+    entry.SetName("..");
+    entry.SetFirstBlock(currentDir);
+    if (WriteEntry(block, 1, entry) != 0) return -1;
+
+    entry.SetName(name);
+    entry.SetFirstBlock(block);
+    return WriteEntry(slot.EntryBlock(), slot.EntrySlot(), entry);
+}
+
+int CPackFileManager::MakeDirWalk(const char* path)
+{
+    if (path[0] == 0 || std::strcmp(path, "\\") == 0) return 0;
+    char first[kMaxPath];
+    char rest[kMaxPath];
+    SplitFirst(path, first, rest);
+    if (ChangeDir(first) != 0) {
+        if (MakeOneDir(first) != 0 || ChangeDir(first) != 0) return -1;
+    }
+    return rest[0] ? MakeDirWalk(rest) : 0;
+}
+
+int CPackFileManager::MakeDir(const char* path)
+{
+    const std::int32_t remembered = currentDir;
+    const int result = MakeDirWalk(path);
+    currentDir = remembered;
+    return result;
+}

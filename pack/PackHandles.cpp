@@ -1,0 +1,408 @@
+// Files inside a pack (or on disk) through numbered handles.
+#include <cstring>
+
+#include "pack/PackFileManager.h"
+#include "pack/PackText.h"
+
+using namespace pack;
+
+namespace {
+
+constexpr std::uint8_t kMayRead = 1;
+constexpr std::uint8_t kMayWrite = 2;
+
+}  // namespace
+
+int CPackFileManager::FindFreeHandle() const
+{
+    for (int h = 1; h < kHandleSlots; ++h)
+        if (!handles[h].inUse) return h;
+    return 0;
+}
+
+PackHandle* CPackFileManager::ValidHandle(int handle)
+{
+    if (handle < 1 || handle >= kHandleSlots || !handles[handle].inUse) return nullptr;
+    return &handles[handle];
+}
+
+std::int32_t CPackFileManager::BlockHolding(std::int32_t first, std::int32_t index) const
+{
+    // No chain is longer than the pack: a longer walk is going round a loop.
+    if (index >= blockCount) return -1;
+    std::int32_t block = first;
+    for (std::int32_t i = 0; i < index; ++i) {
+        block = NextBlock(block);
+        if (block <= 0) return -1;
+    }
+    return block;
+}
+
+int CPackFileManager::OpenFile(const char* path, int access, int where)
+{
+    char directory[kMaxPath];
+    char name[kMaxPath];
+    SplitPath(path, directory, name);
+    int result = -1;
+    bool diskAllowed = true;
+
+    if (where & 1) {
+        const std::int32_t remembered = currentDir;
+        if (ChangeDir(directory) == 0) {
+            switch (access) {
+            case OF_READ:
+                result = OpenForRead(name);
+                break;
+            case OF_WRITE:
+                if (openMode == 2)
+                    result = CreateNewFile(name);
+                else
+                    diskAllowed = false;
+                break;
+            case OF_READWRITE:
+                if (openMode != 2) diskAllowed = false;
+                break;
+            default:
+                break;
+            }
+        }
+        currentDir = remembered;
+    }
+
+    if ((where & 2) && result == -1 && diskAllowed) {
+        const int handle = FindFreeHandle();
+        if (handle == 0) return -1;
+        const HFILE file = _lopen(path, access);
+        if (file == HFILE_ERROR) return -1;
+        PackHandle& h = handles[handle];
+        std::memset(&h, 0, sizeof h);
+        h.inUse = 1;
+        CopyText(h.name, name, kNameSize);
+        h.access = static_cast<std::uint8_t>(access == OF_READ ? kMayRead : access == OF_WRITE ? kMayWrite : kMayRead | kMayWrite);
+        h.inPack = 0;
+        h.diskHandle = file;
+        result = handle;
+    }
+    return result;
+}
+
+int CPackFileManager::OpenForRead(const char* name)
+{
+    const int handle = FindFreeHandle();
+    if (handle == 0) return -1;
+    DirEntry entry;
+    if (!FindEntry(name, kTypeFile, entry)) return -1;
+
+    PackHandle& h = handles[handle];
+    std::memset(&h, 0, sizeof h);
+    h.inUse = 1;
+    CopyText(h.name, name, kNameSize);
+    h.access = kMayRead;
+    h.firstBlock = entry.FirstBlock();
+    h.position = 0;
+    h.size = static_cast<std::int32_t>(entry.Size());
+    h.timeHigh = entry.TimeHigh();
+    h.timeLow = entry.TimeLow();
+    h.entryBlock = entry.EntryBlock();
+    h.entrySlot = entry.EntrySlot();
+    h.currentBlock = h.firstBlock;
+    h.blockOffset = 0;
+    h.type = entry.Type();
+    h.dirty = 0;
+    h.inPack = 1;
+    h.contiguous = entry.Contiguous();
+    return handle;
+}
+
+int CPackFileManager::CreateNewFile(const char* name)
+{
+    const int handle = FindFreeHandle();
+    if (handle == 0) return -1;
+    // A file needs a name: an empty one (a path naming a directory) or one
+    // the entry cannot hold is refused.
+    const std::size_t length = std::strlen(name);
+    if (length < 1 || length > kMaxNameLength) return -1;
+    DirEntry existing;
+    if (FindEntry(name, kTypeDirectory | kTypeFile, existing)) {
+        if (existing.Type() & kTypeDirectory) return -1;
+        RemoveFile(name);
+    }
+    DirEntry entry;
+    if (!FindFreeSlot(entry)) return -1;
+    const std::int32_t block = entry.EntryBlock();
+    const std::int32_t slot = entry.EntrySlot();
+
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    entry.Clear();
+    entry.SetInUse(1);
+    entry.SetName(name);
+    entry.SetTime(now.dwHighDateTime, now.dwLowDateTime);
+    entry.SetType(kTypeFile);
+    entry.SetLocation(block, slot);
+    if (WriteEntry(block, slot, entry) != 0) return -1;
+
+    PackHandle& h = handles[handle];
+    std::memset(&h, 0, sizeof h);
+    h.inUse = 1;
+    CopyText(h.name, name, kNameSize);
+    h.access = kMayWrite;
+    h.timeHigh = now.dwHighDateTime;
+    h.timeLow = now.dwLowDateTime;
+    h.entryBlock = block;
+    h.entrySlot = slot;
+    h.type = kTypeFile;
+    h.inPack = 1;
+    return handle;
+}
+
+int CPackFileManager::RemoveFile(const char* name)
+{
+    DirEntry entry;
+    if (!FindEntry(name, kTypeFile, entry) || entry.Type() != kTypeFile) return -1;
+
+    // The entry goes first: a stop half-way leaves blocks that no chain holds,
+    // never an entry that names free blocks.
+    const std::uint8_t unused = 0;
+    if (HostSeek(BlockOffset(entry.EntryBlock()) + kEntrySize * entry.EntrySlot(), 0) != 0 ||
+        HostWrite(&unused, 1, 1) != 1)
+        return -1;
+
+    std::int32_t block = entry.FirstBlock();
+    for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
+        if (table[block] == kFreeBlock) break;
+        const std::int32_t next = NextBlock(block);
+        SetTableEntry(block, kFreeBlock);
+        StoreTableEntry(block);
+        block = next;
+    }
+    return 0;
+}
+
+std::size_t CPackFileManager::Read(void* buffer, std::size_t itemSize, std::size_t itemCount, int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h || !(h->access & kMayRead)) return 0;
+    if (!h->inPack) {
+        std::size_t items = 0;
+        for (; items < itemCount; ++items) {
+            const UINT got = _lread(h->diskHandle, static_cast<char*>(buffer) + items * itemSize, static_cast<UINT>(itemSize));
+            if (got != itemSize) break;
+        }
+        return items;
+    }
+    if (!IsOpen() || h->currentBlock == 0) return 0;
+
+    char* out = static_cast<char*>(buffer);
+    const std::int64_t length = h->size;
+    if (HostSeek(BlockOffset(h->currentBlock) + h->blockOffset, 0) != 0) return 0;
+
+    std::size_t items = 0;
+    if (h->contiguous) {
+        for (; items < itemCount; ++items) {
+            const std::int64_t end = static_cast<std::int64_t>(h->position) + static_cast<std::int64_t>(itemSize);
+            if (end > length) break;
+            // The item's blocks follow each other: one host read, as long as
+            // they all lie inside the data area.
+            if (itemSize > 0 && h->firstBlock + (end - 1) / kBlockSize >= blockCount) break;
+            if (itemSize > 0 && HostRead(out, itemSize, 1) != 1) break;
+            out += itemSize;
+            h->position = static_cast<std::int32_t>(end);
+            h->currentBlock = h->firstBlock + h->position / kBlockSize;
+            h->blockOffset = h->position % kBlockSize;
+        }
+        return items;
+    }
+
+    for (; items < itemCount; ++items) {
+        if (static_cast<std::int64_t>(h->position) + static_cast<std::int64_t>(itemSize) > length) break;
+        std::size_t left = itemSize;
+        while (left > 0) {
+            if (h->blockOffset >= kBlockSize) {
+                const std::int32_t next = NextBlock(h->currentBlock);
+                if (next <= 0 || h->position / kBlockSize >= blockCount) return items;
+                h->currentBlock = next;
+                h->blockOffset = 0;
+                if (HostSeek(BlockOffset(next), 0) != 0) return items;
+            }
+            const std::size_t room = static_cast<std::size_t>(kBlockSize - h->blockOffset);
+            const std::size_t piece = left < room ? left : room;
+            if (HostRead(out, piece, 1) != 1) return items;
+            out += piece;
+            left -= piece;
+            h->position += static_cast<std::int32_t>(piece);
+            h->blockOffset += static_cast<std::int32_t>(piece);
+        }
+    }
+    return items;
+}
+
+int CPackFileManager::ReadBytes(int handle, void* buffer, int byteCount)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h) return -1;
+    if (!h->inPack) return static_cast<int>(_lread(h->diskHandle, buffer, static_cast<UINT>(byteCount)));
+    if (!IsOpen() || byteCount < 0) return 0;
+    return Read(buffer, static_cast<std::size_t>(byteCount), 1, handle) == 1 ? byteCount : 0;
+}
+
+std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, std::size_t itemCount, int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h || !(h->access & kMayWrite)) return 0;
+    if (!h->inPack) {
+        std::size_t items = 0;
+        for (; items < itemCount; ++items) {
+            const UINT put = _lwrite(h->diskHandle, static_cast<const char*>(buffer) + items * itemSize, static_cast<UINT>(itemSize));
+            if (put != itemSize) break;
+        }
+        return items;
+    }
+    if (!IsOpen()) return 0;
+
+    // A position at the start of a block that the contiguous read path or a
+    // seek reached may lie past the chain's end. Such a position is taken as
+    // the end of the block before it, so that the chain is followed (or
+    // extended) from there and nothing is written outside it.
+    if (h->currentBlock != 0 && h->blockOffset == 0 && h->position > 0) {
+        const std::int32_t last = BlockHolding(h->firstBlock, (h->position - 1) / kBlockSize);
+        if (last <= 0) return 0;
+        h->currentBlock = last;
+        h->blockOffset = kBlockSize;
+    }
+
+    HostSeek(BlockOffset(h->currentBlock) + h->blockOffset, 0);
+    h->dirty = 1;
+    if (itemCount == 0) return 0;
+
+    const char* in = static_cast<const char*>(buffer);
+    for (std::size_t items = 0; items < itemCount; ++items) {
+        std::size_t left = itemSize;
+        while (left > 0) {
+            if (h->currentBlock == 0) {
+                const std::int32_t block = AllocateBlock(2);
+                if (block == 0) return items;
+                SetTableEntry(block, kEndOfChain);
+                h->firstBlock = block;
+                h->currentBlock = block;
+                h->blockOffset = 0;
+                HostSeek(BlockOffset(block), 0);
+            } else if (h->blockOffset >= kBlockSize) {
+                std::int32_t next = NextBlock(h->currentBlock);
+                if (next < 0) return items;
+                if (next == 0) {
+                    next = AllocateBlock(2);
+                    if (next == 0) return items;
+                    SetTableEntry(next, kEndOfChain);
+                    SetTableEntry(h->currentBlock, next);
+                }
+                h->currentBlock = next;
+                h->blockOffset = 0;
+                HostSeek(BlockOffset(next), 0);
+            }
+            const std::size_t room = static_cast<std::size_t>(kBlockSize - h->blockOffset);
+            const std::size_t piece = left < room ? left : room;
+            if (HostWrite(in, piece, 1) != 1) return items;
+            in += piece;
+            left -= piece;
+            h->position += static_cast<std::int32_t>(piece);
+            h->blockOffset += static_cast<std::int32_t>(piece);
+            if (h->position > h->size) h->size = h->position;
+        }
+    }
+    return itemCount;
+}
+
+int CPackFileManager::Seek(int handle, std::int32_t offset, int origin)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h) return -1;
+    if (!h->inPack) return _llseek(h->diskHandle, offset, origin);
+    if (!IsOpen()) return -1;
+
+    std::int64_t target;
+    switch (origin) {
+    case 0: target = offset; break;
+    case 1: target = static_cast<std::int64_t>(h->position) + offset; break;
+    case 2: target = static_cast<std::int64_t>(h->size) + offset; break;
+    default: return -1;
+    }
+    if (target > h->size) target = h->size;
+    if (target < 0) target = 0;
+
+    h->position = static_cast<std::int32_t>(target);
+    h->blockOffset = static_cast<std::int32_t>(target % kBlockSize);
+    if (h->contiguous) {
+        h->currentBlock = h->firstBlock + h->position / kBlockSize;
+        return 0;
+    }
+    if (h->firstBlock == 0) return -1;
+    const std::int32_t block = BlockHolding(h->firstBlock, h->position / kBlockSize);
+    if (block <= 0) return -1;
+    h->currentBlock = block;
+    return 0;
+}
+
+std::int32_t CPackFileManager::Tell(int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h) return 0;
+    return h->inPack && IsOpen() ? h->position : -1;
+}
+
+std::int32_t CPackFileManager::GetLength(int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h) return 0;
+    if (h->inPack) return h->size;
+    const LONG length = _llseek(h->diskHandle, 0, 2);
+    _llseek(h->diskHandle, 0, 0);
+    return length;
+}
+
+int CPackFileManager::CloseFile(int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h) return -1;
+    if (!h->inPack) {
+        h->inUse = 0;
+        return _lclose(h->diskHandle);
+    }
+    if (!IsOpen()) return -1;
+    if (h->dirty && (h->access & kMayWrite)) StoreEntry(handle);
+    h->inUse = 0;
+    return 0;
+}
+
+void CPackFileManager::StoreEntry(int handle)
+{
+    PackHandle& h = handles[handle];
+    std::uint8_t contiguous = 1;
+    std::int32_t block = h.firstBlock;
+    for (std::int32_t passed = 0; block > 0 && passed < blockCount; ++passed) {
+        StoreTableEntry(block);
+        const std::int32_t next = NextBlock(block);
+        if (next != 0 && next != block + 1) contiguous = 0;
+        if (next <= 0) break;
+        block = next;
+    }
+
+    DirEntry entry;
+    entry.Clear();
+    entry.SetInUse(1);
+    entry.SetName(h.name);
+    entry.SetTime(h.timeHigh, h.timeLow);
+    entry.SetFirstBlock(h.firstBlock);
+    entry.SetSize(static_cast<std::uint32_t>(h.size));
+    entry.SetType(h.type);
+    entry.SetContiguous(contiguous);
+    WriteEntry(h.entryBlock, h.entrySlot, entry);
+}
+
+void CPackFileManager::MarkForRewrite(int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!IsOpen() || !h) return;
+    h->dirty = 1;
+    h->access = kMayWrite;
+}

@@ -1,0 +1,43 @@
+// Text helpers of the pack engine: names compare ignoring the case of ASCII
+// letters only (other bytes compare as they are).
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+namespace pack {
+
+inline unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+
+inline bool EqualNames(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        const unsigned char x = FoldAscii(static_cast<unsigned char>(*a));
+        if (x != FoldAscii(static_cast<unsigned char>(*b))) return false;
+        if (x == 0) return true;
+    }
+}
+
+// Copies at most size - 1 bytes of source and terminates.
+inline void CopyText(char* target, const char* source, std::size_t size)
+{
+    std::size_t n = 0;
+    while (n + 1 < size && source[n]) {
+        target[n] = source[n];
+        ++n;
+    }
+    target[n] = 0;
+}
+
+inline void RemoveBackslashes(char* text)
+{
+    char* out = text;
+    for (const char* in = text; *in; ++in)
+        if (*in != '\\') *out++ = *in;
+    *out = 0;
+}
+
+// Whether text begins with the drive "Z:" (either case).
+inline bool StartsWithDrive(const char* text) { return FoldAscii(static_cast<unsigned char>(text[0])) == 'z' && text[1] == ':'; }
+
+}  // namespace pack
