@@ -1,34 +1,64 @@
-// pak: builds and inspects pack files with the patcher's own engine.
+// pak: builds, fills and inspects pack files with the patcher's own engine.
 //
-// Exit status: 0 success, 1 failure (one line on stderr says why), 2 usage.
+// Pack paths are written "a/b" or "a\b" and always start at the root; names
+// compare ignoring case, as in the pack. Exit status: 0 success, 1 failure
+// (one line on stderr says why), 2 usage.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
 
+#include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
+#include "pack/PackText.h"
+#include "tools/pak/Terminal.h"
+
+namespace fs = std::filesystem;
+using pack::DirEntry;
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "usage: pak create PACK         make a new, empty pack\n"
-    "       pak info PACK           show the header and the block usage\n";
+// Files move in items of this size and then one item of the remainder, as the
+// patcher copies them.
+constexpr std::size_t kCopyItem = 65536;
+// No file is larger than a full data area.
+constexpr std::uint64_t kMaxFileSize = static_cast<std::uint64_t>(pack::kMaxBlocks) * pack::kBlockSize;
 
-CPackFileManager pack;
+using Args = std::vector<std::string>;
+// A pack path as its components, from the root.
+using PackPath = std::vector<std::string>;
 
-int Fail(const char* what, const char* path)
+CPackFileManager engine;
+std::uint8_t copyBuffer[kCopyItem];
+bool progressLineOpen = false;
+
+int Fail(const std::string& subject, const std::string& reason)
 {
-    std::fprintf(stderr, "pak: %s: %s\n", path, what);
+    if (progressLineOpen) {
+        std::fputc('\n', stderr);
+        progressLineOpen = false;
+    }
+    std::fprintf(stderr, "pak: %s: %s\n", subject.c_str(), reason.c_str());
     return kExitFailure;
 }
 
-bool Exists(const char* path)
+// Fail for helpers that answer true or false.
+bool Refuse(const std::string& subject, const std::string& reason)
 {
-    struct stat st {};
-    return stat(path, &st) == 0;
+    Fail(subject, reason);
+    return false;
 }
+
+int Damaged(const std::string& packFile) { return Fail(packFile, "directory tree is damaged (see pak fsck)"); }
 
 // Prints text with line feeds and other control bytes escaped.
 void PrintEscaped(const char* text)
@@ -45,53 +75,689 @@ void PrintEscaped(const char* text)
     }
 }
 
-int Create(const char* path)
+// --- Names and paths ------------------------------------------------------
+
+// Why name cannot be a pack entry's name that is also safe on disk; nullptr
+// when it can.
+const char* NameFault(const std::string& name)
 {
-    if (Exists(path)) return Fail("exists already", path);
-    if (pack.Open(path, "wb") != 1) return Fail("cannot be created", path);
-    const bool ok = pack.BlockCount() == 1;
-    pack.Close();
-    return ok ? 0 : Fail("could not be written", path);
+    if (name.empty()) return "empty name";
+    if (name == "." || name == "..") return "\".\" and \"..\" cannot be named";
+    if (name.size() > static_cast<std::size_t>(pack::kMaxNameLength)) return "name longer than 94 characters";
+    if (name.find_first_of("\\/:") != std::string::npos) return "name holds a slash, backslash or colon";
+    return nullptr;
 }
 
-// Opens an existing pack read-only, with the engine's own messages kept off
-// the tool's output.
-bool OpenForReading(const char* path)
+// Splits "a/b", "\a\b" or "" (the root) into components; false after saying
+// why when one cannot be a pack name.
+bool ParsePackPath(const std::string& text, PackPath& path)
 {
+    path.clear();
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find_first_of("\\/", start);
+        if (end == std::string::npos) end = text.size();
+        const std::string part = text.substr(start, end - start);
+        if (!part.empty()) {
+            if (const char* fault = NameFault(part)) {
+                Fail(text, fault);
+                return false;
+            }
+            path.push_back(part);
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+// The engine's text for the first count components: "Z:\a\b", "Z:\" for the
+// root.
+std::string EnginePath(const PackPath& path, std::size_t count = SIZE_MAX)
+{
+    std::string text = "Z:\\";
+    for (std::size_t i = 0; i < path.size() && i < count; ++i) {
+        if (i > 0) text += '\\';
+        text += path[i];
+    }
+    return text;
+}
+
+// The engine's text for relative (backslashes) below base.
+std::string EnginePathBelow(const PackPath& base, const std::string& relative)
+{
+    std::string text = EnginePath(base);
+    if (!base.empty()) text += '\\';
+    return text + relative;
+}
+
+bool EndsWithSeparator(const std::string& text) { return !text.empty() && (text.back() == '/' || text.back() == '\\'); }
+
+// --- The pack -------------------------------------------------------------
+
+// Opens the pack for a verb: read-only, or read-write for the verbs that
+// change it. False after saying why.
+bool OpenPack(const std::string& path, bool writable)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (!fs::exists(status)) return Refuse(path, "no such file");
+    // The engine prints a message on standard output when it cannot read a
+    // header; a file too short to hold one is refused here, so that nothing
+    // but the verb's own output reaches standard output.
+    const std::uintmax_t size = fs::is_regular_file(status) ? fs::file_size(path, error) : 0;
+    if (error || size < static_cast<std::uintmax_t>(pack::kHeaderImageSize)) return Refuse(path, "not a pack file");
     std::fflush(stdout);
-    return pack.Open(path, "rb") == 1;
+    if (engine.Open(path.c_str(), writable ? "rb+" : "rb") == 1) return true;
+    if (writable && engine.Open(path.c_str(), "rb") == 1) {
+        engine.Close();
+        return Refuse(path, "cannot be opened for writing");
+    }
+    return Refuse(path, "not a pack file");
 }
 
-int Info(const char* path)
+bool IsPackDirectory(const std::string& enginePath) { return engine.ChangeDir(enginePath.c_str()) == 0; }
+
+// The first block of the directory at path; -1 after saying why.
+std::int32_t FindDirectory(const PackPath& path)
 {
-    if (!Exists(path)) return Fail("no such file", path);
-    if (!OpenForReading(path)) return Fail("not a pack file", path);
-    const std::uint8_t* header = pack.HeaderImage();
+    const std::string text = EnginePath(path);
+    if (!IsPackDirectory(text)) {
+        Fail(text, "no such directory");
+        return -1;
+    }
+    return engine.GetCurrentDir();
+}
+
+// Makes the directory of the first count components and its missing parents.
+bool MakePackDirectory(const PackPath& path, std::size_t count)
+{
+    const std::string text = EnginePath(path, count);
+    if (engine.MakeDir(text.c_str()) == 0) return true;
+    return Refuse(text, "cannot make directory");
+}
+
+// Opens the file at path for reading; -1 after saying why.
+int OpenPackFile(const PackPath& path)
+{
+    const std::string text = EnginePath(path);
+    const int handle = path.empty() ? -1 : engine.OpenFile(text.c_str(), OF_READ, 1);
+    if (handle == -1) Fail(text, IsPackDirectory(text) ? "is a directory" : "no such file");
+    return handle;
+}
+
+// The entries of the directory whose chain starts at first, in slot order,
+// without "." and "..". A block already in seen ends the listing (a chain that
+// loops, or runs into another directory's), as does a broken link: false then.
+bool ReadDirectory(std::int32_t first, std::vector<std::uint8_t>& seen, std::vector<DirEntry>& entries)
+{
+    entries.clear();
+    for (std::int32_t block = first;;) {
+        if (block < 0 || block >= engine.BlockCount() || seen[static_cast<std::size_t>(block)]) return false;
+        seen[static_cast<std::size_t>(block)] = 1;
+        DirEntry slots[pack::kEntriesPerBlock];
+        if (!engine.ReadEntries(block, 0, pack::kEntriesPerBlock, slots)) return false;
+        for (const DirEntry& entry : slots)
+            if (entry.InUse() == 1 && std::strcmp(entry.Name(), ".") != 0 && std::strcmp(entry.Name(), "..") != 0)
+                entries.push_back(entry);
+        block = engine.NextBlock(block);
+        if (block == 0) return true;
+    }
+}
+
+enum class WalkEnd { kDone, kDamaged, kStopped };
+
+// Visits every entry below the directory at first, depth first, a directory
+// before its contents: visit(path below first with backslashes, entry, block
+// of the directory that lists it) returns false to stop. Every directory block
+// is read at most once, so a table that loops or cross-links ends the walk in
+// bounded time (kDamaged).
+template <class Visit>
+WalkEnd WalkTree(std::int32_t first, Visit visit)
+{
+    struct Frame {
+        std::int32_t block;
+        std::vector<DirEntry> entries;
+        std::size_t next;
+        std::size_t pathLength;
+    };
+    std::vector<std::uint8_t> seen(static_cast<std::size_t>(engine.BlockCount()), 0);
+    std::vector<Frame> stack(1, Frame{first, {}, 0, 0});
+    bool damaged = !ReadDirectory(first, seen, stack.back().entries);
+    std::string path;
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.entries.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const DirEntry entry = top.entries[top.next++];
+        path.resize(top.pathLength);
+        if (!path.empty()) path += '\\';
+        path += entry.Name();
+        if (!visit(path, entry, top.block)) return WalkEnd::kStopped;
+        if (entry.Type() != pack::kTypeDirectory) continue;
+        const std::int32_t child = entry.FirstBlock();
+        if (child < 0 || child >= engine.BlockCount() || seen[static_cast<std::size_t>(child)]) {
+            damaged = true;
+            continue;
+        }
+        Frame frame{child, {}, 0, path.size()};
+        if (!ReadDirectory(child, seen, frame.entries)) damaged = true;
+        stack.push_back(std::move(frame));
+    }
+    return damaged ? WalkEnd::kDamaged : WalkEnd::kDone;
+}
+
+void PrintEntry(const std::string& name, const DirEntry& entry)
+{
+    const char type = entry.Type() == pack::kTypeDirectory ? 'd' : entry.Type() == pack::kTypeFile ? 'f' : '?';
+    std::printf("%c\t%u\t%d\t", type, static_cast<unsigned>(entry.Size()), entry.Contiguous() ? 1 : 0);
+    PrintEscaped(name.c_str());
+    std::putchar('\n');
+}
+
+// --- Copying --------------------------------------------------------------
+
+enum class Copy { kDone, kSourceFailed, kTargetFailed };
+
+// Runs move(item size) over a copy of size bytes: whole items, then the
+// remainder.
+template <class Move>
+Copy CopyItems(std::uint64_t size, Move move)
+{
+    for (std::uint64_t left = size; left > 0;) {
+        const std::size_t item = left < kCopyItem ? static_cast<std::size_t>(left) : kCopyItem;
+        const Copy step = move(item);
+        if (step != Copy::kDone) return step;
+        left -= item;
+    }
+    return Copy::kDone;
+}
+
+Copy CopyIntoPack(std::FILE* from, std::uint64_t size, int handle)
+{
+    return CopyItems(size, [&](std::size_t item) {
+        if (std::fread(copyBuffer, item, 1, from) != 1) return Copy::kSourceFailed;
+        return engine.Write(copyBuffer, item, 1, handle) == 1 ? Copy::kDone : Copy::kTargetFailed;
+    });
+}
+
+Copy CopyOutOfPack(int handle, std::FILE* to)
+{
+    const std::int32_t length = engine.GetLength(handle);
+    // A size beyond the data area can only come from a damaged entry.
+    if (length < 0 ||
+        static_cast<std::int64_t>(length) > static_cast<std::int64_t>(engine.BlockCount()) * pack::kBlockSize)
+        return Copy::kSourceFailed;
+    return CopyItems(static_cast<std::uint64_t>(length), [&](std::size_t item) {
+        if (engine.Read(copyBuffer, item, 1, handle) != 1) return Copy::kSourceFailed;
+        return std::fwrite(copyBuffer, item, 1, to) == 1 ? Copy::kDone : Copy::kTargetFailed;
+    });
+}
+
+const char kUnreadable[] = "cannot be read (see pak fsck)";
+
+// The size of a regular disk file that fits in a pack; false after saying why.
+bool DiskFileSize(const fs::path& disk, std::uint64_t& size)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(disk, error);
+    if (!fs::exists(status)) return Refuse(disk.string(), "no such file");
+    if (!fs::is_regular_file(status)) return Refuse(disk.string(), "not a regular file");
+    size = fs::file_size(disk, error);
+    if (error) return Refuse(disk.string(), error.message());
+    if (size > kMaxFileSize) return Refuse(disk.string(), "too large for a pack");
+    return true;
+}
+
+// Copies a disk file of size bytes into the pack at path, making missing
+// directories and replacing a file that is there. A failed copy leaves no
+// file behind.
+bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
+{
+    if (!MakePackDirectory(path, path.size() - 1)) return false;
+    const std::string text = EnginePath(path);
+    std::FILE* in = std::fopen(disk.string().c_str(), "rb");
+    if (!in) return Refuse(disk.string(), std::strerror(errno));
+    const int handle = engine.OpenFile(text.c_str(), OF_WRITE, 1);
+    if (handle == -1) {
+        std::fclose(in);
+        return Refuse(text, IsPackDirectory(text) ? "is a directory" : "cannot be created");
+    }
+    const Copy copy = CopyIntoPack(in, size, handle);
+    engine.CloseFile(handle);
+    std::fclose(in);
+    if (copy == Copy::kDone) return true;
+    if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) == 0) engine.RemoveFile(path.back().c_str());
+    if (copy == Copy::kSourceFailed) return Refuse(disk.string(), "cannot be read");
+    return Refuse(text, "cannot be written");
+}
+
+// Copies the open pack file source onto the disk file target and closes the
+// handle. A failed copy leaves no file behind.
+bool GetFile(int handle, const std::string& source, const fs::path& target)
+{
+    std::FILE* out = std::fopen(target.string().c_str(), "wb");
+    if (!out) {
+        engine.CloseFile(handle);
+        return Refuse(target.string(), std::strerror(errno));
+    }
+    Copy copy = CopyOutOfPack(handle, out);
+    engine.CloseFile(handle);
+    if (std::fclose(out) != 0 && copy == Copy::kDone) copy = Copy::kTargetFailed;
+    if (copy == Copy::kDone) return true;
+    std::error_code ignored;
+    fs::remove(target, ignored);
+    if (copy == Copy::kSourceFailed) return Refuse(source, kUnreadable);
+    return Refuse(target.string(), "cannot be written");
+}
+
+// The progress line of import and export, shown only on a terminal.
+class Progress {
+public:
+    Progress(const char* verb, std::uint64_t files, std::uint64_t bytes)
+        : verb(verb), totalFiles(files), totalBytes(bytes), shown(StderrIsTerminal())
+    {
+        Show();
+    }
+    ~Progress()
+    {
+        if (progressLineOpen) std::fputc('\n', stderr);
+        progressLineOpen = false;
+    }
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+
+    void FileDone(std::uint64_t size)
+    {
+        ++files;
+        bytes += size;
+        Show();
+    }
+
+private:
+    void Show()
+    {
+        if (!shown) return;
+        std::fprintf(stderr, "\r%s: %llu/%llu files, %llu/%llu bytes", verb, static_cast<unsigned long long>(files),
+                     static_cast<unsigned long long>(totalFiles), static_cast<unsigned long long>(bytes),
+                     static_cast<unsigned long long>(totalBytes));
+        std::fflush(stderr);
+        progressLineOpen = true;
+    }
+
+    const char* verb;
+    std::uint64_t totalFiles;
+    std::uint64_t totalBytes;
+    bool shown;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+};
+
+// --- The disk tree for import --------------------------------------------
+
+struct DiskItem {
+    fs::path disk;
+    PackPath path;
+    bool directory;
+    std::uint64_t size;
+};
+
+// The regular files and directories in dir, sorted by name, each checked for
+// what a pack can hold: the pack would take two names that differ only in
+// letter case for one. Symbolic links to directories are not followed, and the
+// pack file itself is left out.
+bool ListDiskDirectory(const DiskItem& dir, const fs::path& packFile, std::vector<DiskItem>& children)
+{
+    children.clear();
+    std::set<std::string> folded;
+    std::error_code error;
+    for (fs::directory_iterator it(dir.disk, error), end; !error && it != end; it.increment(error)) {
+        std::error_code ignored;
+        DiskItem item{it->path(), dir.path, false, 0};
+        const std::string name = item.disk.filename().string();
+        item.path.push_back(name);
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            item.directory = true;
+            if (name[0] == '.') return Refuse(item.disk.string(), "a pack directory name cannot begin with a dot");
+        } else if (it->is_regular_file(ignored)) {
+            if (fs::equivalent(item.disk, packFile, ignored)) continue;
+            if (!DiskFileSize(item.disk, item.size)) return false;
+        } else {
+            continue;
+        }
+        if (const char* fault = NameFault(name)) return Refuse(item.disk.string(), fault);
+        std::string key = name;
+        for (char& c : key) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
+        if (!folded.insert(key).second) return Refuse(item.disk.string(), "another name differs only in letter case");
+        children.push_back(std::move(item));
+    }
+    if (error) return Refuse(dir.disk.string(), error.message());
+    std::sort(children.begin(), children.end(),
+              [](const DiskItem& a, const DiskItem& b) { return a.path.back() < b.path.back(); });
+    return true;
+}
+
+// The tree below root, depth first, each directory before its contents.
+bool CollectDiskTree(const fs::path& root, const PackPath& base, const fs::path& packFile, std::vector<DiskItem>& items)
+{
+    std::vector<DiskItem> pending;
+    std::vector<DiskItem> children;
+    if (!ListDiskDirectory(DiskItem{root, base, true, 0}, packFile, children)) return false;
+    pending.assign(std::make_move_iterator(children.rbegin()), std::make_move_iterator(children.rend()));
+    while (!pending.empty()) {
+        DiskItem item = std::move(pending.back());
+        pending.pop_back();
+        if (item.directory) {
+            if (!ListDiskDirectory(item, packFile, children)) return false;
+            pending.insert(pending.end(), std::make_move_iterator(children.rbegin()),
+                           std::make_move_iterator(children.rend()));
+        }
+        items.push_back(std::move(item));
+    }
+    return true;
+}
+
+// --- Verbs ----------------------------------------------------------------
+
+int Create(const Args& args)
+{
+    const std::string& path = args[0];
+    std::error_code error;
+    if (fs::exists(path, error)) return Fail(path, "exists already");
+    if (engine.Open(path.c_str(), "wb") != 1) return Fail(path, "cannot be created");
+    const bool ok = engine.BlockCount() == 1;
+    engine.Close();
+    return ok ? 0 : Fail(path, "could not be written");
+}
+
+int Info(const Args& args)
+{
+    if (!OpenPack(args[0], false)) return kExitFailure;
+    const std::uint8_t* header = engine.HeaderImage();
     char pathText[pack::kPathTextSize + 1] = {};
     std::memcpy(pathText, header + pack::kPathTextOffset, pack::kPathTextSize);
 
     std::int32_t used = 0;
-    for (std::int32_t b = 0; b < pack.BlockCount(); ++b)
-        if (pack.TableEntry(b) != pack::kFreeBlock) ++used;
+    for (std::int32_t b = 0; b < engine.BlockCount(); ++b)
+        if (engine.TableEntry(b) != pack::kFreeBlock) ++used;
 
     std::fputs("banner: ", stdout);
     PrintEscaped(reinterpret_cast<const char*>(header));
     std::fputs("\npath: ", stdout);
     PrintEscaped(pathText);
     std::printf("\nsectors: %u\n", pack::LoadU32(header + pack::kTableSectorsOffset));
-    std::printf("blocks: %d\n", pack.BlockCount());
+    std::printf("blocks: %d\n", engine.BlockCount());
     std::printf("used: %d\n", used);
-    std::printf("free: %d\n", pack.BlockCount() - used);
-    pack.Close();
+    std::printf("free: %d\n", engine.BlockCount() - used);
     return 0;
+}
+
+int List(const Args& args)
+{
+    PackPath dir;
+    if ((args.size() > 1 && !ParsePackPath(args[1], dir)) || !OpenPack(args[0], false)) return kExitFailure;
+    const std::int32_t first = FindDirectory(dir);
+    if (first < 0) return kExitFailure;
+    std::vector<std::uint8_t> seen(static_cast<std::size_t>(engine.BlockCount()), 0);
+    std::vector<DirEntry> entries;
+    const bool whole = ReadDirectory(first, seen, entries);
+    for (const DirEntry& entry : entries) PrintEntry(entry.Name(), entry);
+    return whole ? 0 : Damaged(args[0]);
+}
+
+int Tree(const Args& args)
+{
+    PackPath dir;
+    if ((args.size() > 1 && !ParsePackPath(args[1], dir)) || !OpenPack(args[0], false)) return kExitFailure;
+    const std::int32_t first = FindDirectory(dir);
+    if (first < 0) return kExitFailure;
+    const WalkEnd end = WalkTree(first, [](const std::string& path, const DirEntry& entry, std::int32_t) {
+        PrintEntry(path, entry);
+        return true;
+    });
+    return end == WalkEnd::kDone ? 0 : Damaged(args[0]);
+}
+
+int MakeDirectory(const Args& args)
+{
+    PackPath path;
+    if (!ParsePackPath(args[1], path) || !OpenPack(args[0], true)) return kExitFailure;
+    return MakePackDirectory(path, path.size()) ? 0 : kExitFailure;
+}
+
+int Put(const Args& args)
+{
+    const fs::path disk = args[1];
+    std::uint64_t size = 0;
+    PackPath path;
+    if (!DiskFileSize(disk, size) || (args.size() > 2 && !ParsePackPath(args[2], path)) || !OpenPack(args[0], true))
+        return kExitFailure;
+    // No path, a path ending in a separator or naming a directory: the file
+    // keeps its own name there.
+    if (args.size() == 2 || path.empty() || EndsWithSeparator(args[2]) || IsPackDirectory(EnginePath(path))) {
+        const std::string name = disk.filename().string();
+        if (const char* fault = NameFault(name)) return Fail(disk.string(), fault);
+        path.push_back(name);
+    }
+    return PutFile(disk, size, path) ? 0 : kExitFailure;
+}
+
+int Get(const Args& args)
+{
+    PackPath path;
+    if (!ParsePackPath(args[1], path) || !OpenPack(args[0], false)) return kExitFailure;
+    const int handle = OpenPackFile(path);
+    if (handle == -1) return kExitFailure;
+    fs::path target = args.size() > 2 ? fs::path(args[2]) : fs::path(path.back());
+    std::error_code error;
+    if (args.size() > 2 && fs::is_directory(target, error)) target /= path.back();
+    return GetFile(handle, EnginePath(path), target) ? 0 : kExitFailure;
+}
+
+int Cat(const Args& args)
+{
+    PackPath path;
+    if (!ParsePackPath(args[1], path) || !OpenPack(args[0], false)) return kExitFailure;
+    const int handle = OpenPackFile(path);
+    if (handle == -1) return kExitFailure;
+    SetStdoutBinary();
+    Copy copy = CopyOutOfPack(handle, stdout);
+    engine.CloseFile(handle);
+    if (std::fflush(stdout) != 0 && copy == Copy::kDone) copy = Copy::kTargetFailed;
+    if (copy == Copy::kSourceFailed) return Fail(EnginePath(path), kUnreadable);
+    if (copy == Copy::kTargetFailed) return Fail("standard output", "cannot be written");
+    return 0;
+}
+
+int Remove(const Args& args)
+{
+    PackPath path;
+    if (!ParsePackPath(args[1], path) || !OpenPack(args[0], true)) return kExitFailure;
+    const std::string text = EnginePath(path);
+    if (path.empty()) return Fail(text, "is a directory");
+    DirEntry entry;
+    if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) != 0 ||
+        !engine.FindEntry(path.back().c_str(), pack::kTypeDirectory | pack::kTypeFile, entry))
+        return Fail(text, "no such file");
+    if (entry.Type() == pack::kTypeDirectory) return Fail(text, "is a directory");
+    return engine.RemoveFile(path.back().c_str()) == 0 ? 0 : Fail(text, "cannot be removed");
+}
+
+int Import(const Args& args)
+{
+    const fs::path root = args[1];
+    PackPath base;
+    if (args.size() > 2 && !ParsePackPath(args[2], base)) return kExitFailure;
+    std::error_code error;
+    if (!fs::is_directory(root, error))
+        return Fail(args[1], fs::exists(root, error) ? "not a directory" : "no such directory");
+    if (!OpenPack(args[0], true)) return kExitFailure;
+    // Everything is looked at before the pack changes.
+    std::vector<DiskItem> items;
+    if (!CollectDiskTree(root, base, args[0], items)) return kExitFailure;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    for (const DiskItem& item : items) {
+        if (item.directory) continue;
+        ++files;
+        bytes += item.size;
+    }
+    if (!MakePackDirectory(base, base.size())) return kExitFailure;
+    Progress progress("import", files, bytes);
+    for (const DiskItem& item : items) {
+        if (item.directory) {
+            if (!MakePackDirectory(item.path, item.path.size())) return kExitFailure;
+        } else {
+            if (!PutFile(item.disk, item.size, item.path)) return kExitFailure;
+            progress.FileDone(item.size);
+        }
+    }
+    return 0;
+}
+
+// Writes one entry of the walk below root; false after saying why.
+bool ExportEntry(const fs::path& target, const std::string& source, const DirEntry& entry, std::int32_t dir,
+                 Progress& progress)
+{
+    std::error_code error;
+    if (entry.Type() == pack::kTypeDirectory) {
+        fs::create_directory(target, error);
+        if (!fs::is_directory(target, error)) return Refuse(target.string(), "cannot make directory");
+        return true;
+    }
+    if (entry.Type() != pack::kTypeFile) return Refuse(source, "neither a file nor a directory");
+    const int handle = engine.SetCurrentDir(dir) == 0 ? engine.OpenFile(entry.Name(), OF_READ, 1) : -1;
+    if (handle == -1) return Refuse(source, kUnreadable);
+    if (!GetFile(handle, source, target)) return false;
+    progress.FileDone(entry.Size());
+    return true;
+}
+
+int Export(const Args& args)
+{
+    const fs::path root = args[1];
+    PackPath base;
+    if ((args.size() > 2 && !ParsePackPath(args[2], base)) || !OpenPack(args[0], false)) return kExitFailure;
+    const std::int32_t first = FindDirectory(base);
+    if (first < 0) return kExitFailure;
+
+    // A first walk counts, and refuses names that cannot be written to disk
+    // before anything is.
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    WalkEnd end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t) {
+        if (const char* fault = NameFault(entry.Name())) return Refuse(EnginePathBelow(base, path), fault);
+        if (entry.Type() == pack::kTypeFile) {
+            ++files;
+            bytes += entry.Size();
+        }
+        return true;
+    });
+    if (end == WalkEnd::kStopped) return kExitFailure;
+
+    std::error_code error;
+    fs::create_directories(root, error);
+    if (!fs::is_directory(root, error)) return Fail(args[1], "cannot make directory");
+    Progress progress("export", files, bytes);
+    end = WalkTree(first, [&](std::string path, const DirEntry& entry, std::int32_t dir) {
+        const std::string source = EnginePathBelow(base, path);
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return ExportEntry(root / fs::path(path), source, entry, dir, progress);
+    });
+    if (end == WalkEnd::kStopped) return kExitFailure;
+    return end == WalkEnd::kDone ? 0 : Damaged(args[0]);
+}
+
+void PrintLostBlocks(const std::vector<std::int32_t>& lost)
+{
+    for (std::size_t i = 0; i < lost.size();) {
+        std::size_t j = i;
+        while (j + 1 < lost.size() && lost[j + 1] == lost[j] + 1) ++j;
+        if (i == j)
+            std::printf("block %d: in use, held by no chain\n", lost[i]);
+        else
+            std::printf("blocks %d-%d: in use, held by no chain\n", lost[i], lost[j]);
+        i = j + 1;
+    }
+}
+
+int Check(const Args& args)
+{
+    const bool repair = args[0] == "--repair";
+    if (args.size() != (repair ? 2u : 1u)) return kExitUsage;
+    const std::string& path = args.back();
+    if (!OpenPack(path, repair)) return kExitFailure;
+
+    const pack::CheckResult result = pack::CheckPackFile(path.c_str());
+    for (const std::string& problem : result.problems) {
+        PrintEscaped(problem.c_str());
+        std::putchar('\n');
+    }
+    const std::int64_t unlisted = result.problemCount - static_cast<std::int64_t>(result.problems.size());
+    if (unlisted > 0) std::printf("(%lld more problems not listed)\n", static_cast<long long>(unlisted));
+    PrintLostBlocks(result.lostBlocks);
+    std::printf("problems: %lld\nlost: %llu\n", static_cast<long long>(result.problemCount),
+                static_cast<unsigned long long>(result.lostBlocks.size()));
+
+    std::size_t lost = result.lostBlocks.size();
+    if (repair) {
+        const std::int32_t freed = pack::FreeLostBlocks(engine, result.lostBlocks);
+        if (freed < 0) return Fail(path, "the table cannot be written");
+        std::printf("freed: %d\n", freed);
+        lost = 0;
+    }
+    if (result.problemCount == 0 && lost == 0) return 0;
+    return Fail(path, "problems: " + std::to_string(result.problemCount) + ", lost blocks: " + std::to_string(lost));
+}
+
+struct Verb {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    std::size_t minArgs;
+    std::size_t maxArgs;
+    int (*run)(const Args&);
+};
+
+const Verb kVerbs[] = {
+    {"create", "create PACK", "make a new, empty pack", 1, 1, Create},
+    {"info", "info PACK", "show the header and the block usage", 1, 1, Info},
+    {"ls", "ls PACK [DIR]", "list a directory", 1, 2, List},
+    {"tree", "tree PACK [DIR]", "list a directory and everything below it", 1, 2, Tree},
+    {"mkdir", "mkdir PACK PATH", "make a directory and its missing parents", 2, 2, MakeDirectory},
+    {"put", "put PACK FILE [PATH]", "copy a disk file into the pack", 2, 3, Put},
+    {"get", "get PACK PATH [FILE]", "copy a file of the pack onto disk", 2, 3, Get},
+    {"cat", "cat PACK PATH", "write a file of the pack to standard output", 2, 2, Cat},
+    {"rm", "rm PACK PATH", "remove a file", 2, 2, Remove},
+    {"import", "import PACK DIR [PACKDIR]", "copy a disk tree into the pack", 2, 3, Import},
+    {"export", "export PACK DIR [PACKDIR]", "copy a tree of the pack onto disk", 2, 3, Export},
+    {"fsck", "fsck [--repair] PACK", "check the pack; --repair frees lost blocks", 1, 2, Check},
+};
+
+void PrintUsage()
+{
+    const char* lead = "usage:";
+    for (const Verb& verb : kVerbs) {
+        std::fprintf(stderr, "%s pak %-26s %s\n", lead, verb.synopsis, verb.summary);
+        lead = "      ";
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "create") == 0) return Create(argv[2]);
-    if (argc == 3 && std::strcmp(argv[1], "info") == 0) return Info(argv[2]);
-    std::fputs(kUsage, stderr);
+    if (argc >= 2) {
+        for (const Verb& verb : kVerbs) {
+            if (std::strcmp(argv[1], verb.name) != 0) continue;
+            const Args args(argv + 2, argv + argc);
+            if (args.size() < verb.minArgs || args.size() > verb.maxArgs) break;
+            const int status = verb.run(args);
+            engine.Close();
+            if (status == kExitUsage) break;
+            return status;
+        }
+    }
+    PrintUsage();
     return kExitUsage;
 }

@@ -1,0 +1,452 @@
+// pak run as a process: its verbs, output formats and exit codes, and what it
+// leaves in the pack, read back from the stored bytes.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "support/PackFixture.h"
+#include "support/PackImage.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+using testpack::Entry;
+using testpack::Image;
+using testpack::Node;
+using testutil::ReadFile;
+using testutil::TempDir;
+using testutil::WriteFile;
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// A disk tree: files by path ("a/b") with their bytes, and directories.
+struct DiskTree {
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    std::vector<std::string> dirs;
+};
+
+DiskTree ReadDiskTree(const std::string& root)
+{
+    DiskTree tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const std::string path = fs::relative(item.path(), root).generic_string();
+        if (item.is_directory())
+            tree.dirs.push_back(path);
+        else
+            tree.files[path] = ReadFile(item.path().string());
+    }
+    std::sort(tree.dirs.begin(), tree.dirs.end());
+    return tree;
+}
+
+void WriteDiskTree(const std::string& root, const DiskTree& tree)
+{
+    for (const std::string& dir : tree.dirs) fs::create_directories(root + "/" + dir);
+    for (const auto& [path, bytes] : tree.files) WriteFile(root + "/" + path, bytes);
+}
+
+// Nested directories, a directory of more than 16 entries, and sizes at the
+// block and copy-item boundaries, all from a fixed seed.
+DiskTree RandomTree(std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    DiskTree tree;
+    tree.dirs = {"Alpha", "Alpha/beta", "Alpha/beta/Gamma", "Alpha/delta", "empty", "many"};
+    const std::uint32_t sizes[] = {0, 1, 2047, 2048, 2049, 4096, 65535, 65536, 65537, 100000, 131072, 200003};
+    const char* homes[] = {"", "Alpha/", "Alpha/beta/", "Alpha/beta/Gamma/", "Alpha/delta/"};
+    int n = 0;
+    for (const std::uint32_t size : sizes) {
+        const std::string name =
+            std::string(homes[random() % 5]) + (n % 2 ? "File" : "file") + std::to_string(n) + ".bin";
+        tree.files[name] = Pattern(size, static_cast<unsigned>(++n));
+    }
+    for (int i = 0; i < 25; ++i) tree.files["many/m" + std::to_string(i)] = Pattern(random() % 9000, random());
+    return tree;
+}
+
+// The blocks a freshly written tree takes: every directory's chain (root
+// included, 16 entries a block with "." and "..") and every file's chain.
+std::size_t BlocksOf(const DiskTree& tree)
+{
+    std::map<std::string, std::size_t> entries{{"", 1}};
+    for (const std::string& dir : tree.dirs) entries[dir] = 2;
+    auto parentOf = [](const std::string& path) {
+        const std::size_t cut = path.rfind('/');
+        return cut == std::string::npos ? std::string() : path.substr(0, cut);
+    };
+    std::size_t blocks = 0;
+    for (const std::string& dir : tree.dirs) ++entries[parentOf(dir)];
+    for (const auto& [path, bytes] : tree.files) {
+        ++entries[parentOf(path)];
+        blocks += (bytes.size() + 2047) / 2048;
+    }
+    for (const auto& [dir, count] : entries) blocks += (count + 15) / 16;
+    return blocks;
+}
+
+std::string Listing(const std::vector<Node>& nodes)
+{
+    std::string text;
+    for (const Node& node : nodes)
+        text += std::string(node.entry.type == 1 ? "d" : "f") + "\t" + std::to_string(node.entry.size) + "\t" +
+                std::to_string(node.entry.contiguous) + "\t" + node.path + "\n";
+    return text;
+}
+
+class PakTool : public ::testing::Test {
+protected:
+    // Runs pak with arguments (shell words); before is put in front of the
+    // command, for "cd DIR &&" or a timeout.
+    Result Pak(const std::string& arguments, const std::string& before = "")
+    {
+        const std::string out = dir / "stdout";
+        const std::string err = dir / "stderr";
+        const std::string command = before + " " PAK_BINARY " " + arguments + " >" + out + " 2>" + err;
+        const int raw = std::system(command.c_str());
+        return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text(ReadFile(out)), Text(ReadFile(err))};
+    }
+
+    Image Stored() const
+    {
+        Image image;
+        image.bytes = ReadFile(pack);
+        return image;
+    }
+
+    std::vector<Node> StoredTree() const
+    {
+        std::vector<Node> nodes;
+        EXPECT_TRUE(testpack::ReadTree(Stored(), nodes));
+        return nodes;
+    }
+
+    TempDir dir;
+    std::string pack = dir / "test.pak";
+};
+
+TEST_F(PakTool, UsageErrorsExitTwoWithTheUsageText)
+{
+    for (const char* arguments : {"", "frobnicate p", "ls", "ls p a b", "put p", "get p a b c", "mkdir p", "create",
+                                  "fsck", "fsck --repair", "fsck --force p", "fsck p --repair", "import p"}) {
+        const Result run = Pak(arguments);
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_EQ(run.out, "") << arguments;
+        EXPECT_EQ(run.err.rfind("usage: pak create PACK", 0), 0u) << arguments;
+        EXPECT_NE(run.err.find("pak fsck [--repair] PACK"), std::string::npos) << arguments;
+    }
+}
+
+TEST_F(PakTool, PacksThatCannotBeOpenedAreNamedOnStderrOnly)
+{
+    WriteFile(dir / "short", std::string("not a pack"));
+    WriteFile(dir / "zeros", std::vector<std::uint8_t>(600, 0));
+    fs::create_directory(dir / "folder");
+    const struct {
+        std::string name;
+        const char* reason;
+    } cases[] = {{"missing", "no such file"},
+                 {"short", "not a pack file"},
+                 {"zeros", "not a pack file"},
+                 {"folder", "not a pack file"}};
+    for (const auto& c : cases) {
+        for (const char* verb : {"ls", "cat", "fsck", "rm", "info"}) {
+            const Result run =
+                Pak(std::string(verb) + " " + dir / c.name + (verb[0] == 'c' || verb[0] == 'r' ? " x" : ""));
+            EXPECT_EQ(run.status, 1) << verb << " " << c.name;
+            EXPECT_EQ(run.out, "") << verb << " " << c.name;
+            EXPECT_EQ(run.err, "pak: " + dir / c.name + ": " + c.reason + "\n") << verb;
+        }
+    }
+}
+
+TEST_F(PakTool, LsAndTreeListAnIndependentlyBuiltPackInSlotOrder)
+{
+    Image image;
+    image.AddFile(0, 1, "Zeta.txt", Pattern(5));
+    const std::size_t sub = image.AddDirectory(0, 3, "sub");
+    image.AddFile(0, 4, "empty", {});
+    image.PutEntry(0, 2, Entry{0, "deleted", 0, 0, 0, 0, 0, 7, 2, 1});
+    // A file of two blocks in reverse order, so not contiguous.
+    const std::vector<std::uint8_t> data = Pattern(3000, 9);
+    const std::size_t first = image.AddFile(sub, 2, "a.bin", data);
+    image.SetLink(first + 1, static_cast<std::int32_t>(first));
+    image.SetLink(first, 0);
+    std::copy(data.begin(), data.begin() + 2048, image.bytes.begin() + static_cast<long>(image.At(first + 1)));
+    std::copy(data.begin() + 2048, data.end(), image.bytes.begin() + static_cast<long>(image.At(first)));
+    image.PutEntry(sub, 2, Entry{1, "a.bin", 0, 0, 0, 0, static_cast<std::int32_t>(first + 1), 3000, 2, 0});
+    const std::size_t deeper = image.AddDirectory(sub, 3, "Deeper");
+    image.AddFile(deeper, 2, "x", Pattern(1));
+    WriteFile(pack, image.bytes);
+
+    EXPECT_EQ(Pak("ls " + pack).out, "f\t5\t1\tZeta.txt\nd\t0\t0\tsub\nf\t0\t1\tempty\n");
+    EXPECT_EQ(Pak("tree " + pack).out,
+              "f\t5\t1\tZeta.txt\nd\t0\t0\tsub\nf\t3000\t0\tsub\\a.bin\nd\t0\t0\tsub\\Deeper\nf\t1\t1\tsub\\Deeper\\x\n"
+              "f\t0\t1\tempty\n");
+    EXPECT_EQ(Pak("ls " + pack + " SUB/deeper").out, "f\t1\t1\tx\n");
+    EXPECT_EQ(Pak("tree " + pack + " '\\sub\\'").out, "f\t3000\t0\ta.bin\nd\t0\t0\tDeeper\nf\t1\t1\tDeeper\\x\n");
+    EXPECT_EQ(Pak("cat " + pack + " sub/A.BIN").out, Text(data));
+
+    const Result file = Pak("ls " + pack + " Zeta.txt");
+    EXPECT_EQ(file.status, 1);
+    EXPECT_EQ(file.err, "pak: Z:\\Zeta.txt: no such directory\n");
+}
+
+TEST_F(PakTool, PutGetCatRmAndMkdirChangeExactlyWhatTheyName)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    const std::vector<std::uint8_t> small = Pattern(100, 1), big = Pattern(70000, 2);
+    WriteFile(dir / "small.txt", small);
+    WriteFile(dir / "big.bin", big);
+
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "small.txt").status, 0);             // root, own name
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "small.txt" + " docs/").status, 0);  // made, own name
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "big.bin" + " DOCS").status, 0);     // existing directory
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "big.bin" + " 'a\\b/c.bin'").status, 0);
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "small.txt" + " a/b/C.BIN").status, 0);  // replaces c.bin
+    EXPECT_EQ(Pak("mkdir " + pack + " x/y").status, 0);
+    EXPECT_EQ(Pak("mkdir " + pack + " X/y").status, 0);
+
+    std::vector<Node> nodes = StoredTree();
+    EXPECT_EQ(Listing(nodes),
+              "f\t100\t1\tsmall.txt\nd\t0\t0\tdocs\nf\t100\t1\tdocs\\small.txt\nf\t70000\t1\tdocs\\big.bin\n"
+              "d\t0\t0\ta\nd\t0\t0\ta\\b\nf\t100\t1\ta\\b\\C.BIN\nd\t0\t0\tx\nd\t0\t0\tx\\y\n");
+    EXPECT_EQ(nodes[3].data, big);
+    EXPECT_EQ(nodes[6].data, small);
+
+    EXPECT_EQ(Pak("get " + pack + " docs/BIG.bin " + dir / "out.bin").status, 0);
+    EXPECT_EQ(ReadFile(dir / "out.bin"), big);
+    EXPECT_EQ(Pak("get " + pack + " 'docs\\big.bin'", "cd " + dir.path() + " &&").status, 0);
+    EXPECT_EQ(ReadFile(dir / "big.bin"), big);
+    EXPECT_EQ(Pak("cat " + pack + " a/b/c.bin").out, Text(small));
+
+    // rm frees the file's blocks in the stored table and nothing else.
+    const Image before = Stored();
+    const std::int32_t first = nodes[3].entry.first;
+    ASSERT_EQ(Pak("rm " + pack + " docs/big.bin").status, 0);
+    Image expected = before;
+    std::vector<std::size_t> chain;
+    ASSERT_TRUE(testpack::ChainOf(before, first, chain));
+    EXPECT_EQ(chain.size(), 35u);
+    for (const std::size_t b : chain) expected.SetLink(b, -1);
+    expected.bytes[expected.At(static_cast<std::size_t>(nodes[1].entry.first), 3)] =
+        0;  // docs: ".", "..", small.txt, big.bin
+    EXPECT_EQ(ReadFile(pack), expected.bytes);
+    EXPECT_EQ(Pak("ls " + pack + " docs").out, "f\t100\t1\tsmall.txt\n");
+
+    const struct {
+        std::string arguments;
+        std::string err;
+    } failures[] = {
+        {"rm " + pack + " x", "pak: Z:\\x: is a directory\n"},
+        {"rm " + pack + " nothing", "pak: Z:\\nothing: no such file\n"},
+        {"get " + pack + " a/b", "pak: Z:\\a\\b: is a directory\n"},
+        {"cat " + pack + " docs/big.bin", "pak: Z:\\docs\\big.bin: no such file\n"},
+        {"put " + pack + " " + dir / "small.txt" + " " + std::string(95, 'n'),
+         "pak: " + std::string(95, 'n') + ": name longer than 94 characters\n"},
+        {"put " + pack + " " + dir / "nothing", "pak: " + dir / "nothing" + ": no such file\n"},
+        {"put " + pack + " " + dir / "small.txt" + " small.txt/x", "pak: Z:\\small.txt: cannot make directory\n"},
+        {"mkdir " + pack + " a/b/c.bin", "pak: Z:\\a\\b\\c.bin: cannot make directory\n"},
+    };
+    const std::vector<std::uint8_t> settled = ReadFile(pack);
+    for (const auto& f : failures) {
+        const Result run = Pak(f.arguments);
+        EXPECT_EQ(run.status, 1) << f.arguments;
+        EXPECT_EQ(run.err, f.err) << f.arguments;
+    }
+    EXPECT_EQ(ReadFile(pack), settled);
+}
+
+TEST_F(PakTool, ARandomTreeImportsChecksCleanExportsIdenticalAndReadsBackIndependently)
+{
+    const DiskTree tree = RandomTree(20240601);
+    WriteDiskTree(dir / "in", tree);
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    const Result import = Pak("import " + pack + " " + dir / "in");
+    ASSERT_EQ(import.status, 0) << import.err;
+    EXPECT_EQ(import.err, "");  // no progress line off a terminal
+
+    const Result check = Pak("fsck " + pack);
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "problems: 0\nlost: 0\n");
+
+    const Result exported = Pak("export " + pack + " " + dir / "out");
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(exported.err, "");
+    const DiskTree back = ReadDiskTree(dir / "out");
+    EXPECT_EQ(back.dirs, tree.dirs);
+    EXPECT_TRUE(back.files == tree.files);
+
+    // The stored bytes, read without the engine, hold the same tree, and no
+    // block beyond what it needs.
+    const std::vector<Node> nodes = StoredTree();
+    DiskTree stored;
+    for (const Node& node : nodes) {
+        std::string path = node.path;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (node.entry.type == 1)
+            stored.dirs.push_back(path);
+        else
+            stored.files[path] = node.data;
+    }
+    std::sort(stored.dirs.begin(), stored.dirs.end());
+    EXPECT_EQ(stored.dirs, tree.dirs);
+    EXPECT_TRUE(stored.files == tree.files);
+    EXPECT_EQ(Stored().Used(), BlocksOf(tree));
+    EXPECT_EQ(Pak("tree " + pack).out, Listing(nodes));
+
+    // Importing a changed tree again replaces the files in place and frees
+    // their old blocks.
+    DiskTree changed = tree;
+    for (auto& [path, bytes] : changed.files)
+        bytes = Pattern(bytes.size() % 3 ? bytes.size() / 2 : bytes.size() + 5000, 77);
+    changed.files["Alpha/new.bin"] = Pattern(12345, 5);
+    WriteDiskTree(dir / "in", changed);
+    ASSERT_EQ(Pak("import " + pack + " " + dir / "in").status, 0);
+    EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n");
+    ASSERT_EQ(Pak("export " + pack + " " + dir / "again").status, 0);
+    EXPECT_TRUE(ReadDiskTree(dir / "again").files == changed.files);
+    EXPECT_EQ(Stored().Used(), BlocksOf(changed));
+
+    // A tree imported below a pack directory exports from there alone.
+    ASSERT_EQ(Pak("import " + pack + " " + dir / "in/Alpha" + " copies/alpha").status, 0);
+    ASSERT_EQ(Pak("export " + pack + " " + dir / "part" + " COPIES").status, 0);
+    EXPECT_TRUE(ReadDiskTree(dir / "part/alpha").files == ReadDiskTree(dir / "in/Alpha").files);
+    EXPECT_EQ(ReadDiskTree(dir / "part").dirs,
+              (std::vector<std::string>{"alpha", "alpha/beta", "alpha/beta/Gamma", "alpha/delta"}));
+}
+
+// A table with loops and a cross-link, and a directory that holds itself.
+Image DamagedImage()
+{
+    Image image;
+    const std::size_t loop = image.AddDirectory(0, 1, "loopdir");
+    const std::size_t next = image.AddBlock();
+    image.SetLink(loop, static_cast<std::int32_t>(next));
+    image.SetLink(next, static_cast<std::int32_t>(loop));
+    image.PutEntry(next, 0, Entry{1, "inner", 0, 0, 0, 0, 0, 0, 2, 0});
+    const std::size_t a = image.AddFile(0, 2, "loopfile", Pattern(3 * 2048));
+    image.SetLink(a + 2, static_cast<std::int32_t>(a));
+    const std::size_t one = image.AddFile(0, 3, "one", Pattern(4000));
+    image.AddFile(0, 4, "two", Pattern(4000));
+    image.SetLink(one + 2, static_cast<std::int32_t>(one + 1));  // two's first block runs into one's second
+    const std::size_t self = image.AddDirectory(0, 5, "self");
+    image.PutEntry(self, 2, Entry{1, "again", 0, 0, 0, 0, static_cast<std::int32_t>(self), 0, 1, 0});
+    return image;
+}
+
+TEST_F(PakTool, LoopsAndCrossLinksAreReportedAndEveryWalkEnds)
+{
+    WriteFile(pack, DamagedImage().bytes);
+    const Result check = Pak("fsck " + pack, "timeout 20");
+    EXPECT_EQ(check.status, 1);
+    for (const char* line : {"Z:\\loopdir: chain loops: block 2 links back to block 1\n",
+                             "Z:\\loopfile: chain loops: block 5 links back to block 3\n",
+                             "Z:\\two: cross-linked with Z:\\one at block 7\n",
+                             "Z:\\self\\again: directory contains itself: it is Z:\\self\n"})
+        EXPECT_NE(check.out.find(line), std::string::npos) << line << check.out;
+    EXPECT_NE(check.out.find("\nproblems: "), std::string::npos);
+    EXPECT_NE(check.err.find("problems"), std::string::npos);
+
+    const struct {
+        std::string arguments;
+        int status;
+    } walks[] = {{"ls " + pack, 0},
+                 {"ls " + pack + " loopdir", 1},
+                 {"ls " + pack + " self/again/again", 0},
+                 {"tree " + pack, 1},
+                 {"export " + pack + " " + dir / "out", 1},
+                 {"cat " + pack + " loopfile", 0}};
+    for (const auto& walk : walks) {
+        const Result run = Pak(walk.arguments, "timeout 20");
+        EXPECT_EQ(run.status, walk.status) << walk.arguments << run.err;  // 124 had it not ended
+    }
+    EXPECT_EQ(ReadFile(dir / "out/one"), Pattern(4000));
+}
+
+TEST_F(PakTool, RepairFreesLostBlocksAndNothingElse)
+{
+    Image image;
+    image.AddFile(0, 1, "kept", Pattern(5000));
+    const std::size_t lost = image.AddBlock();  // a lost chain of two
+    image.SetLink(lost, static_cast<std::int32_t>(lost + 1));
+    image.AddBlock();
+    image.SetLink(lost + 1, 0);
+    const std::size_t stray = image.AddBlock();  // stored before the block it names, as a stopped writer leaves it
+    image.SetLink(stray, static_cast<std::int32_t>(stray + 1));
+    image.AddBlock();
+    WriteFile(pack, image.bytes);
+
+    Result check = Pak("fsck " + pack);
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, "blocks 4-6: in use, held by no chain\nproblems: 0\nlost: 3\n");
+    EXPECT_EQ(ReadFile(pack), image.bytes);  // a check alone writes nothing
+
+    // With another problem present, only the lost blocks are freed.
+    image.AddFile(0, 2, "other", Pattern(10));
+    image.PutEntry(0, 3, Entry{1, "shares", 0, 0, 0, 0, 2, 10, 2, 1});
+    WriteFile(pack, image.bytes);
+    check = Pak("fsck --repair " + pack);
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out,
+              "Z:\\shares: cross-linked with Z:\\kept at block 2\nblocks 4-6: in use, held by no chain\n"
+              "problems: 1\nlost: 3\nfreed: 3\n");
+    Image expected = image;
+    for (const std::size_t b : {lost, lost + 1, stray}) expected.SetLink(b, -1);
+    EXPECT_EQ(ReadFile(pack), expected.bytes);
+
+    image.PutEntry(0, 3, Entry{0, "shares", 0, 0, 0, 0, 2, 10, 2, 1});
+    WriteFile(pack, image.bytes);
+    EXPECT_EQ(Pak("fsck --repair " + pack).status, 0);
+    check = Pak("fsck " + pack);
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.out, "problems: 0\nlost: 0\n");
+}
+
+TEST_F(PakTool, NamesThatCannotCrossBetweenPackAndDiskAreRefusedBeforeAnyWrite)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    const std::vector<std::uint8_t> fresh = ReadFile(pack);
+    fs::create_directories(dir / "in/ok");
+    WriteFile(dir / "in/ok/file", std::string("x"));
+    WriteFile(dir / "in/ok/" + std::string(95, 'n'), std::string("y"));
+    Result run = Pak("import " + pack + " " + dir / "in");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pak: " + dir / "in/ok/" + std::string(95, 'n') + ": name longer than 94 characters\n");
+    EXPECT_EQ(ReadFile(pack), fresh);
+
+    fs::remove(dir / "in/ok/" + std::string(95, 'n'));
+    WriteFile(dir / "in/ok/FILE", std::string("z"));
+    run = Pak("import " + pack + " " + dir / "in");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(": another name differs only in letter case\n"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(pack), fresh);
+
+    fs::remove(dir / "in/ok/FILE");
+    fs::create_directories(dir / "in/.hidden");
+    run = Pak("import " + pack + " " + dir / "in");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pak: " + dir / "in/.hidden" + ": a pack directory name cannot begin with a dot\n");
+    EXPECT_EQ(ReadFile(pack), fresh);
+
+    // A stored name that would climb out of the target is never written.
+    Image image;
+    image.AddFile(0, 1, "fine", Pattern(10));
+    image.AddFile(0, 2, "..\\escaped", Pattern(10));
+    WriteFile(pack, image.bytes);
+    run = Pak("export " + pack + " " + dir / "out/inner");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pak: Z:\\..\\escaped: name holds a slash, backslash or colon\n");
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+}  // namespace
