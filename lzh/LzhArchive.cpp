@@ -1,0 +1,455 @@
+// The archive walk: member headers of levels 0, 1 and 2, stored copies,
+// hand-over to the decoder, and the temporary file that becomes the member
+// only when its CRC matches.
+#include "lzh/LzhArchive.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "lzh/LzhDecoder.h"
+#include "platform/Disk.h"
+
+LzhArchiveReader lzhReader;
+
+namespace {
+
+// Places in header, which starts at header offset 2.
+constexpr std::size_t kMethodIndex = 0;
+constexpr std::size_t kPackedSizeIndex = 5;
+constexpr std::size_t kUnpackedSizeIndex = 9;
+constexpr std::size_t kLevelIndex = 18;
+constexpr std::size_t kNameLengthIndex = 19;
+constexpr std::size_t kLevel2CrcIndex = 19;
+constexpr std::size_t kLevel2FirstExtensionIndex = 22;
+constexpr std::size_t kLevel2FixedSize = 26;        // bytes before the first extended header
+constexpr std::uint32_t kLevel2MaxHeaderSize = 0xFFFF;
+
+// Least header sizes S of levels 0 and 1 for an empty name.
+constexpr unsigned kLevel0MinSize = 22;
+constexpr unsigned kLevel1MinSize = 25;
+
+// Extended header types read from level-2 headers.
+constexpr int kHeaderCrcExtension = 0x00;
+constexpr int kFileNameExtension = 0x01;
+
+constexpr int kTemporaryAttempts = 100;
+
+// CRC tables for eight bytes at a time: kCrcTables[k][b] is the CRC register
+// after byte b followed by k zero bytes.
+using CrcTables = std::array<std::array<std::uint16_t, 256>, 8>;
+
+constexpr CrcTables MakeCrcTables()
+{
+    CrcTables tables{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned crc = i;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001u : crc >> 1;
+        tables[0][i] = static_cast<std::uint16_t>(crc);
+    }
+    for (std::size_t k = 1; k < tables.size(); ++k) {
+        for (unsigned i = 0; i < 256; ++i) {
+            const unsigned previous = tables[k - 1][i];
+            tables[k][i] = static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
+        }
+    }
+    return tables;
+}
+
+constexpr CrcTables kCrcTables = MakeCrcTables();
+
+inline std::uint16_t Crc16Byte(std::uint16_t crc, std::uint8_t byte)
+{
+    return static_cast<std::uint16_t>((crc >> 8) ^ kCrcTables[0][(crc ^ byte) & 0xFF]);
+}
+
+std::uint16_t Le16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool ReadArchiveBytes(std::uint8_t* to, std::size_t count)
+{
+    return std::fread(to, 1, count, lzhReader.archive) == count;
+}
+
+bool EndWalk(LzhWalkEnd reason)
+{
+    lzhReader.walkEnd = reason;
+    return false;
+}
+
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+char* MemberName()
+{
+    return reinterpret_cast<char*>(lzhReader.header + kLzhNameOffset);
+}
+
+// One line on standard error about a member that is not written.
+void ReportMember(const char* problem, const char* name)
+{
+    std::fprintf(stderr, "\n%s: ", problem);
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+        std::fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, stderr);
+    std::fputc('\n', stderr);
+    ++lzhReader.membersFailed;
+}
+
+// Levels 0 and 1: the S header bytes, then for level 1 the extended headers,
+// whose contents are passed over.
+bool ReadLevel01Header()
+{
+    LzhArchiveReader& a = lzhReader;
+    const unsigned size = a.headerSize;
+    if (size <= kLevelIndex) return false;
+    if (!ReadArchiveBytes(a.header + kLevelIndex + 1, size - kLevelIndex - 1)) return false;
+
+    std::uint8_t sum = 0;
+    for (unsigned i = 0; i < size; ++i) sum = static_cast<std::uint8_t>(sum + a.header[i]);
+    if (sum != a.headerSum) return false;
+
+    const unsigned nameLength = a.header[kNameLengthIndex];
+    unsigned extensionSize = 0;
+    if (a.level == 0) {
+        if (size < kLevel0MinSize || nameLength > size - kLevel0MinSize) return false;
+        a.memberCrc = Le16(a.header + kLzhNameOffset + nameLength);
+    } else {
+        // The CRC, the system byte and the first extended size end the header.
+        if (size < kLevel1MinSize || nameLength > size - kLevel1MinSize) return false;
+        a.memberCrc = Le16(a.header + size - 5);
+        extensionSize = Le16(a.header + size - 2);
+    }
+    a.packedLeft = Le32(a.header + kPackedSizeIndex);
+    a.unpackedLeft = Le32(a.header + kUnpackedSizeIndex);
+    a.header[kLzhNameOffset + nameLength] = 0;
+
+    // The packed size counts the extended headers.
+    while (extensionSize != 0) {
+        if (extensionSize < 3 || extensionSize > a.packedLeft) return false;
+        a.packedLeft -= extensionSize;
+        for (unsigned i = 2; i < extensionSize; ++i) {
+            if (std::getc(a.archive) == EOF) return false;
+        }
+        std::uint8_t next[2];
+        if (!ReadArchiveBytes(next, 2)) return false;
+        extensionSize = Le16(next);
+    }
+    return true;
+}
+
+// Level 2: a two-byte total size, a fixed part, and extended headers that
+// carry the name. The CRC-16 of the whole header, taken with its own field
+// as zero, must match when the header has one. The packed data begins after
+// the total size, or after the last extended header if that comes later.
+bool ReadLevel2Header(unsigned totalSize)
+{
+    LzhArchiveReader& a = lzhReader;
+    if (!ReadArchiveBytes(a.header + kLevelIndex + 1, kLevel2FixedSize - 2 - kLevelIndex - 1)) return false;
+    std::uint16_t crc = Crc16Byte(Crc16Byte(0, static_cast<std::uint8_t>(totalSize)),
+                                  static_cast<std::uint8_t>(totalSize >> 8));
+    crc = UpdateLzhCrc(crc, a.header, kLevel2FixedSize - 2);
+    a.memberCrc = Le16(a.header + kLevel2CrcIndex);
+    a.packedLeft = Le32(a.header + kPackedSizeIndex);
+    a.unpackedLeft = Le32(a.header + kUnpackedSizeIndex);
+
+    unsigned extensionSize = Le16(a.header + kLevel2FirstExtensionIndex);
+    std::uint32_t consumed = kLevel2FixedSize;
+    char* name = MemberName();
+    std::size_t nameLength = 0;
+    bool hasHeaderCrc = false;
+    unsigned headerCrc = 0;
+    while (extensionSize != 0) {
+        consumed += extensionSize;
+        if (extensionSize < 3 || consumed > kLevel2MaxHeaderSize) return false;
+        const int type = std::getc(a.archive);
+        if (type == EOF) return false;
+        crc = Crc16Byte(crc, static_cast<std::uint8_t>(type));
+        if (type == kFileNameExtension) {
+            nameLength = 0;
+            a.nameTooLong = false;
+        }
+        for (unsigned i = 0; i < extensionSize - 3; ++i) {
+            const int c = std::getc(a.archive);
+            if (c == EOF) return false;
+            std::uint8_t byte = static_cast<std::uint8_t>(c);
+            if (type == kHeaderCrcExtension && i < 2) {
+                headerCrc |= static_cast<unsigned>(byte) << (8 * i);
+                hasHeaderCrc = i == 1;
+                byte = 0;
+            } else if (type == kFileNameExtension) {
+                if (nameLength < kLzhMaxNameLength)
+                    name[nameLength++] = static_cast<char>(byte);
+                else
+                    a.nameTooLong = true;
+            }
+            crc = Crc16Byte(crc, byte);
+        }
+        std::uint8_t next[2];
+        if (!ReadArchiveBytes(next, 2)) return false;
+        crc = UpdateLzhCrc(crc, next, 2);
+        extensionSize = Le16(next);
+    }
+    for (; consumed < totalSize; ++consumed) {
+        const int c = std::getc(a.archive);
+        if (c == EOF) return false;
+        crc = Crc16Byte(crc, static_cast<std::uint8_t>(c));
+    }
+    if (hasHeaderCrc && crc != headerCrc) return false;
+    name[nameLength] = 0;
+    return true;
+}
+
+// Opens a new temporary file in the directory of name. False when none can
+// be created there (no such directory, or name is no file name).
+bool OpenMemberTemporary(const char* name)
+{
+    LzhArchiveReader& a = lzhReader;
+    const std::size_t length = std::strlen(name);
+    if (length == 0 || IsSeparator(name[length - 1])) return false;
+    std::size_t directoryLength = length;
+    while (directoryLength > 0 && !IsSeparator(name[directoryLength - 1])) --directoryLength;
+
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%02d.tmp", static_cast<int>(directoryLength),
+                      name, attempt);
+        a.output = OpenDiskFile(a.temporary, "wbx");
+        if (a.output) return true;
+        if (errno != EEXIST) break;
+    }
+    a.temporary[0] = 0;
+    return false;
+}
+
+// Produces the member's content chunk by chunk, keeping its CRC, and writes
+// each chunk when writing. False when a stored member's data ends early.
+bool UnpackMember(bool writing)
+{
+    LzhArchiveReader& a = lzhReader;
+    const bool compressed = a.header[kMethodIndex + 3] != '0';
+    if (compressed) StartMemberDecoding();
+    a.contentCrc = 0;
+    while (a.unpackedLeft != 0) {
+        const unsigned n = a.unpackedLeft < kLzhChunkSize ? a.unpackedLeft : kLzhChunkSize;
+        if (compressed)
+            DecodeChunk(n, a.chunk);
+        else if (!ReadArchiveBytes(a.chunk, n))
+            return false;
+        a.contentCrc = UpdateLzhCrc(a.contentCrc, a.chunk, n);
+        if (writing) {
+            WriteChunk(a.chunk, n);
+            std::fputc('.', stderr);
+        }
+        a.unpackedLeft -= n;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const std::uint8_t* p = data + i;
+        crc = static_cast<std::uint16_t>(
+            kCrcTables[7][p[0] ^ (crc & 0xFF)] ^ kCrcTables[6][p[1] ^ (crc >> 8)] ^ kCrcTables[5][p[2]] ^
+            kCrcTables[4][p[3]] ^ kCrcTables[3][p[4]] ^ kCrcTables[2][p[5]] ^ kCrcTables[1][p[6]] ^
+            kCrcTables[0][p[7]]);
+    }
+    for (; i < count; ++i) crc = Crc16Byte(crc, data[i]);
+    return crc;
+}
+
+bool OpenLzhArchive(const char* archiveName)
+{
+    LzhArchiveReader& a = lzhReader;
+    a.archive = OpenDiskFile(archiveName, "rb");
+    a.output = nullptr;
+    a.temporary[0] = 0;
+    a.walkEnd = LzhWalkEnd::None;
+    a.membersRead = 0;
+    a.membersFailed = 0;
+    // Each walk starts from a window of zero bytes.
+    std::memset(a.chunk, 0, sizeof a.chunk);
+    return a.archive != nullptr;
+}
+
+void CloseLzhArchive()
+{
+    LzhArchiveReader& a = lzhReader;
+    if (a.archive) std::fclose(a.archive);
+    a.archive = nullptr;
+}
+
+void AbandonLzhWalk()
+{
+    LzhArchiveReader& a = lzhReader;
+    if (a.output) std::fclose(a.output);
+    a.output = nullptr;
+    if (a.temporary[0]) RemoveDiskFile(a.temporary);
+    a.temporary[0] = 0;
+    CloseLzhArchive();
+}
+
+void ExtractLzhArchive(const char* archiveName)
+{
+    if (!OpenLzhArchive(archiveName)) return;
+    while (ReadMemberHeader()) ExtractMember();
+    CloseLzhArchive();
+}
+
+bool ReadMemberHeader()
+{
+    LzhArchiveReader& a = lzhReader;
+    a.walkEnd = LzhWalkEnd::None;
+    a.nameTooLong = false;
+    a.packedLeft = 0;
+    a.unpackedLeft = 0;
+    MemberName()[0] = 0;
+
+    const int first = std::getc(a.archive);
+    if (first == EOF) return EndWalk(LzhWalkEnd::FileEnd);
+    if (first == 0) return EndWalk(LzhWalkEnd::EndMarker);
+    const int second = std::getc(a.archive);
+    if (second == EOF) return EndWalk(LzhWalkEnd::BadHeader);
+    a.headerSize = static_cast<std::uint8_t>(first);
+    a.headerSum = static_cast<std::uint8_t>(second);
+
+    // Offsets 2 to 20 end with the level byte in every header level.
+    if (!ReadArchiveBytes(a.header, kLevelIndex + 1)) return EndWalk(LzhWalkEnd::BadHeader);
+    a.level = a.header[kLevelIndex];
+    const bool read = a.level == 2 ? ReadLevel2Header(static_cast<unsigned>(first | (second << 8)))
+                                   : ReadLevel01Header();
+    if (!read) {
+        MemberName()[0] = 0;
+        return EndWalk(LzhWalkEnd::BadHeader);
+    }
+    a.packedSize = a.packedLeft;
+    a.unpackedSize = a.unpackedLeft;
+    ++a.membersRead;
+    return true;
+}
+
+bool IsLzhMethodSupported()
+{
+    const std::uint8_t* method = lzhReader.header + kMethodIndex;
+    return method[0] == '-' && method[1] == 'l' && method[2] == 'h' && method[4] == '-' &&
+           (method[3] == '0' || method[3] == '4' || method[3] == '5');
+}
+
+bool IsSafeMemberName(const char* name)
+{
+    if (IsSeparator(name[0])) return false;
+    const unsigned char drive = static_cast<unsigned char>(name[0]) | 0x20;
+    if (drive >= 'a' && drive <= 'z' && name[1] == ':') return false;
+    // A component of dots and spaces with two dots or more names the parent
+    // directory once the host strips trailing dots and spaces.
+    const char* p = name;
+    while (*p) {
+        int dots = 0;
+        bool onlyDotsAndSpaces = true;
+        for (; *p && !IsSeparator(*p); ++p) {
+            if (*p == '.')
+                ++dots;
+            else if (*p != ' ')
+                onlyDotsAndSpaces = false;
+        }
+        if (onlyDotsAndSpaces && dots >= 2) return false;
+        if (*p) ++p;
+    }
+    return true;
+}
+
+void ExtractMember()
+{
+    LzhArchiveReader& a = lzhReader;
+    if (!IsLzhMethodSupported()) {
+        SkipMember();
+        return;
+    }
+    char* name = MemberName();
+    if (a.nameTooLong) {
+        ReportMember("Name too long", name);
+        SkipMember();
+        return;
+    }
+    for (;;) {
+        if (!IsSafeMemberName(name)) {
+            ReportMember("Unsafe name", name);
+            SkipMember();
+            return;
+        }
+        if (OpenMemberTemporary(name)) break;
+        // The file can't be created: ask for another name.
+        if (ReadReplacementName(name, kLzhMaxNameLength) == 0) {
+            SkipMember();
+            return;
+        }
+    }
+
+    const bool complete = UnpackMember(true);
+    const bool closed = std::fclose(a.output) == 0;
+    a.output = nullptr;
+    if (!closed) LzhFatal("Unable to write");
+
+    const char* problem = nullptr;
+    if (!complete)
+        problem = "Data ends early";
+    else if (a.contentCrc != a.memberCrc)
+        problem = "CRC error";
+    else if (RenameDiskFile(a.temporary, name) != 0)
+        problem = "Unable to replace";
+    if (problem) {
+        RemoveDiskFile(a.temporary);
+        ReportMember(problem, name);
+    }
+    a.temporary[0] = 0;
+}
+
+LzhMemberCheck TestMember()
+{
+    LzhArchiveReader& a = lzhReader;
+    if (!IsLzhMethodSupported()) {
+        SkipMember();
+        return LzhMemberCheck::Skipped;
+    }
+    if (!UnpackMember(false)) return LzhMemberCheck::DataEnded;
+    return a.contentCrc == a.memberCrc ? LzhMemberCheck::Good : LzhMemberCheck::CrcError;
+}
+
+void SkipMember()
+{
+    LzhArchiveReader& a = lzhReader;
+    constexpr std::uint32_t kLargestStep = 1u << 30;
+    while (a.packedLeft > 0) {
+        const std::uint32_t step = a.packedLeft < kLargestStep ? a.packedLeft : kLargestStep;
+        if (std::fseek(a.archive, static_cast<long>(step), SEEK_CUR) != 0) break;
+        a.packedLeft -= step;
+    }
+    a.packedLeft = 0;
+}
+
+void WriteChunk(const std::uint8_t* data, std::size_t count)
+{
+    if (std::fwrite(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
+}
+
+std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
+{
+    std::size_t stored = 0;
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+        if (stored < maxLength) buffer[stored++] = static_cast<char>(c);
+    }
+    buffer[stored] = 0;
+    return stored;
+}

@@ -1,0 +1,117 @@
+// The LZH archive reader: walks "update.lzh" once, front to back, and writes
+// each member into the current directory.
+//
+// Members are read from level-0, level-1 and level-2 headers. Stored members
+// (-lh0-) are copied, compressed ones (-lh4-, -lh5-) go through the decoder of
+// LzhDecoder.h; any other method is passed over. Every member is written to a
+// temporary file next to its target and takes the member's name only when its
+// CRC-16 matches, so a damaged member never replaces a file.
+//
+// All state is the one process-wide record lzhReader; a walk is not re-entrant.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr std::size_t kLzhChunkSize = 8192;      // output chunk and decoder window
+inline constexpr std::size_t kLzhHeaderBufferSize = 256;
+inline constexpr std::size_t kLzhNameOffset = 20;       // the name's place in header
+inline constexpr std::size_t kLzhMaxNameLength = 230;   // longest name the header buffer takes
+inline constexpr std::size_t kLzhTemporaryNameSize = 256;
+
+// Why the last ReadMemberHeader yielded false.
+enum class LzhWalkEnd : std::uint8_t {
+    None,         // the walk has not ended
+    EndMarker,    // the zero byte in place of a header
+    FileEnd,      // the end of the file where a header would begin
+    BadHeader,    // a checksum or CRC mismatch, fields that don't fit, or a header cut short
+};
+
+// How a member fared when it was decoded without being written.
+enum class LzhMemberCheck : std::uint8_t {
+    Good,         // content complete and its CRC matches
+    Skipped,      // a method this reader doesn't unpack
+    CrcError,     // content complete but its CRC differs
+    DataEnded,    // a stored member's data ended early
+};
+
+struct LzhArchiveReader {
+    std::FILE* archive;
+    // The header bytes from offset 2 on. After ReadMemberHeader the member's
+    // name lies at header + kLzhNameOffset, zero-terminated, for every level.
+    std::uint8_t header[kLzhHeaderBufferSize];
+    std::uint8_t headerSize;     // S: the first header byte
+    std::uint8_t headerSum;      // the checksum byte of levels 0 and 1
+    std::uint32_t packedLeft;    // packed data of the member not yet consumed
+    std::uint32_t unpackedLeft;  // content bytes not yet produced
+    std::FILE* output;
+    std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
+
+    std::uint8_t level;            // header level as read (0, 1 or 2)
+    std::uint16_t memberCrc;       // the header's CRC-16 of the content
+    std::uint16_t contentCrc;      // CRC-16 of the content produced so far
+    std::uint32_t packedSize;      // packed data bytes, extended headers not counted
+    std::uint32_t unpackedSize;    // the member's content size
+    bool nameTooLong;              // a level-2 name longer than kLzhMaxNameLength
+    char temporary[kLzhTemporaryNameSize];  // the open temporary file; empty when none
+    LzhWalkEnd walkEnd;
+    std::uint32_t membersRead;     // headers read in this walk
+    std::uint32_t membersFailed;   // members refused or not written, each named on stderr
+};
+
+extern LzhArchiveReader lzhReader;
+
+// Unpacks the archive archiveName (a disk path) into the current directory.
+// A missing archive, a finished one and a damaged one look alike: it returns
+// when the walk has ended, unless LzhFatal has stopped the process.
+void ExtractLzhArchive(const char* archiveName);
+
+// Opens the archive and makes the reader ready for a walk; false when it can't
+// be opened. CloseLzhArchive ends the walk.
+bool OpenLzhArchive(const char* archiveName);
+void CloseLzhArchive();
+
+// Reads the next member header, including its extended headers, and leaves
+// the stream at the member's packed data. False at the end of the walk; the
+// reason is in lzhReader.walkEnd.
+bool ReadMemberHeader();
+
+// Writes the member whose header was just read, or passes over it.
+void ExtractMember();
+
+// Decodes the member whose header was just read without writing it, and checks
+// its CRC. Leaves the stream where ExtractMember would.
+LzhMemberCheck TestMember();
+
+// Moves the archive stream forward by packedLeft bytes.
+void SkipMember();
+
+// Writes count bytes to the output file; LzhFatal("Unable to write") when it
+// takes fewer.
+void WriteChunk(const std::uint8_t* data, std::size_t count);
+
+// Reads one line from standard input into buffer: at most maxLength characters
+// are kept, the line feed is not, and the buffer is zero-terminated. Yields
+// the number of characters stored.
+std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
+
+// The member name of the last header read.
+inline const char* LzhMemberName()
+{
+    return reinterpret_cast<const char*>(lzhReader.header + kLzhNameOffset);
+}
+
+// True when the method of the last header read is one this reader unpacks.
+bool IsLzhMethodSupported();
+
+// True when name stays inside the current directory: not absolute, no drive,
+// and no parent-directory component with either separator.
+bool IsSafeMemberName(const char* name);
+
+// Closes the output and the archive and removes an open temporary file; used
+// by LzhFatal before the process ends.
+void AbandonLzhWalk();
+
+// CRC-16/ARC (reflected polynomial 0xA001, no final XOR), continued from crc.
+std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count);

@@ -1,0 +1,70 @@
+// The decoder of -lh4- and -lh5- packed data: blocks of three canonical prefix
+// codes followed by literal bytes and copies from an 8192-byte window.
+//
+// It reads the packed bytes itself from the reader's archive stream, taking at
+// most lzhReader.packedLeft of them, and writes the content into the reader's
+// chunk buffer, which is also its window. All state is the one process-wide
+// record lzhDecoder; nothing is allocated while decoding.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kLzhLiteralSymbols = 510;   // 256 bytes and 254 copy lengths
+inline constexpr int kLzhLengthSymbols = 19;     // the code that sends literal code lengths
+inline constexpr int kLzhDistanceSymbols = 14;
+inline constexpr int kLzhLiteralTableBits = 12;
+inline constexpr int kLzhSmallTableBits = 8;
+inline constexpr int kLzhTreeNodes = 2 * kLzhLiteralSymbols - 1;
+inline constexpr int kLzhMaxCodeLength = 16;
+inline constexpr unsigned kLzhWindowMask = 0x1FFF;
+
+struct LzhDecoder {
+    std::uint32_t bitWindow;      // the next 32 bits; the top bit is decoded next
+    std::uint8_t pendingByte;     // the packed byte taken last
+    std::uint8_t pendingBits;     // low bits of pendingByte not yet in bitWindow
+    std::int32_t blockSymbolsLeft;  // 0: a block header comes next; below 0: the codes hold to the end
+    std::int32_t copyLeft;        // bytes of the current copy still to come; below 1: none
+    std::uint32_t copyFrom;       // window position of the next copied byte
+    bool literalConstant;         // the literal/length code is one symbol that takes no bits
+    bool smallConstant;           // likewise the code in smallTable
+    std::uint8_t literalLengths[kLzhLiteralSymbols];
+    std::uint16_t literalTable[1 << kLzhLiteralTableBits];
+    std::uint8_t smallLengths[kLzhLengthSymbols];  // code-length code, then distance code
+    std::uint16_t smallTable[1 << kLzhSmallTableBits];
+    std::uint16_t treeLeft[kLzhTreeNodes];    // overflow trees of codes longer than their table
+    std::uint16_t treeRight[kLzhTreeNodes];
+};
+
+extern LzhDecoder lzhDecoder;
+
+// Resets the decoder for a member and loads the first 32 bits of packed data.
+// lzhReader.packedLeft must be set and the stream at the packed data.
+void StartMemberDecoding();
+
+// Puts the next count (1 to 8192) content bytes at window[0] .. window[count - 1].
+// Every call but a member's last asks for 8192 bytes: the window is the same
+// buffer from call to call and holds the last 8192 bytes of output.
+void DecodeChunk(unsigned count, std::uint8_t* window);
+
+// The subsystem's fatal stop: writes a line feed, message and a line feed to
+// standard error, abandons the walk (no temporary file is left behind) and
+// calls lzhStop, which ends the process with exit status 1.
+[[noreturn]] void LzhFatal(const char* message);
+
+// What LzhFatal calls last. A harness that must survive a fatal stop may point
+// it at a function that does not return to LzhFatal (a longjmp, for one); if it
+// returns, the process still ends with status 1.
+using LzhStopFunction = void (*)();
+extern LzhStopFunction lzhStop;
+
+// The steps of decoding, open to tests.
+void RefillBits(unsigned n);
+unsigned TakeBits(unsigned n);
+void ReadSmallCodeLengths(int symbolCount, unsigned countBits, int specialIndex);
+void ReadLiteralCodeLengths();
+void BuildDecodeTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table);
+unsigned DecodeLiteralSymbol();
+unsigned DecodeDistance();
+
+// specialIndex for a code without the zero-run escape.
+inline constexpr int kLzhNoSpecialIndex = -1;

@@ -1,0 +1,164 @@
+// The lzh tool's output formats and exit status, as other tests rely on them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "lzh/LzhTestSupport.h"
+
+using namespace lzhtest;
+
+namespace {
+
+struct ToolResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class LzhToolTest : public ::testing::Test {
+protected:
+    ToolResult Lzh(const std::string& arguments)
+    {
+        std::filesystem::create_directories(work);
+        const int status = RunShell("cd " + Quote(work) + " && " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
+                               Quote(temp / "out") + " 2>" + Quote(temp / "err") + " </dev/null");
+        return {status, Slurp(temp / "out"), Slurp(temp / "err")};
+    }
+
+    std::string Write(const std::string& name, const Bytes& archive)
+    {
+        testutil::WriteFile(temp / name, archive);
+        return Quote(temp / name);
+    }
+
+    testutil::TempDir temp;
+    const std::string work = temp / "work";
+};
+
+// The CRC as the listing shows it.
+std::string Hex(const Bytes& content)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04x", Crc16(content));
+    return text;
+}
+
+Member StoredMember(const std::string& name, const std::string& content)
+{
+    Member m;
+    m.name = name;
+    m.content = Text(content);
+    return m;
+}
+
+}  // namespace
+
+TEST_F(LzhToolTest, UsageErrorsExitWithTwo)
+{
+    for (const char* arguments : {"", "x", "q a.lzh", "xl a.lzh", "l a.lzh b.lzh"}) {
+        SCOPED_TRACE(arguments);
+        const ToolResult r = Lzh(arguments);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("usage: lzh x ARCHIVE"), std::string::npos);
+    }
+}
+
+TEST_F(LzhToolTest, MissingArchiveExitsWithOneForEveryCommand)
+{
+    for (const char* command : {"x", "l", "t"}) {
+        const ToolResult r = Lzh(std::string(command) + " missing.lzh");
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.err, "lzh: missing.lzh: cannot open\n") << command;
+    }
+}
+
+TEST_F(LzhToolTest, ListShowsOneLinePerMember)
+{
+    Member packed;
+    packed.method = "-lh5-";
+    packed.name = "sub\\packed.txt";
+    packed.content = Text("aaaaaaaaaaaaaaaab");
+    packed.packedData = EncodeBlock({{'a'}, {-1, 15, 0}, {'b'}}, 3);
+    Member extended = StoredMember("ext.txt", "x");
+    extended.extensions = {{0x40, 0x20, 0x00}};
+    Member directory = StoredMember("dir\x01", "");
+    directory.method = "-lhd-";
+    const std::string archive = Write("a.lzh", Archive({Level1(StoredMember("a b.txt", "hello")), Level0(packed),
+                                                        Level2(StoredMember("two", "")), Level1(extended),
+                                                        Level1(directory)}));
+    const ToolResult r = Lzh("l " + archive);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "-lh0- 1 5 5 " + Hex(Text("hello")) + " a b.txt\n" +
+                         "-lh5- 0 " + std::to_string(packed.packedData.size()) + " 17 " + Hex(packed.content) +
+                         " sub\\packed.txt\n"
+                         "-lh0- 2 0 0 0000 two\n"
+                         "-lh0- 1 1 1 " + Hex(Text("x")) + " ext.txt\n"
+                         "-lhd- 1 0 0 0000 dir?\n");
+    EXPECT_EQ(r.err, "");
+
+    Bytes damaged = Level1(StoredMember("after.txt", "after"));
+    ++damaged[1];
+    const ToolResult d = Lzh("l " + Write("d.lzh", Concat({Level1(StoredMember("a.txt", "a")), damaged, {0}})));
+    EXPECT_EQ(d.status, 1);
+    EXPECT_EQ(d.out, "-lh0- 1 1 1 " + Hex(Text("a")) + " a.txt\n");
+    EXPECT_NE(d.err.find("damaged header of member 2"), std::string::npos) << d.err;
+}
+
+TEST_F(LzhToolTest, TestNamesEveryDamagedMemberAndWritesNothing)
+{
+    Member bad = StoredMember("bad.txt", "content");
+    bad.crc = 1;
+    Member six = StoredMember("six.txt", "six");
+    six.method = "-lh6-";
+    const std::string archive =
+        Write("t.lzh", Archive({Level1(StoredMember("good.txt", "good")), Level1(bad), Level1(six)}));
+    const ToolResult r = Lzh("t " + archive);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "ok good.txt\nfailed bad.txt\nskipped six.txt\n");
+    EXPECT_EQ(r.err, "lzh: bad.txt: CRC error\n");
+    EXPECT_TRUE(FilesBelow(work).empty());
+
+    Member broken;
+    broken.method = "-lh5-";
+    broken.name = "broken.txt";
+    broken.content = Text("whatever");
+    BitWriter bits;
+    bits.Put(10, 16);
+    bits.Put(31, 5);  // a code-length count above 19
+    bits.Put(0, 32);
+    broken.packedData = bits.Finish();
+    const ToolResult b = Lzh("t " + Write("b.lzh", Archive({Level1(StoredMember("first.txt", "1")), Level1(broken)})));
+    EXPECT_EQ(b.status, 1);
+    EXPECT_EQ(b.out, "ok first.txt\n");
+    EXPECT_EQ(b.err, "\nBad table\nlzh: broken.txt: stopped here\n");
+
+    const ToolResult good = Lzh("t " + Write("g.lzh", Archive({Level1(StoredMember("good.txt", "good"))})));
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(good.out, "ok good.txt\n");
+}
+
+TEST_F(LzhToolTest, ExtractWritesIntoTheCurrentDirectoryAndFailsOnAnyMemberNotWritten)
+{
+    const ToolResult r = Lzh("x " + Write("x.lzh", Archive({Level1(StoredMember("a.txt", "a")),
+                                                           Level1(StoredMember("b.txt", "b"))})));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "..");
+    EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"a.txt", "b.txt"}));
+
+    Member bad = StoredMember("bad.txt", "content");
+    bad.crc = 1;
+    const ToolResult f = Lzh("x " + Write("f.lzh", Archive({Level1(bad), Level1(StoredMember("c.txt", "c"))})));
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.err, ".\nCRC error: bad.txt\n.");
+    EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
