@@ -7,6 +7,12 @@
 // "Kivra_Pak\Version.txt" finds kivra_pak/version.txt. Components that match
 // nothing are kept as written (the file may be about to be created).
 //
+// A path that begins with a drive letter and a colon ("C:\Games\Kivra", in
+// either case) starts at the Wine prefix's entry for that drive, Wine's link
+// $WINEPREFIX/dosdevices/c: (default prefix ~/.wine), followed as a directory;
+// the rest resolves as above. A drive the prefix does not have resolves to
+// nothing, so every operation on such a path fails.
+//
 // This is the one place where a disk path is turned into a host path.
 #pragma once
 
@@ -16,7 +22,8 @@
 // Longest host path the resolution produces, terminator included.
 inline constexpr std::size_t kHostPathMax = 4096;
 
-// Turns path into the host's name for it. False when the result would not fit.
+// Turns path into the host's name for it. False when the result would not fit
+// (errno ENAMETOOLONG) or the path's drive does not exist (errno ENOENT).
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize);
 
 // fopen on the resolved path; null on failure (errno set).

@@ -15,6 +15,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
 
 #else
 
@@ -28,6 +30,10 @@ using UINT = unsigned int;
 using BOOL = int;
 using LPSTR = char*;
 using LPCSTR = const char*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPDWORD = DWORD*;
+using PUINT = UINT*;
 
 #ifndef TRUE
 #define TRUE 1
@@ -63,5 +69,191 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT count);
 LONG _llseek(HFILE file, LONG offset, int origin);
 // 0, or HFILE_ERROR.
 HFILE _lclose(HFILE file);
+
+// Version resources of an executable (a PE file): the VS_VERSIONINFO block of
+// its RT_VERSION resource. The size is the block's size with room for the
+// ANSI copies of its strings, 0 when the file has no version information or
+// is no readable PE file (the handle out-parameter is set to 0).
+DWORD GetFileVersionInfoSizeA(LPCSTR path, LPDWORD handle);
+// Fills data (size bytes) with the block; FALSE on failure.
+BOOL GetFileVersionInfoA(LPCSTR path, DWORD handle, DWORD size, LPVOID data);
+// Looks a value up in a block: "\" the fixed file info, "\VarFileInfo\Translation"
+// the language and code-page pairs, "\StringFileInfo\040904b0\FileVersion" a
+// string (as ANSI text; *length counts its characters with the terminator).
+// Keys match ignoring letter case. FALSE when there is no such value. Never
+// reads outside the block. Elsewhere than Windows the ANSI text keeps ASCII
+// characters and turns every other character into '?'.
+BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* value, PUINT length);
+
+// --- Windows and messages --------------------------------------------------
+// A window is a dialog or one of its controls. On Linux it is a model that
+// keeps what the window would show (text, visibility, a progress bar's range
+// and position) and that the terminal front-end draws.
+struct HWND__;
+using HWND = HWND__*;
+struct HICON__;
+using HICON = HICON__*;
+using HCURSOR = HICON;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using INT_PTR = std::intptr_t;
+
+#define WM_CLOSE 0x0010
+#define WM_SETICON 0x0080
+#define WM_USER 0x0400
+#define PBM_SETPOS (WM_USER + 2)
+#define PBM_SETRANGE32 (WM_USER + 6)
+#define ICON_SMALL 0
+#define ICON_BIG 1
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+#define MB_OK 0x0000
+#define MB_ICONEXCLAMATION 0x0030
+#define IDOK 1
+#define IDCANCEL 2
+
+// The text of every control is a byte string in the system code page (code
+// page 949 for the Korean texts); the terminal shows it converted to UTF-8.
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL ShowWindow(HWND window, int command);
+BOOL IsWindowVisible(HWND window);
+BOOL SetWindowTextA(HWND window, LPCSTR text);
+int GetWindowTextA(HWND window, LPSTR text, int size);
+HWND GetDlgItem(HWND dialog, int id);
+// Shows text under caption and waits until it is dismissed: on a terminal
+// until Enter is pressed. Returns IDOK.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+// Painting the minimised dialog. Linux has no minimised dialog: IsIconic is
+// always FALSE there and the rest do nothing.
+struct HDC__;
+using HDC = HDC__*;
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+#define SM_CXICON 11
+#define SM_CYICON 12
+#define WM_ICONERASEBKGND 0x0027
+BOOL IsIconic(HWND window);
+int GetSystemMetrics(int index);
+BOOL GetClientRect(HWND window, RECT* rect);
+BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
+HICON LoadIconA(HINSTANCE instance, LPCSTR name);
+#define MAKEINTRESOURCEA(id) (reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(id)))
+
+// --- Other programs' windows and processes -------------------------------
+// On Linux the window of another program stands for a running process of
+// that program: the game's window ("KIVRA (Quantrel)", "KIVRA") for a process
+// whose program is Kivra.exe, the launcher's ("TBattle", "KivraBattle") for
+// KNet.exe. The program is the file name of the process's first argument, or
+// under Wine's loader (wine, wine64, wine-preloader, wine64-preloader) of its
+// second, which names the Windows path; letter case does not matter. A message
+// posted to such a window (the game's close message or WM_CLOSE) asks the
+// process to end (SIGTERM).
+using HANDLE = void*;
+#define PROCESS_ALL_ACCESS 0x1F0FFF
+#define WAIT_OBJECT_0 0
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFF
+#define INFINITE 0xFFFFFFFF
+
+// A window of that class and title (either may be null for any), or null. On
+// Linux the lowest-numbered live process of the program other than this one.
+HWND FindWindowA(LPCSTR className, LPCSTR windowName);
+// The id of the process behind a window; the thread id result is 0 on Linux.
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
+// A handle to wait on and to end the process; null when it cannot be had.
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+// WAIT_OBJECT_0 once the process has ended (within milliseconds), else
+// WAIT_TIMEOUT; WAIT_FAILED for a bad handle. A process that has ended but is
+// not yet reaped by its parent (a zombie) has ended.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+// Ends the process at once (SIGKILL). Non-zero on success.
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+BOOL CloseHandle(HANDLE handle);
+void Sleep(DWORD milliseconds);
+// Ends the process with that exit code, output flushed.
+[[noreturn]] void ExitProcess(UINT exitCode);
+// The process's command line: the program's path as it was started, then
+// its arguments, separated by blanks. On Linux an argument with a blank or a
+// quote in it is put in double quotes as Windows would (\" for a quote).
+LPSTR GetCommandLineA();
+// The path of the running executable (module null); its length, 0 on failure.
+DWORD GetModuleFileNameA(HINSTANCE module, LPSTR path, DWORD size);
+
+// --- Files and errors -------------------------------------------------------
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_HANDLE_DISK_FULL 39L
+#define ERROR_DISK_FULL 112L
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+
+// Copies a file; with failIfExists FALSE an existing target is replaced, with
+// TRUE it fails (ERROR_FILE_EXISTS, 80). A target in use by a running program
+// fails with ERROR_SHARING_VIOLATION. On Linux the target is replaced whole or
+// not at all, and "in use" is a running executable (ETXTBSY); the copy keeps
+// the source's permission bits and times.
+BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
+// The Win32 error code of the calling thread's last failure.
+DWORD GetLastError();
+void SetLastError(DWORD code);
+// The system's English text for a message id (FORMAT_MESSAGE_FROM_SYSTEM);
+// with FORMAT_MESSAGE_ALLOCATE_BUFFER, *(LPSTR*)buffer receives a block that
+// LocalFree releases. The number of characters, 0 on failure; a code the
+// system has no text for fails with ERROR_MR_MID_NOT_FOUND (317).
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size, void* arguments);
+void* LocalFree(void* memory);
+
+// --- Registry -----------------------------------------------------------
+// On Linux HKEY_LOCAL_MACHINE is the Wine prefix's system.reg ($WINEPREFIX,
+// default ~/.wine), read only. Paths that begin with a drive letter map
+// through the prefix's dosdevices/ links (see platform/Disk.h).
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using REGSAM = DWORD;
+using LSTATUS = LONG;
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000002u)))
+#define KEY_ALL_ACCESS 0xF003F
+#define KEY_READ 0x20019
+#define KEY_WOW64_32KEY 0x0200
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define ERROR_MORE_DATA 234L
+
+// ERROR_SUCCESS with the key open, else ERROR_FILE_NOT_FOUND. The game's
+// key is read in the 32-bit view, as the game sees it: on Linux, in a 64-bit
+// prefix (#arch=win64) Software\X is Software\Wow6432Node\X, whatever the
+// access asked for. Key and value names ignore letter case.
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+// With data null: the type and size only. Strings come with their
+// terminating zero, counted in the size. ERROR_MORE_DATA when the data does
+// not fit (*size then holds what is needed).
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
+LSTATUS RegCloseKey(HKEY key);
+
+// --- Shell --------------------------------------------------------------
+// Opens a document, or starts a program. On Linux a document opens with
+// xdg-open where a desktop is present, else its path is printed; a Windows
+// program (.exe) starts with wine when that is on the PATH, else a line says
+// that it cannot. A value above 32 on success.
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int show);
 
 #endif  // _WIN32

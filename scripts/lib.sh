@@ -16,5 +16,5 @@ need() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
-TEST_PACKAGES=(lhasa jlha-utils p7zip-full)
+TEST_PACKAGES=(lhasa jlha-utils p7zip-full g++-mingw-w64-x86-64 g++-mingw-w64-i686)
 JOBS=2

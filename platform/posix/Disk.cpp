@@ -2,10 +2,14 @@
 #include "platform/Disk.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/posix/WinePrefix.h"
 
 namespace {
 
@@ -25,7 +29,10 @@ bool SameIgnoringAsciiCase(const char* a, const char* b, std::size_t bLength)
 // Appends text (length bytes) to out at *used; false when it does not fit.
 bool Append(char* out, std::size_t outSize, std::size_t* used, const char* text, std::size_t length)
 {
-    if (*used + length + 1 > outSize) return false;
+    if (*used + length + 1 > outSize) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     std::memcpy(out + *used, text, length);
     *used += length;
     out[*used] = 0;
@@ -50,15 +57,68 @@ bool FindFolded(const char* dir, const char* component, std::size_t length, char
     return ok;
 }
 
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Starts out with the host directory of a drive's root: the prefix's
+// dosdevices/ entry for it ("c:", which Wine makes a link to ../drive_c).
+// False, errno ENOENT, when the prefix has no such drive.
+bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used)
+{
+    const std::string prefix = WinePrefix();
+    const char drive[] = {static_cast<char>(letter | 0x20), ':', 0};
+    if (!Append(out, outSize, used, prefix.c_str(), std::strlen(prefix.c_str())) ||
+        !Append(out, outSize, used, "/dosdevices/", 12) || !Append(out, outSize, used, drive, 2))
+        return false;
+    struct stat st {};
+    if (stat(out, &st) != 0) {
+        // Not in Wine's lower case: look for it under another.
+        char found[256];
+        out[*used - 2] = 0;
+        if (!FindFolded(out, drive, 2, found, sizeof found)) {
+            errno = ENOENT;
+            return false;
+        }
+        std::memcpy(out + *used - 2, found, 3);
+        if (stat(out, &st) != 0) {
+            errno = ENOENT;
+            return false;
+        }
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOENT;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+std::string WinePrefix()
+{
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* user = getpwuid(getuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    return home && *home ? std::string(home) + "/.wine" : std::string();
+}
 
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
-    if (outSize == 0) return false;
+    if (outSize == 0) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     out[0] = 0;
     std::size_t used = 0;
     const char* p = path;
-    if (*p == '\\' || *p == '/') {
+    if (IsAsciiLetter(p[0]) && p[1] == ':') {
+        if (!StartAtDrive(p[0], out, outSize, &used)) return false;
+        p += 2;
+        while (*p == '\\' || *p == '/') ++p;
+        if (*p && !Append(out, outSize, &used, "/", 1)) return false;
+    } else if (*p == '\\' || *p == '/') {
         if (!Append(out, outSize, &used, "/", 1)) return false;
         while (*p == '\\' || *p == '/') ++p;
     }
@@ -94,20 +154,14 @@ bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 std::FILE* OpenDiskFile(const char* path, const char* mode)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
+    if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
     return std::fopen(host, mode);
 }
 
 int RemoveDiskFile(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
+    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return unlink(host) == 0 ? 0 : -1;
 }
 
@@ -115,29 +169,20 @@ int RenameDiskFile(const char* from, const char* to)
 {
     char hostFrom[kHostPathMax];
     char hostTo[kHostPathMax];
-    if (!ResolveDiskPath(from, hostFrom, sizeof hostFrom) || !ResolveDiskPath(to, hostTo, sizeof hostTo)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
+    if (!ResolveDiskPath(from, hostFrom, sizeof hostFrom) || !ResolveDiskPath(to, hostTo, sizeof hostTo)) return -1;
     return std::rename(hostFrom, hostTo) == 0 ? 0 : -1;
 }
 
 int MakeDiskDirectory(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
+    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return mkdir(host, 0777) == 0 ? 0 : -1;
 }
 
 int ChangeDiskDirectory(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
+    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return chdir(host) == 0 ? 0 : -1;
 }

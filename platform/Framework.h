@@ -1,0 +1,182 @@
+// The small dialog framework of the patcher: an application object, dialogs
+// with data exchange, buttons and a progress bar, as far as the patcher uses
+// them.
+//
+// On Windows the dialogs are real ones, built from the resource templates.
+// On Linux each window is a model of what it would show, drawn on the
+// terminal: the status text and a progress bar, message boxes as their
+// caption and text, and the buttons of a modal dialog as a question.
+#pragma once
+
+#include <string>
+
+#include "platform/Win32.h"
+
+// A dialog member's text.
+class CString {
+public:
+    CString() = default;
+    CString(const char* text) : text_(text ? text : "") {}  // NOLINT: converts like the framework's own
+    CString& operator=(const char* text)
+    {
+        text_ = text ? text : "";
+        return *this;
+    }
+    CString& operator+=(const CString& more)
+    {
+        text_ += more.text_;
+        return *this;
+    }
+    // printf rules.
+    void Format(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    const char* GetString() const { return text_.c_str(); }
+    operator const char*() const { return text_.c_str(); }  // NOLINT
+    int GetLength() const { return static_cast<int>(text_.size()); }
+    bool IsEmpty() const { return text_.empty(); }
+
+private:
+    std::string text_;
+};
+
+class CWnd {
+public:
+    CWnd() = default;
+    virtual ~CWnd() = default;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    BOOL ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
+    BOOL IsWindowVisible() const { return m_hWnd && ::IsWindowVisible(m_hWnd); }
+    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::PostMessageA(m_hWnd, message, wParam, lParam);
+    }
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+    {
+        return ::SendMessageA(m_hWnd, message, wParam, lParam);
+    }
+
+    HWND m_hWnd = nullptr;
+};
+
+class CButton : public CWnd {};
+
+class CProgressCtrl : public CWnd {
+public:
+    // The range as two 32-bit bounds.
+    void SetRange32(int lower, int upper)
+    {
+        SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
+    }
+    int SetPos(int position) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position), 0)); }
+};
+
+// One direction of data exchange between a dialog's members and its controls.
+class CDataExchange {
+public:
+    BOOL m_bSaveAndValidate;  // TRUE: controls to members
+    HWND m_hDialog;
+};
+
+// Attaches a control member to the dialog's control id.
+void DDX_Control(CDataExchange* exchange, int id, CWnd& control);
+// Copies a control's text to or from a member.
+void DDX_Text(CDataExchange* exchange, int id, CString& value);
+
+class CDialog : public CWnd {
+public:
+    explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+    ~CDialog() override;
+
+    // Runs the dialog modally; IDOK, IDCANCEL or what EndDialog was given.
+    INT_PTR DoModal();
+    // Creates the dialog modelessly, as a child of parent when the template
+    // says so. TRUE once the window exists.
+    BOOL Create(UINT templateId, CWnd* parent = nullptr);
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+    void EndDialog(int result);
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+
+    // Binds members to controls; runs at creation and at every UpdateData.
+    virtual void DoDataExchange(CDataExchange*) {}
+    // After the window and its controls exist: UpdateData(FALSE). TRUE.
+    virtual BOOL OnInitDialog();
+    // The window is gone; the object may delete what it owns (or itself).
+    virtual void PostNcDestroy() {}
+    // The default OK action: UpdateData(TRUE), then EndDialog(IDOK).
+    virtual void OnOK();
+    // The default cancel action, also for WM_CLOSE: EndDialog(IDCANCEL).
+    virtual void OnCancel();
+    // A button was clicked. The default takes IDOK and IDCANCEL.
+    virtual BOOL OnCommand(int id);
+    virtual void OnPaint() {}
+    virtual HCURSOR OnQueryDragIcon() { return nullptr; }
+
+    UINT m_nIDTemplate;
+    CWnd* m_pParentWnd;
+};
+
+class CWinApp {
+public:
+    // Without a name, the application's name is the executable's file name
+    // without its extension.
+    explicit CWinApp(const char* appName = nullptr);
+    virtual ~CWinApp();
+    CWinApp(const CWinApp&) = delete;
+    CWinApp& operator=(const CWinApp&) = delete;
+
+    virtual BOOL InitInstance() { return FALSE; }
+    HICON LoadIcon(UINT id) const;
+
+    CWnd* m_pMainWnd = nullptr;
+    const char* m_pszAppName = nullptr;
+    // What the process returns when the application ends.
+    int m_nExitCode = 0;
+};
+
+// Painting a window between BeginPaint and EndPaint.
+class CPaintDC {
+public:
+    explicit CPaintDC(CWnd* window);
+    ~CPaintDC();
+    CPaintDC(const CPaintDC&) = delete;
+    CPaintDC& operator=(const CPaintDC&) = delete;
+    HDC GetSafeHdc() const { return m_hDC; }
+    BOOL DrawIcon(int x, int y, HICON icon) { return ::DrawIcon(m_hDC, x, y, icon); }
+
+private:
+    CWnd* m_pWnd;
+    HDC m_hDC = nullptr;
+    alignas(8) unsigned char m_paint[128];  // the platform's paint record
+};
+
+CWinApp* AfxGetApp();
+CWnd* AfxGetMainWnd();
+// A message box under the application's name.
+int AfxMessageBox(const char* text, UINT type = MB_OK);
+// A message box with text under caption: the one way the program's texts
+// reach a message box. Windows shows them converted from code page 949, so
+// they read correctly whatever the system's code page; Linux as
+// MessageBoxA does.
+int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type);
+
+// What the application supplies for the Linux models: the controls of each
+// dialog template. Windows takes them from the resource script.
+struct ControlTemplate {
+    int id;
+    const char* className;  // "Button", "Static", "msctls_progress32"
+    const char* text;
+};
+struct DialogTemplate {
+    UINT id;
+    const char* caption;
+    bool child;  // a panel inside its parent, shown at creation
+    const ControlTemplate* controls;
+    int controlCount;
+};
+const DialogTemplate* FindDialogTemplate(UINT id);

@@ -1,0 +1,127 @@
+// HKEY_LOCAL_MACHINE on Linux: the Wine prefix's system.reg, read only.
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <string>
+#include <strings.h>
+
+#include "platform/posix/Errors.h"
+#include "platform/posix/RegistryFile.h"
+#include "platform/posix/WinePrefix.h"
+
+struct HKEY__ {
+    std::string path;  // in the file's terms, the 32-bit view already applied
+    registry::Key key;
+};
+
+namespace {
+
+// Larger than any registry Wine writes; a file beyond it is no registry.
+constexpr std::streamoff kMaxRegistryFile = 256 << 20;
+
+std::mutex keysLock;
+std::set<HKEY> openKeys;
+
+bool IsOpen(HKEY key)
+{
+    std::lock_guard<std::mutex> lock(keysLock);
+    return openKeys.count(key) != 0;
+}
+
+bool ReadMachineRegistry(std::string& text)
+{
+    const std::string prefix = WinePrefix();
+    if (prefix.empty()) return false;
+    std::ifstream in(prefix + "/system.reg", std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0 || size > kMaxRegistryFile) return false;
+    in.seekg(0);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool SameIgnoringCase(const std::string& a, const char* b)
+{
+    return a.size() == std::strlen(b) && strncasecmp(a.c_str(), b, a.size()) == 0;
+}
+
+// The game is a 32-bit program: in a 64-bit prefix it sees Software\X as
+// Software\Wow6432Node\X.
+std::string ThirtyTwoBitView(const std::string& path)
+{
+    const std::size_t first = path.find('\\');
+    const std::string top = path.substr(0, first);
+    if (!SameIgnoringCase(top, "Software")) return path;
+    if (first == std::string::npos) return path + "\\Wow6432Node";
+    const std::size_t second = path.find('\\', first + 1);
+    if (SameIgnoringCase(path.substr(first + 1, second == std::string::npos ? second : second - first - 1), "Wow6432Node"))
+        return path;
+    return top + "\\Wow6432Node" + path.substr(first);
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
+{
+    if (!result) return kErrorInvalidParameter;
+    *result = nullptr;
+    std::string path = subKey ? subKey : "";
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    if (!path.empty() && path.front() == '\\') return ERROR_FILE_NOT_FOUND;
+
+    bool fromRoot = false;
+    if (key == HKEY_LOCAL_MACHINE) {
+        fromRoot = true;
+    } else if (IsOpen(key)) {
+        path = path.empty() ? key->path : key->path.empty() ? path : key->path + "\\" + path;
+    } else {
+        // The other roots have no file here.
+        const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(key);
+        return value >= 0x80000000u && value <= 0x80000006u ? ERROR_FILE_NOT_FOUND : kErrorInvalidHandle;
+    }
+
+    std::string text;
+    if (!ReadMachineRegistry(text)) return ERROR_FILE_NOT_FOUND;
+    if (fromRoot && registry::ReadArch(text) == registry::Arch::Win64) path = ThirtyTwoBitView(path);
+    std::optional<registry::Key> found = registry::ReadKey(text, path);
+    if (!found) return ERROR_FILE_NOT_FOUND;
+
+    HKEY opened = new HKEY__{std::move(path), std::move(*found)};
+    std::lock_guard<std::mutex> lock(keysLock);
+    openKeys.insert(opened);
+    *result = opened;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size)
+{
+    if (!IsOpen(key)) return kErrorInvalidHandle;
+    if (reserved || (data && !size)) return kErrorInvalidParameter;
+    const registry::Value* value = key->key.Find(valueName ? valueName : "");
+    if (!value) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = value->type;
+    const DWORD needed = static_cast<DWORD>(value->data.size());
+    if (!size) return ERROR_SUCCESS;
+    if (data && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data && needed) std::memcpy(data, value->data.data(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key)
+{
+    if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+    {
+        std::lock_guard<std::mutex> lock(keysLock);
+        if (openKeys.erase(key) == 0) return kErrorInvalidHandle;
+    }
+    delete key;
+    return ERROR_SUCCESS;
+}

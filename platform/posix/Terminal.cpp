@@ -1,0 +1,186 @@
+// The terminal front-end of the window models.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iconv.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "platform/posix/WindowModel.h"
+
+namespace {
+
+bool progressLineOpen = false;
+
+bool OnTerminal() { return isatty(STDOUT_FILENO) == 1; }
+bool Interactive() { return OnTerminal() && isatty(STDIN_FILENO) == 1; }
+
+int TerminalWidth()
+{
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) return size.ws_col;
+    return 80;
+}
+
+HWND FindChild(HWND dialog, const char* className)
+{
+    for (auto& child : dialog->children)
+        if (child->className == className) return child.get();
+    return nullptr;
+}
+
+// The visible static texts of a dialog, one after another.
+std::string StaticTexts(HWND dialog, const char* separator)
+{
+    std::string text;
+    for (auto& child : dialog->children) {
+        if (child->className != "Static" || !child->visible) continue;
+        if (!text.empty()) text += separator;
+        text += child->text;
+    }
+    return text;
+}
+
+// Cuts UTF-8 text to at most columns characters.
+std::string Fit(const std::string& text, int columns)
+{
+    int count = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && count++ == columns) return text.substr(0, i);
+    }
+    return text;
+}
+
+void DrawProgress(HWND dialog, HWND bar)
+{
+    const long long span = static_cast<long long>(bar->rangeHigh) - bar->rangeLow;
+    long long percent = span > 0 ? (static_cast<long long>(bar->position) - bar->rangeLow) * 100 / span : 0;
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    const std::string status = terminal::ToUtf8(StaticTexts(dialog, " "));
+
+    if (OnTerminal()) {
+        constexpr int kBarWidth = 30;
+        const int filled = static_cast<int>(percent * kBarWidth / 100);
+        std::string line = "\r\033[K[" + std::string(static_cast<std::size_t>(filled), '#') +
+                           std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
+        char number[8];
+        std::snprintf(number, sizeof number, "%3lld%% ", percent);
+        line += number;
+        line += Fit(status, TerminalWidth() - kBarWidth - 9);
+        std::fputs(line.c_str(), stdout);
+        std::fflush(stdout);
+        progressLineOpen = true;
+    } else if (status != dialog->shown) {
+        std::printf("[%3lld%%] %s\n", percent, status.c_str());
+        std::fflush(stdout);
+    }
+    dialog->shown = status;
+}
+
+}  // namespace
+
+namespace terminal {
+
+std::string ToUtf8(const std::string& text)
+{
+    bool plain = true;
+    for (unsigned char c : text)
+        if (c >= 0x80) plain = false;
+    if (plain) return text;
+
+    static iconv_t converter = iconv_open("UTF-8", "CP949");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out;
+    char buffer[1024];
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    while (inLeft > 0) {
+        char* outAt = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const std::size_t done = iconv(converter, &in, &inLeft, &outAt, &outLeft);
+        out.append(buffer, static_cast<std::size_t>(outAt - buffer));
+        if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            // A byte that is no text of the code page shows as a question mark.
+            out += '?';
+            ++in;
+            --inLeft;
+        }
+    }
+    return out;
+}
+
+void FinishLine()
+{
+    if (!progressLineOpen) return;
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    progressLineOpen = false;
+}
+
+void Redraw(HWND__* dialog)
+{
+    if (!dialog->visible) return;
+    if (HWND bar = FindChild(dialog, "msctls_progress32")) {
+        if (bar->visible) DrawProgress(dialog, bar);
+        return;
+    }
+    const std::string text = StaticTexts(dialog, "\n");
+    if (text == dialog->shown) return;
+    dialog->shown = text;
+    FinishLine();
+    std::printf("%s\n", ToUtf8(text).c_str());
+    std::fflush(stdout);
+}
+
+void ShowMessageBox(const char* caption, const char* text)
+{
+    FinishLine();
+    std::printf("\n[%s]\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+    if (Interactive()) {
+        std::fputs("(press Enter) ", stdout);
+        std::fflush(stdout);
+        int c;
+        while ((c = std::getchar()) != EOF && c != '\n') {
+        }
+    }
+    std::fflush(stdout);
+}
+
+int AskForButton(HWND__* dialog)
+{
+    HWND yes = nullptr;
+    HWND no = nullptr;
+    HWND other = nullptr;
+    std::string choices;
+    for (auto& child : dialog->children) {
+        if (child->className != "Button" || !child->visible) continue;
+        if (!choices.empty()) choices += "/";
+        choices += child->text;
+        if (child->text == "Yes")
+            yes = child.get();
+        else if (child->text == "No")
+            no = child.get();
+        else if (!other)
+            other = child.get();
+    }
+    if (!yes && !no && !other) return IDCANCEL;
+
+    FinishLine();
+    std::printf("(%s) ", choices.c_str());
+    std::fflush(stdout);
+    char answer[64] = {};
+    const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
+    if (!read || !std::strchr(answer, '\n')) std::fputs("\n", stdout);
+    std::fflush(stdout);
+    answer[std::strcspn(answer, "\r\n")] = 0;
+    for (char& c : answer) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+
+    if (yes && (std::strcmp(answer, "y") == 0 || std::strcmp(answer, "yes") == 0)) return yes->id;
+    if (no) return no->id;
+    return other ? other->id : yes->id;
+}
+
+}  // namespace terminal

@@ -1,0 +1,47 @@
+// What a window is on Linux: a model of what it would show.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Win32.h"
+
+class CDialog;
+
+struct HWND__ {
+    int id = 0;                 // control id, or the template id of a dialog
+    std::string className;      // "Dialog", "Button", "Static", "msctls_progress32"
+    std::string text;           // system code page bytes
+    bool visible = false;
+    int rangeLow = 0;
+    int rangeHigh = 100;
+    int position = 0;
+    HWND__* parent = nullptr;
+    std::vector<std::unique_ptr<HWND__>> children;
+    CDialog* dialog = nullptr;  // the dialog object behind a dialog window
+    std::deque<UINT> posted;    // messages posted and not yet taken
+    bool ended = false;         // a modal dialog whose EndDialog ran
+    int result = 0;
+    std::string shown;          // what the terminal last showed of it
+    // A window of another program (FindWindowA): it stands for that
+    // program's process, and a message posted to it asks the process to end.
+    bool otherProgram = false;
+    int pid = 0;                // the process behind it
+};
+
+namespace terminal {
+
+// Draws a dialog after a change of its own or of one of its controls.
+void Redraw(HWND__* dialog);
+// Shows a message box and waits (on a terminal) for Enter.
+void ShowMessageBox(const char* caption, const char* text);
+// Asks which of a modal dialog's visible buttons is clicked; the button's id.
+int AskForButton(HWND__* dialog);
+// Ends a progress line that is still open, so other output starts afresh.
+void FinishLine();
+// The text converted from the system code page (949) to UTF-8.
+std::string ToUtf8(const std::string& text);
+
+}  // namespace terminal
