@@ -1,0 +1,251 @@
+// The counting, copying and rewrite passes over the patch tree.
+#include "update/Transfer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/ProgressDlg.h"
+#include "pack/PackFind.h"
+#include "pack/PackText.h"
+#include "platform/Disk.h"
+#include "update/Globals.h"
+
+TransferState transfer;
+
+namespace {
+
+constexpr std::int32_t kChunk = 65536;
+// No path of 260 bytes holds more levels than this.
+constexpr std::int32_t kMaxDepth = 130;
+
+// Every file copy passes through this one buffer.
+char transferBuffer[kChunk];
+
+const VersionNumber kLastOldPackVersion = {1, 0, 0, 47};
+
+void RecordFailure(const char* name)
+{
+    if (transfer.failedCopies++ == 0) pack::CopyText(transfer.firstFailedFile, name, sizeof transfer.firstFailedFile);
+}
+
+void ShowProgress()
+{
+    if (!transfer.progressPanel) return;
+    transfer.progressPanel->SetProgressPos(transfer.copiedBytes);
+    transfer.progressPanel->UpdateData(FALSE);
+}
+
+// A name from the patch that is safe to use as one component of a disk path
+// (or, with disk false, of a pack path): nothing in it that would lead
+// outside the directory being mirrored.
+bool IsPlainName(const char* name, bool disk)
+{
+    if (name[0] == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+    for (const char* p = name; *p; ++p)
+        if (*p == '\\' || *p == ':' || (disk && *p == '/')) return false;
+    return true;
+}
+
+// Where a copy writes: a disk stream, or a file of GamePack.
+struct Destination {
+    std::FILE* disk = nullptr;
+    int packHandle = -1;
+
+    bool Open(const char* name, bool toPack)
+    {
+        if (toPack) {
+            packHandle = GamePack.OpenFile(name, 1, 3);
+            return packHandle != -1;
+        }
+        disk = OpenDiskFile(name, "wb");
+        return disk != nullptr;
+    }
+    bool Write(std::size_t count)
+    {
+        if (disk) return std::fwrite(transferBuffer, count, 1, disk) == 1;
+        return GamePack.Write(transferBuffer, count, 1, packHandle) == 1;
+    }
+    // False when what was written could not be kept.
+    bool Close()
+    {
+        if (disk) return std::fclose(disk) == 0;
+        return GamePack.CloseFile(packHandle) == 0;
+    }
+};
+
+int CopyFile(const char* source, const char* destination, std::int32_t size, bool toPack)
+{
+    if (!transfer.copyingPass) {
+        transfer.countedBytes += size;
+        return 0;
+    }
+    if (!IsPlainName(destination, !toPack)) {
+        RecordFailure(source);
+        return -1;
+    }
+    const int from = UpdatePack.OpenFile(source, 0, 3);
+    if (from == -1) return -1;
+
+    if (transfer.progressPanel) transfer.progressPanel->m_strStatus.Format("%s", source);
+    ShowProgress();
+
+    if (size == 0) {
+        UpdatePack.Seek(from, 0, 2);
+        size = UpdatePack.Tell(from);
+        UpdatePack.Seek(from, 0, 0);
+    }
+
+    Destination to;
+    if (!to.Open(destination, toPack)) {
+        UpdatePack.CloseFile(from);
+        return 0;
+    }
+
+    const std::int32_t chunks = size / kChunk;
+    const std::int32_t remainder = size % kChunk;
+    bool ok = true;
+    for (std::int32_t i = 0; ok && i <= chunks; ++i) {
+        const std::int32_t count = i < chunks ? kChunk : remainder;
+        if (count <= 0) break;
+        // A short read ends the copy like a failed write: nothing left over
+        // in the buffer reaches the destination.
+        ok = UpdatePack.Read(transferBuffer, static_cast<std::size_t>(count), 1, from) == 1 &&
+             to.Write(static_cast<std::size_t>(count));
+        if (!ok) break;
+        transfer.copiedBytes += count;
+        ShowProgress();
+    }
+    ok = to.Close() && ok;
+    UpdatePack.CloseFile(from);
+    if (!ok) {
+        RecordFailure(source);
+        return -1;
+    }
+    return 0;
+}
+
+bool IsKivraPak(const char* name) { return pack::EqualNames(name, "Kivra_Pak"); }
+
+// The mirror side of a walk: GamePack's current directory or the process's.
+struct Mirror {
+    bool disk;
+
+    bool Enter(const char* name) const
+    {
+        if (disk) {
+            if (ChangeDiskDirectory(name) == 0) return true;
+            MakeDiskDirectory(name);
+            return ChangeDiskDirectory(name) == 0;
+        }
+        if (GamePack.ChangeDir(name) == 0) return true;
+        GamePack.MakeDir(name);
+        return GamePack.ChangeDir(name) == 0;
+    }
+    void Leave() const
+    {
+        if (disk)
+            ChangeDiskDirectory("..");
+        else
+            GamePack.ChangeDir("..");
+    }
+};
+
+int CopyTree(const char* pattern, bool disk)
+{
+    CPackFind find;
+    int result = find.FindFirst(&UpdatePack, pattern, 3);
+    if (result != 0) return result;
+    const Mirror mirror{disk};
+    do {
+        if (find.type != 1) {
+            if (disk)
+                CopyFileToDisk(find.name, find.name, find.size);
+            else
+                CopyFileToPack(find.name, find.name, find.size);
+        } else if (find.name[0] == '.' || (disk && IsKivraPak(find.name))) {
+            // Passed over.
+        } else if (!IsPlainName(find.name, disk) || transfer.depth >= kMaxDepth) {
+            if (transfer.copyingPass) RecordFailure(find.name);
+        } else if (UpdatePack.ChangeDir(find.name) == 0) {
+            if (mirror.Enter(find.name)) {
+                ++transfer.depth;
+                CopyTree("*.*", disk);
+                --transfer.depth;
+                mirror.Leave();
+            }
+            UpdatePack.ChangeDir("..");
+        }
+        result = find.FindNext();
+    } while (result == 0);
+    return result;
+}
+
+}  // namespace
+
+void ResetTransfer(CProgressDlg* panel)
+{
+    transfer.progressPanel = panel;
+    transfer.copyingPass = 0;
+    transfer.countedBytes = 0;
+    transfer.copiedBytes = 0;
+    transfer.failedCopies = 0;
+    transfer.firstFailedFile[0] = 0;
+    transfer.depth = 0;
+}
+
+int CopyFileToDisk(const char* source, const char* destination, std::int32_t size)
+{
+    return CopyFile(source, destination, size, false);
+}
+
+int CopyFileToPack(const char* source, const char* destination, std::int32_t size)
+{
+    return CopyFile(source, destination, size, true);
+}
+
+int CopyTreeToPack(const char* pattern) { return CopyTree(pattern, false); }
+
+int CopyTreeToDisk(const char* pattern) { return CopyTree(pattern, true); }
+
+bool TransferPackData()
+{
+    CPackFind find;
+    if (find.FindFirst(&UpdatePack, "Kivra_Pak", 1) != 0) return false;
+    CopyTreeToPack("Kivra_Pak");
+    return true;
+}
+
+bool TransferDiskData()
+{
+    CopyTreeToDisk("*.*");
+    return true;
+}
+
+int RewriteDirectoryEntries(const char* pattern)
+{
+    CPackFind find;
+    int result = find.FindFirst(&GamePack, pattern, 3);
+    if (result != 0) return result;
+    do {
+        if (find.type != 1) {
+            const int handle = GamePack.OpenFile(find.name, 0, 1);
+            if (handle != -1) {
+                GamePack.MarkForRewrite(handle);
+                GamePack.CloseFile(handle);
+            }
+        } else if (find.name[0] != '.' && transfer.depth < kMaxDepth && GamePack.ChangeDir(find.name) == 0) {
+            ++transfer.depth;
+            RewriteDirectoryEntries("*.*");
+            --transfer.depth;
+            GamePack.ChangeDir("..");
+        }
+        result = find.FindNext();
+    } while (result == 0);
+    return result;
+}
+
+bool UpgradeOldPackEntries(const VersionNumber& version)
+{
+    if (CompareVersions(version, kLastOldPackVersion) != VersionOrder::Greater) RewriteDirectoryEntries("*.*");
+    return true;
+}

@@ -1,0 +1,38 @@
+// Moving the patch tree out of UpdatePack: its top-level "Kivra_Pak" into
+// GamePack, everything else onto disk below the current directory.
+#pragma once
+
+#include <cstdint>
+
+#include "update/Version.h"
+
+class CProgressDlg;
+
+// The transfer state of one run.
+struct TransferState {
+    CProgressDlg* progressPanel;  // not owned; may be null
+    std::uint8_t copyingPass;     // 0: the counting pass, 1: the copying pass
+    std::int32_t countedBytes;
+    std::int32_t copiedBytes;
+    // Files whose copy failed part-way (a short read, a failed write, an
+    // unsafe name) in the copying pass, and the first of their names.
+    std::int32_t failedCopies;
+    char firstFailedFile[260];
+    // How deep the walks stand now: a directory that contains itself ends
+    // the walk at a bound instead of the stack.
+    std::int32_t depth;
+};
+
+extern TransferState transfer;
+
+// Sets up the state for a run: the panel, both counters and no failures.
+void ResetTransfer(CProgressDlg* panel);
+
+int CopyFileToDisk(const char* source, const char* destination, std::int32_t size);
+int CopyFileToPack(const char* source, const char* destination, std::int32_t size);
+int CopyTreeToPack(const char* pattern);
+int CopyTreeToDisk(const char* pattern);
+bool TransferPackData();
+bool TransferDiskData();
+int RewriteDirectoryEntries(const char* pattern);
+bool UpgradeOldPackEntries(const VersionNumber& version);
