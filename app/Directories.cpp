@@ -1,0 +1,82 @@
+#include "app/Directories.h"
+
+#include <cstring>
+
+#include "pack/PackText.h"
+#include "update/Globals.h"
+
+namespace {
+
+constexpr char kGameKey[] = "Software\\Pendix\\Kivra";
+constexpr char kInstallPath[] = "InstallPath";
+
+// The directory part of path (up to and including its last separator).
+void CutAfterLastSeparator(char* path)
+{
+    char* cut = nullptr;
+    for (char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/') cut = p;
+    if (cut) cut[1] = 0;
+}
+
+bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+bool ReadRegistryString(HKEY key, const char* valueName, DWORD expectedType, char* buffer, DWORD& size)
+{
+    DWORD type = REG_NONE;
+    DWORD needed = 0;
+    RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &needed);
+    if (type != expectedType) {
+        size = 0;
+        return false;
+    }
+    if (size < needed) {
+        size = needed;
+        return false;
+    }
+    RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    return true;
+}
+
+bool InitDirectories()
+{
+    // The command line is cut after its last backslash, arguments included.
+    char line[kMaxPath];
+    pack::CopyText(line, GetCommandLineA(), sizeof line);
+    if (char* last = std::strrchr(line, '\\')) {
+        last[1] = 0;
+        // A quoted program path loses its opening quote.
+        pack::CopyText(UpdaterDir, IsAsciiLetter(line[0]) ? line : line + 1, kMaxPath);
+    } else {
+        // Started by a bare name: the directory of the running executable.
+        UpdaterDir[0] = 0;
+        if (GetModuleFileNameA(nullptr, UpdaterDir, kMaxPath) > 0) CutAfterLastSeparator(UpdaterDir);
+    }
+
+    HKEY key = nullptr;
+#if defined(_WIN64)
+    // The game is a 32-bit program: its installer wrote the 32-bit view.
+    const REGSAM access = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+#else
+    const REGSAM access = KEY_ALL_ACCESS;
+#endif
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGameKey, 0, access, &key) != ERROR_SUCCESS) return false;
+
+    char installPath[kMaxPath + 1] = {};
+    DWORD size = kMaxPath;
+    const bool read = ReadRegistryString(key, kInstallPath, REG_SZ, installPath, size);
+    RegCloseKey(key);
+    if (!read) return false;
+
+    // A value stored without its terminating zero is terminated here; one
+    // that leaves no room for the backslash is no usable path.
+    installPath[size < kMaxPath ? size : kMaxPath] = 0;
+    const std::size_t length = std::strlen(installPath);
+    if (length + 2 > static_cast<std::size_t>(kMaxPath)) return false;
+    std::memcpy(GameDir, installPath, length);
+    GameDir[length] = '\\';
+    GameDir[length + 1] = 0;
+    return true;
+}

@@ -1,0 +1,12 @@
+// Where the patcher finds its own files and the game.
+#pragma once
+
+#include "platform/Win32.h"
+
+// Fills UpdaterDir from the command line and GameDir from the registry's
+// InstallPath. False when GameDir cannot be found.
+bool InitDirectories();
+
+// Reads a string value of expectedType into buffer. size: the capacity on
+// the way in; the bytes stored, or needed, on the way out.
+bool ReadRegistryString(HKEY key, const char* valueName, DWORD expectedType, char* buffer, DWORD& size);
