@@ -50,7 +50,9 @@ public:
     CWnd& operator=(const CWnd&) = delete;
 
     HWND GetSafeHwnd() const { return m_hWnd; }
-    BOOL ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
+    // Shows or hides the window. A window that is shown is drawn at once,
+    // with its controls: the patcher takes no message while it works.
+    BOOL ShowWindow(int command);
     BOOL IsWindowVisible() const { return m_hWnd && ::IsWindowVisible(m_hWnd); }
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {

@@ -11,7 +11,6 @@
 
 namespace {
 
-CWinApp* theApplication = nullptr;
 std::vector<std::unique_ptr<HWND__>> topLevelWindows;
 
 HWND MakeWindow(const DialogTemplate* layout, UINT id, HWND parent, CDialog* dialog)
@@ -71,38 +70,7 @@ void DestroyWindow(HWND window)
     }
 }
 
-std::string ExecutableBaseName()
-{
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "application";
-    path[n] = 0;
-    std::string name = path;
-    name = name.substr(name.find_last_of('/') + 1);
-    const std::size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
 }  // namespace
-
-void CString::Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    if (needed < 0) {
-        va_end(again);
-        text_.clear();
-        return;
-    }
-    text_.assign(static_cast<std::size_t>(needed) + 1, '\0');
-    std::vsnprintf(text_.data(), text_.size(), format, again);
-    va_end(again);
-    text_.resize(static_cast<std::size_t>(needed));
-}
 
 void DDX_Control(CDataExchange* exchange, int id, CWnd& control)
 {
@@ -118,6 +86,8 @@ void DDX_Text(CDataExchange* exchange, int id, CString& value)
     else
         SetWindowTextA(item, value);
 }
+
+BOOL CWnd::ShowWindow(int command) { return ::ShowWindow(m_hWnd, command); }
 
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_nIDTemplate(templateId), m_pParentWnd(parent) {}
 
@@ -162,14 +132,6 @@ BOOL CDialog::Create(UINT templateId, CWnd* parent)
     return TRUE;
 }
 
-BOOL CDialog::UpdateData(BOOL saveAndValidate)
-{
-    if (!m_hWnd) return FALSE;
-    CDataExchange exchange{saveAndValidate, m_hWnd};
-    DoDataExchange(&exchange);
-    return TRUE;
-}
-
 void CDialog::EndDialog(int result)
 {
     if (!m_hWnd) return;
@@ -177,60 +139,11 @@ void CDialog::EndDialog(int result)
     m_hWnd->result = result;
 }
 
-BOOL CDialog::OnInitDialog()
-{
-    UpdateData(FALSE);
-    return TRUE;
-}
-
-void CDialog::OnOK()
-{
-    if (UpdateData(TRUE)) EndDialog(IDOK);
-}
-
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
-
-BOOL CDialog::OnCommand(int id)
-{
-    if (id == IDOK) {
-        OnOK();
-        return TRUE;
-    }
-    if (id == IDCANCEL) {
-        OnCancel();
-        return TRUE;
-    }
-    return FALSE;
-}
-
-CWinApp::CWinApp(const char* appName)
-{
-    static std::string name;
-    name = appName ? appName : ExecutableBaseName();
-    m_pszAppName = name.c_str();
-    theApplication = this;
-}
-
-CWinApp::~CWinApp()
-{
-    if (theApplication == this) theApplication = nullptr;
-}
-
 HICON CWinApp::LoadIcon(UINT) const { return nullptr; }
 
 CPaintDC::CPaintDC(CWnd* window) : m_pWnd(window), m_paint{} {}
 
 CPaintDC::~CPaintDC() = default;
-
-CWinApp* AfxGetApp() { return theApplication; }
-
-CWnd* AfxGetMainWnd() { return theApplication ? theApplication->m_pMainWnd : nullptr; }
-
-int AfxMessageBox(const char* text, UINT type)
-{
-    const CWnd* main = AfxGetMainWnd();
-    return ShowMessageBox(main ? main->m_hWnd : nullptr, text, theApplication ? theApplication->m_pszAppName : "", type);
-}
 
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type)
 {
