@@ -223,7 +223,12 @@ bool OpenMemberTemporary(const char* name)
         std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%02d.tmp", static_cast<int>(directoryLength),
                       name, attempt);
         a.output = OpenDiskFile(a.temporary, "wbx");
-        if (a.output) return true;
+        if (a.output) {
+            // Chunks go to the file as they are: no second copy in a stream
+            // buffer, one write each.
+            std::setvbuf(a.output, nullptr, _IONBF, 0);
+            return true;
+        }
         if (errno != EEXIST) break;
     }
     a.temporary[0] = 0;
@@ -274,6 +279,10 @@ bool OpenLzhArchive(const char* archiveName)
 {
     LzhArchiveReader& a = lzhReader;
     a.archive = OpenDiskFile(archiveName, "rb");
+    // The bit input takes the archive a byte at a time from the stream's
+    // buffer; a larger one than the default means fewer reads of the file.
+    static char archiveBuffer[65536];
+    if (a.archive) std::setvbuf(a.archive, archiveBuffer, _IOFBF, sizeof archiveBuffer);
     a.output = nullptr;
     a.temporary[0] = 0;
     a.walkEnd = LzhWalkEnd::None;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "lzh/LzhArchive.h"
 
@@ -27,27 +28,41 @@ void StopProcess()
     std::exit(1);
 }
 
+// One byte of the archive stream. The stream belongs to the one thread that
+// walks the archive, so the byte is taken without locking the stream.
+inline int GetArchiveByte(std::FILE* stream)
+{
+#ifdef _WIN32
+    return _getc_nolock(stream);
+#else
+    return getc_unlocked(stream);
+#endif
+}
+
 // The next packed byte: 0 once packedLeft is used up, 0xFF past the end of
 // the file.
-inline std::uint8_t TakePackedByte()
+inline std::uint8_t TakePackedByte(std::uint32_t& packedLeft, std::FILE* archive)
 {
-    if (lzhReader.packedLeft == 0) return 0;
-    --lzhReader.packedLeft;
-    const int c = std::getc(lzhReader.archive);
+    if (packedLeft == 0) return 0;
+    --packedLeft;
+    const int c = GetArchiveByte(archive);
     return c == EOF ? 0xFF : static_cast<std::uint8_t>(c);
 }
 
-// The bit input, copied out of lzhDecoder so that DecodeChunk keeps it in
-// registers: its stores into the window could otherwise alias it.
+// The bit input, copied out of lzhDecoder and lzhReader so that DecodeChunk
+// keeps it in registers: its stores into the window could otherwise alias it.
 struct BitInput {
     std::uint32_t window;
     std::uint32_t pendingByte;
     std::uint32_t pendingBits;
+    std::uint32_t packedLeft;
+    std::FILE* archive;
 };
 
 inline BitInput LoadBits()
 {
-    return {lzhDecoder.bitWindow, lzhDecoder.pendingByte, lzhDecoder.pendingBits};
+    return {lzhDecoder.bitWindow, lzhDecoder.pendingByte, lzhDecoder.pendingBits, lzhReader.packedLeft,
+            lzhReader.archive};
 }
 
 inline void StoreBits(const BitInput& in)
@@ -55,6 +70,7 @@ inline void StoreBits(const BitInput& in)
     lzhDecoder.bitWindow = in.window;
     lzhDecoder.pendingByte = static_cast<std::uint8_t>(in.pendingByte);
     lzhDecoder.pendingBits = static_cast<std::uint8_t>(in.pendingBits);
+    lzhReader.packedLeft = in.packedLeft;
 }
 
 // Shifts n bits (0 to 16) out of the window and brings as many in.
@@ -64,7 +80,7 @@ inline void Refill(BitInput& in, unsigned n)
     while (n > in.pendingBits) {
         n -= in.pendingBits;
         in.window |= in.pendingByte << n;
-        in.pendingByte = TakePackedByte();
+        in.pendingByte = TakePackedByte(in.packedLeft, in.archive);
         in.pendingBits = 8;
     }
     in.pendingBits -= n;
@@ -110,8 +126,16 @@ inline unsigned DecodeSymbol(BitInput& in, const std::uint16_t* table, const std
 inline unsigned DecodeLiteral(BitInput& in)
 {
     const LzhDecoder& d = lzhDecoder;
-    return DecodeSymbol<kLzhLiteralSymbols, kLzhLiteralTableBits>(in, d.literalTable, d.literalLengths,
-                                                                  d.literalConstant);
+    // The entry's length comes with the entry: the two loads don't wait for
+    // each other.
+    const unsigned entry = in.window >> (32 - kLzhLiteralTableBits);
+    const unsigned length = d.literalEntryLengths[entry];
+    const unsigned j = d.literalTable[entry];
+    if (length == kLzhSlowEntry) [[unlikely]]
+        return DecodeSymbol<kLzhLiteralSymbols, kLzhLiteralTableBits>(in, d.literalTable, d.literalLengths,
+                                                                      d.literalConstant);
+    Refill(in, length);
+    return j;
 }
 
 inline unsigned DecodeSmall(BitInput& in, int symbolCount)
@@ -121,6 +145,18 @@ inline unsigned DecodeSmall(BitInput& in, int symbolCount)
         return DecodeSymbol<kLzhDistanceSymbols, kLzhSmallTableBits>(in, d.smallTable, d.smallLengths,
                                                                      d.smallConstant);
     return DecodeSymbol<kLzhLengthSymbols, kLzhSmallTableBits>(in, d.smallTable, d.smallLengths, d.smallConstant);
+}
+
+// Fills entryLengths for a table just made from lengths: each entry's code
+// length, or kLzhSlowEntry.
+void SetEntryLengths(const std::uint16_t* table, std::size_t tableSize, const std::uint8_t* lengths,
+                     unsigned symbolCount, std::uint8_t* entryLengths)
+{
+    for (std::size_t i = 0; i < tableSize; ++i) {
+        const unsigned j = table[i];
+        const unsigned length = j < symbolCount ? lengths[j] : 0;
+        entryLengths[i] = length == 0 ? kLzhSlowEntry : static_cast<std::uint8_t>(length);
+    }
 }
 
 inline unsigned DecodeDistanceBits(BitInput& in)
@@ -159,7 +195,8 @@ void StartMemberDecoding()
     d.bitWindow = 0;
     d.pendingByte = 0;
     d.pendingBits = 0;
-    for (int i = 0; i < 4; ++i) d.bitWindow = (d.bitWindow << 8) | TakePackedByte();
+    for (int i = 0; i < 4; ++i)
+        d.bitWindow = (d.bitWindow << 8) | TakePackedByte(lzhReader.packedLeft, lzhReader.archive);
     d.blockSymbolsLeft = 0;
     d.copyLeft = 0;
     d.copyFrom = 0;
@@ -226,6 +263,7 @@ void ReadLiteralCodeLengths()
         if (c >= static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
         std::memset(d.literalLengths, 0, sizeof d.literalLengths);
         for (std::uint16_t& entry : d.literalTable) entry = static_cast<std::uint16_t>(c);
+        std::memset(d.literalEntryLengths, 0, sizeof d.literalEntryLengths);
         d.literalConstant = true;
         return;
     }
@@ -248,6 +286,8 @@ void ReadLiteralCodeLengths()
     std::memset(d.literalLengths + i, 0, kLzhLiteralSymbols - i);
     d.literalConstant = false;
     BuildDecodeTable(kLzhLiteralSymbols, d.literalLengths, kLzhLiteralTableBits, d.literalTable);
+    SetEntryLengths(d.literalTable, std::size(d.literalTable), d.literalLengths, kLzhLiteralSymbols,
+                    d.literalEntryLengths);
 }
 
 void BuildDecodeTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table)

@@ -17,6 +17,7 @@ inline constexpr int kLzhSmallTableBits = 8;
 inline constexpr int kLzhTreeNodes = 2 * kLzhLiteralSymbols - 1;
 inline constexpr int kLzhMaxCodeLength = 16;
 inline constexpr unsigned kLzhWindowMask = 0x1FFF;
+inline constexpr std::uint8_t kLzhSlowEntry = 0xFF;
 
 struct LzhDecoder {
     std::uint32_t bitWindow;      // the next 32 bits; the top bit is decoded next
@@ -29,6 +30,11 @@ struct LzhDecoder {
     bool smallConstant;           // likewise the code in smallTable
     std::uint8_t literalLengths[kLzhLiteralSymbols];
     std::uint16_t literalTable[1 << kLzhLiteralTableBits];
+    // The length of the code that each literalTable entry resolves, so that
+    // it is known without first knowing the symbol; kLzhSlowEntry where the
+    // symbol's own length has to be looked at (overflow tree roots, symbols
+    // without a code).
+    std::uint8_t literalEntryLengths[1 << kLzhLiteralTableBits];
     std::uint8_t smallLengths[kLzhLengthSymbols];  // code-length code, then distance code
     std::uint16_t smallTable[1 << kLzhSmallTableBits];
     std::uint16_t treeLeft[kLzhTreeNodes];    // overflow trees of codes longer than their table

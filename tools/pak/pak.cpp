@@ -318,7 +318,12 @@ bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
     const std::string text = EnginePath(path);
     std::FILE* in = std::fopen(disk.string().c_str(), "rb");
     if (!in) return Refuse(disk.string(), std::strerror(errno));
-    const int handle = engine.OpenFile(text.c_str(), OF_WRITE, 1);
+    // Opened by its name from inside its directory: given the whole path, the
+    // engine would first look the name up as a directory, one more pass over
+    // a directory that may hold thousands of entries.
+    const int handle = engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) == 0
+                           ? engine.OpenFile(path.back().c_str(), OF_WRITE, 1)
+                           : -1;
     if (handle == -1) {
         std::fclose(in);
         return Refuse(text, IsPackDirectory(text) ? "is a directory" : "cannot be created");
