@@ -289,7 +289,13 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
     lowestFreeHint = blockCount;
 
     // Nothing free: append a zero-filled block. A block that could not be
-    // written is not handed out.
-    if (WriteZeroBlock(blockCount) != 0) return 0;
+    // written is not handed out, and it must have reached the host file
+    // before anything names it: on a full disk the stream's buffer would
+    // otherwise fail later, unseen, and leave table entries and directory
+    // entries naming blocks past the file's end.
+    if (WriteZeroBlock(blockCount) != 0 || std::fflush(hostFile) != 0) {
+        std::clearerr(hostFile);
+        return 0;
+    }
     return blockCount++;
 }

@@ -36,6 +36,11 @@ struct PackHandle {
     std::uint8_t inPack;        // 0 = a disk file
     std::uint8_t contiguous;
     HFILE diskHandle;
+    // Written over an existing file, whose entry (entryBlock, entrySlot) and
+    // chain from replacedFirst stay until the handle is closed.
+    std::uint8_t replacing;
+    std::int32_t replacedFirst;
+    std::uint8_t writeFailed;   // a write stopped short
 };
 
 class CPackFileManager {
@@ -108,6 +113,7 @@ public:
     int Seek(int handle, std::int32_t offset, int origin);
     std::int32_t Tell(int handle);
     std::int32_t GetLength(int handle);
+    // 0, or -1 (also when a written file's entry could not be stored).
     int CloseFile(int handle);
     void MarkForRewrite(int handle);
     int RemoveFile(const char* name);
@@ -141,7 +147,12 @@ private:
     int ScanCurrentDir(Match match, pack::DirEntry& entry);
     int OpenForRead(const char* name);
     int CreateNewFile(const char* name);
-    void StoreEntry(int handle);
+    // Stores a written file's chain and entry; false when the entry could
+    // not be stored.
+    bool StoreEntry(int handle);
+    // Frees the chain from first in the table, entry by entry, stopping at a
+    // free block or a broken link.
+    void FreeChain(std::int32_t first);
     PackHandle* ValidHandle(int handle);
     std::int32_t BlockHolding(std::int32_t first, std::int32_t index) const;
 

@@ -1,4 +1,5 @@
 // Files inside a pack (or on disk) through numbered handles.
+#include <cstdio>
 #include <cstring>
 
 #include "pack/PackFileManager.h"
@@ -122,29 +123,42 @@ int CPackFileManager::CreateNewFile(const char* name)
     // the entry cannot hold is refused.
     const std::size_t length = std::strlen(name);
     if (length < 1 || length > kMaxNameLength) return -1;
-    DirEntry existing;
-    if (FindEntry(name, kTypeDirectory | kTypeFile, existing)) {
-        if (existing.Type() & kTypeDirectory) return -1;
-        RemoveFile(name);
-    }
-    DirEntry entry;
-    if (!FindFreeSlot(entry)) return -1;
-    const std::int32_t block = entry.EntryBlock();
-    const std::int32_t slot = entry.EntrySlot();
-
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    entry.Clear();
-    entry.SetInUse(1);
-    entry.SetName(name);
-    entry.SetTime(now.dwHighDateTime, now.dwLowDateTime);
-    entry.SetType(kTypeFile);
-    entry.SetLocation(block, slot);
-    if (WriteEntry(block, slot, entry) != 0) return -1;
+    DirEntry existing;
+    bool replacing = false;
+    if (FindEntry(name, kTypeDirectory | kTypeFile, existing)) {
+        if (existing.Type() & kTypeDirectory) return -1;
+        // A file of that name is replaced when the new one is closed: its
+        // entry takes the new one's place and then its blocks are freed.
+        // Until then the pack holds the old file whole, so a writer stopped
+        // half-way never leaves it empty or missing.
+        if (existing.Type() == kTypeFile)
+            replacing = true;
+        else
+            RemoveFile(name);
+    }
+    std::int32_t block = existing.EntryBlock();
+    std::int32_t slot = existing.EntrySlot();
+    if (!replacing) {
+        DirEntry entry;
+        if (!FindFreeSlot(entry)) return -1;
+        block = entry.EntryBlock();
+        slot = entry.EntrySlot();
+        entry.Clear();
+        entry.SetInUse(1);
+        entry.SetName(name);
+        entry.SetTime(now.dwHighDateTime, now.dwLowDateTime);
+        entry.SetType(kTypeFile);
+        entry.SetLocation(block, slot);
+        if (WriteEntry(block, slot, entry) != 0) return -1;
+    }
 
     PackHandle& h = handles[handle];
     std::memset(&h, 0, sizeof h);
     h.inUse = 1;
+    h.replacing = replacing ? 1 : 0;
+    h.replacedFirst = replacing ? existing.FirstBlock() : 0;
     CopyText(h.name, name, kNameSize);
     h.access = kMayWrite;
     h.timeHigh = now.dwHighDateTime;
@@ -168,7 +182,13 @@ int CPackFileManager::RemoveFile(const char* name)
         HostWrite(&unused, 1, 1) != 1)
         return -1;
 
-    std::int32_t block = entry.FirstBlock();
+    FreeChain(entry.FirstBlock());
+    return 0;
+}
+
+void CPackFileManager::FreeChain(std::int32_t first)
+{
+    std::int32_t block = first;
     for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
         if (table[block] == kFreeBlock) break;
         const std::int32_t next = NextBlock(block);
@@ -176,7 +196,6 @@ int CPackFileManager::RemoveFile(const char* name)
         StoreTableEntry(block);
         block = next;
     }
-    return 0;
 }
 
 std::size_t CPackFileManager::Read(void* buffer, std::size_t itemSize, std::size_t itemCount, int handle)
@@ -192,6 +211,9 @@ std::size_t CPackFileManager::Read(void* buffer, std::size_t itemSize, std::size
         return items;
     }
     if (!IsOpen() || h->currentBlock == 0) return 0;
+    // A damaged entry may name a first block outside the data area: nothing
+    // of the host file outside it is file data.
+    if (h->currentBlock < 0 || h->currentBlock >= blockCount) return 0;
 
     char* out = static_cast<char*>(buffer);
     const std::int64_t length = h->size;
@@ -246,6 +268,15 @@ int CPackFileManager::ReadBytes(int handle, void* buffer, int byteCount)
     return Read(buffer, static_cast<std::size_t>(byteCount), 1, handle) == 1 ? byteCount : 0;
 }
 
+// A write into the pack that stopped short (no block to be had, a broken
+// chain, a failed host write) is remembered: a replacement so written is not
+// stored.
+static std::size_t Failed(PackHandle& h, std::size_t items)
+{
+    h.writeFailed = 1;
+    return items;
+}
+
 std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, std::size_t itemCount, int handle)
 {
     PackHandle* h = ValidHandle(handle);
@@ -281,7 +312,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
         while (left > 0) {
             if (h->currentBlock == 0) {
                 const std::int32_t block = AllocateBlock(2);
-                if (block == 0) return items;
+                if (block == 0) return Failed(*h, items);
                 SetTableEntry(block, kEndOfChain);
                 h->firstBlock = block;
                 h->currentBlock = block;
@@ -289,10 +320,10 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
                 HostSeek(BlockOffset(block), 0);
             } else if (h->blockOffset >= kBlockSize) {
                 std::int32_t next = NextBlock(h->currentBlock);
-                if (next < 0) return items;
+                if (next < 0) return Failed(*h, items);
                 if (next == 0) {
                     next = AllocateBlock(2);
-                    if (next == 0) return items;
+                    if (next == 0) return Failed(*h, items);
                     SetTableEntry(next, kEndOfChain);
                     SetTableEntry(h->currentBlock, next);
                 }
@@ -302,7 +333,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
             }
             const std::size_t room = static_cast<std::size_t>(kBlockSize - h->blockOffset);
             const std::size_t piece = left < room ? left : room;
-            if (HostWrite(in, piece, 1) != 1) return items;
+            if (HostWrite(in, piece, 1) != 1) return Failed(*h, items);
             in += piece;
             left -= piece;
             h->position += static_cast<std::int32_t>(piece);
@@ -333,7 +364,9 @@ int CPackFileManager::Seek(int handle, std::int32_t offset, int origin)
     h->position = static_cast<std::int32_t>(target);
     h->blockOffset = static_cast<std::int32_t>(target % kBlockSize);
     if (h->contiguous) {
-        h->currentBlock = h->firstBlock + h->position / kBlockSize;
+        // Wide arithmetic: a damaged first block may lie anywhere. Read
+        // refuses a block outside the data area.
+        h->currentBlock = static_cast<std::int32_t>(static_cast<std::int64_t>(h->firstBlock) + h->position / kBlockSize);
         return 0;
     }
     if (h->firstBlock == 0) return -1;
@@ -369,17 +402,33 @@ int CPackFileManager::CloseFile(int handle)
         return _lclose(h->diskHandle);
     }
     if (!IsOpen()) return -1;
-    if (h->dirty && (h->access & kMayWrite)) StoreEntry(handle);
+    // A replacement is stored even when nothing was written: the file is
+    // then empty.
+    const bool stored = !(h->dirty || h->replacing) || !(h->access & kMayWrite) || StoreEntry(handle);
     h->inUse = 0;
-    return 0;
+    return stored ? 0 : -1;
 }
 
-void CPackFileManager::StoreEntry(int handle)
+bool CPackFileManager::StoreEntry(int handle)
 {
     PackHandle& h = handles[handle];
+    if (h.replacing && h.writeFailed) {
+        // The old file stays. The blocks taken for the new one were never
+        // stored, so on disk they are free already.
+        std::int32_t block = h.firstBlock;
+        for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
+            const std::int32_t next = table[block];
+            SetTableEntry(block, kFreeBlock);
+            block = next;
+        }
+        h.replacing = 0;
+        return false;
+    }
     std::uint8_t contiguous = 1;
     std::int32_t block = h.firstBlock;
-    for (std::int32_t passed = 0; block > 0 && passed < blockCount; ++passed) {
+    // Only table entries of the data area are stored: a damaged entry's
+    // first block may lie outside it.
+    for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
         StoreTableEntry(block);
         const std::int32_t next = NextBlock(block);
         if (next != 0 && next != block + 1) contiguous = 0;
@@ -396,7 +445,17 @@ void CPackFileManager::StoreEntry(int handle)
     entry.SetSize(static_cast<std::uint32_t>(h.size));
     entry.SetType(h.type);
     entry.SetContiguous(contiguous);
-    WriteEntry(h.entryBlock, h.entrySlot, entry);
+    // The entry is written after the chain's table entries, and a replaced
+    // file's blocks are freed after the entry: a stop in between leaves
+    // blocks that no chain holds, never an entry naming free blocks. Nor is
+    // it written when a write before it failed (a full disk): then the file
+    // stays as it was, old or empty, and the blocks are only lost.
+    const bool written = std::fflush(hostFile) == 0 && !std::ferror(hostFile) &&
+                         WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
+    std::clearerr(hostFile);
+    if (written && h.replacing) FreeChain(h.replacedFirst);
+    h.replacing = 0;
+    return written && !h.writeFailed;
 }
 
 void CPackFileManager::MarkForRewrite(int handle)

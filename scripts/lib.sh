@@ -18,6 +18,7 @@ need() {
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 TEST_PACKAGES=(lhasa jlha-utils p7zip-full g++-mingw-w64-x86-64 g++-mingw-w64-i686)
 JOBS=2
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Windows builds (mingw-w64; python3 draws the icon) and the Wine suite:
 # Wine on a virtual display, a Korean font, xwd for the screenshots.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 python3)

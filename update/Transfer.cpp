@@ -126,6 +126,15 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
 
 bool IsKivraPak(const char* name) { return pack::EqualNames(name, "Kivra_Pak"); }
 
+constexpr char kVersionFile[] = "Version.txt";
+
+// The version file met by the pack walk directly inside "Kivra_Pak", when the
+// update procedure copies it last.
+bool IsVersionLeftForLast(const char* name)
+{
+    return transfer.versionLast && transfer.copyingPass && transfer.depth == 1 && pack::EqualNames(name, kVersionFile);
+}
+
 // The mirror side of a walk: GamePack's current directory or the process's.
 struct Mirror {
     bool disk;
@@ -160,7 +169,7 @@ int CopyTree(const char* pattern, bool disk)
         if (find.type != 1) {
             if (disk)
                 CopyFileToDisk(find.name, find.name, find.size);
-            else
+            else if (!IsVersionLeftForLast(find.name))
                 CopyFileToPack(find.name, find.name, find.size);
         } else if (find.name[0] == '.' || (disk && IsKivraPak(find.name))) {
             // Passed over.
@@ -184,6 +193,7 @@ int CopyTree(const char* pattern, bool disk)
 
 void ResetTransfer(CProgressDlg* panel)
 {
+    transfer.versionLast = 0;
     transfer.progressPanel = panel;
     transfer.copyingPass = 0;
     transfer.countedBytes = 0;
@@ -248,4 +258,18 @@ bool UpgradeOldPackEntries(const VersionNumber& version)
 {
     if (CompareVersions(version, kLastOldPackVersion) != VersionOrder::Greater) RewriteDirectoryEntries("*.*");
     return true;
+}
+
+bool CopyPackVersion()
+{
+    bool copied = false;
+    CPackFind find;
+    if (UpdatePack.ChangeDir("Z:\\Kivra_Pak") == 0 && find.FindFirst(&UpdatePack, kVersionFile, 2) == 0 &&
+        GamePack.ChangeDir("Z:\\Kivra_Pak") == 0) {
+        CopyFileToPack(find.name, find.name, find.size);
+        copied = true;
+    }
+    UpdatePack.ChangeDir("Z:\\");
+    GamePack.ChangeDir("Z:\\");
+    return copied;
 }

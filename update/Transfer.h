@@ -21,6 +21,10 @@ struct TransferState {
     // How deep the walks stand now: a directory that contains itself ends
     // the walk at a bound instead of the stack.
     std::int32_t depth;
+    // Set by the update procedure: the copying pass passes over the game's
+    // version file "Kivra_Pak\Version.txt", and CopyPackVersion copies it
+    // once everything else is in place.
+    std::uint8_t versionLast;
 };
 
 extern TransferState transfer;
@@ -36,3 +40,9 @@ bool TransferPackData();
 bool TransferDiskData();
 int RewriteDirectoryEntries(const char* pattern);
 bool UpgradeOldPackEntries(const VersionNumber& version);
+// Copies "Kivra_Pak\Version.txt" from UpdatePack into GamePack, from and to
+// their roots. The version file records which patch the game pack holds, so
+// it goes in last: a run stopped before it leaves the old version recorded
+// (never an empty or missing one), and the same patch runs again in full.
+// False when UpdatePack has no such file.
+bool CopyPackVersion();

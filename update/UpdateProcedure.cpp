@@ -123,10 +123,12 @@ bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel)
     TransferDiskData();
     if (progressPanel) progressPanel->SetProgressRange(transfer.countedBytes);
     transfer.copyingPass = 1;
+    transfer.versionLast = 1;
     TransferPackData();
     TransferDiskData();
 
     UpgradeOldPackEntries(currentVersion);
+    CopyPackVersion();
     ClosePacks();
 
     // A file that could not be copied whole leaves the installation

@@ -3,147 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
-#include <filesystem>
-#include <map>
 #include <signal.h>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
-#include "pack/PackCheck.h"
-#include "pack/PackFileManager.h"
-#include "support/PackImage.h"
-#include "support/PeWriter.h"
-#include "support/TempDir.h"
-
-namespace fs = std::filesystem;
-using testutil::ReadFile;
-using testutil::WriteFile;
+#include "support/PatchRun.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Tree = std::map<std::string, Bytes>;  // pack path ("a\b") to content; directories end in "\"
+using namespace patchrun;
 
-Bytes B(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes Noise(std::size_t size, unsigned seed)
-{
-    Bytes b(size);
-    std::uint32_t x = seed * 7919u + 17u;
-    for (auto& c : b) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<std::uint8_t>(x);
-    }
-    return b;
-}
-
-// Makes a pack holding tree, through the engine.
-void MakePack(const std::string& path, const Tree& tree)
-{
-    auto engine = std::make_unique<CPackFileManager>();
-    ASSERT_EQ(engine->Open(path.c_str(), "wb"), 1);
-    engine->Close();
-    ASSERT_EQ(engine->Open(path.c_str(), "rb+"), 1);
-    for (const auto& [name, content] : tree) {
-        const std::string full = "Z:\\" + name;
-        if (name.back() == '\\') {
-            ASSERT_EQ(engine->MakeDir(full.c_str()), 0) << name;
-            continue;
-        }
-        const std::size_t cut = full.rfind('\\');
-        ASSERT_EQ(engine->MakeDir(full.substr(0, cut).c_str()), 0);
-        const int h = engine->OpenFile(full.c_str(), 1, 1);
-        ASSERT_GE(h, 1) << name;
-        if (!content.empty()) {
-            ASSERT_EQ(engine->Write(content.data(), content.size(), 1, h), 1u);
-        }
-        engine->CloseFile(h);
-    }
-    engine->Close();
-}
-
-// The files of a pack, read from its bytes without the engine.
-std::map<std::string, Bytes> PackFiles(const std::string& path)
-{
-    testpack::Image image;
-    image.bytes = ReadFile(path);
-    std::vector<testpack::Node> nodes;
-    EXPECT_TRUE(testpack::ReadTree(image, nodes));
-    std::map<std::string, Bytes> files;
-    for (const auto& node : nodes)
-        if (node.entry.type == 2) files[node.path] = node.data;
-    return files;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path)
-{
-    const Bytes b = ReadFile(path);
-    return std::string(b.begin(), b.end());
-}
-
-class PatchRun : public ::testing::Test {
+class PatchRun : public PatchRunFixture {
 protected:
-    void SetUp() override
-    {
-        fs::create_directories(game / "Dev");
-        fs::create_directories(patch);
-        fs::create_directories(prefix / "dosdevices");
-        fs::create_symlink("../drive_c", prefix / "dosdevices/c:");
-        Registry("\"InstallPath\"=\"C:\\\\Games\\\\Kivra\"");
-        installed = {{"Kivra_Pak\\Version.txt", B("1.0.2.29")},
-                     {"Kivra_Pak\\Map\\old.map", Noise(3000, 1)},
-                     {"Kivra_Pak\\Map\\keep.map", Noise(5000, 6)}};
-        offered = {{"NeedVersion.txt", B("1.0.2.29")},
-                   {"ReadMe.txt", B("What is new.")},
-                   {"Kivra_Pak\\Version.txt", B("1.0.2.30\r\n")},
-                   {"Kivra_Pak\\Map\\new.map", Noise(70000, 2)},
-                   {"Kivra_Pak\\Map\\old.map", Noise(2049, 3)},
-                   {"Kivra_Pak\\Sound\\", {}},
-                   {"Kivra_Pak\\Sound\\hit.wav", Noise(65536, 4)},
-                   {"Bin\\tool.dll", Noise(100000, 5)}};
-        fs::copy_file(KIVRA_UPDATE, patch / "kivra-update");
-        Executable(game / "Kivra.exe", "1.0.2.29");
-    }
-
     void TearDown() override
     {
         for (pid_t pid : children) {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-    }
-
-    void Registry(const std::string& values, bool win64 = true)
-    {
-        const std::string key = win64 ? "Software\\\\Wow6432Node\\\\Pendix\\\\Kivra" : "Software\\\\Pendix\\\\Kivra";
-        WriteFile(prefix / "system.reg", "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=" +
-                                             std::string(win64 ? "win64" : "win32") + "\n\n[" + key +
-                                             "] 1700000000\n#time=1d9a0a0a0a0a0a0\n" + values + "\n");
-    }
-
-    static void Executable(const fs::path& path, const std::string& version)
-    {
-        testpe::VersionResource r;
-        r.fileVersion = version;
-        WriteFile(path, testpe::Executable(r));
-    }
-
-    void BuildPacks()
-    {
-        MakePack(game / "Dev/Kivra.pak", installed);
-        MakePack(patch / "Update.pak", offered);
     }
 
     // Starts a stand-in under a program name (its argv[0]) and waits until
@@ -177,76 +56,6 @@ protected:
         return waitpid(pid, &status, WNOHANG) == 0;
     }
 
-    Outcome Run(const std::string& input = "")
-    {
-        Outcome outcome;
-        const std::string out = root / "out.txt";
-        const std::string err = root / "err.txt";
-        const std::string in = root / "in.txt";
-        WriteFile(in, input);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int i = open(in.c_str(), O_RDONLY);
-            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(i, 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            if (chdir(patch.c_str()) != 0) _exit(126);
-            const std::string prefixVariable = "WINEPREFIX=" + prefix.string();
-            const std::string home = "HOME=" + root.path();
-            // No Wine on the PATH: starting the launcher is only reported.
-            const std::string path = "PATH=" + root.path() + "/no-programs";
-            char* env[] = {const_cast<char*>(prefixVariable.c_str()), const_cast<char*>(home.c_str()),
-                           const_cast<char*>(path.c_str()), nullptr};
-            char* argv[] = {const_cast<char*>("./kivra-update"), nullptr};
-            execve("./kivra-update", argv, env);
-            _exit(127);
-        }
-        // Bounded: a patcher that hangs is killed and the test fails.
-        int status = 0;
-        for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; waited += 50) {
-            if (waited > 120000) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the patcher did not end";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        outcome.out = Slurp(out);
-        outcome.err = Slurp(err);
-        return outcome;
-    }
-
-    // The game pack is sound and holds the patch's "Kivra_Pak" tree; the
-    // rest of the patch is on disk, byte for byte.
-    void ExpectPatched()
-    {
-        const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());
-        EXPECT_TRUE(check.Clean()) << (check.problems.empty() ? "lost blocks" : check.problems.front());
-        const auto files = PackFiles(game / "Dev/Kivra.pak");
-        for (const auto& [name, content] : offered) {
-            if (name.back() == '\\') continue;
-            if (name.rfind("Kivra_Pak\\", 0) == 0) {
-                ASSERT_TRUE(files.count(name)) << name;
-                EXPECT_EQ(files.at(name), content) << name;
-            } else {
-                std::string disk = name;
-                for (char& c : disk)
-                    if (c == '\\') c = '/';
-                EXPECT_EQ(ReadFile(game / disk), content) << name;
-            }
-        }
-    }
-
-    testutil::TempDir root;
-    fs::path prefix = fs::path(root.path()) / "prefix";
-    fs::path game = prefix / "drive_c/Games/Kivra";
-    fs::path patch = fs::path(root.path()) / "patch";
-    Tree installed;
-    Tree offered;
     std::vector<pid_t> children;
 };
 

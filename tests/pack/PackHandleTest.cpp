@@ -173,25 +173,35 @@ TEST_F(PackHandles, WriteAfterSeekToAWholeBlockEndExtendsTheChain)
     EXPECT_EQ(Get("other"), std::vector<std::uint8_t>(two.begin(), two.begin() + 2048));
 }
 
-TEST_F(PackHandles, ReplacingAFileFreesItsBlocksAndTakesTheFirstFreeSlot)
+TEST_F(PackHandles, ReplacingAFileSwapsItInWhenTheNewOneIsClosed)
 {
     ASSERT_TRUE(Put("first", Pattern(2048 * 3)));
     ASSERT_TRUE(Put("second", Pattern(10)));
     EXPECT_EQ(pack->BlockCount(), 5);
-    ASSERT_TRUE(Put("FIRST", Pattern(100, 7)));
-    // The old blocks 1-3 are free again; the new content takes block 1 and
-    // the old slot 1 is the first free one.
-    EXPECT_EQ(pack->TableEntry(1), 0);
-    EXPECT_EQ(pack->TableEntry(2), -1);
-    EXPECT_EQ(pack->TableEntry(3), -1);
-    EXPECT_EQ(pack->BlockCount(), 5);
+
+    // While the new content is written, the pack holds the old file whole.
+    const int h = pack->OpenFile("FIRST", 1, 1);
+    ASSERT_GE(h, 1);
+    ASSERT_EQ(pack->Write(Pattern(100, 7).data(), 100, 1, h), 1u);
+    const testpack::Image during = Stored();
+    EXPECT_EQ(during.GetEntry(0, 1).name, "first");
+    EXPECT_EQ(ReadChain(during, 1, 2048 * 3), Pattern(2048 * 3));
+    EXPECT_EQ(during.Link(3), 0);
+    EXPECT_EQ(during.Link(5), -1);
+
+    // Closed: the new entry takes the old one's slot and the old blocks 1-3
+    // are free again.
+    EXPECT_EQ(pack->CloseFile(h), 0);
+    EXPECT_EQ(pack->TableEntry(5), 0);
+    for (std::int32_t b = 1; b <= 3; ++b) EXPECT_EQ(pack->TableEntry(b), -1) << b;
+    EXPECT_EQ(pack->BlockCount(), 6);
     pack->Close();
     const testpack::Image image = Stored();
     const Entry e = image.GetEntry(0, 1);
     EXPECT_EQ(e.name, "FIRST");
-    EXPECT_EQ(e.first, 1);
+    EXPECT_EQ(e.first, 5);
     EXPECT_EQ(image.Link(2), -1);
-    EXPECT_EQ(ReadChain(image, 1, 100), Pattern(100, 7));
+    EXPECT_EQ(ReadChain(image, 5, 100), Pattern(100, 7));
 
     ASSERT_EQ(pack->Open(path.c_str(), "rb+"), 1);
     EXPECT_EQ(pack->RemoveFile("second"), 0);
@@ -203,6 +213,14 @@ TEST_F(PackHandles, ReplacingAFileFreesItsBlocksAndTakesTheFirstFreeSlot)
     EXPECT_EQ(gone.name, "second");  // only the in-use byte changes
     EXPECT_EQ(gone.size, 10u);
     EXPECT_EQ(removed.Link(4), -1);
+
+    // Replaced by nothing: the file is empty.
+    ASSERT_EQ(pack->Open(path.c_str(), "rb+"), 1);
+    EXPECT_EQ(pack->CloseFile(pack->OpenFile("first", 1, 1)), 0);
+    EXPECT_EQ(pack->TableEntry(5), -1);
+    pack->Close();
+    EXPECT_EQ(Stored().GetEntry(0, 1).size, 0u);
+    EXPECT_EQ(Stored().GetEntry(0, 1).first, 0);
 }
 
 TEST_F(PackHandles, MarkForRewriteKeepsTheTimeAndRecomputesContiguous)
