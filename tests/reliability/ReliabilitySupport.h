@@ -112,6 +112,23 @@ inline PackContent ReadPackContent(const fs::path& pack)
     return content;
 }
 
+// After a run that did not complete: the game pack holds nothing worse
+// than lost blocks, and running the same patch again completes it, leaving
+// these files on disk and this content in the pack.
+inline void ExpectOnlyLostBlocksAndARerunCompletes(const patchrun::Installation& work,
+                                                   const std::map<std::string, Bytes>& expectedDisk,
+                                                   const PackContent& expectedPack)
+{
+    const Outcome check = Fsck(work.GamePack());
+    EXPECT_EQ(FsckCount(check, "problems"), 0) << check.out;
+
+    const Outcome again = work.Run();
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_NE(again.out.find("Update is completed."), std::string::npos) << again.out;
+    EXPECT_EQ(DiskFiles(work.game, work.GamePack()), expectedDisk);
+    EXPECT_EQ(ReadPackContent(work.GamePack()), expectedPack);
+}
+
 // The contiguous byte of every file of a pack, by path.
 inline std::map<std::string, int> ReadContiguity(const fs::path& pack)
 {
