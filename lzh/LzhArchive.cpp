@@ -222,7 +222,7 @@ bool OpenMemberTemporary(const char* name)
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%02d.tmp", static_cast<int>(directoryLength),
                       name, attempt);
-        a.output = OpenDiskFile(a.temporary, "wbx");
+        a.output = CreateNewDiskFile(a.temporary);
         if (a.output) {
             // Chunks go to the file as they are: no second copy in a stream
             // buffer, one write each.

@@ -26,8 +26,22 @@ inline constexpr std::size_t kHostPathMax = 4096;
 // (errno ENAMETOOLONG) or the path's drive does not exist (errno ENOENT).
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize);
 
-// fopen on the resolved path; null on failure (errno set).
+// True when mode is a stream mode that every C runtime the programs run on
+// reads alike, Windows' msvcrt.dll among them: 'r', 'w' or 'a' first, then
+// any of '+', 'b' and 't' at most once each, not 'b' with 't'. msvcrt.dll
+// knows no other letter ("x", "e" and the rest are not exclusive creation or
+// close-on-exec there), so no other mode is taken anywhere.
+bool IsPortableFileMode(const char* mode);
+
+// fopen on the resolved path; null on failure (errno set). A mode that
+// IsPortableFileMode refuses fails with errno EINVAL, on every platform.
 std::FILE* OpenDiskFile(const char* path, const char* mode);
+
+// Creates path as a new, empty file and opens it for binary writing; null
+// (errno EEXIST) when a file of that name, in any letter case, is there
+// already, so two callers never get the same file. Null on any other failure
+// (errno set).
+std::FILE* CreateNewDiskFile(const char* path);
 
 // 0 on success, -1 on failure (errno set).
 int RemoveDiskFile(const char* path);

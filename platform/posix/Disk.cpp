@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -153,9 +154,29 @@ bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 
 std::FILE* OpenDiskFile(const char* path, const char* mode)
 {
+    if (!IsPortableFileMode(mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
     return std::fopen(host, mode);
+}
+
+std::FILE* CreateNewDiskFile(const char* path)
+{
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
+    const int fd = open(host, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        const int error = errno;
+        close(fd);
+        unlink(host);
+        errno = error;
+    }
+    return file;
 }
 
 int RemoveDiskFile(const char* path)
