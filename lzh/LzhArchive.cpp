@@ -9,6 +9,7 @@
 
 #include "lzh/LzhDecoder.h"
 #include "platform/Disk.h"
+#include "platform/Win32.h"
 
 LzhArchiveReader lzhReader;
 
@@ -33,7 +34,8 @@ constexpr unsigned kLevel1MinSize = 25;
 constexpr int kHeaderCrcExtension = 0x00;
 constexpr int kFileNameExtension = 0x01;
 
-constexpr int kTemporaryAttempts = 100;
+// Names tried for one temporary before the member is given up.
+constexpr int kTemporaryAttempts = 10000;
 
 // CRC tables for eight bytes at a time: kCrcTables[k][b] is the CRC register
 // after byte b followed by k zero bytes.
@@ -211,6 +213,10 @@ bool ReadLevel2Header(unsigned totalSize)
 
 // Opens a new temporary file in the directory of name. False when none can
 // be created there (no such directory, or name is no file name).
+//
+// The name carries the process id and a counter: temporaries that killed
+// runs left behind have other process ids, or, where an id came round again,
+// only move this run on to the next counter.
 bool OpenMemberTemporary(const char* name)
 {
     LzhArchiveReader& a = lzhReader;
@@ -219,9 +225,12 @@ bool OpenMemberTemporary(const char* name)
     std::size_t directoryLength = length;
     while (directoryLength > 0 && !IsSeparator(name[directoryLength - 1])) --directoryLength;
 
+    const unsigned long processId = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%02d.tmp", static_cast<int>(directoryLength),
-                      name, attempt);
+        const int written = std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%lu-%lu.tmp",
+                                          static_cast<int>(directoryLength), name, processId,
+                                          static_cast<unsigned long>(a.temporaryCounter++));
+        if (written < 0 || static_cast<std::size_t>(written) >= sizeof a.temporary) break;
         a.output = CreateNewDiskFile(a.temporary);
         if (a.output) {
             // Chunks go to the file as they are: no second copy in a stream
@@ -288,6 +297,7 @@ bool OpenLzhArchive(const char* archiveName)
     a.walkEnd = LzhWalkEnd::None;
     a.membersRead = 0;
     a.membersFailed = 0;
+    a.temporaryCounter = 0;
     // Each walk starts from a window of zero bytes.
     std::memset(a.chunk, 0, sizeof a.chunk);
     return a.archive != nullptr;

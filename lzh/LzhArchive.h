@@ -18,7 +18,9 @@ inline constexpr std::size_t kLzhChunkSize = 8192;      // output chunk and deco
 inline constexpr std::size_t kLzhHeaderBufferSize = 256;
 inline constexpr std::size_t kLzhNameOffset = 20;       // the name's place in header
 inline constexpr std::size_t kLzhMaxNameLength = 230;   // longest name the header buffer takes
-inline constexpr std::size_t kLzhTemporaryNameSize = 256;
+// A temporary's name: the member's directory (at most kLzhMaxNameLength
+// characters) and "~lzhPID-COUNTER.tmp".
+inline constexpr std::size_t kLzhTemporaryNameSize = 272;
 
 // Why the last ReadMemberHeader yielded false.
 enum class LzhWalkEnd : std::uint8_t {
@@ -55,6 +57,7 @@ struct LzhArchiveReader {
     std::uint32_t unpackedSize;    // the member's content size
     bool nameTooLong;              // a level-2 name longer than kLzhMaxNameLength
     char temporary[kLzhTemporaryNameSize];  // the open temporary file; empty when none
+    std::uint32_t temporaryCounter;  // the next counter for a temporary's name in this walk
     LzhWalkEnd walkEnd;
     std::uint32_t membersRead;     // headers read in this walk
     std::uint32_t membersFailed;   // members refused or not written, each named on stderr

@@ -18,9 +18,13 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <cstdio>
+#include <io.h>
+
 #else
 
 #include <cstdint>
+#include <cstdio>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -182,6 +186,8 @@ BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 // Ends the process with that exit code, output flushed.
 [[noreturn]] void ExitProcess(UINT exitCode);
+// The id of the calling process.
+DWORD GetCurrentProcessId();
 // The process's command line: the program's path as it was started, then
 // its arguments, separated by blanks. On Linux an argument with a blank or a
 // quote in it is put in double quotes as Windows would (\" for a quote).
@@ -255,5 +261,12 @@ LSTATUS RegCloseKey(HKEY key);
 // program (.exe) starts with wine when that is on the PATH, else a line says
 // that it cannot. A value above 32 on success.
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int show);
+
+// --- The C runtime ------------------------------------------------------
+// What msvcrt.dll gives under these names and the C library here under
+// others: the descriptor of a stream, and whether a descriptor is a terminal
+// (non-zero) or not (0).
+int _fileno(std::FILE* stream);
+int _isatty(int fd);
 
 #endif  // _WIN32

@@ -357,6 +357,8 @@ void ExitProcess(UINT exitCode)
     std::exit(static_cast<int>(exitCode));
 }
 
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
 LPSTR GetCommandLineA()
 {
     static std::string line = OwnCommandLine();

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <random>
+#include <unistd.h>
 
 #include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
@@ -234,6 +235,33 @@ TEST_F(LzhArchiveTest, LaterMembersReplaceEarlierOnesUnderAnyLetterCase)
                      Level1(Stored("SAME.TXT", Text("third")))}));
     EXPECT_EQ(Files(), (Names{"same.txt"}));
     EXPECT_EQ(Read("same.txt"), Text("third"));
+}
+
+TEST_F(LzhArchiveTest, TemporariesLeftByKilledRunsAreNeverInTheWay)
+{
+    // Killed runs leave temporaries of the old names, ~lzh00.tmp to
+    // ~lzh99.tmp, and of the present ones, here with this very process id,
+    // as when an id comes round again.
+    std::filesystem::create_directory(out + "/sub");
+    Names expected = {"a.txt", "sub/b.txt"};
+    for (const std::string dir : {"", "sub/"}) {
+        for (int i = 0; i < 100; ++i) {
+            char old[16];
+            std::snprintf(old, sizeof old, "~lzh%02d.tmp", i);
+            expected.push_back(dir + old);
+        }
+        for (int i = 0; i < 150; ++i)
+            expected.push_back(dir + "~lzh" + std::to_string(getpid()) + "-" + std::to_string(i) + ".tmp");
+    }
+    for (const std::string& name : expected) testutil::WriteFile(out + "/" + name, "stale");
+    std::sort(expected.begin(), expected.end());
+
+    Extract(Archive({Level1(Stored("a.txt", Text("a"))), Level1(Compressed("sub\\b.txt", Text("b"))),
+                     Level1(Stored("a.txt", Text("again")))}));
+    EXPECT_EQ(Files(), expected);
+    EXPECT_EQ(Read("a.txt"), Text("again"));
+    EXPECT_EQ(Read("sub/b.txt"), Text("b"));
+    EXPECT_EQ(Read("sub/~lzh99.tmp"), Text("stale"));
 }
 
 TEST_F(LzhArchiveTest, NamesWithDirectoriesNeedTheDirectoryToExist)
