@@ -245,7 +245,11 @@ bool OpenMemberTemporary(const char* name)
 }
 
 // Produces the member's content chunk by chunk, keeping its CRC, and writes
-// each chunk when writing. False when a stored member's data ends early.
+// each chunk when writing. False when the member's data ends early: a stored
+// member's bytes, or the bits a compressed member decodes. A compressed
+// member is stopped at the first chunk that used bits past its data, before
+// that chunk is written: one that claims far more content than its bits
+// hold decodes at most one chunk of filler and writes none.
 bool UnpackMember(bool writing)
 {
     LzhArchiveReader& a = lzhReader;
@@ -254,10 +258,12 @@ bool UnpackMember(bool writing)
     a.contentCrc = 0;
     while (a.unpackedLeft != 0) {
         const unsigned n = a.unpackedLeft < kLzhChunkSize ? a.unpackedLeft : kLzhChunkSize;
-        if (compressed)
+        if (compressed) {
             DecodeChunk(n, a.chunk);
-        else if (!ReadArchiveBytes(a.chunk, n))
+            if (LzhInputOverrun()) return false;
+        } else if (!ReadArchiveBytes(a.chunk, n)) {
             return false;
+        }
         a.contentCrc = UpdateLzhCrc(a.contentCrc, a.chunk, n);
         if (writing) {
             WriteChunk(a.chunk, n);

@@ -35,7 +35,7 @@ enum class LzhMemberCheck : std::uint8_t {
     Good,         // content complete and its CRC matches
     Skipped,      // a method this reader doesn't unpack
     CrcError,     // content complete but its CRC differs
-    DataEnded,    // a stored member's data ended early
+    DataEnded,    // the data ended early: a stored member's bytes, a compressed one's bits
 };
 
 struct LzhArchiveReader {

@@ -40,13 +40,20 @@ inline int GetArchiveByte(std::FILE* stream)
 }
 
 // The next packed byte: 0 once packedLeft is used up, 0xFF past the end of
-// the file.
-inline std::uint8_t TakePackedByte(std::uint32_t& packedLeft, std::FILE* archive)
+// the file. Both are filler, counted in filler.
+inline std::uint8_t TakePackedByte(std::uint32_t& packedLeft, std::FILE* archive, std::uint32_t& filler)
 {
-    if (packedLeft == 0) return 0;
+    if (packedLeft == 0) [[unlikely]] {
+        ++filler;
+        return 0;
+    }
     --packedLeft;
     const int c = GetArchiveByte(archive);
-    return c == EOF ? 0xFF : static_cast<std::uint8_t>(c);
+    if (c == EOF) [[unlikely]] {
+        ++filler;
+        return 0xFF;
+    }
+    return static_cast<std::uint8_t>(c);
 }
 
 // The bit input, copied out of lzhDecoder and lzhReader so that DecodeChunk
@@ -56,13 +63,14 @@ struct BitInput {
     std::uint32_t pendingByte;
     std::uint32_t pendingBits;
     std::uint32_t packedLeft;
+    std::uint32_t filler;
     std::FILE* archive;
 };
 
 inline BitInput LoadBits()
 {
     return {lzhDecoder.bitWindow, lzhDecoder.pendingByte, lzhDecoder.pendingBits, lzhReader.packedLeft,
-            lzhReader.archive};
+            lzhDecoder.fillerBytes, lzhReader.archive};
 }
 
 inline void StoreBits(const BitInput& in)
@@ -71,6 +79,7 @@ inline void StoreBits(const BitInput& in)
     lzhDecoder.pendingByte = static_cast<std::uint8_t>(in.pendingByte);
     lzhDecoder.pendingBits = static_cast<std::uint8_t>(in.pendingBits);
     lzhReader.packedLeft = in.packedLeft;
+    lzhDecoder.fillerBytes = in.filler;
 }
 
 // Shifts n bits (0 to 16) out of the window and brings as many in.
@@ -80,7 +89,7 @@ inline void Refill(BitInput& in, unsigned n)
     while (n > in.pendingBits) {
         n -= in.pendingBits;
         in.window |= in.pendingByte << n;
-        in.pendingByte = TakePackedByte(in.packedLeft, in.archive);
+        in.pendingByte = TakePackedByte(in.packedLeft, in.archive, in.filler);
         in.pendingBits = 8;
     }
     in.pendingBits -= n;
@@ -195,11 +204,21 @@ void StartMemberDecoding()
     d.bitWindow = 0;
     d.pendingByte = 0;
     d.pendingBits = 0;
+    d.fillerBytes = 0;
     for (int i = 0; i < 4; ++i)
-        d.bitWindow = (d.bitWindow << 8) | TakePackedByte(lzhReader.packedLeft, lzhReader.archive);
+        d.bitWindow = (d.bitWindow << 8) | TakePackedByte(lzhReader.packedLeft, lzhReader.archive, d.fillerBytes);
     d.blockSymbolsLeft = 0;
     d.copyLeft = 0;
     d.copyFrom = 0;
+}
+
+bool LzhInputOverrun()
+{
+    // Bits taken in are 8 per byte; the window holds 32 of them and
+    // pendingByte pendingBits more that are not yet decoded. The rest are
+    // decoded, and reach into the filler when it is more than those.
+    const LzhDecoder& d = lzhDecoder;
+    return 8ull * d.fillerBytes > 32ull + d.pendingBits;
 }
 
 void RefillBits(unsigned n)

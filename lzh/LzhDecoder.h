@@ -23,6 +23,7 @@ struct LzhDecoder {
     std::uint32_t bitWindow;      // the next 32 bits; the top bit is decoded next
     std::uint8_t pendingByte;     // the packed byte taken last
     std::uint8_t pendingBits;     // low bits of pendingByte not yet in bitWindow
+    std::uint32_t fillerBytes;    // bytes taken past packedLeft or past the end of the file
     std::int32_t blockSymbolsLeft;  // 0: a block header comes next; below 0: the codes hold to the end
     std::int32_t copyLeft;        // bytes of the current copy still to come; below 1: none
     std::uint32_t copyFrom;       // window position of the next copied byte
@@ -51,6 +52,12 @@ void StartMemberDecoding();
 // Every call but a member's last asks for 8192 bytes: the window is the same
 // buffer from call to call and holds the last 8192 bytes of output.
 void DecodeChunk(unsigned count, std::uint8_t* window);
+
+// True when the member's decoding has used bits beyond its packed data: bits
+// of the filler that the bit input supplies once packedLeft is used up (zero
+// bytes) or the file has ended (0xFF bytes). Such a member's data ended early;
+// whatever it decodes to from there on is made up.
+bool LzhInputOverrun();
 
 // The subsystem's fatal stop: writes a line feed, message and a line feed to
 // standard error, abandons the walk (no temporary file is left behind) and

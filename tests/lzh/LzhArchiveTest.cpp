@@ -323,23 +323,41 @@ TEST_F(LzhArchiveTest, NamesReachingOutsideTheCurrentDirectoryAreRefused)
     EXPECT_FALSE(std::filesystem::exists("/abs.txt"));
 }
 
-TEST_F(LzhArchiveTest, DataCutShortStillGivesTheWholeMemberAndLeavesTheNextHeader)
+TEST_F(LzhArchiveTest, CompressedDataEndingEarlyIsNotWrittenAndLeavesTheNextHeader)
 {
-    // The last codes are zero bits; cutting the zero bytes they fill doesn't
-    // change the content, and the bit input reads no further than its member.
+    // Members whose last codes fall past their packed data: cut short by a few
+    // bytes (the zero bits cut would even decode alike), or claiming far more
+    // content than their bits hold. Decoding stops at the first chunk that
+    // used filler, before that chunk is written: no full stop for it.
     std::vector<Symbol> symbols = Literals(Pseudorandom(5000, 5));
-    const Bytes content = Concat({Pseudorandom(5000, 5), Bytes(64, 0x00)});
     for (int i = 0; i < 64; ++i) symbols.push_back({0x00});
-    Member m;
-    m.method = "-lh5-";
-    m.name = "cut.bin";
-    m.content = content;
-    m.packedData = EncodeBlock(symbols, static_cast<std::uint16_t>(symbols.size()));
-    ASSERT_EQ(m.packedData.back(), 0);
-    m.packedData.resize(m.packedData.size() - 3);
-    Extract(Archive({Level1(m), Level1(Stored("next.txt", Text("next")))}));
-    EXPECT_EQ(Files(), (Names{"cut.bin", "next.txt"}));
-    EXPECT_EQ(Read("cut.bin"), content);
+    Member cut;
+    cut.method = "-lh5-";
+    cut.name = "cut.bin";
+    cut.content = Concat({Pseudorandom(5000, 5), Bytes(64, 0x00)});
+    cut.packedData = EncodeBlock(symbols, static_cast<std::uint16_t>(symbols.size()));
+    ASSERT_EQ(cut.packedData.back(), 0);
+    cut.packedData.resize(cut.packedData.size() - 3);
+    Member claims = Compressed("claims.bin", Text("abc"));
+    claims.content = Concat({Text("abc"), Bytes((1u << 26) - 3, 0x00)});
+    Member longer = Compressed("longer.bin", Pseudorandom(9000, 7));
+    longer.content.resize(20000);  // one whole chunk of real data, then filler
+
+    const struct {
+        Member member;
+        std::string dots;
+    } cases[] = {{cut, ""}, {claims, ""}, {longer, "."}};
+    for (const auto& [member, dots] : cases) {
+        SCOPED_TRACE(member.name);
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        testutil::WriteFile(out + "/" + member.name, "old");
+        const std::string told = ExtractTelling(Archive({Level1(member), Level1(Stored("next.txt", Text("next")))}));
+        EXPECT_EQ(told, dots + "\nData ends early: " + member.name + "\n.");
+        EXPECT_EQ(Files(), (Names{member.name, "next.txt"}));
+        EXPECT_EQ(Read(member.name), Text("old"));
+        EXPECT_EQ(lzhReader.membersFailed, 1u);
+    }
 }
 
 TEST_F(LzhArchiveTest, FatalStopLeavesNoTemporaryAndKeepsTheOldFile)

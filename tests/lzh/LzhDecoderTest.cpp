@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
@@ -235,6 +236,36 @@ TEST(LzhDecoder, ExhaustedPackedDataReadsZeroBitsAndThePastFileOnes)
     ones.resize(packed.size() + 64, 0xFF);
     EXPECT_EQ(DecodeAll(packed, beyond, packed.size()), DecodeAll(zeros, beyond, zeros.size()));
     EXPECT_EQ(DecodeAll(packed, beyond, ones.size(), &packed), DecodeAll(ones, beyond, ones.size()));
+}
+
+TEST(LzhDecoder, OverrunIsToldExactlyWhenBitsPastThePackedDataAreDecoded)
+{
+    // A stream of B bits needs ceil(B / 8) bytes. Short of that, the last
+    // codes decode filler: zero bits once packedLeft is used up, one bits past
+    // the end of the file. Streams of every length modulo 8 are tried.
+    std::set<std::size_t> residues;
+    for (std::uint32_t seed = 0; residues.size() < 8 && seed < 200; ++seed) {
+        std::mt19937 random(seed);
+        std::vector<Symbol> symbols = Literals(Letters(20 + random() % 200, seed, 3 + static_cast<int>(seed % 20)));
+        for (int i = 0; i < 10; ++i) symbols.push_back({-1, 3 + static_cast<int>(random() % 50), static_cast<int>(random() % 20)});
+        BitWriter bits;
+        WriteBlock(bits, symbols, static_cast<std::uint16_t>(symbols.size()));
+        const std::size_t bitCount = bits.BitCount();
+        residues.insert(bitCount % 8);
+        const Bytes packed = bits.Finish();
+        const std::size_t count = Model(symbols).size();
+        for (int cut = -2; cut <= 4; ++cut) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", bytes cut " + std::to_string(cut));
+            const std::size_t size = packed.size() - static_cast<std::size_t>(cut);
+            Bytes file = packed;
+            file.resize(size, 0x00);
+            DecodeAll(file, count, size);  // packedLeft ends first
+            EXPECT_EQ(LzhInputOverrun(), cut > 0);
+            DecodeAll(file, count, size + 100);  // the file ends first
+            EXPECT_EQ(LzhInputOverrun(), cut > 0);
+        }
+    }
+    EXPECT_EQ(residues.size(), 8u);
 }
 
 TEST(LzhDecoderDeathTest, CorruptCodeTablesStopWithBadTable)

@@ -63,6 +63,7 @@ Bytes Archive(std::initializer_list<Bytes> members);
 class BitWriter {
 public:
     void Put(std::uint32_t value, int count);
+    std::size_t BitCount() const { return bytes_.size() * 8 + static_cast<std::size_t>(pendingCount_); }
     Bytes Finish();  // pads the last byte with zero bits
 
 private:
