@@ -97,14 +97,11 @@ char* MemberName()
     return reinterpret_cast<char*>(lzhReader.header + kLzhNameOffset);
 }
 
-// One line on standard error about a member that is not written.
-void ReportMember(const char* problem, const char* name)
+// A member the walk does not write.
+void ReportMember(LzhMemberProblem problem, const char* name)
 {
-    std::fprintf(stderr, "\n%s: ", problem);
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
-        std::fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, stderr);
-    std::fputc('\n', stderr);
     ++lzhReader.membersFailed;
+    lzhReportMember(problem, name);
 }
 
 // Levels 0 and 1: the S header bytes, then for level 1 the extended headers,
@@ -268,6 +265,7 @@ bool UnpackMember(bool writing)
         if (writing) {
             WriteChunk(a.chunk, n);
             std::fputc('.', stderr);
+            a.progressLineOpen = true;
         }
         a.unpackedLeft -= n;
     }
@@ -275,6 +273,37 @@ bool UnpackMember(bool writing)
 }
 
 }  // namespace
+
+LzhReportFunction lzhReportMember = ReportUnwrittenMember;
+
+void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
+{
+    const char* text;
+    switch (problem) {
+    case LzhMemberProblem::UnsafeName: text = "Unsafe name"; break;
+    case LzhMemberProblem::NameTooLong: text = "Name too long"; break;
+    case LzhMemberProblem::DataEnded: text = "Data ends early"; break;
+    case LzhMemberProblem::CrcError: text = "CRC error"; break;
+    case LzhMemberProblem::CannotReplace: text = "Unable to replace"; break;
+    default: return;
+    }
+    std::fprintf(stderr, "\n%s: ", text);
+    PutLzhName(stderr, name);
+    std::fputc('\n', stderr);
+    lzhReader.progressLineOpen = false;
+}
+
+void EndLzhProgressLine()
+{
+    if (lzhReader.progressLineOpen) std::fputc('\n', stderr);
+    lzhReader.progressLineOpen = false;
+}
+
+void PutLzhName(std::FILE* to, const char* name)
+{
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+        std::fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, to);
+}
 
 std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count)
 {
@@ -398,28 +427,34 @@ bool IsSafeMemberName(const char* name)
 void ExtractMember()
 {
     LzhArchiveReader& a = lzhReader;
+    char* name = MemberName();
     if (!IsLzhMethodSupported()) {
+        ReportMember(LzhMemberProblem::UnsupportedMethod, name);
         SkipMember();
         return;
     }
-    char* name = MemberName();
     if (a.nameTooLong) {
-        ReportMember("Name too long", name);
+        ReportMember(LzhMemberProblem::NameTooLong, name);
         SkipMember();
         return;
     }
     for (;;) {
         if (!IsSafeMemberName(name)) {
-            ReportMember("Unsafe name", name);
+            ReportMember(LzhMemberProblem::UnsafeName, name);
             SkipMember();
             return;
         }
         if (OpenMemberTemporary(name)) break;
-        // The file can't be created: ask for another name.
-        if (ReadReplacementName(name, kLzhMaxNameLength) == 0) {
+        // The file can't be created: ask for another name. The member keeps
+        // the last name tried, to be told by.
+        char replacement[kLzhMaxNameLength + 1];
+        const std::size_t length = ReadReplacementName(replacement, kLzhMaxNameLength);
+        if (length == 0) {
+            ReportMember(name[0] ? LzhMemberProblem::CannotCreate : LzhMemberProblem::EmptyName, name);
             SkipMember();
             return;
         }
+        std::memcpy(name, replacement, length + 1);
     }
 
     const bool complete = UnpackMember(true);
@@ -427,18 +462,16 @@ void ExtractMember()
     a.output = nullptr;
     if (!closed) LzhFatal("Unable to write");
 
-    const char* problem = nullptr;
-    if (!complete)
-        problem = "Data ends early";
-    else if (a.contentCrc != a.memberCrc)
-        problem = "CRC error";
-    else if (RenameDiskFile(a.temporary, name) != 0)
-        problem = "Unable to replace";
-    if (problem) {
-        RemoveDiskFile(a.temporary);
-        ReportMember(problem, name);
+    if (complete && a.contentCrc == a.memberCrc && RenameDiskFile(a.temporary, name) == 0) {
+        a.temporary[0] = 0;
+        return;
     }
+    const LzhMemberProblem problem = !complete                     ? LzhMemberProblem::DataEnded
+                                     : a.contentCrc != a.memberCrc ? LzhMemberProblem::CrcError
+                                                                   : LzhMemberProblem::CannotReplace;
+    RemoveDiskFile(a.temporary);
     a.temporary[0] = 0;
+    ReportMember(problem, name);
 }
 
 LzhMemberCheck TestMember()

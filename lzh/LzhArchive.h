@@ -38,6 +38,18 @@ enum class LzhMemberCheck : std::uint8_t {
     DataEnded,    // the data ended early: a stored member's bytes, a compressed one's bits
 };
 
+// Why the walk does not write a member.
+enum class LzhMemberProblem : std::uint8_t {
+    UnsupportedMethod,  // a method this reader doesn't unpack
+    EmptyName,          // no name, and no replacement name given
+    UnsafeName,         // the name reaches outside the current directory
+    NameTooLong,        // a level-2 name longer than kLzhMaxNameLength
+    CannotCreate,       // its file can't be created, and no replacement name given
+    DataEnded,          // its data ends early
+    CrcError,           // its content doesn't match its CRC
+    CannotReplace,      // the finished temporary can't take the member's name
+};
+
 struct LzhArchiveReader {
     std::FILE* archive;
     // The header bytes from offset 2 on. After ReadMemberHeader the member's
@@ -60,7 +72,8 @@ struct LzhArchiveReader {
     std::uint32_t temporaryCounter;  // the next counter for a temporary's name in this walk
     LzhWalkEnd walkEnd;
     std::uint32_t membersRead;     // headers read in this walk
-    std::uint32_t membersFailed;   // members refused or not written, each named on stderr
+    std::uint32_t membersFailed;   // members not written, each given to lzhReportMember
+    bool progressLineOpen;         // a full stop went to stderr after the last line end
 };
 
 extern LzhArchiveReader lzhReader;
@@ -86,6 +99,23 @@ void ExtractMember();
 // Decodes the member whose header was just read without writing it, and checks
 // its CRC. Leaves the stream where ExtractMember would.
 LzhMemberCheck TestMember();
+
+// Called once for each member that ExtractMember does not write, with the
+// member's name (the last one tried, after replacement names). The default,
+// ReportUnwrittenMember, is the patcher's: it writes nothing for a method it
+// doesn't unpack or a file that can't be created (the player is not asked
+// about either) and a line "\nPROBLEM: NAME\n" on stderr for the rest. A
+// program that keeps its own account installs its own.
+using LzhReportFunction = void (*)(LzhMemberProblem problem, const char* name);
+extern LzhReportFunction lzhReportMember;
+void ReportUnwrittenMember(LzhMemberProblem problem, const char* name);
+
+// Ends the line of progress full stops on stderr, if one is open, so that
+// what comes next starts on a line of its own.
+void EndLzhProgressLine();
+
+// Writes name to a stream with its control bytes shown as '?'.
+void PutLzhName(std::FILE* to, const char* name);
 
 // Moves the archive stream forward by packedLeft bytes.
 void SkipMember();

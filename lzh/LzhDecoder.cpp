@@ -193,6 +193,7 @@ LzhStopFunction lzhStop = StopProcess;
 void LzhFatal(const char* message)
 {
     std::fprintf(stderr, "\n%s\n", message);
+    lzhReader.progressLineOpen = false;
     AbandonLzhWalk();
     lzhStop();
     std::exit(1);

@@ -18,9 +18,11 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage: lzh x ARCHIVE   extract every member into the current directory, as the\n"
     "                       patcher does: a full stop on stderr for every 8192 bytes,\n"
-    "                       a line on stderr for each member not written; when a\n"
-    "                       member's file can't be created a replacement name is read\n"
-    "                       from stdin (an empty line or the end of input skips it)\n"
+    "                       and for each member not written one line on stderr,\n"
+    "                       \"lzh: NAME: REASON\"; when a member's file can't be\n"
+    "                       created a replacement name is read from stdin (on a\n"
+    "                       terminal after a prompt; an empty line or the end of\n"
+    "                       input skips the member)\n"
     "       lzh l ARCHIVE   list the members, one a line on stdout:\n"
     "                         METHOD LEVEL PACKED SIZE CRC NAME\n"
     "                       METHOD as \"-lh5-\", LEVEL the header level, PACKED the\n"
@@ -30,8 +32,8 @@ const char kUsage[] =
     "                       shown as '?'); fields are separated by one space\n"
     "       lzh t ARCHIVE   decode every member without writing and check its CRC;\n"
     "                       one line a member on stdout: \"ok NAME\", \"skipped NAME\"\n"
-    "                       (a method that is not unpacked) or \"failed NAME\", and the\n"
-    "                       reason for each failure on stderr\n"
+    "                       (a method that is not unpacked) or \"failed NAME\", and\n"
+    "                       \"lzh: NAME: REASON\" on stderr for each failure\n"
     "On damaged compressed data x and t stop at once: stderr gets \"\\nBad table\\n\"\n"
     "then \"lzh: NAME: stopped here\", the exit status is 1, and x leaves any file of\n"
     "that name as it was.\n"
@@ -40,17 +42,45 @@ const char kUsage[] =
 
 const char* archivePath = "";
 
-void PrintName(std::FILE* to, const char* text)
+// The method field of the last header read, its odd bytes shown as '?'.
+void MethodText(char (&text)[6])
 {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-        std::fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, to);
+    for (int i = 0; i < 5; ++i) {
+        const unsigned char c = lzhReader.header[i];
+        text[i] = c < 0x21 || c > 0x7E ? '?' : static_cast<char>(c);
+    }
+    text[5] = 0;
 }
 
-void ReportMember(const char* problem)
+void ReportMember(const char* name, const char* problem)
 {
+    EndLzhProgressLine();
     std::fputs("lzh: ", stderr);
-    PrintName(stderr, LzhMemberName());
+    PutLzhName(stderr, name);
     std::fprintf(stderr, ": %s\n", problem);
+}
+
+// Every member that x does not write: one line.
+void ReportUnwritten(LzhMemberProblem problem, const char* name)
+{
+    char method[6];
+    char text[32];
+    const char* reason = "not written";
+    switch (problem) {
+    case LzhMemberProblem::UnsupportedMethod:
+        MethodText(method);
+        std::snprintf(text, sizeof text, "unsupported method %s", method);
+        reason = text;
+        break;
+    case LzhMemberProblem::EmptyName: reason = "empty name"; break;
+    case LzhMemberProblem::UnsafeName: reason = "unsafe name"; break;
+    case LzhMemberProblem::NameTooLong: reason = "name too long"; break;
+    case LzhMemberProblem::CannotCreate: reason = "cannot be created"; break;
+    case LzhMemberProblem::DataEnded: reason = "data ends early"; break;
+    case LzhMemberProblem::CrcError: reason = "CRC error"; break;
+    case LzhMemberProblem::CannotReplace: reason = "cannot replace the file of that name"; break;
+    }
+    ReportMember(name, reason);
 }
 
 // After the reader's fatal message ("Bad table", "Unable to write"): name the
@@ -58,13 +88,14 @@ void ReportMember(const char* problem)
 void StopInMember()
 {
     std::fflush(stdout);
-    ReportMember("stopped here");
+    ReportMember(LzhMemberName(), "stopped here");
     std::exit(kExitFailure);
 }
 
 int ReportWalkEnd()
 {
     if (lzhReader.walkEnd != LzhWalkEnd::BadHeader) return kExitSuccess;
+    EndLzhProgressLine();
     std::fprintf(stderr, "lzh: %s: damaged header of member %u; the walk ends there\n", archivePath,
                  static_cast<unsigned>(lzhReader.membersRead + 1));
     return kExitFailure;
@@ -82,6 +113,7 @@ int Extract()
     if (!probe) return CannotOpen();
     std::fclose(probe);
     lzhStop = StopInMember;
+    lzhReportMember = ReportUnwritten;
     ExtractLzhArchive(archivePath);
     const int status = ReportWalkEnd();
     return lzhReader.membersFailed > 0 ? kExitFailure : status;
@@ -92,15 +124,11 @@ int List()
     if (!OpenLzhArchive(archivePath)) return CannotOpen();
     while (ReadMemberHeader()) {
         char method[6];
-        for (int i = 0; i < 5; ++i) {
-            const unsigned char c = lzhReader.header[i];
-            method[i] = c < 0x21 || c > 0x7E ? '?' : static_cast<char>(c);
-        }
-        method[5] = 0;
+        MethodText(method);
         std::printf("%s %u %lu %lu %04x ", method, static_cast<unsigned>(lzhReader.level),
                     static_cast<unsigned long>(lzhReader.packedSize),
                     static_cast<unsigned long>(lzhReader.unpackedSize), static_cast<unsigned>(lzhReader.memberCrc));
-        PrintName(stdout, LzhMemberName());
+        PutLzhName(stdout, LzhMemberName());
         std::putchar('\n');
         SkipMember();
     }
@@ -120,11 +148,11 @@ int Test()
             result = "skipped";
         } else if (check != LzhMemberCheck::Good) {
             result = "failed";
-            ReportMember(check == LzhMemberCheck::CrcError ? "CRC error" : "data ends early");
+            ReportMember(LzhMemberName(), check == LzhMemberCheck::CrcError ? "CRC error" : "data ends early");
             status = kExitFailure;
         }
         std::printf("%s ", result);
-        PrintName(stdout, LzhMemberName());
+        PutLzhName(stdout, LzhMemberName());
         std::putchar('\n');
     }
     CloseLzhArchive();
