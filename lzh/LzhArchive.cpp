@@ -504,6 +504,14 @@ void WriteChunk(const std::uint8_t* data, std::size_t count)
 
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
 {
+    // Someone at a terminal is told what the line is for; a redirected or
+    // closed standard input is read without a word.
+    if (_isatty(_fileno(stdin))) {
+        EndLzhProgressLine();
+        std::fputs("Cannot create \"", stderr);
+        PutLzhName(stderr, LzhMemberName());
+        std::fputs("\". New name (an empty line skips it): ", stderr);
+    }
     std::size_t stored = 0;
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
         if (stored < maxLength) buffer[stored++] = static_cast<char>(c);

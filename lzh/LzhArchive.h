@@ -126,7 +126,9 @@ void WriteChunk(const std::uint8_t* data, std::size_t count);
 
 // Reads one line from standard input into buffer: at most maxLength characters
 // are kept, the line feed is not, and the buffer is zero-terminated. Yields
-// the number of characters stored.
+// the number of characters stored. When standard input is a terminal, a
+// prompt on stderr first names the member (LzhMemberName) and says that an
+// empty line skips it.
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
 
 // The member name of the last header read.

@@ -1,9 +1,14 @@
 // The lzh tool's output formats and exit status, as other tests rely on them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
+#include <pty.h>
 #include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "lzh/LzhTestSupport.h"
 
@@ -27,12 +32,50 @@ std::string Slurp(const std::string& path)
 
 class LzhToolTest : public ::testing::Test {
 protected:
-    ToolResult Lzh(const std::string& arguments)
+    ToolResult Lzh(const std::string& arguments, const std::string& input = "/dev/null")
     {
         std::filesystem::create_directories(work);
         const int status = RunShell("cd " + Quote(work) + " && " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
-                               Quote(temp / "out") + " 2>" + Quote(temp / "err") + " </dev/null");
+                               Quote(temp / "out") + " 2>" + Quote(temp / "err") + " <" + Quote(input));
         return {status, Slurp(temp / "out"), Slurp(temp / "err")};
+    }
+
+    // Runs lzh with a pseudo-terminal for its standard input, output and
+    // error, and types answer and Enter once a prompt ends in ": ". out is
+    // what the terminal showed (line ends as "\r\n").
+    ToolResult LzhOnTerminal(const std::string& command, const std::string& archive, const std::string& answer)
+    {
+        std::filesystem::create_directories(work);
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            if (chdir(work.c_str()) == 0)
+                execl(LZH_TOOL_PATH, "lzh", command.c_str(), archive.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (pid < 0) return {-1, "", "forkpty failed"};
+        std::string shown;
+        bool answered = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd wait{terminal, POLLIN, 0};
+            if (poll(&wait, 1, 100) <= 0) continue;
+            char bytes[512];
+            const ssize_t got = read(terminal, bytes, sizeof bytes);
+            if (got <= 0) break;  // the program has ended
+            shown.append(bytes, static_cast<std::size_t>(got));
+            if (!answered && shown.size() >= 2 && shown.compare(shown.size() - 2, 2, ": ") == 0) {
+                const std::string line = answer + "\n";
+                answered = write(terminal, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+            }
+        }
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        close(terminal);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown, ""};
     }
 
     std::string Write(const std::string& name, const Bytes& archive)
@@ -211,4 +254,36 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
     const ToolResult d = Lzh("x " + archive);
     EXPECT_EQ(d.status, 1);
     EXPECT_EQ(d.err, ".\nlzh: " + temp / "d.lzh" + ": damaged header of member 2; the walk ends there\n");
+}
+
+TEST_F(LzhToolTest, AReplacementNameIsAskedForOnATerminalOnly)
+{
+    const std::string archive = temp / "r.lzh";
+    testutil::WriteFile(archive, Archive({Level1(StoredMember("first.txt", "1")),
+                                          Level1(StoredMember("missing\\a.txt", "a"))}));
+    const std::string prompt = "Cannot create \"missing\\a.txt\". New name (an empty line skips it): ";
+    const struct {
+        bool terminal;
+        std::string answer;
+    } cases[] = {{true, "renamed.txt"}, {true, ""}, {false, "renamed.txt"}, {false, ""}};
+    for (const auto& [terminal, answer] : cases) {
+        SCOPED_TRACE((terminal ? "terminal, answer \"" : "no terminal, answer \"") + answer + "\"");
+        std::filesystem::remove_all(work);
+        ToolResult r;
+        if (terminal) {
+            r = LzhOnTerminal("x", archive, answer);
+        } else {
+            testutil::WriteFile(temp / "answer", answer + "\n");
+            r = Lzh("x " + Quote(archive), temp / "answer");
+        }
+        const std::string shown = r.out + r.err;
+        // The prompt starts a line of its own after the progress full stop.
+        EXPECT_EQ(shown.find(".\r\n" + prompt) != std::string::npos, terminal) << shown;
+        EXPECT_EQ(shown.find("Cannot create") != std::string::npos, terminal) << shown;
+        const bool written = !answer.empty();
+        EXPECT_EQ(r.status, written ? 0 : 1) << shown;
+        EXPECT_EQ(FilesBelow(work), written ? (std::vector<std::string>{"first.txt", "renamed.txt"})
+                                            : (std::vector<std::string>{"first.txt"}));
+        EXPECT_EQ(shown.find("lzh: missing\\a.txt: cannot be created") != std::string::npos, !written) << shown;
+    }
 }
