@@ -7,8 +7,11 @@
 // and the next walk sets the reader up afresh.
 //
 // Output files are capped at kOutputLimit bytes (RLIMIT_FSIZE, SIGXFSZ
-// ignored): a member may claim 4 GB of content that a few packed bytes
-// produce, and the cap turns that into an "Unable to write" stop.
+// ignored), and the cap turns more into an "Unable to write" stop. The reader
+// stops a member whose decoding runs into the filler past its packed data
+// after one chunk, but a member may claim 4 GB that a few real packed bytes
+// do produce: constant codes take no bits, and a block symbol count of 0
+// keeps them to the member's end.
 #include <csetjmp>
 #include <csignal>
 #include <cstddef>
