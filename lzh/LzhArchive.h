@@ -93,7 +93,8 @@ void CloseLzhArchive();
 // reason is in lzhReader.walkEnd.
 bool ReadMemberHeader();
 
-// Writes the member whose header was just read, or passes over it.
+// Writes the member whose header was just read, or passes over it and tells
+// lzhReportMember why.
 void ExtractMember();
 
 // Decodes the member whose header was just read without writing it, and checks

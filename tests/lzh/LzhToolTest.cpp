@@ -56,7 +56,7 @@ protected:
         if (pid < 0) return {-1, "", "forkpty failed"};
         std::string shown;
         bool answered = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (std::chrono::steady_clock::now() < deadline) {
             pollfd wait{terminal, POLLIN, 0};
             if (poll(&wait, 1, 100) <= 0) continue;
