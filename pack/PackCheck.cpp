@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 #include <unordered_set>
 
 #include "pack/PackFileManager.h"
@@ -55,13 +56,20 @@ public:
 
         owner.assign(static_cast<std::size_t>(blocks), kNoChain);
         chains.push_back(Chain{-1, 0, 0, true, std::string()});
-        const Claim root = ClaimChain(0, Place{0}, false);
-        chains[0].length = root.length;
-        // The root's first block is read whatever its table entry says, as
-        // the engine reads it, so that nothing below is taken for lost.
-        if (root.length == 0) {
+        if (table[0] == kFreeBlock) {
+            // The engine reads the root's first block whatever the table says
+            // of it, and so does the check; its chain then ends there.
+            Note("table", "entry 0 is free, but block 0 holds the root");
+            result.rootEntryFree = true;
             owner[0] = 0;
             chains[0].length = 1;
+        } else {
+            const Claim root = ClaimChain(0, Place{0}, false);
+            chains[0].length = root.length;
+            if (root.length == 0) {
+                owner[0] = 0;
+                chains[0].length = 1;
+            }
         }
 
         // Directories are read in the order they are found; each is queued
@@ -162,13 +170,18 @@ private:
             Note("header", "table length is %u sectors, not 1000", static_cast<unsigned>(sectors));
             return false;
         }
-        std::vector<std::uint8_t> stored(kTableBytes);
-        if (!ReadAt(kTableOffset, stored.data(), stored.size())) {
+        // The stored entries are read in place and then made numbers, each
+        // from its own four bytes.
+        table.reset(new std::int32_t[kMaxBlocks]);
+        if (!ReadAt(kTableOffset, table.get(), kTableBytes)) {
             Note("table", "cannot be read");
             return false;
         }
-        table.resize(kMaxBlocks);
-        for (std::size_t b = 0; b < table.size(); ++b) table[b] = static_cast<std::int32_t>(LoadU32(&stored[4 * b]));
+        for (std::size_t b = 0; b < kMaxBlocks; ++b) {
+            std::uint8_t stored[4];
+            std::memcpy(stored, &table[b], 4);
+            table[b] = static_cast<std::int32_t>(LoadU32(stored));
+        }
 
         if (std::fseek(host, 0, SEEK_END) != 0) {
             Note("data area", "cannot be read");
@@ -398,7 +411,7 @@ private:
     std::FILE* host;
     CheckResult& result;
     std::int32_t blocks = 0;
-    std::vector<std::int32_t> table;
+    std::unique_ptr<std::int32_t[]> table;
     std::vector<std::int32_t> owner;  // per block: the chain that holds it
     std::vector<Chain> chains;
 };
@@ -442,6 +455,17 @@ std::int32_t FreeLostBlocks(CPackFileManager& engine, const std::vector<std::int
         ++freed;
     }
     return freed;
+}
+
+int RepairRootEntry(CPackFileManager& engine)
+{
+    if (engine.BlockCount() < 1 || engine.TableEntry(0) != kFreeBlock) return 0;
+    engine.SetTableEntry(0, kEndOfChain);
+    if (engine.StoreTableEntry(0) != 0) {
+        engine.SetTableEntry(0, kFreeBlock);
+        return -1;
+    }
+    return 1;
 }
 
 }  // namespace pack

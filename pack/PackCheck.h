@@ -46,6 +46,9 @@ struct CheckResult {
     std::vector<std::string> problems;
     // Blocks in use that no chain holds, ascending.
     std::vector<std::int32_t> lostBlocks;
+    // The table calls block 0, the root's first block, free (one of the
+    // problems). The check takes the root's chain to be block 0 alone.
+    bool rootEntryFree = false;
 
     bool Clean() const { return problemCount == 0 && lostBlocks.empty(); }
 };
@@ -62,5 +65,10 @@ CheckResult CheckPackFile(const char* path);
 // that any chain holds, whatever other problems the check found. The number
 // of blocks freed, or -1 when a table entry could not be stored.
 std::int32_t FreeLostBlocks(CPackFileManager& engine, const std::vector<std::int32_t>& lost);
+
+// Sets a free table entry 0 back to "in use, last block", in the engine and
+// in the stored table, as the check took it. 1 when it was set, 0 when the
+// entry was not free, -1 when it could not be stored.
+int RepairRootEntry(CPackFileManager& engine);
 
 }  // namespace pack

@@ -89,7 +89,7 @@ int CPackFileManager::WalkTo(const char* path)
 
 int CPackFileManager::ChangeDir(const char* path)
 {
-    if (!IsOpen()) return -1;
+    if (!IsOpen() || !PathFits(path, kMaxPath, kMaxNameLength)) return -1;
     const std::int32_t remembered = currentDir;
     if (WalkTo(path) == 0) return 0;
     currentDir = remembered;
@@ -123,7 +123,8 @@ void CPackFileManager::SplitPath(const char* path, char* directory, char* name)
         CopyText(directory, path, kMaxPath);
         name[0] = 0;
     }
-    if (std::strlen(name) > kMaxNameLength) name[kMaxNameLength] = 0;
+    // A longer name is left whole: the callers refuse it, where a cut one
+    // would name another entry.
     currentDir = remembered;
 }
 
@@ -306,6 +307,7 @@ int CPackFileManager::MakeDirWalk(const char* path)
 
 int CPackFileManager::MakeDir(const char* path)
 {
+    if (!PathFits(path, kMaxPath, kMaxNameLength)) return -1;
     const std::int32_t remembered = currentDir;
     const int result = MakeDirWalk(path);
     currentDir = remembered;

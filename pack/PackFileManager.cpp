@@ -20,7 +20,17 @@ const std::uint8_t kZeroBlock[kBlockSize] = {};
 // or written whole.
 std::uint8_t tableImage[kTableBytes];
 
+void StopProcessWhenFull(const char*)
+{
+    std::fputs("\nError! (FAT overflow)", stdout);
+    // The patch stopped half-way: whoever started the patcher must not take
+    // this for success.
+    std::exit(1);
+}
+
 }  // namespace
+
+PackFullFunction packFullStop = StopProcessWhenFull;
 
 CPackFileManager::CPackFileManager()
     : hostFile(nullptr),
@@ -270,17 +280,37 @@ int CPackFileManager::WriteZeroBlock(std::int32_t block)
     return 0;
 }
 
+int CPackFileManager::Flush()
+{
+    if (!hostFile) return -1;
+    const bool flushed = std::fflush(hostFile) == 0 && !std::ferror(hostFile);
+    std::clearerr(hostFile);
+    return flushed ? 0 : -1;
+}
+
+void CPackFileManager::StopWhenFull()
+{
+    // Whatever is being written now cannot be finished: it is dropped when
+    // the handles close, so the pack keeps the files as they were.
+    for (PackHandle& h : handles)
+        if (h.inUse && h.inPack && h.created) {
+            h.dirty = 1;
+            h.writeFailed = 1;
+        }
+    char path[kMaxPath];
+    CopyText(path, hostPath, kMaxPath);
+    Close();
+    packFullStop(path);
+    std::exit(1);
+}
+
 std::int32_t CPackFileManager::AllocateBlock(int mode)
 {
-    if (blockCount >= kMaxBlocks) {
-        std::fputs("\nError! (FAT overflow)", stdout);
-        Close();
-        // The patch stopped half-way: whoever started the patcher must not
-        // take this for success.
-        std::exit(1);
-    }
+    if (blockCount >= kMaxBlocks) StopWhenFull();
 
-    for (std::int32_t b = lowestFreeHint; b < blockCount; ++b) {
+    // Block 0 holds the root from the pack's creation on. A table that calls
+    // it free is damaged, and handing it out would overwrite the root.
+    for (std::int32_t b = lowestFreeHint > 0 ? lowestFreeHint : 1; b < blockCount; ++b) {
         if (table[b] != kFreeBlock) continue;
         lowestFreeHint = b;
         if (mode == 1 && WriteZeroBlock(b) != 0) return 0;

@@ -36,12 +36,25 @@ struct PackHandle {
     std::uint8_t inPack;        // 0 = a disk file
     std::uint8_t contiguous;
     HFILE diskHandle;
+    // Made by CreateNewFile: the chain from firstBlock is the handle's own
+    // and reaches the stored table only when the handle is closed.
+    std::uint8_t created;
     // Written over an existing file, whose entry (entryBlock, entrySlot) and
     // chain from replacedFirst stay until the handle is closed.
     std::uint8_t replacing;
     std::int32_t replacedFirst;
     std::uint8_t writeFailed;   // a write stopped short
 };
+
+// What AllocateBlock calls once the allocation table is full, after every
+// unfinished write of the instance has been dropped and the instance closed.
+// It is given the pack's host path and must end the process; the default
+// prints "\nError! (FAT overflow)" on standard output and exits with status
+// 1. A tool may point it at its own message; a test harness at a function
+// that does not return to AllocateBlock (a longjmp). Should it return, the
+// process still ends with status 1.
+using PackFullFunction = void (*)(const char* hostPath);
+extern PackFullFunction packFullStop;
 
 class CPackFileManager {
 public:
@@ -62,18 +75,26 @@ public:
     std::size_t HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount);
     int HostSeek(std::int32_t offset, int origin);
 
+    // Makes every byte written so far reach the host file. 0 or -1.
+    int Flush();
+
     // Writes the in-memory table entry of block to the host file. 0 or -1.
     int StoreTableEntry(std::int32_t block);
-    // The lowest free block (mode 1: zero-filled for a directory; mode 2: for
-    // file data), appending one when none is free; 0 on failure. The caller
-    // marks the block used at once.
+    // The lowest free block other than block 0, the root's, whatever the
+    // table says of it (mode 1: zero-filled for a directory; mode 2: for file
+    // data), appending one when none is free; 0 when the block could not be
+    // written. The caller marks the block used at once. When the data area
+    // holds the most blocks a table can describe, the instance is closed and
+    // packFullStop ends the process.
     std::int32_t AllocateBlock(int mode);
     // The one place that changes the in-memory allocation table.
     void SetTableEntry(std::int32_t block, std::int32_t value);
 
     // --- Directories and paths -------------------------------------------
     // The separator is the backslash; "Z:\" is the root, "Z:" the current
-    // directory, and names compare ignoring the case of ASCII letters.
+    // directory, and names compare ignoring the case of ASCII letters. A path
+    // of kMaxPath bytes or more, or one with a component longer than a name,
+    // is never cut short: every operation refuses it as its failure.
 
     std::int32_t GetCurrentDir() const { return currentDir; }
     // 0 after making block current; -1 if it is not the first block of a
@@ -106,6 +127,8 @@ public:
     // Access codes are those of _lopen (0 read, 1 write, 2 read-write); where
     // bits: 1 = in the pack, 2 = on disk. Seek origins 0, 1, 2.
 
+    // A file open for writing cannot be opened again until it is closed, and
+    // a file open at all cannot be opened for writing or removed: -1.
     int OpenFile(const char* path, int access, int where);
     std::size_t Read(void* buffer, std::size_t itemSize, std::size_t itemCount, int handle);
     int ReadBytes(int handle, void* buffer, int byteCount);
@@ -141,6 +164,13 @@ private:
     int FormatArchive();
     int WriteZeroBlock(std::int32_t block);
     int WriteEntry(std::int32_t block, int slot, const pack::DirEntry& entry);
+    // Whether a handle has the entry at (block, slot) open; with
+    // writersOnly, only handles that may write count.
+    bool IsEntryOpen(std::int32_t block, std::int32_t slot, bool writersOnly) const;
+    // Drops what a failed writer of a new chain put in the table and, for a
+    // file that did not exist before, its entry.
+    void DropFailedWrite(PackHandle& h);
+    [[noreturn]] void StopWhenFull();
     int WalkTo(const char* path);
     int MakeDirWalk(const char* path);
     template <class Match>

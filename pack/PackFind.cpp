@@ -70,6 +70,12 @@ int CPackFind::FindFirst(CPackFileManager* listed, const char* text, std::uint8_
     nextSlot = 0;
     done = 0;
     blocksRead = 0;
+    // A pattern the engine's buffers cannot hold whole matches nothing: cut
+    // short, it would list another directory or other names.
+    if (!PathFits(text, kMaxPath, kMaxNameLength)) {
+        done = 1;
+        return 1;
+    }
 
     const std::int32_t remembered = engine->GetCurrentDir();
     char directoryPart[kMaxPath];

@@ -39,8 +39,22 @@ std::int32_t CPackFileManager::BlockHolding(std::int32_t first, std::int32_t ind
     return block;
 }
 
+bool CPackFileManager::IsEntryOpen(std::int32_t block, std::int32_t slot, bool writersOnly) const
+{
+    for (int h = 1; h < kHandleSlots; ++h) {
+        const PackHandle& other = handles[h];
+        if (!other.inUse || !other.inPack) continue;
+        if (other.entryBlock != block || other.entrySlot != slot) continue;
+        if (!writersOnly || (other.access & kMayWrite)) return true;
+    }
+    return false;
+}
+
 int CPackFileManager::OpenFile(const char* path, int access, int where)
 {
+    // Neither the pack nor the disk gets a path cut short: it would name
+    // another file.
+    if (!PathFits(path, kMaxPath, kMaxNameLength)) return -1;
     char directory[kMaxPath];
     char name[kMaxPath];
     SplitPath(path, directory, name);
@@ -93,6 +107,8 @@ int CPackFileManager::OpenForRead(const char* name)
     if (handle == 0) return -1;
     DirEntry entry;
     if (!FindEntry(name, kTypeFile, entry)) return -1;
+    // A file being written has no content to read until it is closed.
+    if (IsEntryOpen(entry.EntryBlock(), entry.EntrySlot(), true)) return -1;
 
     PackHandle& h = handles[handle];
     std::memset(&h, 0, sizeof h);
@@ -119,16 +135,22 @@ int CPackFileManager::CreateNewFile(const char* name)
 {
     const int handle = FindFreeHandle();
     if (handle == 0) return -1;
-    // A file needs a name: an empty one (a path naming a directory) or one
-    // the entry cannot hold is refused.
+    // A file needs a name: an empty one (a path naming a directory), one the
+    // entry cannot hold, and "." and ".." (which the root does not hold, and
+    // every other directory holds as directories) are refused.
     const std::size_t length = std::strlen(name);
-    if (length < 1 || length > kMaxNameLength) return -1;
+    if (length < 1 || length > kMaxNameLength || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+        return -1;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     DirEntry existing;
     bool replacing = false;
     if (FindEntry(name, kTypeDirectory | kTypeFile, existing)) {
         if (existing.Type() & kTypeDirectory) return -1;
+        // One writer at a time, and none while the file is read: the writer
+        // frees the old chain at its close, which another handle may still
+        // read, or store again.
+        if (IsEntryOpen(existing.EntryBlock(), existing.EntrySlot(), false)) return -1;
         // A file of that name is replaced when the new one is closed: its
         // entry takes the new one's place and then its blocks are freed.
         // Until then the pack holds the old file whole, so a writer stopped
@@ -157,6 +179,7 @@ int CPackFileManager::CreateNewFile(const char* name)
     PackHandle& h = handles[handle];
     std::memset(&h, 0, sizeof h);
     h.inUse = 1;
+    h.created = 1;
     h.replacing = replacing ? 1 : 0;
     h.replacedFirst = replacing ? existing.FirstBlock() : 0;
     CopyText(h.name, name, kNameSize);
@@ -174,6 +197,8 @@ int CPackFileManager::RemoveFile(const char* name)
 {
     DirEntry entry;
     if (!FindEntry(name, kTypeFile, entry) || entry.Type() != kTypeFile) return -1;
+    // An open file stays: its handle would store the freed chain again.
+    if (IsEntryOpen(entry.EntryBlock(), entry.EntrySlot(), false)) return -1;
 
     // The entry goes first: a stop half-way leaves blocks that no chain holds,
     // never an entry that names free blocks.
@@ -409,19 +434,33 @@ int CPackFileManager::CloseFile(int handle)
     return stored ? 0 : -1;
 }
 
+void CPackFileManager::DropFailedWrite(PackHandle& h)
+{
+    // The chain was never stored, so on disk its blocks are free already.
+    std::int32_t block = h.firstBlock;
+    for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
+        const std::int32_t next = table[block];
+        if (next == kFreeBlock) break;
+        SetTableEntry(block, kFreeBlock);
+        block = next;
+    }
+    h.firstBlock = 0;
+    // A replaced file keeps its entry and chain. A new file goes again: its
+    // entry was written, empty, when it was created.
+    if (!h.replacing) {
+        const std::uint8_t unused = 0;
+        if (HostSeek(BlockOffset(h.entryBlock) + kEntrySize * h.entrySlot, 0) == 0) HostWrite(&unused, 1, 1);
+    }
+    h.replacing = 0;
+}
+
 bool CPackFileManager::StoreEntry(int handle)
 {
     PackHandle& h = handles[handle];
-    if (h.replacing && h.writeFailed) {
-        // The old file stays. The blocks taken for the new one were never
-        // stored, so on disk they are free already.
-        std::int32_t block = h.firstBlock;
-        for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
-            const std::int32_t next = table[block];
-            SetTableEntry(block, kFreeBlock);
-            block = next;
-        }
-        h.replacing = 0;
+    // A file whose writing stopped short is not stored half-written: the
+    // old file stays, or a new one is not made at all.
+    if (h.created && h.writeFailed) {
+        DropFailedWrite(h);
         return false;
     }
     std::uint8_t contiguous = 1;

@@ -37,6 +37,22 @@ inline void RemoveBackslashes(char* text)
     *out = 0;
 }
 
+// Whether path fits the engine's path buffers whole: shorter than bufferSize
+// with its terminator, and no component (the text between backslashes and
+// colons) longer than nameLength. Nothing the engine does with such a path
+// cuts it short.
+inline bool PathFits(const char* path, std::size_t bufferSize, std::size_t nameLength)
+{
+    std::size_t component = 0;
+    for (std::size_t i = 0;; ++i) {
+        const char c = path[i];
+        if (c == 0) return true;
+        if (i + 1 >= bufferSize) return false;
+        component = (c == '\\' || c == ':') ? 0 : component + 1;
+        if (component > nameLength) return false;
+    }
+}
+
 // Whether text begins with the drive "Z:" (either case).
 inline bool StartsWithDrive(const char* text) { return FoldAscii(static_cast<unsigned char>(text[0])) == 'z' && text[1] == ':'; }
 

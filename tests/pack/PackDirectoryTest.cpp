@@ -221,10 +221,10 @@ TEST_F(PackDirectory, CurrentPathTextAndItsLimit)
     // Deeper than the 260-byte work buffer: refused, nothing overflows.
     ASSERT_EQ(pack->ChangeDir("Z:\\"), 0);
     const std::string level(60, 'L');
-    std::string deep;
-    for (int i = 0; i < 6; ++i) deep += level + "\\";
-    ASSERT_EQ(pack->MakeDir(deep.c_str()), 0);
-    ASSERT_EQ(pack->ChangeDir(deep.c_str()), 0);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_EQ(pack->MakeDir(level.c_str()), 0);
+        ASSERT_EQ(pack->ChangeDir(level.c_str()), 0);
+    }
     std::fill(std::begin(text), std::end(text), 'x');
     EXPECT_EQ(pack->GetCurrentPath(text, kMaxPath), 0);
     EXPECT_STREQ(text, "");
