@@ -243,6 +243,10 @@ TEST_F(PakTool, PutGetCatRmAndMkdirChangeExactlyWhatTheyName)
     EXPECT_EQ(ReadFile(pack), expected.bytes);
     EXPECT_EQ(Pak("ls " + pack + " docs").out, "f\t100\t1\tsmall.txt\n");
 
+    // Three names of 94 characters make a path the engine cannot take whole.
+    const std::string name94(94, 'n');
+    const std::string deep = name94 + "/" + name94 + "/" + name94;
+    const std::string deepText = name94 + "\\" + name94 + "\\" + name94;
     const struct {
         std::string arguments;
         std::string err;
@@ -254,8 +258,12 @@ TEST_F(PakTool, PutGetCatRmAndMkdirChangeExactlyWhatTheyName)
         {"put " + pack + " " + dir / "small.txt" + " " + std::string(95, 'n'),
          "pak: " + std::string(95, 'n') + ": name longer than 94 characters\n"},
         {"put " + pack + " " + dir / "nothing", "pak: " + dir / "nothing" + ": no such file\n"},
-        {"put " + pack + " " + dir / "small.txt" + " small.txt/x", "pak: Z:\\small.txt: cannot make directory\n"},
-        {"mkdir " + pack + " a/b/c.bin", "pak: Z:\\a\\b\\c.bin: cannot make directory\n"},
+        {"put " + pack + " " + dir / "small.txt" + " small.txt/x", "pak: Z:\\small.txt: is a file, not a directory\n"},
+        {"mkdir " + pack + " a/b/c.bin", "pak: Z:\\a\\b\\c.bin: is a file, not a directory\n"},
+        {"mkdir " + pack + " .x", "pak: Z:\\.x: a pack directory name cannot begin with a dot\n"},
+        {"put " + pack + " " + dir / "small.txt" + " a/.b/", "pak: Z:\\a\\.b: a pack directory name cannot begin with a dot\n"},
+        {"mkdir " + pack + " " + deep, "pak: Z:\\" + deepText + ": path longer than 259 bytes\n"},
+        {"put " + pack + " " + dir / "small.txt" + " " + deep + "/f", "pak: Z:\\" + deepText + "\\f: path longer than 259 bytes\n"},
     };
     const std::vector<std::uint8_t> settled = ReadFile(pack);
     for (const auto& f : failures) {
@@ -410,6 +418,91 @@ TEST_F(PakTool, RepairFreesLostBlocksAndNothingElse)
     check = Pak("fsck " + pack);
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.out, "problems: 0\nlost: 0\n");
+}
+
+TEST_F(PakTool, ThePackItselfIsNeverATargetNorCreatedOver)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    WriteFile(dir / "f", std::string("content"));
+    ASSERT_EQ(Pak("put " + pack + " " + dir / "f" + " test.pak").status, 0);
+    const std::vector<std::uint8_t> stored = ReadFile(pack);
+    fs::create_symlink(pack, dir / "link.pak");
+    fs::create_hard_link(pack, dir / "hard.pak");
+    const struct {
+        std::string arguments;
+        std::string err;
+    } refusals[] = {
+        {"create " + dir / "TEST.PAK", "pak: " + dir / "TEST.PAK" + ": exists already\n"},
+        {"create " + dir / "link.pak", "pak: " + dir / "link.pak" + ": exists already\n"},
+        {"get " + pack + " test.pak " + pack, "pak: " + pack + ": is the pack being read\n"},
+        {"get " + pack + " test.pak " + dir / "link.pak", "pak: " + dir / "link.pak" + ": is the pack being read\n"},
+        {"get " + dir / "hard.pak" + " test.pak " + dir.path(), "pak: " + pack + ": is the pack being read\n"},
+        {"export " + pack + " " + dir.path(), "pak: " + pack + ": is the pack being read\n"},
+        {"put " + pack + " " + dir / "link.pak", "pak: " + dir / "link.pak" + ": is the pack itself\n"},
+    };
+    for (const auto& r : refusals) {
+        const Result run = Pak(r.arguments);
+        EXPECT_EQ(run.status, 1) << r.arguments;
+        EXPECT_EQ(run.err, r.err) << r.arguments;
+        EXPECT_EQ(ReadFile(pack), stored) << r.arguments;
+    }
+}
+
+// A data area of 128,000 blocks but freeBlocks, all held by one file: the
+// next blocks a writer needs are past what the table can describe.
+void WriteNearlyFullPack(const std::string& path, std::size_t freeBlocks)
+{
+    Image image;
+    image.AddFile(0, 1, "kept", Pattern(3000, 5));
+    const std::size_t first = image.Blocks();
+    const std::size_t filler = testpack::kEntries - first - freeBlocks;
+    for (std::size_t i = 0; i < filler; ++i)
+        image.SetLink(first + i, i + 1 < filler ? static_cast<std::int32_t>(first + i + 1) : 0);
+    image.PutEntry(0, 2,
+                   Entry{1, "filler", 0, 0, 0, 0, static_cast<std::int32_t>(first),
+                         static_cast<std::uint32_t>(filler * testpack::kBlock), 2, 1});
+    WriteFile(path, image.bytes);
+    fs::resize_file(path, testpack::kDataAt + testpack::kBlock * (first + filler));
+}
+
+TEST_F(PakTool, AFullTableEndsTheVerbAndLeavesNoHalfWrittenFile)
+{
+    WriteNearlyFullPack(pack, 0);
+    WriteFile(dir / "big", Pattern(20000, 3));
+    const std::string listing =
+        "f\t3000\t1\tkept\nf\t" + std::to_string((testpack::kEntries - 3) * testpack::kBlock) + "\t1\tfiller\n";
+    // A new file, and a replacement of one that is there.
+    for (const std::string& target : {"new", "KEPT"}) {
+        const Result run = Pak("put " + pack + " " + dir / "big" + " " + target);
+        EXPECT_EQ(run.status, 1) << target;
+        EXPECT_EQ(run.out, "") << target;
+        EXPECT_EQ(run.err, "pak: " + pack + ": pack is full\n") << target;
+        EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n") << target;
+        EXPECT_EQ(Pak("ls " + pack).out, listing) << target;
+        EXPECT_EQ(Pak("cat " + pack + " kept").out, Text(Pattern(3000, 5))) << target;
+    }
+}
+
+TEST_F(PakTool, FsckReportsAndRepairsARootTableEntryCalledFree)
+{
+    Image image;
+    image.AddFile(0, 1, "kept", Pattern(100));
+    image.SetLink(0, -1);
+    WriteFile(pack, image.bytes);
+    const std::string report = "table: entry 0 is free, but block 0 holds the root\nproblems: 1\nlost: 0\n";
+    Result check = Pak("fsck " + pack);
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, report);
+    // A writer never takes block 0, whatever the table says.
+    WriteFile(dir / "f", Pattern(5000, 2));
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "f" + " d/f").status, 0);
+    EXPECT_EQ(Pak("cat " + pack + " kept").out, Text(Pattern(100)));
+    EXPECT_EQ(Pak("fsck " + pack).out, report);
+    check = Pak("fsck --repair " + pack);
+    EXPECT_EQ(check.status, 0) << check.err;
+    EXPECT_EQ(check.out, report + "repaired: table entry 0 (in use, last block)\nfreed: 0\n");
+    EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n");
+    EXPECT_EQ(Pak("cat " + pack + " d/f").out, Text(Pattern(5000, 2)));
 }
 
 TEST_F(PakTool, NamesThatCannotCrossBetweenPackAndDiskAreRefusedBeforeAnyWrite)

@@ -17,6 +17,7 @@
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
+#include "platform/Disk.h"
 #include "tools/pak/Terminal.h"
 
 namespace fs = std::filesystem;
@@ -40,6 +41,8 @@ using PackPath = std::vector<std::string>;
 CPackFileManager engine;
 std::uint8_t copyBuffer[kCopyItem];
 bool progressLineOpen = false;
+// The pack as the user named it, for messages.
+std::string packName;
 
 int Fail(const std::string& subject, const std::string& reason)
 {
@@ -59,6 +62,16 @@ bool Refuse(const std::string& subject, const std::string& reason)
 }
 
 int Damaged(const std::string& packFile) { return Fail(packFile, "directory tree is damaged (see pak fsck)"); }
+
+// The engine ends the process when the allocation table is full, after it
+// has dropped the file being written: the pack keeps what it held before.
+void StopWhenFull(const char*)
+{
+    Fail(packName, "pack is full");
+    std::exit(kExitFailure);
+}
+
+const char kDotDirectory[] = "a pack directory name cannot begin with a dot";
 
 // Prints text with line feeds and other control bytes escaped.
 void PrintEscaped(const char* text)
@@ -88,8 +101,10 @@ const char* NameFault(const std::string& name)
     return nullptr;
 }
 
+bool PathFitsEngine(const PackPath& path);
+
 // Splits "a/b", "\a\b" or "" (the root) into components; false after saying
-// why when one cannot be a pack name.
+// why when one cannot be a pack name or the path is too long for the engine.
 bool ParsePackPath(const std::string& text, PackPath& path)
 {
     path.clear();
@@ -106,7 +121,7 @@ bool ParsePackPath(const std::string& text, PackPath& path)
         }
         start = end + 1;
     }
-    return true;
+    return PathFitsEngine(path);
 }
 
 // The engine's text for the first count components: "Z:\a\b", "Z:\" for the
@@ -119,6 +134,15 @@ std::string EnginePath(const PackPath& path, std::size_t count = SIZE_MAX)
         text += path[i];
     }
     return text;
+}
+
+// Whether the engine takes path whole (its paths have fewer than 260 bytes);
+// false after saying why.
+bool PathFitsEngine(const PackPath& path)
+{
+    const std::string text = EnginePath(path);
+    if (text.size() < static_cast<std::size_t>(kMaxPath)) return true;
+    return Refuse(text, "path longer than " + std::to_string(kMaxPath - 1) + " bytes");
 }
 
 // The engine's text for relative (backslashes) below base.
@@ -137,6 +161,7 @@ bool EndsWithSeparator(const std::string& text) { return !text.empty() && (text.
 // change it. False after saying why.
 bool OpenPack(const std::string& path, bool writable)
 {
+    packName = path;
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (!fs::exists(status)) return Refuse(path, "no such file");
@@ -167,12 +192,31 @@ std::int32_t FindDirectory(const PackPath& path)
     return engine.GetCurrentDir();
 }
 
-// Makes the directory of the first count components and its missing parents.
+// Makes the directory of the first count components and its missing parents;
+// false after saying why.
 bool MakePackDirectory(const PackPath& path, std::size_t count)
 {
-    const std::string text = EnginePath(path, count);
-    if (engine.MakeDir(text.c_str()) == 0) return true;
-    return Refuse(text, "cannot make directory");
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string text = EnginePath(path, i + 1);
+        if (IsPackDirectory(text)) continue;
+        if (path[i][0] == '.') return Refuse(text, kDotDirectory);
+        DirEntry entry;
+        if (engine.ChangeDir(EnginePath(path, i).c_str()) == 0 &&
+            engine.FindEntry(path[i].c_str(), pack::kTypeFile, entry))
+            return Refuse(text, "is a file, not a directory");
+        if (engine.MakeDir(text.c_str()) != 0) return Refuse(text, "cannot make directory (see pak fsck)");
+    }
+    return true;
+}
+
+// The disk file at target is the pack itself (by device and inode, however
+// it is named): false after saying why.
+bool NotThePack(const fs::path& target, const char* reason)
+{
+    char host[kHostPathMax];
+    std::error_code error;
+    if (!ResolveDiskPath(packName.c_str(), host, sizeof host) || !fs::equivalent(target, host, error)) return true;
+    return Refuse(target.string(), reason);
 }
 
 // Opens the file at path for reading; -1 after saying why.
@@ -314,7 +358,7 @@ bool DiskFileSize(const fs::path& disk, std::uint64_t& size)
 // file behind.
 bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
 {
-    if (!MakePackDirectory(path, path.size() - 1)) return false;
+    if (!NotThePack(disk, "is the pack itself") || !MakePackDirectory(path, path.size() - 1)) return false;
     const std::string text = EnginePath(path);
     std::FILE* in = std::fopen(disk.string().c_str(), "rb");
     if (!in) return Refuse(disk.string(), std::strerror(errno));
@@ -326,7 +370,7 @@ bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
                            : -1;
     if (handle == -1) {
         std::fclose(in);
-        return Refuse(text, IsPackDirectory(text) ? "is a directory" : "cannot be created");
+        return Refuse(text, IsPackDirectory(text) ? "is a directory" : "cannot be created (see pak fsck)");
     }
     const Copy copy = CopyIntoPack(in, size, handle);
     engine.CloseFile(handle);
@@ -423,7 +467,7 @@ bool ListDiskDirectory(const DiskItem& dir, const fs::path& packFile, std::vecto
         item.path.push_back(name);
         if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
             item.directory = true;
-            if (name[0] == '.') return Refuse(item.disk.string(), "a pack directory name cannot begin with a dot");
+            if (name[0] == '.') return Refuse(item.disk.string(), kDotDirectory);
         } else if (it->is_regular_file(ignored)) {
             if (fs::equivalent(item.disk, packFile, ignored)) continue;
             if (!DiskFileSize(item.disk, item.size)) return false;
@@ -431,6 +475,7 @@ bool ListDiskDirectory(const DiskItem& dir, const fs::path& packFile, std::vecto
             continue;
         }
         if (const char* fault = NameFault(name)) return Refuse(item.disk.string(), fault);
+        if (!PathFitsEngine(item.path)) return false;
         std::string key = name;
         for (char& c : key) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
         if (!folded.insert(key).second) return Refuse(item.disk.string(), "another name differs only in letter case");
@@ -467,8 +512,13 @@ bool CollectDiskTree(const fs::path& root, const PackPath& base, const fs::path&
 int Create(const Args& args)
 {
     const std::string& path = args[0];
+    // The engine finds a file by its name in any letter case, as Windows
+    // does: a pack that differs only in case is there already.
     std::error_code error;
-    if (fs::exists(path, error)) return Fail(path, "exists already");
+    char host[kHostPathMax];
+    if (fs::exists(fs::symlink_status(path, error)) ||
+        (ResolveDiskPath(path.c_str(), host, sizeof host) && fs::exists(fs::symlink_status(host, error))))
+        return Fail(path, "exists already");
     if (engine.Open(path.c_str(), "wb") != 1) return Fail(path, "cannot be created");
     const bool ok = engine.BlockCount() == 1;
     engine.Close();
@@ -543,6 +593,7 @@ int Put(const Args& args)
         const std::string name = disk.filename().string();
         if (const char* fault = NameFault(name)) return Fail(disk.string(), fault);
         path.push_back(name);
+        if (!PathFitsEngine(path)) return kExitFailure;
     }
     return PutFile(disk, size, path) ? 0 : kExitFailure;
 }
@@ -556,6 +607,10 @@ int Get(const Args& args)
     fs::path target = args.size() > 2 ? fs::path(args[2]) : fs::path(path.back());
     std::error_code error;
     if (args.size() > 2 && fs::is_directory(target, error)) target /= path.back();
+    if (!NotThePack(target, "is the pack being read")) {
+        engine.CloseFile(handle);
+        return kExitFailure;
+    }
     return GetFile(handle, EnginePath(path), target) ? 0 : kExitFailure;
 }
 
@@ -650,8 +705,10 @@ int Export(const Args& args)
     // before anything is.
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
-    WalkEnd end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t) {
+    WalkEnd end = WalkTree(first, [&](std::string path, const DirEntry& entry, std::int32_t) {
         if (const char* fault = NameFault(entry.Name())) return Refuse(EnginePathBelow(base, path), fault);
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (!NotThePack(root / fs::path(path), "is the pack being read")) return false;
         if (entry.Type() == pack::kTypeFile) {
             ++files;
             bytes += entry.Size();
@@ -705,14 +762,20 @@ int Check(const Args& args)
                 static_cast<unsigned long long>(result.lostBlocks.size()));
 
     std::size_t lost = result.lostBlocks.size();
+    std::int64_t problems = result.problemCount;
     if (repair) {
+        if (result.rootEntryFree) {
+            if (pack::RepairRootEntry(engine) < 0) return Fail(path, "the table cannot be written");
+            std::puts("repaired: table entry 0 (in use, last block)");
+            --problems;
+        }
         const std::int32_t freed = pack::FreeLostBlocks(engine, result.lostBlocks);
         if (freed < 0) return Fail(path, "the table cannot be written");
         std::printf("freed: %d\n", freed);
         lost = 0;
     }
-    if (result.problemCount == 0 && lost == 0) return 0;
-    return Fail(path, "problems: " + std::to_string(result.problemCount) + ", lost blocks: " + std::to_string(lost));
+    if (problems == 0 && lost == 0) return 0;
+    return Fail(path, "problems: " + std::to_string(problems) + ", lost blocks: " + std::to_string(lost));
 }
 
 struct Verb {
@@ -752,6 +815,7 @@ void PrintUsage()
 
 int main(int argc, char** argv)
 {
+    packFullStop = StopWhenFull;
     if (argc >= 2) {
         for (const Verb& verb : kVerbs) {
             if (std::strcmp(argv[1], verb.name) != 0) continue;
