@@ -2,6 +2,7 @@
 // blocks, and reports what breaks the layout's rules.
 #include "pack/PackCheck.h"
 
+#include <bit>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -177,10 +178,12 @@ private:
             Note("table", "cannot be read");
             return false;
         }
-        for (std::size_t b = 0; b < kMaxBlocks; ++b) {
-            std::uint8_t stored[4];
-            std::memcpy(stored, &table[b], 4);
-            table[b] = static_cast<std::int32_t>(LoadU32(stored));
+        if constexpr (std::endian::native != std::endian::little) {
+            for (std::size_t b = 0; b < kMaxBlocks; ++b) {
+                std::uint8_t stored[4];
+                std::memcpy(stored, &table[b], 4);
+                table[b] = static_cast<std::int32_t>(LoadU32(stored));
+            }
         }
 
         if (std::fseek(host, 0, SEEK_END) != 0) {
@@ -211,10 +214,17 @@ private:
         return true;
     }
 
-    // Entries for blocks past the data area must be free.
+    // Entries for blocks past the data area must be free. Runs of free
+    // entries are passed over a thousand at a time.
     void CheckTableTail()
     {
+        static const std::vector<std::int32_t> freeRun(1000, kFreeBlock);
+        const std::size_t runBytes = freeRun.size() * sizeof(std::int32_t);
         for (std::int32_t b = blocks; b < kMaxBlocks;) {
+            if (b + 1000 <= kMaxBlocks && std::memcmp(&table[static_cast<std::size_t>(b)], freeRun.data(), runBytes) == 0) {
+                b += 1000;
+                continue;
+            }
             if (table[static_cast<std::size_t>(b)] == kFreeBlock) {
                 ++b;
                 continue;

@@ -1,6 +1,10 @@
 // Runs a fuzzing harness over saved inputs without libFuzzer, so that the
 // ordinary builds (and the sanitizer build) replay the seed corpus and every
 // input kept from a finding: replay FILE-OR-DIRECTORY...
+//
+// replay --random COUNT SEED runs it over COUNT inputs of random bytes (up to
+// 2,000 each) made from SEED instead: a stateful harness reads any bytes as
+// a program, so this is a seeded random test of it.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -16,8 +21,29 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 
 namespace fs = std::filesystem;
 
+namespace {
+
+int RunRandom(unsigned long count, unsigned long seed)
+{
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+    std::vector<std::uint8_t> data;
+    for (unsigned long i = 0; i < count; ++i) {
+        data.resize(1 + random() % 2000);
+        for (std::uint8_t& b : data) b = static_cast<std::uint8_t>(random());
+        LLVMFuzzerTestOneInput(data.data(), data.size());
+    }
+    std::printf("ran %lu random inputs from seed %lu\n", count, seed);
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::string(argv[1]) == "--random") {
+        if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
+        return RunRandom(std::stoul(argv[2]), std::stoul(argv[3]));
+    }
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         // Paths are taken before the harness may change the current directory.
