@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstdarg>
 #include <cstring>
-#include <memory>
 #include <unordered_set>
 
 #include "pack/PackFileManager.h"
@@ -18,6 +17,8 @@ namespace pack {
 namespace {
 
 constexpr std::int32_t kNoChain = -1;
+
+std::int32_t checkedTable[kMaxBlocks];
 // Paths in messages are cut to about this many characters (a tree can be as
 // deep as the pack has blocks).
 constexpr std::size_t kMaxPathText = 400;
@@ -173,8 +174,7 @@ private:
         }
         // The stored entries are read in place and then made numbers, each
         // from its own four bytes.
-        table.reset(new std::int32_t[kMaxBlocks]);
-        if (!ReadAt(kTableOffset, table.get(), kTableBytes)) {
+        if (!ReadAt(kTableOffset, table, kTableBytes)) {
             Note("table", "cannot be read");
             return false;
         }
@@ -421,7 +421,9 @@ private:
     std::FILE* host;
     CheckResult& result;
     std::int32_t blocks = 0;
-    std::unique_ptr<std::int32_t[]> table;
+    // The stored table, read in place: the checker's one large buffer, kept
+    // from check to check.
+    std::int32_t* const table = checkedTable;
     std::vector<std::int32_t> owner;  // per block: the chain that holds it
     std::vector<Chain> chains;
 };

@@ -24,6 +24,7 @@
 // the engine stops on a full table, which must drop every unfinished write
 // and keep every file as it was.
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -217,7 +218,9 @@ bool stopping = false;
 // The directories the model made for the MakeDir in progress.
 std::vector<Node*> madeByOp;
 
-// What the harness has run, printed at exit when KIVRA_MODEL_STATS is set.
+// What the harness has run. With KIVRA_MODEL_STATS naming a file, the
+// figures are written there after every sequence (a fuzzer's own output may
+// be closed).
 struct Figures {
     unsigned long long sequences = 0;
     unsigned long long operations = 0;
@@ -225,10 +228,15 @@ struct Figures {
     unsigned long long fullTables = 0;
 } figures;
 
-void PrintFigures()
+void WriteFigures()
 {
-    std::fprintf(stderr, "pack model: %llu sequences, %llu operations, %llu kills, %llu full tables\n",
-                 figures.sequences, figures.operations, figures.kills, figures.fullTables);
+    static const char* const path = std::getenv("KIVRA_MODEL_STATS");
+    if (!path) return;
+    std::FILE* f = std::fopen(path, "w");
+    if (!f) return;
+    std::fprintf(f, "pack model: %llu sequences, %llu operations, %llu kills, %llu full tables\n", figures.sequences,
+                 figures.operations, figures.kills, figures.fullTables);
+    std::fclose(f);
 }
 std::uint8_t buffer[kMaxFileSize + 4096];
 
@@ -670,7 +678,8 @@ void Kill(const Snapshot& before)
         _exit(0);
     }
     int status = 0;
-    waitpid(child, &status, 0);
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) Finding("the killed child cannot be waited for");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         Finding("after a kill the stored pack is wrong; child status", std::to_string(status));
 }
@@ -771,7 +780,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         hostPath = fuzzsupport::MakeScratchDirectory() + "/model.pak";
         engine = std::make_unique<CPackFileManager>();
         packFullStop = StopWhenFull;
-        if (std::getenv("KIVRA_MODEL_STATS")) std::atexit(PrintFigures);
     }
     Input in{data, size};
     ++figures.sequences;
@@ -781,5 +789,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 0; step < 200 && in.More(); ++step) CheckEverything(RunOp(in));
     engine->Close();
     model.reset();
+    std::vector<Node*>().swap(madeByOp);
+    WriteFigures();
     return 0;
 }
