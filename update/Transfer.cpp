@@ -23,9 +23,27 @@ char transferBuffer[kChunk];
 
 const VersionNumber kLastOldPackVersion = {1, 0, 0, 47};
 
+// Counts a file or folder the copying pass could not copy or make, and keeps
+// the first one's path.
 void RecordFailure(const char* name)
 {
-    if (transfer.failedCopies++ == 0) pack::CopyText(transfer.firstFailedFile, name, sizeof transfer.firstFailedFile);
+    if (transfer.failedCopies++ != 0) return;
+    std::snprintf(transfer.firstFailedFile, sizeof transfer.firstFailedFile, "%s%s", transfer.walkPath, name);
+}
+
+// The walk steps into (or out of) the folder name.
+void EnterWalkPath(const char* name)
+{
+    const std::size_t length = std::strlen(transfer.walkPath);
+    std::snprintf(transfer.walkPath + length, sizeof transfer.walkPath - length, "%s\\", name);
+}
+
+void LeaveWalkPath()
+{
+    std::size_t length = std::strlen(transfer.walkPath);
+    if (length > 0) --length;  // the folder's backslash
+    while (length > 0 && transfer.walkPath[length - 1] != '\\') --length;
+    transfer.walkPath[length] = 0;
 }
 
 void ShowProgress()
@@ -84,7 +102,10 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
         return -1;
     }
     const int from = UpdatePack.OpenFile(source, 0, 3);
-    if (from == -1) return -1;
+    if (from == -1) {
+        RecordFailure(source);
+        return -1;
+    }
 
     if (transfer.progressPanel) transfer.progressPanel->m_strStatus.Format("%s", source);
     ShowProgress();
@@ -95,10 +116,13 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
         UpdatePack.Seek(from, 0, 0);
     }
 
+    // A destination that cannot be made (a folder of that name, a
+    // read-only file) leaves the installation without the file.
     Destination to;
     if (!to.Open(destination, toPack)) {
         UpdatePack.CloseFile(from);
-        return 0;
+        RecordFailure(source);
+        return -1;
     }
 
     const std::int32_t chunks = size / kChunk;
@@ -176,13 +200,21 @@ int CopyTree(const char* pattern, bool disk)
         } else if (!IsPlainName(find.name, disk) || transfer.depth >= kMaxDepth) {
             if (transfer.copyingPass) RecordFailure(find.name);
         } else if (UpdatePack.ChangeDir(find.name) == 0) {
+            // A folder that cannot be made or entered leaves its whole
+            // subtree out.
             if (mirror.Enter(find.name)) {
                 ++transfer.depth;
+                EnterWalkPath(find.name);
                 CopyTree("*.*", disk);
+                LeaveWalkPath();
                 --transfer.depth;
                 mirror.Leave();
+            } else if (transfer.copyingPass) {
+                RecordFailure(find.name);
             }
             UpdatePack.ChangeDir("..");
+        } else if (transfer.copyingPass) {
+            RecordFailure(find.name);
         }
         result = find.FindNext();
     } while (result == 0);
@@ -200,6 +232,7 @@ void ResetTransfer(CProgressDlg* panel)
     transfer.copiedBytes = 0;
     transfer.failedCopies = 0;
     transfer.firstFailedFile[0] = 0;
+    transfer.walkPath[0] = 0;
     transfer.depth = 0;
 }
 
@@ -266,8 +299,9 @@ bool CopyPackVersion()
     CPackFind find;
     if (UpdatePack.ChangeDir("Z:\\Kivra_Pak") == 0 && find.FindFirst(&UpdatePack, kVersionFile, 2) == 0 &&
         GamePack.ChangeDir("Z:\\Kivra_Pak") == 0) {
-        CopyFileToPack(find.name, find.name, find.size);
-        copied = true;
+        EnterWalkPath("Kivra_Pak");
+        copied = CopyFileToPack(find.name, find.name, find.size) == 0;
+        LeaveWalkPath();
     }
     UpdatePack.ChangeDir("Z:\\");
     GamePack.ChangeDir("Z:\\");

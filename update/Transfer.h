@@ -14,10 +14,15 @@ struct TransferState {
     std::uint8_t copyingPass;     // 0: the counting pass, 1: the copying pass
     std::int32_t countedBytes;
     std::int32_t copiedBytes;
-    // Files whose copy failed part-way (a short read, a failed write, an
-    // unsafe name) in the copying pass, and the first of their names.
+    // Files and folders the copying pass could not copy or make (a source
+    // that cannot be opened or read, a destination that cannot be created or
+    // written, a folder that cannot be made or entered, an unsafe name), and
+    // the first of them as its path below the game directory ("Bin\a.dll")
+    // or in the game pack ("Kivra_Pak\b.txt").
     std::int32_t failedCopies;
     char firstFailedFile[260];
+    // The folders the walk stands in, each name followed by a backslash.
+    char walkPath[260];
     // How deep the walks stand now: a directory that contains itself ends
     // the walk at a bound instead of the stack.
     std::int32_t depth;
@@ -44,5 +49,5 @@ bool UpgradeOldPackEntries(const VersionNumber& version);
 // their roots. The version file records which patch the game pack holds, so
 // it goes in last: a run stopped before it leaves the old version recorded
 // (never an empty or missing one), and the same patch runs again in full.
-// False when UpdatePack has no such file.
+// False when UpdatePack has no such file or its copy failed.
 bool CopyPackVersion();

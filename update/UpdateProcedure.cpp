@@ -86,7 +86,11 @@ bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel)
 
     ExtractLzhArchive("update.lzh");
 
-    if (ChangeDiskDirectory(GameDir) != 0) return launcherReplaced;
+    if (ChangeDiskDirectory(GameDir) != 0) {
+        // A stale InstallPath, or a drive the system does not have.
+        if (!quiet) ShowUpdateMessage(kMessageNoGamePath, "");
+        return launcherReplaced;
+    }
     if (!OpenPacks(quiet)) return launcherReplaced;
 
     VersionNumber needVersion{0, 0, 0, 0};
@@ -128,13 +132,17 @@ bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel)
     TransferDiskData();
 
     UpgradeOldPackEntries(currentVersion);
-    CopyPackVersion();
+    // The new version is recorded only over a complete installation: after
+    // a failed copy the game pack keeps the version it had, so that the
+    // patch is applied again, and no later patch takes it for this one.
+    if (transfer.failedCopies == 0) CopyPackVersion();
     ClosePacks();
 
-    // A file that could not be copied whole leaves the installation
-    // incomplete: that run did not complete.
+    // A file that could not be copied leaves the installation incomplete:
+    // that run did not complete, and the player is told so even in a quiet
+    // run.
     if (transfer.failedCopies > 0) {
-        if (!quiet) ShowUpdateMessage(kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
+        ShowUpdateMessage(kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
         return false;
     }
 

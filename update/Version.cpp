@@ -158,9 +158,11 @@ bool ReadVersionFile(CPackFileManager& pack, const char* name, VersionNumber& ou
     std::int32_t length = pack.GetLength(handle);
     if (length >= kBufferSize) length = kBufferSize;
     if (length < 0) length = 0;
-    pack.ReadBytes(handle, buffer, length);
+    // The text ends where the bytes actually read end: a disk file may give
+    // fewer than its length promised.
+    const int read = pack.ReadBytes(handle, buffer, length);
     pack.CloseFile(handle);
-    buffer[length] = 0;
+    buffer[read > 0 && read <= length ? read : 0] = 0;
     return ParseVersionText(buffer, out);
 }
 

@@ -276,7 +276,7 @@ TEST_F(PatchRun, AFileThatCannotBeWrittenIsNoCompletion)
     fs::create_symlink("/dev/full", game / "Bin/tool.dll");
     const Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(tool.dll)\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(Bin\\tool.dll)\n"), std::string::npos) << o.out;
     EXPECT_EQ(o.out.find("Update is completed."), std::string::npos) << o.out;
     // The game pack itself was patched and is sound.
     const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());

@@ -103,7 +103,7 @@ TEST_F(FullDisk, WhileDiskFilesAreWritten)
     for (const rlim_t limit : {patchedSize, static_cast<rlim_t>(kBigFile - 100)}) {
         SCOPED_TRACE("files end at " + std::to_string(limit) + " bytes");
         testutil::TempDir workDir;
-        FillUpAndRunAgain(Copy(workDir), limit, "\n[UPDATE 7]\nfile open error\n(big.dat)\n");
+        FillUpAndRunAgain(Copy(workDir), limit, "\n[UPDATE 7]\nfile open error\n(Bin\\big.dat)\n");
     }
 }
 

@@ -341,7 +341,7 @@ TEST_F(TransferTest, FailedWritesAreRecorded)
             transfer.copyingPass = 1;
             TransferPackData();
             GamePack.Close();
-            std::exit(transfer.failedCopies == 1 && std::string(transfer.firstFailedFile) == "big" ? 0 : 1);
+            std::exit(transfer.failedCopies == 1 && std::string(transfer.firstFailedFile) == "Kivra_Pak\\big" ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
 }
