@@ -1,17 +1,33 @@
 // Disk files and directories, named as the game names them.
 //
-// Paths are Windows paths: a backslash (or a slash) separates components, and
-// letter case does not matter. On Windows these are the C library's own calls.
-// Elsewhere each component that does not exist as written is matched, ignoring
-// the case of ASCII letters, against what its directory holds, so that
-// "Kivra_Pak\Version.txt" finds kivra_pak/version.txt. Components that match
-// nothing are kept as written (the file may be about to be created).
+// Paths are Windows paths in the system code page (949): a backslash (or a
+// slash) separates components, and letter case does not matter. On Windows
+// these are the C library's own calls. Elsewhere:
+//
+// - The path is converted to UTF-8, the form in which Wine keeps a Windows
+//   name on the host's file system. Bytes that are no text of code page 949,
+//   and the wildcards '?' and '*' (which stand in host texts for characters
+//   the code page lacks), name nothing: every operation on such a path fails.
+// - Each component that does not exist as written is matched, ignoring the
+//   case of ASCII letters (other letters match as they are), against what its
+//   directory holds, so that "Kivra_Pak\Version.txt" finds
+//   kivra_pak/version.txt. Components that match nothing are kept as written
+//   (the file may be about to be created).
+// - "." and ".." are taken as Windows takes them, from the path as written:
+//   ".." drops the component before it, so a walk into a linked folder and
+//   back out with ".." comes back to where it started, while files named
+//   through the link are those of its target.
+// - A relative path starts at the current directory, which is kept the same
+//   way: the path the walk took (ChangeDiskDirectory). At first use it is
+//   $PWD when that names the process's current directory, else the
+//   directory's real path; the process's own current directory is kept on
+//   the same directory.
 //
 // A path that begins with a drive letter and a colon ("C:\Games\Kivra", in
 // either case) starts at the Wine prefix's entry for that drive, Wine's link
-// $WINEPREFIX/dosdevices/c: (default prefix ~/.wine), followed as a directory;
-// the rest resolves as above. A drive the prefix does not have resolves to
-// nothing, so every operation on such a path fails.
+// $WINEPREFIX/dosdevices/c: (default prefix ~/.wine), followed as a directory,
+// and ".." stops at that root; the rest resolves as above. A drive the prefix
+// does not have resolves to nothing, so every operation on such a path fails.
 //
 // This is the one place where a disk path is turned into a host path.
 #pragma once
@@ -22,8 +38,10 @@
 // Longest host path the resolution produces, terminator included.
 inline constexpr std::size_t kHostPathMax = 4096;
 
-// Turns path into the host's name for it. False when the result would not fit
-// (errno ENAMETOOLONG) or the path's drive does not exist (errno ENOENT).
+// Turns path into the host's name for it: an absolute path elsewhere than on
+// Windows. False when the result would not fit (errno ENAMETOOLONG), or the
+// path is empty, names nothing (see above) or is on a drive that does not
+// exist (errno ENOENT).
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize);
 
 // True when mode is a stream mode that every C runtime the programs run on
@@ -52,5 +70,6 @@ int RenameDiskFile(const char* from, const char* to);
 // Makes one directory. 0, or -1 (also when it exists already).
 int MakeDiskDirectory(const char* path);
 
-// Makes path the process's current directory. 0 or -1.
+// Makes path the process's current directory, and the path the way it was
+// taken to it (see above). 0 or -1.
 int ChangeDiskDirectory(const char* path);

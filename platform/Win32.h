@@ -249,8 +249,9 @@ using LSTATUS = LONG;
 // prefix (#arch=win64) Software\X is Software\Wow6432Node\X, whatever the
 // access asked for. Key and value names ignore letter case.
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
-// With data null: the type and size only. Strings come with their
-// terminating zero, counted in the size. ERROR_MORE_DATA when the data does
+// With data null: the type and size only. Strings come in the system code
+// page (on Linux a character it lacks as '?', as Windows gives them) with
+// their terminating zero, counted in the size. ERROR_MORE_DATA when the data does
 // not fit (*size then holds what is needed).
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
 LSTATUS RegCloseKey(HKEY key);

@@ -1,4 +1,4 @@
-// Windows-style disk paths on a case-sensitive file system.
+// Windows-style disk paths on a case-sensitive UTF-8 file system.
 #include "platform/Disk.h"
 
 #include <cerrno>
@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/CodePage.h"
 #include "platform/posix/WinePrefix.h"
 
 namespace {
@@ -40,11 +41,11 @@ bool Append(char* out, std::size_t outSize, std::size_t* used, const char* text,
     return true;
 }
 
-// Looks in directory dir for an entry whose name equals the component ignoring
-// case; copies its real name into found.
+// Looks in directory dir ("" for the root) for an entry whose name equals
+// the component ignoring case; copies its real name into found.
 bool FindFolded(const char* dir, const char* component, std::size_t length, char* found, std::size_t foundSize)
 {
-    DIR* d = opendir(dir[0] ? dir : ".");
+    DIR* d = opendir(dir[0] ? dir : "/");
     if (!d) return false;
     bool ok = false;
     while (dirent* e = readdir(d)) {
@@ -60,14 +61,94 @@ bool FindFolded(const char* dir, const char* component, std::size_t length, char
 
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool SameDirectory(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The current directory as Windows keeps it: the path the walk took, so that
+// ".." out of a linked folder leads back to where the walk came from, not to
+// the parent of the link's target. The process's own current directory is
+// kept on the same directory, so a host path relative to it means the same;
+// when something else moves it, the path is read again.
+struct CurrentDirectory {
+    // Absolute, components joined by single slashes, no trailing slash: ""
+    // is the root.
+    char path[kHostPathMax] = {};
+    // ".." does not cut the path shorter than this: the root of the drive
+    // it was entered by, 0 for the host's root.
+    std::size_t floor = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+};
+
+CurrentDirectory current;
+
+// Takes a host path that is absolute, without "." and "..", as the current
+// directory's path; false when it is not such a path or too long.
+bool TakePlainPath(const char* path)
+{
+    if (path[0] != '/') return false;
+    char plain[kHostPathMax];
+    std::size_t used = 0;
+    for (const char* p = path; *p;) {
+        while (*p == '/') ++p;
+        if (!*p) break;
+        const char* end = std::strchr(p, '/');
+        if (!end) end = p + std::strlen(p);
+        const std::size_t length = static_cast<std::size_t>(end - p);
+        if ((length == 1 && p[0] == '.') || (length == 2 && p[0] == '.' && p[1] == '.')) return false;
+        if (!Append(plain, sizeof plain, &used, "/", 1) || !Append(plain, sizeof plain, &used, p, length)) return false;
+        p = end;
+    }
+    std::memcpy(current.path, plain, used);
+    current.path[used] = 0;
+    return true;
+}
+
+// Makes sure current names the process's current directory: read at first
+// use from $PWD when that names it (the path the shell took), else from
+// getcwd, and read again whenever the process's directory is another one.
+bool KnowCurrentDirectory()
+{
+    struct stat here {};
+    if (stat(".", &here) != 0) return false;
+    if (current.known && current.device == here.st_dev && current.inode == here.st_ino) return true;
+    current.known = false;
+    const char* pwd = std::getenv("PWD");
+    struct stat there {};
+    if (!(pwd && stat(pwd, &there) == 0 && SameDirectory(here, there) && TakePlainPath(pwd))) {
+        char real[kHostPathMax];
+        if (!getcwd(real, sizeof real)) return false;
+        if (!TakePlainPath(real)) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+    }
+    current.floor = 0;
+    current.device = here.st_dev;
+    current.inode = here.st_ino;
+    current.known = true;
+    return true;
+}
+
 // Starts out with the host directory of a drive's root: the prefix's
 // dosdevices/ entry for it ("c:", which Wine makes a link to ../drive_c).
 // False, errno ENOENT, when the prefix has no such drive.
 bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used)
 {
     const std::string prefix = WinePrefix();
+    if (prefix.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (prefix[0] != '/') {
+        if (!KnowCurrentDirectory() || !Append(out, outSize, used, current.path, std::strlen(current.path)) ||
+            !Append(out, outSize, used, "/", 1))
+            return false;
+    }
     const char drive[] = {static_cast<char>(letter | 0x20), ':', 0};
-    if (!Append(out, outSize, used, prefix.c_str(), std::strlen(prefix.c_str())) ||
+    if (!Append(out, outSize, used, prefix.c_str(), prefix.size()) ||
         !Append(out, outSize, used, "/dosdevices/", 12) || !Append(out, outSize, used, drive, 2))
         return false;
     struct stat st {};
@@ -92,6 +173,103 @@ bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used
     return true;
 }
 
+// Drops the last component of out, never going below floor.
+void DropLastComponent(char* out, std::size_t* used, std::size_t floor)
+{
+    std::size_t at = *used;
+    while (at > floor && out[at - 1] != '/') --at;
+    if (at > floor) --at;
+    *used = at;
+    out[at] = 0;
+}
+
+// Resolves path (code page 949) into the host path out; *floor receives how
+// much of it ".." would not take away.
+bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floor)
+{
+    if (outSize == 0) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    out[0] = 0;
+    // The path in the host's encoding: bytes that are no text of the code
+    // page name nothing.
+    char text[kHostPathMax];
+    if (!codepage::ConvertInto(codepage::Direction::kToUtf8, path, text, sizeof text)) {
+        if (errno == EILSEQ) errno = ENOENT;
+        return false;
+    }
+    if (text[0] == 0) {
+        errno = ENOENT;
+        return false;
+    }
+
+    std::size_t used = 0;
+    const char* p = text;
+    if (IsAsciiLetter(p[0]) && p[1] == ':') {
+        if (!StartAtDrive(p[0], out, outSize, &used)) return false;
+        *floor = used;
+        p += 2;
+    } else if (IsSeparator(*p)) {
+        *floor = 0;
+    } else {
+        if (!KnowCurrentDirectory() || !Append(out, outSize, &used, current.path, std::strlen(current.path)))
+            return false;
+        *floor = current.floor < used ? current.floor : used;
+    }
+
+    // Past the first component that matches nothing, names are kept as
+    // written (the file may be about to be made); ".." back over it looks
+    // again.
+    constexpr std::size_t kAllMatched = static_cast<std::size_t>(-1);
+    std::size_t unmatchedAt = kAllMatched;
+    bool trailingSeparator = false;
+    while (*p) {
+        while (IsSeparator(*p)) ++p;
+        if (!*p) break;
+        const char* end = p;
+        while (*end && !IsSeparator(*end)) ++end;
+        const std::size_t length = static_cast<std::size_t>(end - p);
+        trailingSeparator = false;
+        if (length == 1 && p[0] == '.') {
+            // This directory.
+        } else if (length == 2 && p[0] == '.' && p[1] == '.') {
+            // The parent of the path so far, as written: a linked folder is
+            // left to where it was entered from.
+            DropLastComponent(out, &used, *floor);
+            if (used <= unmatchedAt) unmatchedAt = kAllMatched;
+        } else {
+            // Wildcards are no part of a Windows name: they stand for
+            // characters a host name had and the code page has not.
+            for (const char* c = p; c != end; ++c)
+                if (*c == '?' || *c == '*') {
+                    errno = ENOENT;
+                    return false;
+                }
+            const std::size_t before = used;
+            if (!Append(out, outSize, &used, "/", 1) || !Append(out, outSize, &used, p, length)) return false;
+            struct stat st {};
+            if (unmatchedAt == kAllMatched && lstat(out, &st) != 0) {
+                // Not there as written: look for it under another letter case.
+                char found[256];
+                out[before] = 0;
+                if (length < sizeof found && FindFolded(out, p, length, found, sizeof found)) {
+                    out[before] = '/';
+                    std::memcpy(out + before + 1, found, length + 1);
+                } else {
+                    out[before] = '/';
+                    unmatchedAt = before;
+                }
+            }
+            trailingSeparator = *end != 0;
+        }
+        p = end;
+    }
+    if (trailingSeparator && !Append(out, outSize, &used, "/", 1)) return false;
+    if (used == 0 && !Append(out, outSize, &used, "/", 1)) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string WinePrefix()
@@ -107,49 +285,8 @@ std::string WinePrefix()
 
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
-    if (outSize == 0) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    out[0] = 0;
-    std::size_t used = 0;
-    const char* p = path;
-    if (IsAsciiLetter(p[0]) && p[1] == ':') {
-        if (!StartAtDrive(p[0], out, outSize, &used)) return false;
-        p += 2;
-        while (*p == '\\' || *p == '/') ++p;
-        if (*p && !Append(out, outSize, &used, "/", 1)) return false;
-    } else if (*p == '\\' || *p == '/') {
-        if (!Append(out, outSize, &used, "/", 1)) return false;
-        while (*p == '\\' || *p == '/') ++p;
-    }
-    bool matching = true;  // false once a component matched nothing
-    while (*p) {
-        const char* end = p;
-        while (*end && *end != '\\' && *end != '/') ++end;
-        const std::size_t length = static_cast<std::size_t>(end - p);
-        const std::size_t before = used;
-        if (!Append(out, outSize, &used, p, length)) return false;
-        struct stat st {};
-        if (matching && length > 0 && lstat(out, &st) != 0) {
-            // Not there as written: look for it under another letter case.
-            char found[256];
-            out[before] = 0;
-            if (length < sizeof found && FindFolded(out, p, length, found, sizeof found)) {
-                std::memcpy(out + before, found, length + 1);
-            } else {
-                std::memcpy(out + before, p, length);
-                out[before + length] = 0;
-                matching = false;
-            }
-        }
-        p = end;
-        if (*p) {
-            if (!Append(out, outSize, &used, "/", 1)) return false;
-            while (*p == '\\' || *p == '/') ++p;
-        }
-    }
-    return true;
+    std::size_t floor = 0;
+    return Resolve(path, out, outSize, &floor);
 }
 
 std::FILE* OpenDiskFile(const char* path, const char* mode)
@@ -204,6 +341,21 @@ int MakeDiskDirectory(const char* path)
 int ChangeDiskDirectory(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return chdir(host) == 0 ? 0 : -1;
+    std::size_t floor = 0;
+    if (!Resolve(path, host, sizeof host, &floor) || chdir(host) != 0) return -1;
+    // The process is in the directory now: keep the path it took there.
+    struct stat here {};
+    std::size_t length = std::strlen(host);
+    while (length > 0 && host[length - 1] == '/') --length;
+    if (stat(".", &here) != 0 || length >= sizeof current.path) {
+        current.known = false;
+        return 0;
+    }
+    std::memcpy(current.path, host, length);
+    current.path[length] = 0;
+    current.floor = floor < length ? floor : length;
+    current.device = here.st_dev;
+    current.inode = here.st_ino;
+    current.known = true;
+    return 0;
 }

@@ -1,4 +1,5 @@
-// HKEY_LOCAL_MACHINE on Linux: the Wine prefix's system.reg, read only.
+// HKEY_LOCAL_MACHINE on Linux: the Wine prefix's system.reg, read only. Key
+// and value names and string data cross in the system code page.
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -7,6 +8,7 @@
 #include <string>
 #include <strings.h>
 
+#include "platform/posix/CodePage.h"
 #include "platform/posix/Errors.h"
 #include "platform/posix/RegistryFile.h"
 #include "platform/posix/WinePrefix.h"
@@ -63,13 +65,35 @@ std::string ThirtyTwoBitView(const std::string& path)
     return top + "\\Wow6432Node" + path.substr(first);
 }
 
+// A name the caller gives in the system code page, as the file's reader
+// keeps it (UTF-8); false when it names nothing there.
+bool NameInFile(const char* name, std::string& out)
+{
+    return codepage::Convert(codepage::Direction::kToUtf8, name ? name : "", out, codepage::Unconvertible::kFail);
+}
+
+bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// What RegQueryValueExA hands out: strings in the system code page, a
+// character the code page lacks as '?' (as Windows gives them); other data
+// as stored.
+std::string Data(const registry::Value& value)
+{
+    const std::string stored(value.data.begin(), value.data.end());
+    if (!IsStringType(value.type)) return stored;
+    std::string text;
+    codepage::Convert(codepage::Direction::kToCp949, stored, text, codepage::Unconvertible::kQuestionMark);
+    return text;
+}
+
 }  // namespace
 
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
 {
     if (!result) return kErrorInvalidParameter;
     *result = nullptr;
-    std::string path = subKey ? subKey : "";
+    std::string path;
+    if (!NameInFile(subKey, path)) return ERROR_FILE_NOT_FOUND;
     while (!path.empty() && path.back() == '\\') path.pop_back();
     if (!path.empty() && path.front() == '\\') return ERROR_FILE_NOT_FOUND;
 
@@ -97,20 +121,22 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size)
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* buffer, LPDWORD size)
 {
     if (!IsOpen(key)) return kErrorInvalidHandle;
-    if (reserved || (data && !size)) return kErrorInvalidParameter;
-    const registry::Value* value = key->key.Find(valueName ? valueName : "");
+    if (reserved || (buffer && !size)) return kErrorInvalidParameter;
+    std::string name;
+    const registry::Value* value = NameInFile(valueName, name) ? key->key.Find(name) : nullptr;
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (type) *type = value->type;
-    const DWORD needed = static_cast<DWORD>(value->data.size());
+    const std::string data = Data(*value);
+    const DWORD needed = static_cast<DWORD>(data.size());
     if (!size) return ERROR_SUCCESS;
-    if (data && *size < needed) {
+    if (buffer && *size < needed) {
         *size = needed;
         return ERROR_MORE_DATA;
     }
-    if (data && needed) std::memcpy(data, value->data.data(), needed);
+    if (buffer && needed) std::memcpy(buffer, data.data(), needed);
     *size = needed;
     return ERROR_SUCCESS;
 }

@@ -1,12 +1,11 @@
 // The terminal front-end of the window models.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iconv.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "platform/posix/CodePage.h"
 #include "platform/posix/WindowModel.h"
 
 namespace {
@@ -85,30 +84,9 @@ namespace terminal {
 
 std::string ToUtf8(const std::string& text)
 {
-    bool plain = true;
-    for (unsigned char c : text)
-        if (c >= 0x80) plain = false;
-    if (plain) return text;
-
-    static iconv_t converter = iconv_open("UTF-8", "CP949");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    // A byte that is no text of the code page shows as a question mark.
     std::string out;
-    char buffer[1024];
-    char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-    while (inLeft > 0) {
-        char* outAt = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t done = iconv(converter, &in, &inLeft, &outAt, &outLeft);
-        out.append(buffer, static_cast<std::size_t>(outAt - buffer));
-        if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            // A byte that is no text of the code page shows as a question mark.
-            out += '?';
-            ++in;
-            --inLeft;
-        }
-    }
+    codepage::Convert(codepage::Direction::kToUtf8, text, out, codepage::Unconvertible::kQuestionMark);
     return out;
 }
 

@@ -1,7 +1,9 @@
 // Windows-style disk paths on a case-sensitive file system.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <vector>
 
 #include "platform/Disk.h"
 #include "support/TempDir.h"
@@ -38,13 +40,29 @@ TEST(DiskPath, ComponentsMatchIgnoringCase)
     std::fclose(f);
 }
 
-TEST(DiskPath, RelativePathsAndLimits)
+TEST(DiskPath, RelativePathsStartAtTheCurrentDirectoryAndFitOrFail)
 {
-    EXPECT_EQ(Resolve(""), "");
-    EXPECT_EQ(Resolve("a\\b"), "a/b");
-    char small[4];
-    EXPECT_FALSE(ResolveDiskPath("abcd", small, sizeof small));
-    EXPECT_TRUE(ResolveDiskPath("abc", small, sizeof small));
+    const std::filesystem::path before = std::filesystem::current_path();
+    TempDir dir;
+    std::filesystem::create_directories(dir / "Kivra");
+    ASSERT_EQ(ChangeDiskDirectory(dir.path().c_str()), 0);
+    EXPECT_EQ(Resolve("a\\b"), dir / "a/b");
+    EXPECT_EQ(Resolve("kivra"), dir / "Kivra");
+    EXPECT_EQ(Resolve("."), dir.path());
+    // An empty path names nothing, as on Windows.
+    char out[kHostPathMax];
+    errno = 0;
+    EXPECT_FALSE(ResolveDiskPath("", out, sizeof out));
+    EXPECT_EQ(errno, ENOENT);
+
+    const std::string whole = dir / "Kivra";
+    std::vector<char> exact(whole.size() + 1);
+    EXPECT_TRUE(ResolveDiskPath("KIVRA", exact.data(), exact.size()));
+    EXPECT_EQ(std::string(exact.data()), whole);
+    errno = 0;
+    EXPECT_FALSE(ResolveDiskPath("KIVRA", exact.data(), exact.size() - 1));
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    std::filesystem::current_path(before);
 }
 
 TEST(DiskPath, FileOperationsGoThroughTheResolution)

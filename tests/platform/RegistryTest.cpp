@@ -70,8 +70,10 @@ TEST(Registry, GameKeyOfA64BitPrefixIsReadInThe32BitView)
     EXPECT_EQ(QueryString(key, nullptr), std::string("default", 8));
     EXPECT_EQ(QueryString(key, ""), std::string("default", 8));
     EXPECT_EQ(QueryString(key, "Escapes"), std::string("say \"hi\"\tx\n\\\0end\0", 17));
-    EXPECT_EQ(QueryString(key, "Korean"), "\xEC\x95\x88\xEB\x85\x95!" + std::string(1, '\0'));
-    EXPECT_EQ(QueryString(key, "Emoji"), "\xF0\x9F\x98\x80" + std::string(1, '\0'));
+    // Strings are in the system code page, as the game reads them: Hangul in
+    // code page 949, a character it lacks as '?'.
+    EXPECT_EQ(QueryString(key, "Korean"), "\xBE\xC8\xB3\xE7!" + std::string(1, '\0'));
+    EXPECT_EQ(QueryString(key, "Emoji"), "?" + std::string(1, '\0'));
     EXPECT_EQ(QueryString(key, "Expand", REG_EXPAND_SZ), std::string("%ProgramFiles%\\Kivra", 21));
     EXPECT_EQ(QueryString(key, "List", REG_MULTI_SZ), std::string("a\0bc\0\0", 6));
 
