@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Disk.h"
+#include "platform/posix/CodePage.h"
 #include "platform/posix/WindowModel.h"
 
 extern char** environ;
@@ -157,13 +158,20 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR operation, LPCSTR file, LPCSTR parameters, 
 
     if (EndsWithIgnoringCase(file, ".exe")) {
         const std::string wine = FindOnPath("wine");
+        // Wine is given the path as the patcher names it (it knows the
+        // drives), in the host's encoding, as it takes every argument.
+        std::string path;
+        codepage::Convert(codepage::Direction::kToUtf8, file, path, codepage::Unconvertible::kQuestionMark);
         if (wine.empty()) {
-            SayOnTerminal("Cannot start %s: Windows programs need Wine, and wine is not on the PATH.\n", file);
+            SayOnTerminal("Cannot start %s: Windows programs need Wine, and wine is not on the PATH.\n", path.c_str());
             return Result(kNoAssociation);
         }
-        // Wine is given the path as the patcher names it; it knows the drives.
-        std::vector<std::string> arguments = {"wine", file};
-        SplitParameters(parameters, arguments);
+        std::vector<std::string> arguments = {"wine", path};
+        std::string hostParameters;
+        if (parameters)
+            codepage::Convert(codepage::Direction::kToUtf8, parameters, hostParameters,
+                              codepage::Unconvertible::kQuestionMark);
+        SplitParameters(parameters ? hostParameters.c_str() : nullptr, arguments);
         return Result(StartDetached(wine, arguments, cwd) ? kStarted : kNoAssociation);
     }
 

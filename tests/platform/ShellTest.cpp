@@ -92,6 +92,18 @@ TEST_F(Shell, AWindowsProgramStartsWithWine)
     EXPECT_TRUE(NoChildren());
 }
 
+TEST_F(Shell, AProgramInAHangulFolderIsNamedToWineInUtf8)
+{
+    // C:\Games\한글\KNet.exe, named in code page 949; the folder is UTF-8 on
+    // disk, and Wine takes its arguments in UTF-8.
+    std::filesystem::create_directories(dir / "prefix/drive_c/Games/\xED\x95\x9C\xEA\xB8\x80");
+    testutil::WriteFile(dir / "prefix/drive_c/Games/\xED\x95\x9C\xEA\xB8\x80/KNet.exe", "MZ");
+    StandIn("wine");
+    EXPECT_TRUE(Succeeded(
+        ShellExecuteA(nullptr, nullptr, "C:\\Games\\\xC7\xD1\xB1\xDB\\KNet.exe", "\xC7\xD1", nullptr, SW_SHOWNORMAL)));
+    EXPECT_EQ(Ran("wine"), "C:\\Games\\\xED\x95\x9C\xEA\xB8\x80\\KNet.exe\n\xED\x95\x9C\nend\n");
+}
+
 TEST_F(Shell, WithoutWineAProgramCannotStart)
 {
     testing::internal::CaptureStdout();
