@@ -80,7 +80,9 @@ BOOL CUpdateDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
 
-    if (!InitDirectories()) {
+    const bool found = InitDirectories();
+    AfxShowInstallation(found ? GameDir : nullptr);
+    if (!found) {
         ShowUpdateMessage(kMessageNoGamePath, "");
         return Close();
     }

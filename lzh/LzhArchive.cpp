@@ -264,8 +264,7 @@ bool UnpackMember(bool writing)
         a.contentCrc = UpdateLzhCrc(a.contentCrc, a.chunk, n);
         if (writing) {
             WriteChunk(a.chunk, n);
-            std::fputc('.', stderr);
-            a.progressLineOpen = true;
+            lzhChunkWritten();
         }
         a.unpackedLeft -= n;
     }
@@ -275,6 +274,13 @@ bool UnpackMember(bool writing)
 }  // namespace
 
 LzhReportFunction lzhReportMember = ReportUnwrittenMember;
+LzhProgressFunction lzhChunkWritten = PutLzhProgressStop;
+
+void PutLzhProgressStop()
+{
+    std::fputc('.', stderr);
+    lzhReader.progressLineOpen = true;
+}
 
 void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
 {
@@ -327,6 +333,11 @@ bool OpenLzhArchive(const char* archiveName)
     // buffer; a larger one than the default means fewer reads of the file.
     static char archiveBuffer[65536];
     if (a.archive) std::setvbuf(a.archive, archiveBuffer, _IOFBF, sizeof archiveBuffer);
+    a.archiveSize = 0;
+    if (a.archive && std::fseek(a.archive, 0, SEEK_END) == 0) {
+        a.archiveSize = std::ftell(a.archive);
+        std::rewind(a.archive);
+    }
     a.output = nullptr;
     a.temporary[0] = 0;
     a.walkEnd = LzhWalkEnd::None;

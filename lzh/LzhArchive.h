@@ -52,6 +52,7 @@ enum class LzhMemberProblem : std::uint8_t {
 
 struct LzhArchiveReader {
     std::FILE* archive;
+    long archiveSize;            // bytes in the archive file
     // The header bytes from offset 2 on. After ReadMemberHeader the member's
     // name lies at header + kLzhNameOffset, zero-terminated, for every level.
     std::uint8_t header[kLzhHeaderBufferSize];
@@ -114,6 +115,14 @@ void ReportUnwrittenMember(LzhMemberProblem problem, const char* name);
 // Ends the line of progress full stops on stderr, if one is open, so that
 // what comes next starts on a line of its own.
 void EndLzhProgressLine();
+
+// Called after each chunk of a member is written. The default,
+// PutLzhProgressStop, writes one full stop on stderr. A program that shows
+// progress its own way installs its own; lzhReader.archive's position then
+// tells how much of the archive has been read, of lzhReader.archiveSize.
+using LzhProgressFunction = void (*)();
+extern LzhProgressFunction lzhChunkWritten;
+void PutLzhProgressStop();
 
 // Writes name to a stream with its control bytes shown as '?'.
 void PutLzhName(std::FILE* to, const char* name);

@@ -137,6 +137,10 @@ public:
 
     CWnd* m_pMainWnd = nullptr;
     const char* m_pszAppName = nullptr;
+    // What the Linux front-end prints for --help and --version, and exits
+    // with 0. The Windows program takes no options.
+    const char* m_pszHelpText = nullptr;
+    const char* m_pszVersionText = nullptr;
     // What the process returns when the application ends.
     int m_nExitCode = 0;
 };
@@ -159,6 +163,12 @@ private:
 
 CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
+// Tells the user which installation the program works on, gameDir (a
+// Windows path, or null when none was found). On Linux this is the first
+// line of the run: the Wine prefix, the game directory as a host path, and
+// the prefix's owner when that is another user than the one running the
+// program. On Windows the dialog is all a player sees: nothing.
+void AfxShowInstallation(const char* gameDir);
 // A message box under the application's name.
 int AfxMessageBox(const char* text, UINT type = MB_OK);
 // A message box with text under caption: the one way the program's texts

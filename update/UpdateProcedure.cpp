@@ -1,6 +1,8 @@
 // The patch run from the launcher's replacement to the version summary.
 #include "update/UpdateProcedure.h"
 
+#include <cstdio>
+
 #include "app/Messages.h"
 #include "app/ProgressDlg.h"
 #include "app/UpdateDlg.h"
@@ -22,6 +24,37 @@ bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, co
     if (pack.IsOpen()) return true;
     if (!quiet) ShowUpdateMessage(kMessageFileOpen, "\n(%s%s)", directory, name);
     return false;
+}
+
+// On a terminal the unpacking of update.lzh is one line of its own that
+// counts the archive's bytes; elsewhere it stays a full stop a chunk.
+bool unpackLineShown = false;
+
+void ShowUnpackLine(long read)
+{
+    // The line starts below whatever the terminal showed, and is drawn anew
+    // for each chunk.
+    std::fprintf(stderr, "%s\r\033[KUnpacking update.lzh: %ld of %ld bytes", unpackLineShown ? "" : "\n",
+                 read < 0 ? 0L : read, lzhReader.archiveSize);
+    std::fflush(stderr);
+    unpackLineShown = true;
+}
+
+void ShowUnpackProgress() { ShowUnpackLine(std::ftell(lzhReader.archive)); }
+
+void UnpackUpdateArchive()
+{
+    const bool onTerminal = _isatty(_fileno(stderr)) != 0;
+    if (onTerminal) lzhChunkWritten = ShowUnpackProgress;
+    unpackLineShown = false;
+    ExtractLzhArchive("update.lzh");
+    if (unpackLineShown) {
+        // A walk that reached the archive's end has read all of it.
+        if (lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd)
+            ShowUnpackLine(lzhReader.archiveSize);
+        std::fputc('\n', stderr);
+    }
+    lzhChunkWritten = PutLzhProgressStop;
 }
 
 }  // namespace
@@ -84,7 +117,7 @@ bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel)
     const bool quiet = launcherReplaced;
     ResetTransfer(progressPanel);
 
-    ExtractLzhArchive("update.lzh");
+    UnpackUpdateArchive();
 
     if (ChangeDiskDirectory(GameDir) != 0) {
         // A stale InstallPath, or a drive the system does not have.

@@ -159,3 +159,8 @@ int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type)
 {
     return MessageBoxW(owner, win32text::Widen(text).c_str(), win32text::Widen(caption).c_str(), type);
 }
+
+void AfxShowInstallation(const char*)
+{
+    // The dialog is all a player sees.
+}

@@ -113,6 +113,7 @@ struct RunOptions {
     std::vector<std::string> environment;  // NAME=VALUE, added to the patcher's few
     rlim_t fileSizeLimit = RLIM_INFINITY;  // RLIMIT_FSIZE, with SIGXFSZ ignored
     int timeoutMs = 120000;                // a patcher that runs longer is killed: a failure
+    std::vector<std::string> arguments;    // after the program's name
 };
 
 // One installation and patch folder below root.
@@ -179,8 +180,12 @@ public:
                 const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
                 if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
             }
-            char* argv[] = {const_cast<char*>("./kivra-update"), nullptr};
-            execve("./kivra-update", argv, env.data());
+            std::vector<std::string> words = {"./kivra-update"};
+            words.insert(words.end(), options.arguments.begin(), options.arguments.end());
+            std::vector<char*> argv;
+            for (std::string& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            execve("./kivra-update", argv.data(), env.data());
             _exit(127);
         }
         int status = 0;

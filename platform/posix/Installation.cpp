@@ -1,0 +1,47 @@
+// The first line of a run on Linux: which prefix and which game directory.
+#include <cstdio>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Disk.h"
+#include "platform/Framework.h"
+#include "platform/posix/WindowModel.h"
+#include "platform/posix/WinePrefix.h"
+
+namespace {
+
+std::string UserName(uid_t uid)
+{
+    const passwd* user = getpwuid(uid);
+    return user ? std::string(user->pw_name) : "user " + std::to_string(uid);
+}
+
+}  // namespace
+
+void AfxShowInstallation(const char* gameDir)
+{
+    const std::string prefix = WinePrefix();
+    std::string line = "Wine prefix " + (prefix.empty() ? std::string("(none: neither WINEPREFIX nor HOME is set)") : prefix);
+    struct stat st {};
+    if (!prefix.empty() && stat(prefix.c_str(), &st) != 0) {
+        line += " (missing)";
+    } else if (!prefix.empty() && st.st_uid != geteuid()) {
+        // sudo keeps HOME: the patcher then reads another user's prefix.
+        line += " (it belongs to " + UserName(st.st_uid) + ", not to " + UserName(geteuid()) + ")";
+    }
+    if (gameDir) {
+        line += ", game directory " + terminal::ToUtf8(gameDir);
+        char host[kHostPathMax];
+        struct stat there {};
+        if (!ResolveDiskPath(gameDir, host, sizeof host))
+            line += " (no such drive in the prefix)";
+        else
+            line += std::string(" (") + host + (stat(host, &there) == 0 ? ")" : ", missing)");
+    } else {
+        line += ", no game directory in its registry";
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
