@@ -268,4 +268,14 @@ TEST(ResourceScript, AgreesWithTheWindowModels)
     }
 }
 
+// kivra-update --version prints the version the Windows build carries.
+TEST(ResourceScript, VersionAgreesWithKivraUpdateVersion)
+{
+    std::string numbers;
+    for (const char c : std::string(KIVRA_UPDATE_VERSION_TEXT)) numbers += c == '.' ? std::string(", ") : std::string(1, c);
+    const std::string text = ReadText(KIVRA_SOURCE_DIR "/app/KivraUpdate.rc");
+    for (const std::string& line : {"FILEVERSION " + numbers, "VALUE \"FileVersion\", \"" + numbers + "\""})
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+}
+
 }  // namespace
