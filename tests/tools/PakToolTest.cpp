@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <filesystem>
 #include <map>
+#include <poll.h>
+#include <pty.h>
 #include <random>
+#include <unistd.h>
 
 #include "support/PackFixture.h"
 #include "support/PackImage.h"
@@ -472,7 +475,7 @@ TEST_F(PakTool, AFullTableEndsTheVerbAndLeavesNoHalfWrittenFile)
     const std::string listing =
         "f\t3000\t1\tkept\nf\t" + std::to_string((testpack::kEntries - 3) * testpack::kBlock) + "\t1\tfiller\n";
     // A new file, and a replacement of one that is there.
-    for (const std::string& target : {"new", "KEPT"}) {
+    for (const std::string target : {"new", "KEPT"}) {
         const Result run = Pak("put " + pack + " " + dir / "big" + " " + target);
         EXPECT_EQ(run.status, 1) << target;
         EXPECT_EQ(run.out, "") << target;
@@ -540,6 +543,154 @@ TEST_F(PakTool, NamesThatCannotCrossBetweenPackAndDiskAreRefusedBeforeAnyWrite)
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "pak: Z:\\..\\escaped: name holds a slash, backslash or colon\n");
     EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+// Names in the pack are code page 949; on disk and on the command line UTF-8.
+const std::string kHangulCp949 = "\xC7\xD1\xB1\xDB";  // 한글
+const std::string kHangulUtf8 = "\xED\x95\x9C\xEA\xB8\x80";
+const std::string kPatchCp949 = "\xC6\xD0\xC4\xA1.txt";  // 패치.txt
+const std::string kPatchUtf8 = "\xED\x8C\xA8\xEC\xB9\x98.txt";
+
+// Runs pak with a pseudo-terminal for its standard output; what it showed,
+// line ends as written.
+std::string PakOnTerminal(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    std::string program = PAK_BINARY;
+    argv.push_back(program.data());
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execv(PAK_BINARY, argv.data());
+        _exit(127);
+    }
+    if (pid < 0) return "forkpty failed";
+    std::string shown;
+    for (;;) {
+        pollfd wait{terminal, POLLIN, 0};
+        if (poll(&wait, 1, 10000) <= 0) break;
+        char bytes[512];
+        const ssize_t got = read(terminal, bytes, sizeof bytes);
+        if (got <= 0) break;  // the program has ended
+        shown.append(bytes, static_cast<std::size_t>(got));
+    }
+    close(terminal);
+    waitpid(pid, nullptr, 0);
+    shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
+    return shown;
+}
+
+TEST_F(PakTool, HangulNamesAreCodePage949InThePackAndUtf8OnDisk)
+{
+    DiskTree tree;
+    tree.dirs = {kHangulUtf8, kHangulUtf8 + "/Sub"};
+    tree.files[kHangulUtf8 + "/" + kPatchUtf8] = Pattern(3000, 1);
+    tree.files[kHangulUtf8 + "/Sub/plain.txt"] = Pattern(10, 2);
+    tree.files["A" + kHangulUtf8 + ".dat"] = Pattern(70000, 3);
+    WriteDiskTree(dir / "in", tree);
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    const Result import = Pak("import " + pack + " " + dir / "in");
+    ASSERT_EQ(import.status, 0) << import.err;
+
+    // Read back without the engine: the stored names are code page 949.
+    std::map<std::string, std::vector<std::uint8_t>> stored;
+    for (const Node& node : StoredTree())
+        if (node.entry.type == 2) stored[node.path] = node.data;
+    const std::map<std::string, std::vector<std::uint8_t>> expected = {
+        {"A" + kHangulCp949 + ".dat", Pattern(70000, 3)},
+        {kHangulCp949 + "\\" + kPatchCp949, Pattern(3000, 1)},
+        {kHangulCp949 + "\\Sub\\plain.txt", Pattern(10, 2)}};
+    EXPECT_TRUE(stored == expected);
+
+    const Result exported = Pak("export " + pack + " " + dir / "out");
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const DiskTree back = ReadDiskTree(dir / "out");
+    EXPECT_EQ(back.dirs, tree.dirs);
+    EXPECT_TRUE(back.files == tree.files);
+
+    // Paths typed on the command line are UTF-8 too, and so are get's and
+    // put's own names.
+    EXPECT_EQ(Pak("cat " + pack + " " + kHangulUtf8 + "/" + kPatchUtf8).out, Text(Pattern(3000, 1)));
+    ASSERT_EQ(Pak("get " + pack + " " + kHangulUtf8 + "/" + kPatchUtf8, "cd " + dir.path() + " &&").status, 0);
+    EXPECT_EQ(ReadFile(dir / kPatchUtf8), Pattern(3000, 1));
+    ASSERT_EQ(Pak("put " + pack + " " + dir / kPatchUtf8 + " new/").status, 0);
+    EXPECT_EQ(Pak("ls " + pack + " NEW").out, "f\t3000\t1\t" + kPatchCp949 + "\n");
+    const Result missing = Pak("rm " + pack + " " + kHangulUtf8 + "/gone");
+    EXPECT_EQ(missing.err, "pak: Z:\\" + kHangulUtf8 + "\\gone: no such file\n");
+}
+
+TEST_F(PakTool, NamesWithoutACodePage949FormAreRefusedBeforeThePackChanges)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    const std::vector<std::uint8_t> fresh = ReadFile(pack);
+    // An accented Latin letter and an emoji: code page 949 has neither.
+    const std::string cafe = "caf\xC3\xA9.txt";
+    const std::string emoji = "\xF0\x9F\x98\x80";
+    const struct {
+        std::string name;  // made below in/ok
+        bool directory;
+    } cases[] = {{cafe, false}, {emoji, true}, {kHangulUtf8 + emoji + ".txt", false}};
+    for (const auto& c : cases) {
+        fs::remove_all(dir / "in");
+        fs::create_directories(dir / "in/ok");
+        WriteFile(dir / "in/ok/first.txt", std::string("1"));
+        if (c.directory)
+            fs::create_directories(dir / "in/ok/" + c.name);
+        else
+            WriteFile(dir / "in/ok/" + c.name, std::string("2"));
+        const Result run = Pak("import " + pack + " " + dir / "in");
+        EXPECT_EQ(run.status, 1) << c.name;
+        EXPECT_EQ(run.err, "pak: " + dir / "in/ok/" + c.name + ": name has a character that code page 949 lacks\n");
+        EXPECT_EQ(ReadFile(pack), fresh) << c.name;
+    }
+
+    WriteFile(dir / cafe, std::string("x"));
+    Result run = Pak("put " + pack + " " + dir / cafe);
+    EXPECT_EQ(run.err, "pak: " + dir / cafe + ": name has a character that code page 949 lacks\n");
+    run = Pak("put " + pack + " " + dir / "in/ok/first.txt " + emoji + "/x");
+    EXPECT_EQ(run.err, "pak: " + emoji + "/x: name has a character that code page 949 lacks\n");
+    run = Pak("mkdir " + pack + " " + cafe);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(ReadFile(pack), fresh);
+}
+
+TEST_F(PakTool, PackNamesThatAreNotCodePage949AreNotExported)
+{
+    // The engine takes any bytes for a name; these are no code page 949 text.
+    {
+        CPackFileManager engine;
+        ASSERT_EQ(engine.Open(pack.c_str(), "wb"), 1);
+        engine.Close();
+        ASSERT_EQ(engine.Open(pack.c_str(), "rb+"), 1);
+        ASSERT_EQ(engine.MakeDir(("Z:\\" + kHangulCp949).c_str()), 0);
+        for (const std::string& path : {std::string("Z:\\a.txt"), "Z:\\" + kHangulCp949 + "\\\x80" "bad",
+                                        "Z:\\" + kHangulCp949 + "\\\xC9\xA1"}) {
+            const int handle = engine.OpenFile(path.c_str(), 1, 1);
+            ASSERT_GE(handle, 1) << path;
+            engine.CloseFile(handle);
+        }
+        engine.Close();
+    }
+    const Result run = Pak("export " + pack + " " + dir / "out");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "pak: Z:\\" + kHangulUtf8 + "\\\\x80bad: name is not valid code page 949 text\n");
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST_F(PakTool, ListingsShowUtf8OnATerminalAndTheStoredBytesOtherwise)
+{
+    Image image;
+    const std::size_t sub = image.AddDirectory(0, 1, kHangulCp949);
+    image.AddFile(sub, 2, kPatchCp949, Pattern(5));
+    image.AddFile(0, 2, "\x80\x01" "x", Pattern(1));
+    WriteFile(pack, image.bytes);
+
+    EXPECT_EQ(Pak("ls " + pack).out, "d\t0\t0\t" + kHangulCp949 + "\nf\t1\t1\t\x80\\x01x\n");
+    EXPECT_EQ(PakOnTerminal({"ls", pack}), "d\t0\t0\t" + kHangulUtf8 + "\nf\t1\t1\t\\x80\\x01x\n");
+    EXPECT_EQ(PakOnTerminal({"tree", pack, kHangulUtf8}), "f\t5\t1\t" + kPatchUtf8 + "\n");
+    EXPECT_NE(Pak("tree " + pack).out.find("\t" + kHangulCp949 + "\\" + kPatchCp949 + "\n"), std::string::npos);
 }
 
 }  // namespace

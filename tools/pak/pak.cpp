@@ -1,8 +1,10 @@
 // pak: builds, fills and inspects pack files with the patcher's own engine.
 //
 // Pack paths are written "a/b" or "a\b" and always start at the root; names
-// compare ignoring case, as in the pack. Exit status: 0 success, 1 failure
-// (one line on stderr says why), 2 usage.
+// compare ignoring case, as in the pack. Names in a pack are in the system
+// code page (949); on the disk and the command line they are in the host's
+// encoding (UTF-8 on Linux), and they are converted as they cross. Exit
+// status: 0 success, 1 failure (one line on stderr says why), 2 usage.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
+#include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "tools/pak/Terminal.h"
 
@@ -41,8 +44,10 @@ using PackPath = std::vector<std::string>;
 CPackFileManager engine;
 std::uint8_t copyBuffer[kCopyItem];
 bool progressLineOpen = false;
-// The pack as the user named it, for messages.
+// The pack as the user named it, for messages and the disk; and in the
+// system code page, for the engine and the platform.
 std::string packName;
+std::string packSystemName;
 
 int Fail(const std::string& subject, const std::string& reason)
 {
@@ -72,6 +77,12 @@ void StopWhenFull(const char*)
 }
 
 const char kDotDirectory[] = "a pack directory name cannot begin with a dot";
+const char kNoCodePageForm[] = "name has a character that code page 949 lacks";
+const char kNotCodePageText[] = "name is not valid code page 949 text";
+
+// A pack path or name (system code page) as people read it: in the host's
+// encoding, bytes that are no text of the code page as \xNN.
+std::string Shown(const std::string& text) { return SystemTextForDisplay(text); }
 
 // Prints text with line feeds and other control bytes escaped.
 void PrintEscaped(const char* text)
@@ -86,6 +97,13 @@ void PrintEscaped(const char* text)
         else
             std::putchar(*p);
     }
+}
+
+// Prints a text of the pack (system code page): converted for a terminal,
+// as stored for a program reading the output.
+void PrintPackText(const std::string& text)
+{
+    PrintEscaped(StdoutIsTerminal() ? Shown(text).c_str() : text.c_str());
 }
 
 // --- Names and paths ------------------------------------------------------
@@ -103,20 +121,20 @@ const char* NameFault(const std::string& name)
 
 bool PathFitsEngine(const PackPath& path);
 
-// Splits "a/b", "\a\b" or "" (the root) into components; false after saying
-// why when one cannot be a pack name or the path is too long for the engine.
-bool ParsePackPath(const std::string& text, PackPath& path)
+// Splits "a/b", "\a\b" or "" (the root), typed in the host's encoding, into
+// components in the system code page; false after saying why when one cannot
+// be a pack name or the path is too long for the engine.
+bool ParsePackPath(const std::string& typed, PackPath& path)
 {
     path.clear();
+    std::string text;
+    if (!HostToSystemText(typed, text)) return Refuse(typed, kNoCodePageForm);
     for (std::size_t start = 0; start <= text.size();) {
         std::size_t end = text.find_first_of("\\/", start);
         if (end == std::string::npos) end = text.size();
         const std::string part = text.substr(start, end - start);
         if (!part.empty()) {
-            if (const char* fault = NameFault(part)) {
-                Fail(text, fault);
-                return false;
-            }
+            if (const char* fault = NameFault(part)) return Refuse(typed, fault);
             path.push_back(part);
         }
         start = end + 1;
@@ -142,7 +160,7 @@ bool PathFitsEngine(const PackPath& path)
 {
     const std::string text = EnginePath(path);
     if (text.size() < static_cast<std::size_t>(kMaxPath)) return true;
-    return Refuse(text, "path longer than " + std::to_string(kMaxPath - 1) + " bytes");
+    return Refuse(Shown(text), "path longer than " + std::to_string(kMaxPath - 1) + " bytes");
 }
 
 // The engine's text for relative (backslashes) below base.
@@ -162,6 +180,7 @@ bool EndsWithSeparator(const std::string& text) { return !text.empty() && (text.
 bool OpenPack(const std::string& path, bool writable)
 {
     packName = path;
+    if (!HostToSystemText(path, packSystemName)) return Refuse(path, kNoCodePageForm);
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (!fs::exists(status)) return Refuse(path, "no such file");
@@ -171,8 +190,8 @@ bool OpenPack(const std::string& path, bool writable)
     const std::uintmax_t size = fs::is_regular_file(status) ? fs::file_size(path, error) : 0;
     if (error || size < static_cast<std::uintmax_t>(pack::kHeaderImageSize)) return Refuse(path, "not a pack file");
     std::fflush(stdout);
-    if (engine.Open(path.c_str(), writable ? "rb+" : "rb") == 1) return true;
-    if (writable && engine.Open(path.c_str(), "rb") == 1) {
+    if (engine.Open(packSystemName.c_str(), writable ? "rb+" : "rb") == 1) return true;
+    if (writable && engine.Open(packSystemName.c_str(), "rb") == 1) {
         engine.Close();
         return Refuse(path, "cannot be opened for writing");
     }
@@ -186,7 +205,7 @@ std::int32_t FindDirectory(const PackPath& path)
 {
     const std::string text = EnginePath(path);
     if (!IsPackDirectory(text)) {
-        Fail(text, "no such directory");
+        Fail(Shown(text), "no such directory");
         return -1;
     }
     return engine.GetCurrentDir();
@@ -199,12 +218,12 @@ bool MakePackDirectory(const PackPath& path, std::size_t count)
     for (std::size_t i = 0; i < count; ++i) {
         const std::string text = EnginePath(path, i + 1);
         if (IsPackDirectory(text)) continue;
-        if (path[i][0] == '.') return Refuse(text, kDotDirectory);
+        if (path[i][0] == '.') return Refuse(Shown(text), kDotDirectory);
         DirEntry entry;
         if (engine.ChangeDir(EnginePath(path, i).c_str()) == 0 &&
             engine.FindEntry(path[i].c_str(), pack::kTypeFile, entry))
-            return Refuse(text, "is a file, not a directory");
-        if (engine.MakeDir(text.c_str()) != 0) return Refuse(text, "cannot make directory (see pak fsck)");
+            return Refuse(Shown(text), "is a file, not a directory");
+        if (engine.MakeDir(text.c_str()) != 0) return Refuse(Shown(text), "cannot make directory (see pak fsck)");
     }
     return true;
 }
@@ -215,7 +234,7 @@ bool NotThePack(const fs::path& target, const char* reason)
 {
     char host[kHostPathMax];
     std::error_code error;
-    if (!ResolveDiskPath(packName.c_str(), host, sizeof host) || !fs::equivalent(target, host, error)) return true;
+    if (!ResolveDiskPath(packSystemName.c_str(), host, sizeof host) || !fs::equivalent(target, host, error)) return true;
     return Refuse(target.string(), reason);
 }
 
@@ -224,7 +243,7 @@ int OpenPackFile(const PackPath& path)
 {
     const std::string text = EnginePath(path);
     const int handle = path.empty() ? -1 : engine.OpenFile(text.c_str(), OF_READ, 1);
-    if (handle == -1) Fail(text, IsPackDirectory(text) ? "is a directory" : "no such file");
+    if (handle == -1) Fail(Shown(text), IsPackDirectory(text) ? "is a directory" : "no such file");
     return handle;
 }
 
@@ -295,7 +314,7 @@ void PrintEntry(const std::string& name, const DirEntry& entry)
 {
     const char type = entry.Type() == pack::kTypeDirectory ? 'd' : entry.Type() == pack::kTypeFile ? 'f' : '?';
     std::printf("%c\t%u\t%d\t", type, static_cast<unsigned>(entry.Size()), entry.Contiguous() ? 1 : 0);
-    PrintEscaped(name.c_str());
+    PrintPackText(name);
     std::putchar('\n');
 }
 
@@ -370,7 +389,7 @@ bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
                            : -1;
     if (handle == -1) {
         std::fclose(in);
-        return Refuse(text, IsPackDirectory(text) ? "is a directory" : "cannot be created (see pak fsck)");
+        return Refuse(Shown(text), IsPackDirectory(text) ? "is a directory" : "cannot be created (see pak fsck)");
     }
     const Copy copy = CopyIntoPack(in, size, handle);
     engine.CloseFile(handle);
@@ -378,7 +397,7 @@ bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
     if (copy == Copy::kDone) return true;
     if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) == 0) engine.RemoveFile(path.back().c_str());
     if (copy == Copy::kSourceFailed) return Refuse(disk.string(), "cannot be read");
-    return Refuse(text, "cannot be written");
+    return Refuse(Shown(text), "cannot be written");
 }
 
 // Copies the open pack file source onto the disk file target and closes the
@@ -396,7 +415,7 @@ bool GetFile(int handle, const std::string& source, const fs::path& target)
     if (copy == Copy::kDone) return true;
     std::error_code ignored;
     fs::remove(target, ignored);
-    if (copy == Copy::kSourceFailed) return Refuse(source, kUnreadable);
+    if (copy == Copy::kSourceFailed) return Refuse(Shown(source), kUnreadable);
     return Refuse(target.string(), "cannot be written");
 }
 
@@ -463,17 +482,21 @@ bool ListDiskDirectory(const DiskItem& dir, const fs::path& packFile, std::vecto
     for (fs::directory_iterator it(dir.disk, error), end; !error && it != end; it.increment(error)) {
         std::error_code ignored;
         DiskItem item{it->path(), dir.path, false, 0};
-        const std::string name = item.disk.filename().string();
-        item.path.push_back(name);
+        const std::string hostName = item.disk.filename().string();
         if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
             item.directory = true;
-            if (name[0] == '.') return Refuse(item.disk.string(), kDotDirectory);
+            if (hostName[0] == '.') return Refuse(item.disk.string(), kDotDirectory);
         } else if (it->is_regular_file(ignored)) {
             if (fs::equivalent(item.disk, packFile, ignored)) continue;
             if (!DiskFileSize(item.disk, item.size)) return false;
         } else {
             continue;
         }
+        // The pack holds the name in the system code page; its length is
+        // counted there.
+        std::string name;
+        if (!HostToSystemText(hostName, name)) return Refuse(item.disk.string(), kNoCodePageForm);
+        item.path.push_back(name);
         if (const char* fault = NameFault(name)) return Refuse(item.disk.string(), fault);
         if (!PathFitsEngine(item.path)) return false;
         std::string key = name;
@@ -515,11 +538,13 @@ int Create(const Args& args)
     // The engine finds a file by its name in any letter case, as Windows
     // does: a pack that differs only in case is there already.
     std::error_code error;
+    std::string system;
+    if (!HostToSystemText(path, system)) return Fail(path, kNoCodePageForm);
     char host[kHostPathMax];
     if (fs::exists(fs::symlink_status(path, error)) ||
-        (ResolveDiskPath(path.c_str(), host, sizeof host) && fs::exists(fs::symlink_status(host, error))))
+        (ResolveDiskPath(system.c_str(), host, sizeof host) && fs::exists(fs::symlink_status(host, error))))
         return Fail(path, "exists already");
-    if (engine.Open(path.c_str(), "wb") != 1) return Fail(path, "cannot be created");
+    if (engine.Open(system.c_str(), "wb") != 1) return Fail(path, "cannot be created");
     const bool ok = engine.BlockCount() == 1;
     engine.Close();
     return ok ? 0 : Fail(path, "could not be written");
@@ -539,7 +564,7 @@ int Info(const Args& args)
     std::fputs("banner: ", stdout);
     PrintEscaped(reinterpret_cast<const char*>(header));
     std::fputs("\npath: ", stdout);
-    PrintEscaped(pathText);
+    PrintPackText(pathText);
     std::printf("\nsectors: %u\n", pack::LoadU32(header + pack::kTableSectorsOffset));
     std::printf("blocks: %d\n", engine.BlockCount());
     std::printf("used: %d\n", used);
@@ -590,7 +615,8 @@ int Put(const Args& args)
     // No path, a path ending in a separator or naming a directory: the file
     // keeps its own name there.
     if (args.size() == 2 || path.empty() || EndsWithSeparator(args[2]) || IsPackDirectory(EnginePath(path))) {
-        const std::string name = disk.filename().string();
+        std::string name;
+        if (!HostToSystemText(disk.filename().string(), name)) return Fail(disk.string(), kNoCodePageForm);
         if (const char* fault = NameFault(name)) return Fail(disk.string(), fault);
         path.push_back(name);
         if (!PathFitsEngine(path)) return kExitFailure;
@@ -604,7 +630,10 @@ int Get(const Args& args)
     if (!ParsePackPath(args[1], path) || !OpenPack(args[0], false)) return kExitFailure;
     const int handle = OpenPackFile(path);
     if (handle == -1) return kExitFailure;
-    fs::path target = args.size() > 2 ? fs::path(args[2]) : fs::path(path.back());
+    // Without FILE, the base name as PATH has it.
+    std::string base;
+    SystemToHostText(path.back(), base);
+    fs::path target = args.size() > 2 ? fs::path(args[2]) : fs::path(base);
     std::error_code error;
     if (args.size() > 2 && fs::is_directory(target, error)) target /= path.back();
     if (!NotThePack(target, "is the pack being read")) {
@@ -624,7 +653,7 @@ int Cat(const Args& args)
     Copy copy = CopyOutOfPack(handle, stdout);
     engine.CloseFile(handle);
     if (std::fflush(stdout) != 0 && copy == Copy::kDone) copy = Copy::kTargetFailed;
-    if (copy == Copy::kSourceFailed) return Fail(EnginePath(path), kUnreadable);
+    if (copy == Copy::kSourceFailed) return Fail(Shown(EnginePath(path)), kUnreadable);
     if (copy == Copy::kTargetFailed) return Fail("standard output", "cannot be written");
     return 0;
 }
@@ -633,7 +662,7 @@ int Remove(const Args& args)
 {
     PackPath path;
     if (!ParsePackPath(args[1], path) || !OpenPack(args[0], true)) return kExitFailure;
-    const std::string text = EnginePath(path);
+    const std::string text = Shown(EnginePath(path));
     if (path.empty()) return Fail(text, "is a directory");
     DirEntry entry;
     if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) != 0 ||
@@ -685,12 +714,22 @@ bool ExportEntry(const fs::path& target, const std::string& source, const DirEnt
         if (!fs::is_directory(target, error)) return Refuse(target.string(), "cannot make directory");
         return true;
     }
-    if (entry.Type() != pack::kTypeFile) return Refuse(source, "neither a file nor a directory");
+    if (entry.Type() != pack::kTypeFile) return Refuse(Shown(source), "neither a file nor a directory");
     const int handle = engine.SetCurrentDir(dir) == 0 ? engine.OpenFile(entry.Name(), OF_READ, 1) : -1;
-    if (handle == -1) return Refuse(source, kUnreadable);
+    if (handle == -1) return Refuse(Shown(source), kUnreadable);
     if (!GetFile(handle, source, target)) return false;
     progress.FileDone(entry.Size());
     return true;
+}
+
+// The disk path for a walk's path (backslashes, system code page), every
+// name of which converts.
+fs::path DiskPathBelow(const std::string& path)
+{
+    std::string disk;
+    SystemToHostText(path, disk);
+    std::replace(disk.begin(), disk.end(), '\\', '/');
+    return fs::path(disk);
 }
 
 int Export(const Args& args)
@@ -705,10 +744,12 @@ int Export(const Args& args)
     // before anything is.
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
-    WalkEnd end = WalkTree(first, [&](std::string path, const DirEntry& entry, std::int32_t) {
-        if (const char* fault = NameFault(entry.Name())) return Refuse(EnginePathBelow(base, path), fault);
-        std::replace(path.begin(), path.end(), '\\', '/');
-        if (!NotThePack(root / fs::path(path), "is the pack being read")) return false;
+    WalkEnd end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t) {
+        const std::string source = EnginePathBelow(base, path);
+        if (const char* fault = NameFault(entry.Name())) return Refuse(Shown(source), fault);
+        std::string disk;
+        if (!SystemToHostText(entry.Name(), disk)) return Refuse(Shown(source), kNotCodePageText);
+        if (!NotThePack(root / DiskPathBelow(path), "is the pack being read")) return false;
         if (entry.Type() == pack::kTypeFile) {
             ++files;
             bytes += entry.Size();
@@ -721,10 +762,8 @@ int Export(const Args& args)
     fs::create_directories(root, error);
     if (!fs::is_directory(root, error)) return Fail(args[1], "cannot make directory");
     Progress progress("export", files, bytes);
-    end = WalkTree(first, [&](std::string path, const DirEntry& entry, std::int32_t dir) {
-        const std::string source = EnginePathBelow(base, path);
-        std::replace(path.begin(), path.end(), '\\', '/');
-        return ExportEntry(root / fs::path(path), source, entry, dir, progress);
+    end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t dir) {
+        return ExportEntry(root / DiskPathBelow(path), EnginePathBelow(base, path), entry, dir, progress);
     });
     if (end == WalkEnd::kStopped) return kExitFailure;
     return end == WalkEnd::kDone ? 0 : Damaged(args[0]);
@@ -750,9 +789,9 @@ int Check(const Args& args)
     const std::string& path = args.back();
     if (!OpenPack(path, repair)) return kExitFailure;
 
-    const pack::CheckResult result = pack::CheckPackFile(path.c_str());
+    const pack::CheckResult result = pack::CheckPackFile(packSystemName.c_str());
     for (const std::string& problem : result.problems) {
-        PrintEscaped(problem.c_str());
+        PrintPackText(problem);
         std::putchar('\n');
     }
     const std::int64_t unlisted = result.problemCount - static_cast<std::int64_t>(result.problems.size());
