@@ -69,7 +69,8 @@ bool SameDirectory(const struct stat& a, const struct stat& b) { return a.st_dev
 // ".." out of a linked folder leads back to where the walk came from, not to
 // the parent of the link's target. The process's own current directory is
 // kept on the same directory, so a host path relative to it means the same;
-// when something else moves it, the path is read again.
+// when the path no longer names that directory (something else moved the
+// process, or the folder went away), the path is read again.
 struct CurrentDirectory {
     // Absolute, components joined by single slashes, no trailing slash: ""
     // is the root.
@@ -77,8 +78,6 @@ struct CurrentDirectory {
     // ".." does not cut the path shorter than this: the root of the drive
     // it was entered by, 0 for the host's root.
     std::size_t floor = 0;
-    dev_t device = 0;
-    ino_t inode = 0;
     bool known = false;
 };
 
@@ -108,12 +107,14 @@ bool TakePlainPath(const char* path)
 
 // Makes sure current names the process's current directory: read at first
 // use from $PWD when that names it (the path the shell took), else from
-// getcwd, and read again whenever the process's directory is another one.
+// getcwd, and read again whenever it names another directory.
 bool KnowCurrentDirectory()
 {
     struct stat here {};
     if (stat(".", &here) != 0) return false;
-    if (current.known && current.device == here.st_dev && current.inode == here.st_ino) return true;
+    struct stat named {};
+    if (current.known && stat(current.path[0] ? current.path : "/", &named) == 0 && SameDirectory(here, named))
+        return true;
     current.known = false;
     const char* pwd = std::getenv("PWD");
     struct stat there {};
@@ -126,8 +127,6 @@ bool KnowCurrentDirectory()
         }
     }
     current.floor = 0;
-    current.device = here.st_dev;
-    current.inode = here.st_ino;
     current.known = true;
     return true;
 }
@@ -344,18 +343,11 @@ int ChangeDiskDirectory(const char* path)
     std::size_t floor = 0;
     if (!Resolve(path, host, sizeof host, &floor) || chdir(host) != 0) return -1;
     // The process is in the directory now: keep the path it took there.
-    struct stat here {};
     std::size_t length = std::strlen(host);
     while (length > 0 && host[length - 1] == '/') --length;
-    if (stat(".", &here) != 0 || length >= sizeof current.path) {
-        current.known = false;
-        return 0;
-    }
     std::memcpy(current.path, host, length);
     current.path[length] = 0;
     current.floor = floor < length ? floor : length;
-    current.device = here.st_dev;
-    current.inode = here.st_ino;
     current.known = true;
     return 0;
 }

@@ -287,3 +287,15 @@ TEST_F(LzhToolTest, AReplacementNameIsAskedForOnATerminalOnly)
         EXPECT_EQ(shown.find("lzh: missing\\a.txt: cannot be created") != std::string::npos, !written) << shown;
     }
 }
+
+TEST_F(LzhToolTest, AHangulArchiveAndMemberNamesCrossAsUtf8OnDisk)
+{
+    // An archive in a folder named in UTF-8 on the command line; a member
+    // named in code page 949 (패치.txt) is written under its UTF-8 name.
+    std::filesystem::create_directories(temp / "\xED\x95\x9C\xEA\xB8\x80");
+    testutil::WriteFile(temp / "\xED\x95\x9C\xEA\xB8\x80/x.lzh",
+                        Archive({Level1(StoredMember("\xC6\xD0\xC4\xA1.txt", "patch"))}));
+    const ToolResult r = Lzh("x " + Quote(temp / "\xED\x95\x9C\xEA\xB8\x80/x.lzh"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"\xED\x8C\xA8\xEC\xB9\x98.txt"}));
+}

@@ -157,6 +157,14 @@ TEST_F(LogicalDirectory, TheStartIsPwdWhenItNamesTheDirectory)
         ScopedEnv pwd("PWD", root / "game/Bin");
         EXPECT_EQ(Resolve(".."), fs::canonical(root / "elsewhere").string());
     }
+    // A folder walked into that went away, the process moved elsewhere by
+    // other means (the new folder may well have the old one's inode).
+    ASSERT_EQ(ChangeDiskDirectory((root / "game/Data/Deep").c_str()), 0);
+    fs::current_path(root.path());
+    fs::remove(root / "game/Data/Deep");
+    fs::create_directory(root / "game/Data/Fresh");
+    fs::current_path(root / "game/Data/Fresh");
+    EXPECT_EQ(Resolve("x"), fs::canonical(root / "game/Data/Fresh").string() + "/x");
 }
 
 // Random walks in and out of folders, links among them, against a model of

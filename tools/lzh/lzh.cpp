@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
+#include "platform/CodePage.h"
 #include "platform/Disk.h"
 
 namespace {
@@ -40,7 +42,10 @@ const char kUsage[] =
     "exit status: 0 success; 1 the archive can't be opened, a damaged header ends the\n"
     "walk early, or a member is damaged (t) or not written (x); 2 usage\n";
 
+// The archive as it was named (for messages), and in the system code page
+// (for the platform, which takes every path so).
 const char* archivePath = "";
+std::string archiveSystemPath;
 
 // The method field of the last header read, its odd bytes shown as '?'.
 void MethodText(char (&text)[6])
@@ -109,19 +114,19 @@ int CannotOpen()
 
 int Extract()
 {
-    std::FILE* probe = OpenDiskFile(archivePath, "rb");
+    std::FILE* probe = OpenDiskFile(archiveSystemPath.c_str(), "rb");
     if (!probe) return CannotOpen();
     std::fclose(probe);
     lzhStop = StopInMember;
     lzhReportMember = ReportUnwritten;
-    ExtractLzhArchive(archivePath);
+    ExtractLzhArchive(archiveSystemPath.c_str());
     const int status = ReportWalkEnd();
     return lzhReader.membersFailed > 0 ? kExitFailure : status;
 }
 
 int List()
 {
-    if (!OpenLzhArchive(archivePath)) return CannotOpen();
+    if (!OpenLzhArchive(archiveSystemPath.c_str())) return CannotOpen();
     while (ReadMemberHeader()) {
         char method[6];
         MethodText(method);
@@ -138,7 +143,7 @@ int List()
 
 int Test()
 {
-    if (!OpenLzhArchive(archivePath)) return CannotOpen();
+    if (!OpenLzhArchive(archiveSystemPath.c_str())) return CannotOpen();
     lzhStop = StopInMember;
     int status = kExitSuccess;
     while (ReadMemberHeader()) {
@@ -168,6 +173,8 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     archivePath = argv[2];
+    // A name without a form in the code page cannot be opened.
+    if (!HostToSystemText(archivePath, archiveSystemPath)) return CannotOpen();
     switch (argv[1][0]) {
     case 'x':
         return Extract();
