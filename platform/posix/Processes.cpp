@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <filesystem>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -19,20 +20,43 @@
 #include <signal.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
+#include <pwd.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/posix/Errors.h"
+#include "platform/posix/RegistryFile.h"
 #include "platform/posix/WindowModel.h"
+#include "platform/posix/WinePrefix.h"
 #include "app/ProgramWindows.h"
+
+extern char** environ;
 
 namespace {
 
 // Names of Wine's loader: the program it runs is the next argument.
 constexpr std::string_view kWineLoaders[] = {"wine", "wine64", "wine-preloader", "wine64-preloader"};
 
+constexpr DWORD kErrorInvalidWindowHandle = 1400;
+
+// The close helper beside the executable, one for each kind of prefix, and
+// how long it may take before signals are used instead.
+constexpr char kHelper32[] = "kivra-close-win32.exe";
+constexpr char kHelper64[] = "kivra-close-win64.exe";
+constexpr int kHelperWaitMs = 10000;
+
+// A window FindWindowA gave out: the process it stands for, told apart from
+// a later one of the same id by its start time.
+struct FoundWindow {
+    std::unique_ptr<HWND__> window;
+    unsigned long long startTime = 0;
+};
+
 std::mutex windowsLock;
-std::map<int, std::unique_ptr<HWND__>> programWindows;  // by process id
+std::map<int, FoundWindow> programWindows;  // by process id
 
 struct ProcessObject {
     int pid;
@@ -56,12 +80,13 @@ bool SameIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-// At most limit bytes of a /proc file; empty when it cannot be read.
-std::string ReadProcFile(const std::string& path, std::size_t limit)
+// At most limit bytes of a /proc file into content; false when it cannot
+// be opened.
+bool ReadProcFile(const std::string& path, std::size_t limit, std::string& content)
 {
-    std::string content;
+    content.clear();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return content;
+    if (fd < 0) return false;
     char buffer[4096];
     while (content.size() < limit) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -71,6 +96,14 @@ std::string ReadProcFile(const std::string& path, std::size_t limit)
     }
     close(fd);
     if (content.size() > limit) content.resize(limit);
+    return true;
+}
+
+// At most limit bytes of a /proc file; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path, std::size_t limit)
+{
+    std::string content;
+    ReadProcFile(path, limit, content);
     return content;
 }
 
@@ -128,11 +161,112 @@ std::string_view ProgramName(std::string_view cmdline)
     return first;
 }
 
-// The lowest id of a live process running program, 0 when there is none.
+std::string ProcPath(int pid, const char* file) { return "/proc/" + std::to_string(pid) + "/" + file; }
+
+// The real and effective user of a process, from /proc/PID/status; false
+// when it cannot be read.
+bool ReadUsers(int pid, uid_t& real, uid_t& effective)
+{
+    const std::string status = ReadProcFile(ProcPath(pid, "status"), 16384);
+    const std::size_t line = status.find("\nUid:");
+    if (line == std::string::npos) return false;
+    char* end = nullptr;
+    const char* p = status.c_str() + line + 5;
+    const unsigned long r = std::strtoul(p, &end, 10);
+    if (end == p) return false;
+    p = end;
+    const unsigned long e = std::strtoul(p, &end, 10);
+    if (end == p) return false;
+    real = static_cast<uid_t>(r);
+    effective = static_cast<uid_t>(e);
+    return true;
+}
+
+// Whether a process is this user's: its real and effective user are ours.
+// Another user's process is never signalled, even by root.
+bool OwnUser(int pid)
+{
+    uid_t real = 0;
+    uid_t effective = 0;
+    return ReadUsers(pid, real, effective) && real == getuid() && effective == geteuid();
+}
+
+// A path as the file system resolves it, or, when it does not exist, with
+// "." and ".." and repeated or closing slashes taken out.
+std::string Canonical(const std::string& path)
+{
+    if (path.empty()) return path;
+    if (char* real = realpath(path.c_str(), nullptr)) {
+        std::string resolved = real;
+        std::free(real);
+        return resolved;
+    }
+    std::string normal = std::filesystem::path(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    return normal;
+}
+
+// The home directory of a user in the password database, or empty.
+std::string HomeOf(uid_t user)
+{
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir) return {};
+    return found->pw_dir;
+}
+
+// The Wine prefix a process runs in, as Wine takes it from the process's
+// environment: WINEPREFIX (relative to its working directory), or ~/.wine of
+// its HOME or, without one, of its user's home. Empty when its environment
+// cannot be read or no prefix can be had.
+std::string PrefixOf(int pid)
+{
+    std::string environment;
+    if (!ReadProcFile(ProcPath(pid, "environ"), 1 << 20, environment)) return {};
+    std::string prefix;
+    std::string home;
+    bool hasPrefix = false;
+    bool hasHome = false;
+    for (std::size_t pos = 0; pos < environment.size();) {
+        const std::size_t end = std::min(environment.find('\0', pos), environment.size());
+        const std::string_view variable(environment.data() + pos, end - pos);
+        if (!hasPrefix && variable.substr(0, 11) == "WINEPREFIX=") {
+            prefix = variable.substr(11);
+            hasPrefix = true;
+        } else if (!hasHome && variable.substr(0, 5) == "HOME=") {
+            home = variable.substr(5);
+            hasHome = true;
+        }
+        pos = end + 1;
+    }
+    if (!prefix.empty()) return prefix.front() == '/' ? prefix : ProcPath(pid, "cwd/") + prefix;
+    if (home.empty()) {
+        uid_t real = 0;
+        uid_t effective = 0;
+        if (!ReadUsers(pid, real, effective)) return {};
+        home = HomeOf(real);
+    }
+    return home.empty() ? home : home + "/.wine";
+}
+
+// Whether a process may count as the game's or the launcher's: it is in
+// our view (its /proc files readable), this user's, and runs in our prefix
+// (ours already canonical).
+bool InOurPrefix(int pid, const std::string& ourPrefix)
+{
+    if (ourPrefix.empty() || !OwnUser(pid)) return false;
+    const std::string prefix = PrefixOf(pid);
+    return !prefix.empty() && Canonical(prefix) == ourPrefix;
+}
+
+// The lowest id of a live process running program in our prefix, 0 when
+// there is none.
 int FindProgram(const char* program)
 {
     DIR* proc = opendir("/proc");
     if (!proc) return 0;
+    const std::string ourPrefix = Canonical(WinePrefix());
     const int self = getpid();
     int found = 0;
     while (const dirent* entry = readdir(proc)) {
@@ -140,10 +274,131 @@ int FindProgram(const char* program)
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (*end || pid <= 0 || pid > INT_MAX || pid == self || (found && pid > found)) continue;
         const std::string cmdline = ReadProcFile(std::string("/proc/") + entry->d_name + "/cmdline", 65536);
-        if (SameIgnoringCase(ProgramName(cmdline), program) && IsLive(static_cast<int>(pid))) found = static_cast<int>(pid);
+        if (SameIgnoringCase(ProgramName(cmdline), program) && IsLive(static_cast<int>(pid)) &&
+            InOurPrefix(static_cast<int>(pid), ourPrefix))
+            found = static_cast<int>(pid);
     }
     closedir(proc);
     return found;
+}
+
+// Whether the process is Wine's: its executable is a Wine loader.
+bool RunsUnderWine(int pid)
+{
+    char target[PATH_MAX];
+    const ssize_t length = readlink(ProcPath(pid, "exe").c_str(), target, sizeof target - 1);
+    if (length <= 0) return false;
+    target[length] = 0;
+    return BaseName(target).substr(0, 4) == "wine";
+}
+
+// The executable name found on the PATH, or empty.
+std::string FindOnPath(const char* name)
+{
+    const char* path = std::getenv("PATH");
+    if (!path) return {};
+    std::string_view rest = path;
+    for (;;) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        const std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/" + name;
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (colon == std::string_view::npos) return {};
+        rest.remove_prefix(colon + 1);
+    }
+}
+
+// The close helper for a prefix: the one for its kind (its system.reg's
+// "#arch=" line; a prefix without one is a 32-bit prefix of old), beside the
+// running executable. Empty when it is not there.
+std::string HelperFor(const std::string& prefix)
+{
+    std::string head;
+    ReadProcFile(prefix + "/system.reg", 65536, head);
+    const char* name = registry::ReadArch(head) == registry::Arch::Win64 ? kHelper64 : kHelper32;
+    char own[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", own, sizeof own - 1);
+    if (length <= 0) return {};
+    own[length] = 0;
+    const std::string helper = std::string(own, BaseName(own).data() - own) + name;
+    return access(helper.c_str(), R_OK) == 0 ? helper : std::string();
+}
+
+enum class HelperResult { Done, NoWindow, Unavailable };
+
+// Runs the close helper with Wine in our prefix (whose server runs: a Wine
+// process of the prefix was found), for at most kHelperWaitMs. Unavailable
+// when Wine or the helper is missing or the helper did not answer.
+HelperResult RunHelper(const std::vector<std::string>& command)
+{
+    const std::string wine = FindOnPath("wine");
+    const std::string prefix = WinePrefix();
+    if (wine.empty() || prefix.empty()) return HelperResult::Unavailable;
+    const std::string helper = HelperFor(prefix);
+    if (helper.empty()) return HelperResult::Unavailable;
+
+    std::vector<std::string> arguments = {wine, helper};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    std::vector<std::string> environment = {"WINEPREFIX=" + prefix, "WINEDEBUG=-all"};
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string_view text = *variable;
+        if (text.substr(0, 11) != "WINEPREFIX=" && text.substr(0, 10) != "WINEDEBUG=") environment.emplace_back(text);
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    const pid_t child = fork();
+    if (child < 0) return HelperResult::Unavailable;
+    if (child == 0) {
+        setpgid(0, 0);
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+        }
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    setpgid(child, child);
+    int status = 0;
+    for (int waited = 0;; waited += 10) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if ((done < 0 && errno != EINTR) || waited >= kHelperWaitMs) {
+            kill(-child, SIGKILL);
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            return HelperResult::Unavailable;
+        }
+        Sleep(10);
+    }
+    if (!WIFEXITED(status)) return HelperResult::Unavailable;
+    switch (WEXITSTATUS(status)) {
+    case 0: return HelperResult::Done;
+    case 1: return HelperResult::NoWindow;
+    default: return HelperResult::Unavailable;
+    }
+}
+
+// The window FindWindowA gave out for the process of that id and start
+// time, while the process is still that one, live and this user's.
+const HWND__* FoundProcessWindow(int pid, unsigned long long startTime)
+{
+    ProcStat stat;
+    if (!ReadProcStat(pid, stat) || stat.startTime != startTime || stat.state == 'Z' || stat.state == 'X' ||
+        !OwnUser(pid))
+        return nullptr;
+    std::lock_guard<std::mutex> lock(windowsLock);
+    const auto found = programWindows.find(pid);
+    return found != programWindows.end() && found->second.startTime == startTime ? found->second.window.get()
+                                                                                : nullptr;
 }
 
 ProcessObject* LookUp(HANDLE handle)
@@ -171,10 +426,14 @@ HANDLE OpenProcessHandle(DWORD processId, bool usePidfd)
         return nullptr;
     }
     const int pid = static_cast<int>(processId);
-    // A handle is for waiting on and ending the process: one that may not
-    // be signalled is refused.
-    if (kill(pid, 0) != 0) {
-        SetLastError(errno == EPERM ? ERROR_ACCESS_DENIED : kErrorInvalidParameter);
+    // A handle is for waiting on and ending the process: one of another
+    // user is refused, even to root.
+    if (kill(pid, 0) != 0 && errno != EPERM) {
+        SetLastError(kErrorInvalidParameter);
+        return nullptr;
+    }
+    if (!OwnUser(pid)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     ProcStat stat;
@@ -245,17 +504,20 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName)
             continue;
         const int pid = FindProgram(window.program);
         if (!pid) return nullptr;
+        ProcStat stat;
+        ReadProcStat(pid, stat);
         std::lock_guard<std::mutex> lock(windowsLock);
-        std::unique_ptr<HWND__>& found = programWindows[pid];
-        if (!found) {
-            found = std::make_unique<HWND__>();
-            found->otherProgram = true;
-            found->pid = pid;
-            found->visible = true;
+        FoundWindow& found = programWindows[pid];
+        if (!found.window) {
+            found.window = std::make_unique<HWND__>();
+            found.window->otherProgram = true;
+            found.window->pid = pid;
+            found.window->visible = true;
         }
-        found->className = window.className;
-        found->text = window.title;
-        return found.get();
+        found.startTime = stat.startTime;
+        found.window->className = window.className;
+        found.window->text = window.title;
+        return found.window.get();
     }
     return nullptr;
 }
@@ -310,6 +572,13 @@ BOOL TerminateProcess(HANDLE handle, UINT)
         SetLastError(kErrorInvalidHandle);
         return FALSE;
     }
+    // A Wine program is ended by Wine, as Windows would end it; a signal
+    // when that cannot be done.
+    if (!HasEnded(*process) && RunsUnderWine(process->pid)) {
+        if (const HWND__* window = FoundProcessWindow(process->pid, process->startTime)) {
+            if (RunHelper({"terminate", window->className, window->text}) == HelperResult::Done) return TRUE;
+        }
+    }
     long result;
 #ifdef SYS_pidfd_send_signal
     if (process->pidfd >= 0)
@@ -323,6 +592,44 @@ BOOL TerminateProcess(HANDLE handle, UINT)
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL PostToProgram(HWND window, UINT message)
+{
+    std::string className;
+    std::string title;
+    int pid = 0;
+    unsigned long long startTime = 0;
+    {
+        std::lock_guard<std::mutex> lock(windowsLock);
+        const auto found = programWindows.find(window->pid);
+        if (found != programWindows.end() && found->second.window.get() == window) {
+            pid = window->pid;
+            startTime = found->second.startTime;
+            className = window->className;
+            title = window->text;
+        }
+    }
+    // The process must still be the one found: an id taken over since is
+    // another process, perhaps of another user.
+    if (!pid || !FoundProcessWindow(pid, startTime)) {
+        SetLastError(kErrorInvalidWindowHandle);
+        return FALSE;
+    }
+    // A Wine program gets the message itself through Wine, and shuts down
+    // as it would on Windows. A helper that finds no such window is
+    // Windows' answer to a window that is gone.
+    if (RunsUnderWine(pid)) {
+        switch (RunHelper({"post", className, title, std::to_string(message)})) {
+        case HelperResult::Done: return TRUE;
+        case HelperResult::NoWindow: SetLastError(kErrorInvalidWindowHandle); return FALSE;
+        case HelperResult::Unavailable: break;
+        }
+    }
+    // Otherwise whatever is posted asks the process to end.
+    if (kill(pid, SIGTERM) == 0) return TRUE;
+    SetLastError(kErrorInvalidWindowHandle);
+    return FALSE;
 }
 
 BOOL CloseHandle(HANDLE handle)

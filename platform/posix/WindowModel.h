@@ -26,7 +26,8 @@ struct HWND__ {
     int result = 0;
     std::string shown;          // what the terminal last showed of it
     // A window of another program (FindWindowA): it stands for that
-    // program's process, and a message posted to it asks the process to end.
+    // program's process; a message posted to it goes to that program
+    // (PostToProgram, platform/posix/Processes.h).
     bool otherProgram = false;
     int pid = 0;                // the process behind it
 };

@@ -1,12 +1,10 @@
 // Window operations over the Linux window models.
 #include <cstring>
-#include <signal.h>
 
+#include "platform/posix/Processes.h"
 #include "platform/posix/WindowModel.h"
 
 namespace {
-
-constexpr DWORD kErrorInvalidWindowHandle = 1400;
 
 bool IsDialog(HWND window) { return window && window->className == "Dialog"; }
 
@@ -51,12 +49,7 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 BOOL PostMessageA(HWND window, UINT message, WPARAM, LPARAM)
 {
     if (!window) return FALSE;
-    if (window->otherProgram) {
-        // Whatever is posted to another program asks it to end.
-        if (kill(window->pid, SIGTERM) == 0) return TRUE;
-        SetLastError(kErrorInvalidWindowHandle);
-        return FALSE;
-    }
+    if (window->otherProgram) return PostToProgram(window, message);
     window->posted.push_back(message);
     return TRUE;
 }

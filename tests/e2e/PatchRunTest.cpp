@@ -34,6 +34,9 @@ protected:
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(ready[1], STDOUT_FILENO);
+            // In the prefix the patcher is run in, the test's own.
+            setenv("WINEPREFIX", prefix.c_str(), 1);
+            setenv("HOME", root.path().c_str(), 1);
             std::vector<std::string> all = {programName};
             all.insert(all.end(), args.begin(), args.end());
             std::vector<char*> argv;

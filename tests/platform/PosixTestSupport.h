@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <optional>
 #include <signal.h>
@@ -11,7 +12,10 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
+
+extern char** environ;
 
 namespace testutil {
 
@@ -59,20 +63,40 @@ bool Eventually(Condition condition)
     return true;
 }
 
+// How a child is started: SIGTERM ignored, its environment (else ours), and
+// another user to run as (its uid and gid; root only).
+struct Launch {
+    bool ignoreTerm = false;
+    std::optional<std::vector<std::string>> environment;
+    std::optional<std::pair<uid_t, gid_t>> user;
+};
+
 // A child process running program with the given arguments (argv[0]
 // included, which may name another program). Killed and reaped at the end.
 class Child {
 public:
     Child(const std::string& program, std::vector<std::string> arguments, bool ignoreTerm = false)
+        : Child(program, std::move(arguments), Launch{ignoreTerm, std::nullopt, std::nullopt})
+    {
+    }
+    Child(const std::string& program, std::vector<std::string> arguments, Launch launch)
     {
         std::vector<char*> argv;
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
+        std::vector<char*> envp;
+        if (launch.environment) {
+            for (std::string& variable : *launch.environment) envp.push_back(variable.data());
+            envp.push_back(nullptr);
+        }
         pid_ = fork();
         if (pid_ == 0) {
             // SIGTERM stays ignored across the exec.
-            if (ignoreTerm) signal(SIGTERM, SIG_IGN);
-            execv(program.c_str(), argv.data());
+            if (launch.ignoreTerm) signal(SIGTERM, SIG_IGN);
+            if (launch.user && (setgroups(0, nullptr) != 0 || setgid(launch.user->second) != 0 ||
+                                setuid(launch.user->first) != 0))
+                _exit(126);
+            execve(program.c_str(), argv.data(), launch.environment ? envp.data() : environ);
             _exit(127);
         }
         expected_ = arguments.empty() ? std::string() : arguments[0];
