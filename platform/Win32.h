@@ -191,6 +191,8 @@ DWORD GetCurrentProcessId();
 // The process's command line: the program's path as it was started, then
 // its arguments, separated by blanks. On Linux an argument with a blank or a
 // quote in it is put in double quotes as Windows would (\" for a quote).
+// This and the executable's path are in the system code page (on Linux a
+// character it lacks as '?', as Windows gives them).
 LPSTR GetCommandLineA();
 // The path of the running executable (module null); its length, 0 on failure.
 DWORD GetModuleFileNameA(HINSTANCE module, LPSTR path, DWORD size);

@@ -27,6 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/posix/CodePage.h"
 #include "platform/posix/Errors.h"
 #include "platform/posix/RegistryFile.h"
 #include "platform/posix/WindowModel.h"
@@ -666,9 +667,22 @@ void ExitProcess(UINT exitCode)
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
+namespace {
+
+// A host text (UTF-8) in the system code page, as the core takes every
+// text; a character the code page lacks as '?', as Windows gives it.
+std::string InSystemCodePage(std::string_view host)
+{
+    std::string text;
+    codepage::Convert(codepage::Direction::kToCp949, host, text, codepage::Unconvertible::kQuestionMark);
+    return text;
+}
+
+}  // namespace
+
 LPSTR GetCommandLineA()
 {
-    static std::string line = OwnCommandLine();
+    static std::string line = InSystemCodePage(OwnCommandLine());
     return line.data();
 }
 
@@ -678,21 +692,23 @@ DWORD GetModuleFileNameA(HINSTANCE module, LPSTR path, DWORD size)
         SetLastError(kErrorModNotFound);
         return 0;
     }
-    char own[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", own, sizeof own);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof own) {
-        SetLastErrorFromErrno(length < 0 ? errno : ENAMETOOLONG);
+    char host[PATH_MAX];
+    const ssize_t hostLength = readlink("/proc/self/exe", host, sizeof host);
+    if (hostLength <= 0 || static_cast<std::size_t>(hostLength) >= sizeof host) {
+        SetLastErrorFromErrno(hostLength < 0 ? errno : ENAMETOOLONG);
         return 0;
     }
+    const std::string own = InSystemCodePage(std::string_view(host, static_cast<std::size_t>(hostLength)));
+    const std::size_t length = own.size();
     if (size == 0) {
         SetLastError(kErrorInsufficientBuffer);
         return 0;
     }
     // Cut to fit, as Windows does: the whole size and ERROR_INSUFFICIENT_BUFFER.
-    const std::size_t copied = std::min(static_cast<std::size_t>(length), static_cast<std::size_t>(size) - 1);
-    std::memcpy(path, own, copied);
+    const std::size_t copied = std::min(length, static_cast<std::size_t>(size) - 1);
+    std::memcpy(path, own.data(), copied);
     path[copied] = 0;
-    if (copied < static_cast<std::size_t>(length)) {
+    if (copied < length) {
         SetLastError(kErrorInsufficientBuffer);
         return size;
     }

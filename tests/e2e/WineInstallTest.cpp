@@ -157,4 +157,46 @@ TEST_F(WineInstall, HangulNamesOfThePatchAreUtf8OnDisk)
     }
 }
 
+TEST_F(WineInstall, APatchFolderAndAGameFolderNamedInHangul)
+{
+    // The player unpacked the patch into a folder named in Hangul, and the
+    // game lives in one (the registry names it in code page 949, escaped as
+    // Wine writes it).
+    Installation hangul(root / "other");
+    hangul.patch = hangul.root / kPatchFolderUtf8;
+    hangul.game = hangul.prefix / ("drive_c/Games/" + kHangulUtf8);
+    hangul.Lay();
+    hangul.Registry("\"InstallPath\"=\"C:\\\\Games\\\\\\xd55c\\xae00\"");
+    // The engine takes paths in code page 949: the packs are made under
+    // plain names and moved.
+    MakePack(root / "game.pak", installed);
+    MakePack(root / "update.pak", offered);
+    fs::rename(root / "game.pak", hangul.game / "Dev/Kivra.pak");
+    fs::rename(root / "update.pak", hangul.patch / "Update.pak");
+
+    const Outcome o = hangul.Run();
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("Update is completed."), std::string::npos) << o.out;
+    EXPECT_EQ(ReadFile(hangul.game / "Bin/tool.dll"), offered.at("Bin\\tool.dll"));
+    EXPECT_EQ(PackFiles(hangul.game / "Dev/Kivra.pak").at("Kivra_Pak\\Version.txt"), B("1.0.2.30\r\n"));
+}
+
+TEST_F(WineInstall, APatchFolderNamedWithACharacterCodePage949LacksIsNamedInTheMessage)
+{
+    // The patcher's own folder cannot be named in the code page: the patch
+    // beside it is not found, and the message says where it was looked for.
+    Installation emoji(root / "other");
+    emoji.patch = emoji.root / "patch\xF0\x9F\x98\x80";
+    emoji.Lay();
+    MakePack(emoji.game / "Dev/Kivra.pak", installed);
+    MakePack(root / "update.pak", offered);
+    fs::rename(root / "update.pak", emoji.patch / "Update.pak");
+    const Outcome o = emoji.Run();
+    EXPECT_NE(o.status, 0);
+    EXPECT_NE(o.out.find("[UPDATE 7]\nfile open error\n(" + (emoji.root / "patch?/Update.pak").string() + ")\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_FALSE(fs::exists(emoji.game / "Bin"));
+}
+
 }  // namespace
