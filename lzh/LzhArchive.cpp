@@ -6,8 +6,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "lzh/LzhDecoder.h"
+#include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "platform/Win32.h"
 
@@ -307,8 +309,9 @@ void EndLzhProgressLine()
 
 void PutLzhName(std::FILE* to, const char* name)
 {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
-        std::fputc(*p < 0x20 || *p == 0x7F ? '?' : *p, to);
+    // Names are code page 949; people read them in the host's encoding.
+    const std::string shown = SystemTextForDisplay(name);
+    for (const unsigned char c : shown) std::fputc(c < 0x20 || c == 0x7F ? '?' : c, to);
 }
 
 std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count)
@@ -523,10 +526,19 @@ std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
         PutLzhName(stderr, LzhMemberName());
         std::fputs("\". New name (an empty line skips it): ", stderr);
     }
+    const bool typed = _isatty(_fileno(stdin)) != 0;
     std::size_t stored = 0;
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
         if (stored < maxLength) buffer[stored++] = static_cast<char>(c);
     }
     buffer[stored] = 0;
+    // A name typed at a terminal is in the terminal's encoding: it becomes a
+    // name of the system code page, or none when it has no form there.
+    std::string name;
+    if (typed && stored > 0) {
+        if (!HostToSystemText(buffer, name) || name.size() > maxLength) name.clear();
+        std::memcpy(buffer, name.c_str(), name.size() + 1);
+        stored = name.size();
+    }
     return stored;
 }

@@ -28,18 +28,31 @@ const VersionNumber kLastOldPackVersion = {1, 0, 0, 47};
 void RecordFailure(const char* name)
 {
     if (transfer.failedCopies++ != 0) return;
-    std::snprintf(transfer.firstFailedFile, sizeof transfer.firstFailedFile, "%s%s", transfer.walkPath, name);
+    char* const text = transfer.firstFailedFile;
+    const std::size_t size = sizeof transfer.firstFailedFile;
+    const int length = std::snprintf(text, size, "%s%s", transfer.walkPath, name);
+    // A path too long to show whole says so.
+    if (length < 0 || static_cast<std::size_t>(length) >= size) std::memcpy(text + size - 4, "...", 4);
 }
 
 // The walk steps into (or out of) the folder name.
 void EnterWalkPath(const char* name)
 {
+    // Folders below what the path can hold are counted, not shown.
     const std::size_t length = std::strlen(transfer.walkPath);
-    std::snprintf(transfer.walkPath + length, sizeof transfer.walkPath - length, "%s\\", name);
+    const int added = std::snprintf(transfer.walkPath + length, sizeof transfer.walkPath - length, "%s\\", name);
+    if (transfer.walkPathHidden > 0 || added < 0 || static_cast<std::size_t>(added) >= sizeof transfer.walkPath - length) {
+        transfer.walkPath[length] = 0;
+        ++transfer.walkPathHidden;
+    }
 }
 
 void LeaveWalkPath()
 {
+    if (transfer.walkPathHidden > 0) {
+        --transfer.walkPathHidden;
+        return;
+    }
     std::size_t length = std::strlen(transfer.walkPath);
     if (length > 0) --length;  // the folder's backslash
     while (length > 0 && transfer.walkPath[length - 1] != '\\') --length;
@@ -233,6 +246,7 @@ void ResetTransfer(CProgressDlg* panel)
     transfer.failedCopies = 0;
     transfer.firstFailedFile[0] = 0;
     transfer.walkPath[0] = 0;
+    transfer.walkPathHidden = 0;
     transfer.depth = 0;
 }
 

@@ -21,8 +21,10 @@ struct TransferState {
     // or in the game pack ("Kivra_Pak\b.txt").
     std::int32_t failedCopies;
     char firstFailedFile[260];
-    // The folders the walk stands in, each name followed by a backslash.
+    // The folders the walk stands in, each name followed by a backslash, and
+    // how many more below them the path had no room for.
     char walkPath[260];
+    std::int32_t walkPathHidden;
     // How deep the walks stand now: a directory that contains itself ends
     // the walk at a bound instead of the stack.
     std::int32_t depth;

@@ -74,7 +74,9 @@ TEST_F(PackSafety, AFileBeingWrittenHasNoSecondHandleAndStaysWhileOpen)
         const std::string what = std::string(c.name) + " " + std::to_string(c.firstAccess) + "/" + std::to_string(c.secondAccess);
         const int first = pack->OpenFile(c.name, c.firstAccess, 1);
         ASSERT_GE(first, 1) << what;
-        if (c.firstAccess == 1) ASSERT_EQ(pack->Write(Pattern(3000, 2).data(), 3000, 1, first), 1u) << what;
+        if (c.firstAccess == 1) {
+            ASSERT_EQ(pack->Write(Pattern(3000, 2).data(), 3000, 1, first), 1u) << what;
+        }
         const int second = c.secondAccess < 0 ? pack->RemoveFile(c.name) : pack->OpenFile(c.name, c.secondAccess, 1);
         EXPECT_EQ(second != -1, c.secondAllowed) << what;
         if (c.secondAccess >= 0 && second > 0) {
