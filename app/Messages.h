@@ -1,21 +1,9 @@
 // The numbered update messages and the completion texts.
 #pragma once
 
-// Ids of UpdateMessageTable.
-enum UpdateMessageId {
-    kMessageCaption = 0,        // "UPDATE": the first word of every caption
-    kMessageFormatted = 1,      // the caller's formatted text is the message
-    kMessageNoGamePath = 2,
-    kMessageGameWait = 3,
-    kMessageLauncherWait = 4,
-    kMessageNoLauncherVersion = 5,
-    kMessageLauncherNotEnded = 6,
-    kMessageFileOpen = 7,
-    kMessageFileNotFound = 8,
-    kMessageNeedVersionFormat = 9,
-    kMessagePatchIsOlder = 10,
-};
+#include "update/UpdateUi.h"
 
+// The message ids are the update procedure's (update/UpdateUi.h).
 // Entry index of UpdateMessageTable (0 to 10); no check of the index.
 const char* GetUpdateMessage(int index);
 // Entry index of CompletionTextTable (0 to 2); no check of the index.

@@ -167,7 +167,7 @@ bool CUpdateDlg::DoUpdate()
     m_pProgressDlg->SetProgressRange(50);
     m_pProgressDlg->SetProgressPos(0);
     const bool launcherReplaced = UpdateLauncher();
-    if (!RunUpdate(launcherReplaced, m_pProgressDlg)) return false;
+    if (!RunUpdate(launcherReplaced, *this)) return false;
     m_pProgressDlg->ShowWindow(SW_HIDE);
     if (m_bLauncherWasRunning) {
         m_btnYes.ShowWindow(SW_SHOW);
@@ -177,6 +177,26 @@ bool CUpdateDlg::DoUpdate()
     }
     return true;
 }
+
+void CUpdateDlg::SetProgressRange(std::int32_t upper) { m_pProgressDlg->SetProgressRange(upper); }
+
+void CUpdateDlg::SetProgressPos(std::int32_t position) { m_pProgressDlg->SetProgressPos(position); }
+
+void CUpdateDlg::SetStatus(const char* text) { m_pProgressDlg->m_strStatus.Format("%s", text); }
+
+void CUpdateDlg::Refresh() { m_pProgressDlg->UpdateData(FALSE); }
+
+void CUpdateDlg::ShowMessage(UpdateMessageId id, const char* detail) { ShowUpdateMessage(id, "%s", detail); }
+
+void CUpdateDlg::ShowNeedVersion(const VersionNumber& need)
+{
+    ShowUpdateMessage(kMessageFormatted, GetUpdateMessage(kMessageNeedVersionFormat), need.major, need.minor,
+                      need.minor2, need.build);
+}
+
+bool CUpdateDlg::LauncherWasRunning() const { return m_bLauncherWasRunning; }
+
+void CUpdateDlg::SetVersionSummary(const char* text) { m_strVersionSummary = text; }
 
 void CUpdateDlg::OnClickedYes()
 {

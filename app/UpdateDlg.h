@@ -4,8 +4,11 @@
 
 #include "app/ProgressDlg.h"
 #include "platform/Framework.h"
+#include "update/UpdateUi.h"
 
-class CUpdateDlg : public CDialog {
+// The dialog is the update procedure's user interface: its progress panel
+// shows the progress, its message boxes the messages.
+class CUpdateDlg : public CDialog, public UpdateUi {
 public:
     explicit CUpdateDlg(CWnd* parent = nullptr);
     ~CUpdateDlg() override;
@@ -25,6 +28,16 @@ public:
     void OnClickedYes();
     void OnClickedNo();
     void OnClickedOk();
+
+    // UpdateUi
+    void SetProgressRange(std::int32_t upper) override;
+    void SetProgressPos(std::int32_t position) override;
+    void SetStatus(const char* text) override;
+    void Refresh() override;
+    void ShowMessage(UpdateMessageId id, const char* detail) override;
+    void ShowNeedVersion(const VersionNumber& need) override;
+    bool LauncherWasRunning() const override;
+    void SetVersionSummary(const char* text) override;
 
 protected:
     void DoDataExchange(CDataExchange* exchange) override;

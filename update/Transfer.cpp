@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/ProgressDlg.h"
 #include "pack/PackFind.h"
 #include "pack/PackText.h"
 #include "platform/Disk.h"
@@ -63,7 +62,7 @@ void ShowProgress()
 {
     if (!transfer.progressPanel) return;
     transfer.progressPanel->SetProgressPos(transfer.copiedBytes);
-    transfer.progressPanel->UpdateData(FALSE);
+    transfer.progressPanel->Refresh();
 }
 
 // A name from the patch that is safe to use as one component of a disk path
@@ -120,7 +119,7 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
         return -1;
     }
 
-    if (transfer.progressPanel) transfer.progressPanel->m_strStatus.Format("%s", source);
+    if (transfer.progressPanel) transfer.progressPanel->SetStatus(source);
     ShowProgress();
 
     if (size == 0) {
@@ -236,7 +235,7 @@ int CopyTree(const char* pattern, bool disk)
 
 }  // namespace
 
-void ResetTransfer(CProgressDlg* panel)
+void ResetTransfer(UpdateUi* panel)
 {
     transfer.versionLast = 0;
     transfer.progressPanel = panel;

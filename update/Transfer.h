@@ -6,11 +6,11 @@
 
 #include "update/Version.h"
 
-class CProgressDlg;
+#include "update/UpdateUi.h"
 
 // The transfer state of one run.
 struct TransferState {
-    CProgressDlg* progressPanel;  // not owned; may be null
+    UpdateUi* progressPanel;      // not owned; may be null
     std::uint8_t copyingPass;     // 0: the counting pass, 1: the copying pass
     std::int32_t countedBytes;
     std::int32_t copiedBytes;
@@ -37,7 +37,7 @@ struct TransferState {
 extern TransferState transfer;
 
 // Sets up the state for a run: the panel, both counters and no failures.
-void ResetTransfer(CProgressDlg* panel);
+void ResetTransfer(UpdateUi* panel);
 
 int CopyFileToDisk(const char* source, const char* destination, std::int32_t size);
 int CopyFileToPack(const char* source, const char* destination, std::int32_t size);

@@ -1,28 +1,40 @@
 // The patch run from the launcher's replacement to the version summary.
 #include "update/UpdateProcedure.h"
 
+#include <cstdarg>
 #include <cstdio>
 
-#include "app/Messages.h"
-#include "app/ProgressDlg.h"
-#include "app/UpdateDlg.h"
 #include "lzh/LzhArchive.h"
 #include "platform/Disk.h"
+#include "platform/Framework.h"
 #include "update/Globals.h"
 #include "update/Transfer.h"
 #include "update/Version.h"
 
 namespace {
 
-// RunUpdate reaches the main dialog as the application's main window.
-CUpdateDlg* MainDialog() { return static_cast<CUpdateDlg*>(AfxGetMainWnd()); }
+// Message id with a detail formatted by printf rules (cut to 259 bytes).
+void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
+{
+    char detail[260];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(detail, sizeof detail, format, args);
+    va_end(args);
+    ui.ShowMessage(id, detail);
+}
 
-bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, const char* mode, bool quiet)
+bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, const char* mode, UpdateUi* ui)
 {
     char path[kMaxPath];
     if (JoinPath(path, directory, name)) pack.Open(path, mode);
     if (pack.IsOpen()) return true;
-    if (!quiet) ShowUpdateMessage(kMessageFileOpen, "\n(%s%s)", directory, name);
+    if (ui) Tell(*ui, kMessageFileOpen, "\n(%s%s)", directory, name);
     return false;
 }
 
@@ -59,10 +71,23 @@ void UnpackUpdateArchive()
 
 }  // namespace
 
-bool OpenPacks(bool quiet)
+bool OpenPacks(UpdateUi* ui)
 {
-    return OpenOne(UpdatePack, UpdaterDir, "Update.pak", "rb", quiet) &&
-           OpenOne(GamePack, GameDir, "Dev\\Kivra.pak", "rb+", quiet);
+    return OpenOne(UpdatePack, UpdaterDir, "Update.pak", "rb", ui) &&
+           OpenOne(GamePack, GameDir, "Dev\\Kivra.pak", "rb+", ui);
+}
+
+UpdateVerdict DecideUpdate(const VersionFacts& facts)
+{
+    if (!facts.needRead) return UpdateVerdict::NoNeedVersion;
+    if (!facts.currentRead) return UpdateVerdict::NoCurrentVersion;
+    if (!facts.patchRead) return UpdateVerdict::NoPatchVersion;
+    if (CompareVersions(facts.current, facts.need) == VersionOrder::Less) return UpdateVerdict::NeedsNewer;
+    if (CompareVersions(facts.patch, facts.current) == VersionOrder::Less) return UpdateVerdict::PatchIsOlder;
+    if (facts.launcherWasRunning && CompareVersions(facts.current, facts.gameExe) == VersionOrder::Equal &&
+        CompareVersions(facts.current, facts.patch) == VersionOrder::Equal)
+        return UpdateVerdict::NothingToDo;
+    return UpdateVerdict::Proceed;
 }
 
 bool ClosePacks()
@@ -112,53 +137,63 @@ bool UpdateLauncher()
     return true;
 }
 
-bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel)
+namespace {
+
+// Shows what keeps a run from copying.
+void TellVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
 {
+    switch (verdict) {
+    case UpdateVerdict::NoNeedVersion: ui.ShowMessage(kMessageFileNotFound, "\n(Need Version)"); break;
+    case UpdateVerdict::NoCurrentVersion: ui.ShowMessage(kMessageFileNotFound, "\n(Current Version)"); break;
+    case UpdateVerdict::NoPatchVersion: ui.ShowMessage(kMessageFileNotFound, "\n(Patch Version)"); break;
+    case UpdateVerdict::NeedsNewer: ui.ShowNeedVersion(facts.need); break;
+    case UpdateVerdict::PatchIsOlder: ui.ShowMessage(kMessagePatchIsOlder, ""); break;
+    case UpdateVerdict::Proceed:
+    case UpdateVerdict::NothingToDo: break;
+    }
+}
+
+}  // namespace
+
+bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
+{
+    // A run after the launcher was replaced is quiet: what keeps it from
+    // copying is not shown, and it counts as completed.
     const bool quiet = launcherReplaced;
-    ResetTransfer(progressPanel);
+    UpdateUi* const teller = quiet ? nullptr : &ui;
+    ResetTransfer(&ui);
 
     UnpackUpdateArchive();
 
     if (ChangeDiskDirectory(GameDir) != 0) {
         // A stale InstallPath, or a drive the system does not have.
-        if (!quiet) ShowUpdateMessage(kMessageNoGamePath, "");
+        if (teller) teller->ShowMessage(kMessageNoGamePath, "");
         return launcherReplaced;
     }
-    if (!OpenPacks(quiet)) return launcherReplaced;
+    if (!OpenPacks(teller)) return launcherReplaced;
 
-    VersionNumber needVersion{0, 0, 0, 0};
-    VersionNumber currentVersion{0, 0, 0, 0};
-    VersionNumber patchVersion{0, 0, 0, 0};
-    VersionNumber gameExeVersion{0, 0, 0, 0};
-
-    const auto fail = [&](int id, const char* detail) {
-        if (!quiet) ShowUpdateMessage(id, "%s", detail);
-        return launcherReplaced;
-    };
-    if (!ReadNeedVersion(needVersion)) return fail(kMessageFileNotFound, "\n(Need Version)");
-    if (!ReadPackVersion(GamePack, currentVersion)) return fail(kMessageFileNotFound, "\n(Current Version)");
-    if (!ReadPackVersion(UpdatePack, patchVersion)) return fail(kMessageFileNotFound, "\n(Patch Version)");
+    // The versions are read in this order, then decided on together.
+    VersionFacts facts;
+    facts.needRead = ReadNeedVersion(facts.need);
+    facts.currentRead = facts.needRead && ReadPackVersion(GamePack, facts.current);
+    facts.patchRead = facts.currentRead && ReadPackVersion(UpdatePack, facts.patch);
     char gameExe[kMaxPath];
-    if (JoinPath(gameExe, GameDir, "Kivra.exe")) ReadFileVersion(gameExe, gameExeVersion);
+    if (facts.patchRead && JoinPath(gameExe, GameDir, "Kivra.exe")) ReadFileVersion(gameExe, facts.gameExe);
+    facts.launcherWasRunning = ui.LauncherWasRunning();
 
-    if (CompareVersions(currentVersion, needVersion) == VersionOrder::Less) {
-        if (!quiet)
-            ShowUpdateMessage(kMessageFormatted, GetUpdateMessage(kMessageNeedVersionFormat), needVersion.major,
-                              needVersion.minor, needVersion.minor2, needVersion.build);
+    const UpdateVerdict verdict = DecideUpdate(facts);
+    if (verdict == UpdateVerdict::NothingToDo) return true;
+    if (verdict != UpdateVerdict::Proceed) {
+        if (teller) TellVerdict(*teller, verdict, facts);
         return launcherReplaced;
     }
-    if (CompareVersions(patchVersion, currentVersion) == VersionOrder::Less) return fail(kMessagePatchIsOlder, "");
-
-    CUpdateDlg* dialog = MainDialog();
-    const bool launcherWasRunning = dialog && dialog->m_bLauncherWasRunning;
-    if (launcherWasRunning && CompareVersions(currentVersion, gameExeVersion) == VersionOrder::Equal &&
-        CompareVersions(currentVersion, patchVersion) == VersionOrder::Equal)
-        return true;
+    const VersionNumber& currentVersion = facts.current;
+    const VersionNumber& patchVersion = facts.patch;
 
     transfer.copyingPass = 0;
     TransferPackData();
     TransferDiskData();
-    if (progressPanel) progressPanel->SetProgressRange(transfer.countedBytes);
+    ui.SetProgressRange(transfer.countedBytes);
     transfer.copyingPass = 1;
     transfer.versionLast = 1;
     TransferPackData();
@@ -175,15 +210,15 @@ bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel)
     // that run did not complete, and the player is told so even in a quiet
     // run.
     if (transfer.failedCopies > 0) {
-        ShowUpdateMessage(kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
+        Tell(ui, kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
         return false;
     }
 
-    if (dialog)
-        dialog->m_strVersionSummary.Format("\n%d.%d%d Build %d -> %d.%d%d Build %d", currentVersion.major,
-                                           currentVersion.minor, currentVersion.minor2, currentVersion.build,
-                                           patchVersion.major, patchVersion.minor, patchVersion.minor2,
-                                           patchVersion.build);
+    char summary[128];
+    std::snprintf(summary, sizeof summary, "\n%d.%d%d Build %d -> %d.%d%d Build %d", currentVersion.major,
+                  currentVersion.minor, currentVersion.minor2, currentVersion.build, patchVersion.major,
+                  patchVersion.minor, patchVersion.minor2, patchVersion.build);
+    ui.SetVersionSummary(summary);
 
     char readMe[kMaxPath];
     if (JoinPath(readMe, GameDir, "ReadMe.txt"))

@@ -2,17 +2,49 @@
 // checks and the transfer.
 #pragma once
 
-class CProgressDlg;
+#include "update/UpdateUi.h"
+#include "update/Version.h"
 
 // Copies a newer "KNet.exe" from UpdaterDir into GameDir; true when it did.
 // A copy that fails for any reason but a sharing violation (which is waited
-// out a second at a time) shows the system's text and ends the process.
+// out a second at a time) shows the system's text and ends the process with
+// status 1.
 bool UpdateLauncher();
-// The run. True when it ended as completed (patch applied, nothing to do, or
-// any failure of a quiet run after a launcher replacement); false when it
-// failed, with its message shown unless quiet.
-bool RunUpdate(bool launcherReplaced, CProgressDlg* progressPanel);
-bool OpenPacks(bool quiet);
+
+// The versions a run reads before it decides; a read that failed is false.
+struct VersionFacts {
+    bool needRead = false;
+    bool currentRead = false;
+    bool patchRead = false;
+    VersionNumber need{0, 0, 0, 0};        // NeedVersion.txt of the patch
+    VersionNumber current{0, 0, 0, 0};     // Kivra_Pak\Version.txt of the game pack
+    VersionNumber patch{0, 0, 0, 0};       // Kivra_Pak\Version.txt of the patch
+    VersionNumber gameExe{0, 0, 0, 0};     // Kivra.exe's file version (0.0.0.0 when unreadable)
+    bool launcherWasRunning = false;
+};
+
+// What the versions decide, in this order of precedence.
+enum class UpdateVerdict {
+    NoNeedVersion,     // message 8 "(Need Version)"
+    NoCurrentVersion,  // message 8 "(Current Version)"
+    NoPatchVersion,    // message 8 "(Patch Version)"
+    NeedsNewer,        // message 1: the installed version is older than the patch accepts
+    PatchIsOlder,      // message 10: the patch is older than the installation
+    NothingToDo,       // the launcher was running and game, pack and patch agree
+    Proceed,           // copy the patch
+};
+UpdateVerdict DecideUpdate(const VersionFacts& facts);
+
+// The run, showing its progress and messages through ui. True when it ended
+// as completed: the patch applied, nothing to do, or, in a quiet run (after a
+// launcher replacement), a failure before anything was copied, which is not
+// shown. False when it failed: with its message shown unless quiet, and
+// always with message 7 when a copy failed (then the installed version stays
+// recorded).
+bool RunUpdate(bool launcherReplaced, UpdateUi& ui);
+// Opens UpdatePack from UpdaterDir and GamePack from GameDir. False when one
+// cannot be opened, with message 7 naming it when ui is given.
+bool OpenPacks(UpdateUi* ui);
 bool ClosePacks();
 // Shows the system's text for the last error in a message box.
 void ShowLastError();
