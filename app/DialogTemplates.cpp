@@ -1,6 +1,10 @@
 // The controls of the patcher's dialogs, for the window models on Linux. On
 // Windows the resource script lays them out; the ids, classes and texts here
 // are the same.
+#include "app/DialogTemplates.h"
+
+#include <iterator>
+
 #include "app/Resource.h"
 #include "platform/Framework.h"
 
@@ -25,9 +29,4 @@ const DialogTemplate kTemplates[] = {
 
 }  // namespace
 
-const DialogTemplate* FindDialogTemplate(UINT id)
-{
-    for (const DialogTemplate& t : kTemplates)
-        if (t.id == id) return &t;
-    return nullptr;
-}
+void RegisterDialogTemplates() { AfxRegisterDialogTemplates(kTemplates, static_cast<int>(std::size(kTemplates))); }

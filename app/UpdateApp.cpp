@@ -1,5 +1,6 @@
 #include "app/UpdateApp.h"
 
+#include "app/DialogTemplates.h"
 #include "app/Resource.h"
 #include "app/UpdateDlg.h"
 
@@ -37,6 +38,7 @@ const char kHelpText[] =
 
 CUpdateApp::CUpdateApp()
 {
+    RegisterDialogTemplates();
     m_pszHelpText = kHelpText;
     m_pszVersionText = "kivra-update " KIVRA_UPDATE_VERSION_TEXT;
 }

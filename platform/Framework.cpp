@@ -91,6 +91,26 @@ CWinApp::~CWinApp()
 
 CWinApp* AfxGetApp() { return theApplication; }
 
+namespace {
+
+const DialogTemplate* registeredTemplates = nullptr;
+int registeredTemplateCount = 0;
+
+}  // namespace
+
+void AfxRegisterDialogTemplates(const DialogTemplate* templates, int count)
+{
+    registeredTemplates = templates;
+    registeredTemplateCount = count;
+}
+
+const DialogTemplate* AfxFindDialogTemplate(UINT id)
+{
+    for (int i = 0; i < registeredTemplateCount; ++i)
+        if (registeredTemplates[i].id == id) return &registeredTemplates[i];
+    return nullptr;
+}
+
 CWnd* AfxGetMainWnd() { return theApplication ? theApplication->m_pMainWnd : nullptr; }
 
 int AfxMessageBox(const char* text, UINT type)

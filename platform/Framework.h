@@ -177,8 +177,8 @@ int AfxMessageBox(const char* text, UINT type = MB_OK);
 // MessageBoxA does.
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT type);
 
-// What the application supplies for the Linux models: the controls of each
-// dialog template. Windows takes them from the resource script.
+// What the application gives the Linux models: the controls of each dialog
+// template. Windows takes them from the resource script.
 struct ControlTemplate {
     int id;
     const char* className;  // "Button", "Static", "msctls_progress32"
@@ -191,4 +191,9 @@ struct DialogTemplate {
     const ControlTemplate* controls;
     int controlCount;
 };
-const DialogTemplate* FindDialogTemplate(UINT id);
+// Registers the application's templates, before its first dialog is made
+// (the table must outlive the application). The Linux models look templates
+// up by id; a template that was not registered gives a dialog without
+// controls.
+void AfxRegisterDialogTemplates(const DialogTemplate* templates, int count);
+const DialogTemplate* AfxFindDialogTemplate(UINT id);

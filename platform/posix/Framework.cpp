@@ -101,7 +101,7 @@ CDialog::~CDialog()
 
 INT_PTR CDialog::DoModal()
 {
-    HWND window = MakeWindow(FindDialogTemplate(m_nIDTemplate), m_nIDTemplate, nullptr, this);
+    HWND window = MakeWindow(AfxFindDialogTemplate(m_nIDTemplate), m_nIDTemplate, nullptr, this);
     m_hWnd = window;
     window->visible = false;
     OnInitDialog();
@@ -126,7 +126,7 @@ BOOL CDialog::Create(UINT templateId, CWnd* parent)
     m_nIDTemplate = templateId;
     if (parent) m_pParentWnd = parent;
     HWND parentWindow = m_pParentWnd ? m_pParentWnd->m_hWnd : nullptr;
-    m_hWnd = MakeWindow(FindDialogTemplate(templateId), templateId, parentWindow, this);
+    m_hWnd = MakeWindow(AfxFindDialogTemplate(templateId), templateId, parentWindow, this);
     OnInitDialog();
     if (m_hWnd->visible) terminal::Redraw(m_hWnd);
     return TRUE;

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <string>
 
+#include "app/DialogTemplates.h"
 #include "app/Messages.h"
 #include "app/ProgressDlg.h"
 #include "app/Resource.h"
@@ -78,6 +79,7 @@ TEST(ShowUpdateMessage, LongDetailIsCutSafely)
 
 TEST(ProgressPanel, DrivesItsBarAndStatus)
 {
+    RegisterDialogTemplates();
     CProgressDlg panel;
     testing::internal::CaptureStdout();
     ASSERT_TRUE(panel.Create(IDD_PROGRESS_DIALOG, nullptr));

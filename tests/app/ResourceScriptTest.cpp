@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DialogTemplates.h"
 #include "app/Resource.h"
 #include "platform/Framework.h"
 
@@ -250,10 +251,11 @@ TEST(ResourceScript, ProgressPanelTemplate)
 TEST(ResourceScript, AgreesWithTheWindowModels)
 {
     const ResourceScript script;
+    RegisterDialogTemplates();
     for (const UINT id : {IDD_UPDATE_DIALOG, IDD_PROGRESS_DIALOG}) {
         SCOPED_TRACE("dialog " + std::to_string(id));
         const Dialog* resource = script.Find(static_cast<int>(id));
-        const DialogTemplate* model = FindDialogTemplate(id);
+        const DialogTemplate* model = AfxFindDialogTemplate(id);
         ASSERT_NE(resource, nullptr);
         ASSERT_NE(model, nullptr);
         EXPECT_EQ(model->caption, resource->caption);
