@@ -180,7 +180,7 @@ int CPackFileManager::FindFreeSlot(DirEntry& entry)
         const std::int32_t next = NextBlock(block);
         if (next < 0) return 0;  // a broken chain is not extended
         if (next == 0) {
-            const std::int32_t added = AllocateBlock(1);
+            const std::int32_t added = AllocateBlock(kBlockForDirectory);
             if (added == 0) return 0;
             SetTableEntry(added, kEndOfChain);
             if (StoreTableEntry(added) != 0) {
@@ -257,11 +257,11 @@ int CPackFileManager::MakeOneDir(const char* given)
     CopyText(name, given, kNameSize);
     RemoveBackslashes(name);
     DirEntry existing;
-    if (name[0] == 0 || FindEntry(name, kTypeDirectory | kTypeFile, existing)) return -1;
+    if (name[0] == 0 || FindEntry(name, kTypeAny, existing)) return -1;
 
     DirEntry slot;
     if (!FindFreeSlot(slot)) return -1;
-    const std::int32_t block = AllocateBlock(1);
+    const std::int32_t block = AllocateBlock(kBlockForDirectory);
     if (block == 0) return -1;
     SetTableEntry(block, kEndOfChain);
     if (StoreTableEntry(block) != 0) {

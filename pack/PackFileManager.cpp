@@ -109,7 +109,7 @@ int CPackFileManager::Open(const char* path, const char* mode)
 
 int CPackFileManager::LoadArchive()
 {
-    HostSeek(0, 0);
+    HostSeek(0, FILE_BEGIN);
     if (HostRead(headerImage, kHeaderImageSize, 1) != 1) {
         std::fputs("\n load pack error!( header )", stdout);
         return -1;
@@ -120,14 +120,14 @@ int CPackFileManager::LoadArchive()
         std::memcmp(headerImage, kBanner, kBannerLength) != 0)
         return -1;
 
-    HostSeek(kTableOffset, 0);
+    HostSeek(kTableOffset, FILE_BEGIN);
     if (LoadU32(headerImage + kTableSectorsOffset) != kTableSectors) return -1;
 
     if (HostRead(tableImage, kTableBytes, 1) != 1) return -1;
     for (int b = 0; b < kMaxBlocks; ++b) table[b] = static_cast<std::int32_t>(LoadU32(tableImage + 4 * b));
     lowestFreeHint = 0;
 
-    HostSeek(kDataOffset, 0);
+    HostSeek(kDataOffset, FILE_BEGIN);
     DirEntry root;
     if (HostRead(root.bytes, kEntrySize, 1) != 1) return -1;
     root.TerminateName();
@@ -139,7 +139,7 @@ int CPackFileManager::LoadArchive()
     currentDir = 0;
     dataStart = kDataStartSector;
 
-    if (HostSeek(0, 2) != 0) return -1;
+    if (HostSeek(0, FILE_END) != 0) return -1;
     // A host file without one whole data block would have block 0, the root,
     // handed out by the allocator: such a file is no pack.
     if (hostPosition < kNewPackSize) return -1;
@@ -163,18 +163,18 @@ int CPackFileManager::FormatArchive()
 
     std::uint8_t sector[kSectorSize] = {};
     std::memcpy(sector, headerImage, kHeaderImageSize);
-    HostSeek(0, 0);
+    HostSeek(0, FILE_BEGIN);
     if (HostWrite(sector, kSectorSize, 1) != 1) return -1;
 
     SetTableEntry(0, kEndOfChain);
     for (int b = 0; b < kMaxBlocks; ++b) StoreU32(tableImage + 4 * b, static_cast<std::uint32_t>(table[b]));
-    HostSeek(kTableOffset, 0);
+    HostSeek(kTableOffset, FILE_BEGIN);
     if (HostWrite(tableImage, kTableBytes, 1) != 1) {
         std::fputs("\n write error!( header )", stdout);
         return -1;
     }
 
-    if (AllocateBlock(1) != 0 || blockCount != 1) {
+    if (AllocateBlock(kBlockForDirectory) != 0 || blockCount != 1) {
         std::fputs("\n Root creat error!", stdout);
         return -1;
     }
@@ -187,7 +187,7 @@ int CPackFileManager::FormatArchive()
     root.SetName(".");
     root.SetTime(now.dwHighDateTime, now.dwLowDateTime);
     root.SetType(kTypeDirectory);
-    HostSeek(kDataOffset, 0);
+    HostSeek(kDataOffset, FILE_BEGIN);
     return HostWrite(root.bytes, kEntrySize, 1) == 1 ? 0 : -1;
 }
 
@@ -235,19 +235,19 @@ int CPackFileManager::HostSeek(std::int32_t offset, int origin)
     if (!hostFile) return -1;
     int result;
     switch (origin) {
-    case 0:
+    case FILE_BEGIN:
         if (offset == hostPosition) return 0;
         result = std::fseek(hostFile, offset, SEEK_SET);
         hostPosition = result == 0 ? offset : static_cast<std::int32_t>(std::ftell(hostFile));
         break;
-    case 1:
+    case FILE_CURRENT:
         result = std::fseek(hostFile, offset, SEEK_CUR);
         if (result == 0)
             hostPosition += offset;
         else
             hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
         break;
-    case 2:
+    case FILE_END:
         result = std::fseek(hostFile, offset, SEEK_END);
         hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
         break;
@@ -268,7 +268,7 @@ int CPackFileManager::StoreTableEntry(std::int32_t block)
 {
     std::uint8_t stored[4];
     StoreU32(stored, static_cast<std::uint32_t>(table[block]));
-    if (HostSeek(kTableOffset + 4 * block, 0) != 0) return -1;
+    if (HostSeek(kTableOffset + 4 * block, FILE_BEGIN) != 0) return -1;
     return HostWrite(stored, 4, 1) == 1 ? 0 : -1;
 }
 

@@ -16,6 +16,17 @@
 inline constexpr int kMaxPath = 260;       // MAX_PATH: the engine's path buffers
 inline constexpr int kHandleSlots = 1500;  // handle numbers 1 to 1499
 
+// Where OpenFile looks for a file: in the pack, on disk (through _lopen), or
+// in the pack and then on disk.
+inline constexpr int kInPack = 1;
+inline constexpr int kOnDisk = 2;
+inline constexpr int kInPackThenOnDisk = kInPack | kOnDisk;
+
+// What a block from AllocateBlock will hold: a directory's entries (it reads
+// as zeros) or file data (its old bytes may stay).
+inline constexpr int kBlockForDirectory = 1;
+inline constexpr int kBlockForData = 2;
+
 // One open file of an engine: a file inside the pack, or a disk file opened
 // through the platform.
 struct PackHandle {

@@ -38,9 +38,10 @@ inline constexpr int kEntriesPerBlock = kBlockSize / kEntrySize;
 inline constexpr int kNameSize = 95;       // 94 characters and the terminator
 inline constexpr int kMaxNameLength = 94;
 
-// Entry type bits, also used as type masks (3 = both).
+// Entry type bits, also used as type masks.
 inline constexpr std::uint8_t kTypeDirectory = 1;
 inline constexpr std::uint8_t kTypeFile = 2;
+inline constexpr std::uint8_t kTypeAny = kTypeDirectory | kTypeFile;
 
 inline constexpr std::int32_t BlockOffset(std::int32_t block) { return kDataOffset + kBlockSize * block; }
 

@@ -145,7 +145,7 @@ int CPackFileManager::CreateNewFile(const char* name)
     GetSystemTimeAsFileTime(&now);
     DirEntry existing;
     bool replacing = false;
-    if (FindEntry(name, kTypeDirectory | kTypeFile, existing)) {
+    if (FindEntry(name, kTypeAny, existing)) {
         if (existing.Type() & kTypeDirectory) return -1;
         // One writer at a time, and none while the file is read: the writer
         // frees the old chain at its close, which another handle may still
@@ -336,7 +336,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
         std::size_t left = itemSize;
         while (left > 0) {
             if (h->currentBlock == 0) {
-                const std::int32_t block = AllocateBlock(2);
+                const std::int32_t block = AllocateBlock(kBlockForData);
                 if (block == 0) return Failed(*h, items);
                 SetTableEntry(block, kEndOfChain);
                 h->firstBlock = block;
@@ -347,7 +347,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
                 std::int32_t next = NextBlock(h->currentBlock);
                 if (next < 0) return Failed(*h, items);
                 if (next == 0) {
-                    next = AllocateBlock(2);
+                    next = AllocateBlock(kBlockForData);
                     if (next == 0) return Failed(*h, items);
                     SetTableEntry(next, kEndOfChain);
                     SetTableEntry(h->currentBlock, next);
@@ -378,9 +378,9 @@ int CPackFileManager::Seek(int handle, std::int32_t offset, int origin)
 
     std::int64_t target;
     switch (origin) {
-    case 0: target = offset; break;
-    case 1: target = static_cast<std::int64_t>(h->position) + offset; break;
-    case 2: target = static_cast<std::int64_t>(h->size) + offset; break;
+    case FILE_BEGIN: target = offset; break;
+    case FILE_CURRENT: target = static_cast<std::int64_t>(h->position) + offset; break;
+    case FILE_END: target = static_cast<std::int64_t>(h->size) + offset; break;
     default: return -1;
     }
     if (target > h->size) target = h->size;
@@ -413,8 +413,8 @@ std::int32_t CPackFileManager::GetLength(int handle)
     PackHandle* h = ValidHandle(handle);
     if (!h) return 0;
     if (h->inPack) return h->size;
-    const LONG length = _llseek(h->diskHandle, 0, 2);
-    _llseek(h->diskHandle, 0, 0);
+    const LONG length = _llseek(h->diskHandle, 0, FILE_END);
+    _llseek(h->diskHandle, 0, FILE_BEGIN);
     return length;
 }
 

@@ -68,8 +68,11 @@ HFILE _lopen(LPCSTR path, int access);
 // Bytes read or written; (UINT)HFILE_ERROR on failure.
 UINT _lread(HFILE file, void* buffer, UINT count);
 UINT _lwrite(HFILE file, LPCSTR buffer, UINT count);
-// The new position from the start (origins 0 start, 1 current, 2 end);
-// HFILE_ERROR on failure.
+// Origins of _llseek (and of the pack engine's seeks).
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+// The new position from the start; HFILE_ERROR on failure.
 LONG _llseek(HFILE file, LONG offset, int origin);
 // 0, or HFILE_ERROR.
 HFILE _lclose(HFILE file);

@@ -84,7 +84,7 @@ struct Destination {
     bool Open(const char* name, bool toPack)
     {
         if (toPack) {
-            packHandle = GamePack.OpenFile(name, 1, 3);
+            packHandle = GamePack.OpenFile(name, OF_WRITE, kInPackThenOnDisk);
             return packHandle != -1;
         }
         disk = OpenDiskFile(name, "wb");
@@ -113,7 +113,7 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
         RecordFailure(source);
         return -1;
     }
-    const int from = UpdatePack.OpenFile(source, 0, 3);
+    const int from = UpdatePack.OpenFile(source, OF_READ, kInPackThenOnDisk);
     if (from == -1) {
         RecordFailure(source);
         return -1;
@@ -123,9 +123,9 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
     ShowProgress();
 
     if (size == 0) {
-        UpdatePack.Seek(from, 0, 2);
+        UpdatePack.Seek(from, 0, FILE_END);
         size = UpdatePack.Tell(from);
-        UpdatePack.Seek(from, 0, 0);
+        UpdatePack.Seek(from, 0, FILE_BEGIN);
     }
 
     // A destination that cannot be made (a folder of that name, a
@@ -198,11 +198,11 @@ struct Mirror {
 int CopyTree(const char* pattern, bool disk)
 {
     CPackFind find;
-    int result = find.FindFirst(&UpdatePack, pattern, 3);
+    int result = find.FindFirst(&UpdatePack, pattern, pack::kTypeAny);
     if (result != 0) return result;
     const Mirror mirror{disk};
     do {
-        if (find.type != 1) {
+        if (find.type != pack::kTypeDirectory) {
             if (disk)
                 CopyFileToDisk(find.name, find.name, find.size);
             else if (!IsVersionLeftForLast(find.name))
@@ -266,7 +266,7 @@ int CopyTreeToDisk(const char* pattern) { return CopyTree(pattern, true); }
 bool TransferPackData()
 {
     CPackFind find;
-    if (find.FindFirst(&UpdatePack, "Kivra_Pak", 1) != 0) return false;
+    if (find.FindFirst(&UpdatePack, "Kivra_Pak", pack::kTypeDirectory) != 0) return false;
     CopyTreeToPack("Kivra_Pak");
     return true;
 }
@@ -280,11 +280,11 @@ bool TransferDiskData()
 int RewriteDirectoryEntries(const char* pattern)
 {
     CPackFind find;
-    int result = find.FindFirst(&GamePack, pattern, 3);
+    int result = find.FindFirst(&GamePack, pattern, pack::kTypeAny);
     if (result != 0) return result;
     do {
-        if (find.type != 1) {
-            const int handle = GamePack.OpenFile(find.name, 0, 1);
+        if (find.type != pack::kTypeDirectory) {
+            const int handle = GamePack.OpenFile(find.name, OF_READ, kInPack);
             if (handle != -1) {
                 GamePack.MarkForRewrite(handle);
                 GamePack.CloseFile(handle);
@@ -310,7 +310,7 @@ bool CopyPackVersion()
 {
     bool copied = false;
     CPackFind find;
-    if (UpdatePack.ChangeDir("Z:\\Kivra_Pak") == 0 && find.FindFirst(&UpdatePack, kVersionFile, 2) == 0 &&
+    if (UpdatePack.ChangeDir("Z:\\Kivra_Pak") == 0 && find.FindFirst(&UpdatePack, kVersionFile, pack::kTypeFile) == 0 &&
         GamePack.ChangeDir("Z:\\Kivra_Pak") == 0) {
         EnterWalkPath("Kivra_Pak");
         copied = CopyFileToPack(find.name, find.name, find.size) == 0;

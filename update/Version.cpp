@@ -150,7 +150,7 @@ namespace {
 bool ReadVersionFile(CPackFileManager& pack, const char* name, VersionNumber& out)
 {
     constexpr std::int32_t kBufferSize = 1000;
-    const int handle = pack.OpenFile(name, 0, 3);
+    const int handle = pack.OpenFile(name, OF_READ, kInPackThenOnDisk);
     if (handle == -1) return false;
 
     char buffer[kBufferSize + 1];

@@ -242,7 +242,7 @@ bool NotThePack(const fs::path& target, const char* reason)
 int OpenPackFile(const PackPath& path)
 {
     const std::string text = EnginePath(path);
-    const int handle = path.empty() ? -1 : engine.OpenFile(text.c_str(), OF_READ, 1);
+    const int handle = path.empty() ? -1 : engine.OpenFile(text.c_str(), OF_READ, kInPack);
     if (handle == -1) Fail(Shown(text), IsPackDirectory(text) ? "is a directory" : "no such file");
     return handle;
 }
@@ -385,7 +385,7 @@ bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
     // engine would first look the name up as a directory, one more pass over
     // a directory that may hold thousands of entries.
     const int handle = engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) == 0
-                           ? engine.OpenFile(path.back().c_str(), OF_WRITE, 1)
+                           ? engine.OpenFile(path.back().c_str(), OF_WRITE, kInPack)
                            : -1;
     if (handle == -1) {
         std::fclose(in);
@@ -666,7 +666,7 @@ int Remove(const Args& args)
     if (path.empty()) return Fail(text, "is a directory");
     DirEntry entry;
     if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) != 0 ||
-        !engine.FindEntry(path.back().c_str(), pack::kTypeDirectory | pack::kTypeFile, entry))
+        !engine.FindEntry(path.back().c_str(), pack::kTypeAny, entry))
         return Fail(text, "no such file");
     if (entry.Type() == pack::kTypeDirectory) return Fail(text, "is a directory");
     return engine.RemoveFile(path.back().c_str()) == 0 ? 0 : Fail(text, "cannot be removed");
@@ -715,7 +715,7 @@ bool ExportEntry(const fs::path& target, const std::string& source, const DirEnt
         return true;
     }
     if (entry.Type() != pack::kTypeFile) return Refuse(Shown(source), "neither a file nor a directory");
-    const int handle = engine.SetCurrentDir(dir) == 0 ? engine.OpenFile(entry.Name(), OF_READ, 1) : -1;
+    const int handle = engine.SetCurrentDir(dir) == 0 ? engine.OpenFile(entry.Name(), OF_READ, kInPack) : -1;
     if (handle == -1) return Refuse(Shown(source), kUnreadable);
     if (!GetFile(handle, source, target)) return false;
     progress.FileDone(entry.Size());
