@@ -327,6 +327,8 @@ std::string HelperFor(const std::string& prefix)
     return access(helper.c_str(), R_OK) == 0 ? helper : std::string();
 }
 
+// What the helper answered: its exit status 0 (done) or 10 (no such
+// window); any other (Wine's own failures among them) is no answer.
 enum class HelperResult { Done, NoWindow, Unavailable };
 
 // Runs the close helper with Wine in our prefix (whose server runs: a Wine
@@ -383,7 +385,7 @@ HelperResult RunHelper(const std::vector<std::string>& command)
     if (!WIFEXITED(status)) return HelperResult::Unavailable;
     switch (WEXITSTATUS(status)) {
     case 0: return HelperResult::Done;
-    case 1: return HelperResult::NoWindow;
+    case 10: return HelperResult::NoWindow;
     default: return HelperResult::Unavailable;
     }
 }

@@ -129,8 +129,9 @@ TEST_F(ClosePrograms, WineProgramsAreAskedThroughTheHelper)
     } const cases[] = {
         {"posted", true, true, {"kivra-close-win64.exe", "kivra-close-win32.exe"}, 0, "kivra-close-win64.exe|" + post, 0},
         {"32-bit prefix", true, false, {"kivra-close-win64.exe", "kivra-close-win32.exe"}, 0, "kivra-close-win32.exe|" + post, 0},
-        {"no such window", true, true, {"kivra-close-win64.exe"}, 1, "kivra-close-win64.exe|" + post, 0},
-        {"helper refused", true, true, {"kivra-close-win64.exe"}, 3, "kivra-close-win64.exe|" + post, 128 + SIGTERM},
+        {"no such window", true, true, {"kivra-close-win64.exe"}, 10, "kivra-close-win64.exe|" + post, 0},
+        {"helper refused", true, true, {"kivra-close-win64.exe"}, 11, "kivra-close-win64.exe|" + post, 128 + SIGTERM},
+        {"wine could not start it", true, true, {"kivra-close-win64.exe"}, 1, "kivra-close-win64.exe|" + post, 128 + SIGTERM},
         {"no helper for the prefix", true, true, {"kivra-close-win32.exe"}, 0, "", 128 + SIGTERM},
         {"not a Wine program", false, true, {"kivra-close-win64.exe"}, 0, "", 128 + SIGTERM},
     };

@@ -9,8 +9,10 @@
 //   kivra-close terminate CLASS TITLE      ends the process of that window
 //
 // An empty CLASS or TITLE matches any. MESSAGE is decimal, or hexadecimal
-// after 0x. Exit status: 0 done, 1 no such window, 2 usage, 3 refused (the
-// message could not be posted, or the process could not be ended).
+// after 0x. Exit status: 0 done, 10 no such window, 11 refused (the message
+// could not be posted, or the process could not be ended), 2 usage. The
+// answers are not those Wine gives when it cannot start a program (1 among
+// them), so that the caller tells the helper's "no" from Wine's.
 #include <windows.h>
 
 #include <cwchar>
@@ -18,9 +20,9 @@
 namespace {
 
 constexpr int kDone = 0;
-constexpr int kNoWindow = 1;
 constexpr int kUsage = 2;
-constexpr int kRefused = 3;
+constexpr int kNoWindow = 10;
+constexpr int kRefused = 11;
 
 const wchar_t* OrAny(const wchar_t* text) { return *text ? text : nullptr; }
 
