@@ -74,30 +74,17 @@ public:
     CPackFileManager(const CPackFileManager&) = delete;
     CPackFileManager& operator=(const CPackFileManager&) = delete;
 
-    // Opens (mode with r) or creates (mode with w) a pack; 1 when the host
-    // file is open afterwards, else 0.
+    // Opens (a mode with r: "rb" read-only, "rb+" read-write) or creates (a
+    // mode with w) a pack; 1 when the host file is open afterwards, else 0.
+    // A host file that is no pack is refused (0), silently but for a header
+    // that cannot be read ("\n load pack error!( header )" on stdout).
     int Open(const char* hostPath, const char* mode);
     // Closes every handle (storing written files), then the host file. 1.
     int Close();
     bool IsOpen() const { return hostFile != nullptr; }
 
-    // The host file layer: every byte of the host file passes through here.
-    std::size_t HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount);
-    std::size_t HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount);
-    int HostSeek(std::int32_t offset, int origin);
-
-    // Makes every byte written so far reach the host file. 0 or -1.
-    int Flush();
-
     // Writes the in-memory table entry of block to the host file. 0 or -1.
     int StoreTableEntry(std::int32_t block);
-    // The lowest free block other than block 0, the root's, whatever the
-    // table says of it (mode 1: zero-filled for a directory; mode 2: for file
-    // data), appending one when none is free; 0 when the block could not be
-    // written. The caller marks the block used at once. When the data area
-    // holds the most blocks a table can describe, the instance is closed and
-    // packFullStop ends the process.
-    std::int32_t AllocateBlock(int mode);
     // The one place that changes the in-memory allocation table.
     void SetTableEntry(std::int32_t block, std::int32_t value);
 
@@ -111,47 +98,59 @@ public:
     // 0 after making block current; -1 if it is not the first block of a
     // directory.
     int SetCurrentDir(std::int32_t block);
-    // 0, or -1 with the current directory unchanged.
+    // 0, or -1 with the current directory unchanged (also when no pack is
+    // open).
     int ChangeDir(const char* path);
     // The current directory as "Z:\a\b\"; 1, or 0 with an empty buffer when
     // the text has limit characters or more (or the tree is too deep for it).
     int GetCurrentPath(char* buffer, int limit);
-    // 0 for an empty path, 1 for one component, 2 when a rest follows. first
-    // and rest hold kMaxPath bytes.
-    static int SplitFirst(const char* path, char* first, char* rest);
-    // Splits path into its directory part and name (kMaxPath bytes each).
+    // Splits path into its directory part and name (kMaxPath bytes each); a
+    // path beginning with "Z:" that names a directory is all directory part.
     void SplitPath(const char* path, char* directory, char* name);
-    // Lookups in the current directory: 1 found (with the entry's block and
+    // A lookup in the current directory: 1 found (with the entry's block and
     // slot recorded in it), 0 not found.
     int FindEntry(const char* name, std::uint8_t typeMask, pack::DirEntry& entry);
-    int FindEntryByBlock(std::int32_t block, std::uint8_t typeMask, pack::DirEntry& entry);
-    // 1 with a zeroed entry for the first free slot of the current directory
-    // (extending it by a block when it is full), 0 on failure.
-    int FindFreeSlot(pack::DirEntry& entry);
-    // Creates one directory in the current directory. 0 or -1.
-    int MakeOneDir(const char* name);
     // Creates every missing directory of path. 0 or -1; the current directory
     // is unchanged either way.
     int MakeDir(const char* path);
 
     // --- File handles ----------------------------------------------------
-    // Access codes are those of _lopen (0 read, 1 write, 2 read-write); where
-    // bits: 1 = in the pack, 2 = on disk. Seek origins 0, 1, 2.
+    // Access codes are those of _lopen (OF_READ, OF_WRITE); where is kInPack,
+    // kOnDisk or both; seek origins are FILE_BEGIN, FILE_CURRENT, FILE_END.
+    // Handles are numbered 1 to 1499.
 
-    // A file open for writing cannot be opened again until it is closed, and
-    // a file open at all cannot be opened for writing or removed: -1.
+    // A handle, or -1: no such file (or a directory), a full handle table,
+    // writing in a read-only pack, OF_READWRITE in a pack, a failed disk
+    // open. A file open for writing cannot be opened again until it is
+    // closed, and a file open at all cannot be opened for writing or
+    // removed: -1. Opening an existing file for writing replaces it when the
+    // handle is closed; until then the pack holds the old file.
     int OpenFile(const char* path, int access, int where);
+    // Whole items read or written; 0 for an invalid handle or one without
+    // that access. An item is never cut short at the end of a file.
     std::size_t Read(void* buffer, std::size_t itemSize, std::size_t itemCount, int handle);
-    int ReadBytes(int handle, void* buffer, int byteCount);
     std::size_t Write(const void* buffer, std::size_t itemSize, std::size_t itemCount, int handle);
+    // byteCount when all were read, else 0; -1 for an invalid handle; a disk
+    // file gives _lread's result.
+    int ReadBytes(int handle, void* buffer, int byteCount);
+    // 0, or -1 (an invalid handle, an origin other than the three, a position
+    // past the chain of a file that is not contiguous); the position is
+    // clamped to the file. A disk file gives _llseek's result.
     int Seek(int handle, std::int32_t offset, int origin);
+    // The position; -1 for a disk file; 0 for an invalid handle.
     std::int32_t Tell(int handle);
+    // The file's length; 0 for an invalid handle.
     std::int32_t GetLength(int handle);
-    // 0, or -1 (also when a written file's entry could not be stored).
+    // 0, or -1: an invalid handle, or a written file that was not stored (its
+    // writing stopped short: a replaced file stays as it was, a new one is
+    // not made). A disk file gives _lclose's result.
     int CloseFile(int handle);
+    // Makes the handle's entry be written again at its close (the creation
+    // time kept, the contiguous byte recomputed).
     void MarkForRewrite(int handle);
+    // Removes a file of the current directory. 0, or -1 (none, a directory,
+    // open, or the entry cannot be written).
     int RemoveFile(const char* name);
-    int FindFreeHandle() const;
 
     // --- Reading the stored tree ----------------------------------------
     // Reads count entries of block from slot on in one host read, each name
@@ -162,14 +161,46 @@ public:
     // the link is broken (outside the data area, or onto a free block).
     std::int32_t NextBlock(std::int32_t block) const;
 
-    // What the tools and tests look at.
+    // What the tools look at.
     std::int32_t BlockCount() const { return blockCount; }
     std::int32_t TableEntry(std::int32_t block) const { return table[block]; }
-    int OpenMode() const { return openMode; }
     const std::uint8_t* HeaderImage() const { return headerImage; }
-    const char* HostPath() const { return hostPath; }
 
 private:
+    // Tests pin the inner steps below one by one through PackEngineProbe
+    // (tests/support/PackProbe.h); nothing else reaches them.
+    friend class PackEngineProbe;
+
+    // The host file layer: every byte of the host file passes through here.
+    // Whole items transferred; HostSeek 0 or non-zero, -1 for another origin.
+    std::size_t HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount);
+    std::size_t HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount);
+    int HostSeek(std::int32_t offset, int origin);
+    // Makes every byte written so far reach the host file. 0 or -1.
+    int Flush();
+    // The lowest free block other than block 0, the root's, whatever the
+    // table says of it (kBlockForDirectory: zero-filled; kBlockForData: old
+    // bytes may stay), appending one when none is free; 0 when the block
+    // could not be written. The caller marks the block used at once. When
+    // the data area holds the most blocks a table can describe, unfinished
+    // writes are dropped, the instance is closed and packFullStop ends the
+    // process: this never returns then.
+    std::int32_t AllocateBlock(int mode);
+    // 0 for an empty path, 1 for one component, 2 when a rest follows. first
+    // and rest hold kMaxPath bytes.
+    static int SplitFirst(const char* path, char* first, char* rest);
+    // 1 found (an entry whose first block is block), 0 not found.
+    int FindEntryByBlock(std::int32_t block, std::uint8_t typeMask, pack::DirEntry& entry);
+    // 1 with a zeroed entry for the first free slot of the current directory
+    // (extending it by a block when it is full), 0 on failure.
+    int FindFreeSlot(pack::DirEntry& entry);
+    // Creates one directory in the current directory. 0 or -1.
+    int MakeOneDir(const char* name);
+    // The lowest free handle number, or 0 when all 1499 are in use.
+    int FindFreeHandle() const;
+    int OpenMode() const { return openMode; }
+    const char* HostPath() const { return hostPath; }
+
     void ResetState();
     int LoadArchive();
     int FormatArchive();

@@ -45,6 +45,7 @@
 #include "pack/PackFormat.h"
 #include "pack/PackText.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/support/PackProbe.h"
 
 namespace {
 
@@ -375,7 +376,7 @@ void CheckStoredPack(std::int64_t allowedProblems, bool lostAllowed)
 // checker reads the whole table), the current directory and every file.
 void CheckEverything(bool mayHaveWritten)
 {
-    if (engine->Flush() != 0 && !model->readOnly) Finding("flush failed");
+    if (PackEngineProbe::Flush(*engine) != 0 && !model->readOnly) Finding("flush failed");
     if (mayHaveWritten) CheckStoredPack(model->rootCannotGrow ? 1 : 0, false);
     char path[kMaxPath];
     if (engine->GetCurrentPath(path, kMaxPath) == 1) {

@@ -6,6 +6,7 @@
 
 #include "pack/PackFind.h"
 #include "support/PackFixture.h"
+#include "support/PackProbe.h"
 
 using pack::DirEntry;
 using testpack::Entry;
@@ -27,20 +28,20 @@ TEST(SplitFirst, CutsAtTheFirstSeparator)
 {
     char first[kMaxPath];
     char rest[kMaxPath];
-    EXPECT_EQ(CPackFileManager::SplitFirst("", first, rest), 0);
-    EXPECT_EQ(CPackFileManager::SplitFirst("Z:\\a\\b", first, rest), 2);
+    EXPECT_EQ(PackEngineProbe::SplitFirst("", first, rest), 0);
+    EXPECT_EQ(PackEngineProbe::SplitFirst("Z:\\a\\b", first, rest), 2);
     EXPECT_STREQ(first, "Z:\\");
     EXPECT_STREQ(rest, "a\\b");
-    EXPECT_EQ(CPackFileManager::SplitFirst("Z:a", first, rest), 2);
+    EXPECT_EQ(PackEngineProbe::SplitFirst("Z:a", first, rest), 2);
     EXPECT_STREQ(first, "Z:");
     EXPECT_STREQ(rest, "a");
-    EXPECT_EQ(CPackFileManager::SplitFirst("a\\", first, rest), 1);
+    EXPECT_EQ(PackEngineProbe::SplitFirst("a\\", first, rest), 1);
     EXPECT_STREQ(first, "a\\");
     EXPECT_STREQ(rest, "");
-    EXPECT_EQ(CPackFileManager::SplitFirst("name", first, rest), 1);
+    EXPECT_EQ(PackEngineProbe::SplitFirst("name", first, rest), 1);
     EXPECT_STREQ(first, "name");
     const std::string longName(120, 'x');
-    EXPECT_EQ(CPackFileManager::SplitFirst((longName + "\\b").c_str(), first, rest), 2);
+    EXPECT_EQ(PackEngineProbe::SplitFirst((longName + "\\b").c_str(), first, rest), 2);
     EXPECT_EQ(std::string(first), std::string(94, 'x'));
     EXPECT_STREQ(rest, "b");
 }
@@ -88,10 +89,10 @@ TEST_F(PackDirectory, MakeDirCreatesNestedDirectoriesOnce)
     EXPECT_EQ(pack->BlockCount(), 4);
 
     // Names beginning with a dot create nothing, so the walk fails there.
-    EXPECT_EQ(pack->MakeOneDir(".hidden"), 0);
+    EXPECT_EQ(PackEngineProbe::MakeOneDir(*pack, ".hidden"), 0);
     EXPECT_EQ(pack->MakeDir(".hidden"), -1);
-    EXPECT_EQ(pack->MakeOneDir(std::string(95, 'n').c_str()), -1);
-    EXPECT_EQ(pack->MakeOneDir("one"), -1);  // exists
+    EXPECT_EQ(PackEngineProbe::MakeOneDir(*pack, std::string(95, 'n').c_str()), -1);
+    EXPECT_EQ(PackEngineProbe::MakeOneDir(*pack, "one"), -1);  // exists
     EXPECT_EQ(pack->BlockCount(), 4);
 
     // The stored bytes, read without the engine: each level is a directory
@@ -132,11 +133,11 @@ TEST_F(PackDirectory, SeventeenthEntryExtendsTheChainWithAZeroedBlock)
     ASSERT_EQ(pack->MakeDir("d"), 0);
     ASSERT_EQ(pack->ChangeDir("d"), 0);
     const std::int32_t d = pack->GetCurrentDir();
-    for (int i = 0; i < 14; ++i) ASSERT_EQ(pack->MakeOneDir(("sub" + std::to_string(i)).c_str()), 0);
+    for (int i = 0; i < 14; ++i) ASSERT_EQ(PackEngineProbe::MakeOneDir(*pack, ("sub" + std::to_string(i)).c_str()), 0);
     // 16 slots in use now: "." and ".." and 14 directories, each with a block.
     EXPECT_EQ(pack->BlockCount(), 2 + 14);
     EXPECT_EQ(pack->TableEntry(d), 0);
-    ASSERT_EQ(pack->MakeOneDir("seventeenth"), 0);
+    ASSERT_EQ(PackEngineProbe::MakeOneDir(*pack, "seventeenth"), 0);
     const std::int32_t extension = pack->TableEntry(d);
     EXPECT_EQ(extension, 16);
     EXPECT_EQ(pack->TableEntry(extension), 0);
@@ -292,7 +293,7 @@ TEST(PackDamage, LoopingAndBrokenDirectoryChainsEndTheWalk)
     testutil::WriteFile(path, image.bytes);
     ASSERT_EQ(pack->Open(path.c_str(), "rb+"), 1);
     ASSERT_EQ(pack->ChangeDir("far"), 0);
-    EXPECT_EQ(pack->MakeOneDir("new"), -1);
+    EXPECT_EQ(PackEngineProbe::MakeOneDir(*pack, "new"), -1);
     EXPECT_EQ(pack->BlockCount(), 4);
 }
 

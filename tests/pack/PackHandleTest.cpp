@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "support/PackFixture.h"
+#include "support/PackProbe.h"
 
 using testpack::Entry;
 
@@ -289,7 +290,7 @@ TEST_F(PackHandles, HandleTableHolds1499Files)
         ASSERT_EQ(h, i + 1);
         open.push_back(h);
     }
-    EXPECT_EQ(pack->FindFreeHandle(), 0);
+    EXPECT_EQ(PackEngineProbe::FindFreeHandle(*pack), 0);
     EXPECT_EQ(pack->OpenFile("f", 0, 3), -1);
     pack->CloseFile(700);
     EXPECT_EQ(pack->OpenFile("f", 0, 1), 700);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/PackFixture.h"
+#include "support/PackProbe.h"
 #include "update/Globals.h"
 #include "update/Version.h"
 
@@ -122,7 +123,7 @@ TEST_F(VersionFiles, PackReadersAndTheThousandByteLimit)
     EXPECT_FALSE(ReadPackVersion(UpdatePack, current));
     EXPECT_EQ(current.minor2, 2);  // read as far as the cut allowed
     EXPECT_EQ(current.build, 0);
-    EXPECT_EQ(UpdatePack.FindFreeHandle(), 1);  // every handle was closed
+    EXPECT_EQ(PackEngineProbe::FindFreeHandle(UpdatePack), 1);  // every handle was closed
 }
 
 TEST_F(VersionFiles, DiskFallbackBesideThePack)
