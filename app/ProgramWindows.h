@@ -3,11 +3,7 @@
 // stands for a running process of that program).
 #pragma once
 
-struct ProgramWindow {
-    const char* className;
-    const char* title;
-    const char* program;
-};
+#include "platform/Framework.h"
 
 inline constexpr ProgramWindow kGameWindow = {"KIVRA (Quantrel)", "KIVRA", "Kivra.exe"};
 inline constexpr ProgramWindow kLauncherWindow = {"TBattle", "KivraBattle", "KNet.exe"};

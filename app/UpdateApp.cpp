@@ -1,6 +1,9 @@
 #include "app/UpdateApp.h"
 
+#include <iterator>
+
 #include "app/DialogTemplates.h"
+#include "app/ProgramWindows.h"
 #include "app/Resource.h"
 #include "app/UpdateDlg.h"
 
@@ -39,6 +42,7 @@ const char kHelpText[] =
 CUpdateApp::CUpdateApp()
 {
     RegisterDialogTemplates();
+    AfxRegisterProgramWindows(kProgramWindows, static_cast<int>(std::size(kProgramWindows)));
     m_pszHelpText = kHelpText;
     m_pszVersionText = "kivra-update " KIVRA_UPDATE_VERSION_TEXT;
 }

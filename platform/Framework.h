@@ -191,6 +191,20 @@ struct DialogTemplate {
     const ControlTemplate* controls;
     int controlCount;
 };
+// What the application gives the Linux meaning of FindWindowA: for each
+// window of another program that it looks for, the program that owns it (on
+// Linux such a window is found as a running process of that program).
+// Windows finds the windows themselves and ignores this.
+struct ProgramWindow {
+    const char* className;
+    const char* title;
+    const char* program;  // "Kivra.exe"
+};
+// Registers the table (it must outlive its use) before FindWindowA is called.
+void AfxRegisterProgramWindows(const ProgramWindow* windows, int count);
+// The registered table and its length (null and 0 before registration).
+const ProgramWindow* AfxProgramWindows(int& count);
+
 // Registers the application's templates, before its first dialog is made
 // (the table must outlive the application). The Linux models look templates
 // up by id; a template that was not registered gives a dialog without

@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "platform/posix/CodePage.h"
+#include "platform/Framework.h"
 #include "platform/posix/Errors.h"
 #include "platform/posix/RegistryFile.h"
 #include "platform/posix/WindowModel.h"
 #include "platform/posix/WinePrefix.h"
-#include "app/ProgramWindows.h"
 
 extern char** environ;
 
@@ -501,7 +501,10 @@ std::string OwnCommandLine()
 HWND FindWindowA(LPCSTR className, LPCSTR windowName)
 {
     if (!className && !windowName) return nullptr;
-    for (const ProgramWindow& window : kProgramWindows) {
+    int count = 0;
+    const ProgramWindow* windows = AfxProgramWindows(count);
+    for (int i = 0; i < count; ++i) {
+        const ProgramWindow& window = windows[i];
         if ((className && !SameIgnoringCase(className, window.className)) ||
             (windowName && !SameIgnoringCase(windowName, window.title)))
             continue;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 
 #include "PosixTestSupport.h"
+#include "platform/Framework.h"
 #include "platform/Win32.h"
 #include "platform/posix/Processes.h"
 #include "support/TempDir.h"
@@ -22,6 +23,13 @@ using testutil::TempDir;
 namespace {
 
 namespace fs = std::filesystem;
+
+// The windows these tests look for, as an application registers them.
+const ProgramWindow kWindows[] = {{"KIVRA (Quantrel)", "KIVRA", "Kivra.exe"}, {"TBattle", "KivraBattle", "KNet.exe"}};
+const bool windowsRegistered = [] {
+    AfxRegisterProgramWindows(kWindows, 2);
+    return true;
+}();
 
 // A Wine prefix of the test's own: the programs it starts under the game's
 // and the launcher's names run there (they inherit it), so they never meet
