@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 #include "update/Globals.h"
 
 namespace {
@@ -19,7 +20,6 @@ void CutAfterLastSeparator(char* path)
     if (cut) cut[1] = 0;
 }
 
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
 
@@ -48,7 +48,7 @@ bool InitDirectories()
     if (char* last = std::strrchr(line, '\\')) {
         last[1] = 0;
         // A quoted program path loses its opening quote.
-        pack::CopyText(UpdaterDir, IsAsciiLetter(line[0]) ? line : line + 1, kMaxPath);
+        pack::CopyText(UpdaterDir, ascii::IsLetter(line[0]) ? line : line + 1, kMaxPath);
     } else {
         // Started by a bare name: the directory of the running executable.
         UpdaterDir[0] = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 #include "platform/Disk.h"
 
 using namespace pack;
@@ -83,7 +84,7 @@ int CPackFileManager::Open(const char* path, const char* mode)
     // for the same read-write stream as "rb+".
     char streamMode[16] = {};
     for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i)
-        streamMode[i] = (mode[i] >= 'A' && mode[i] <= 'Z') ? static_cast<char>(mode[i] + 32) : mode[i];
+        streamMode[i] = ascii::Fold(mode[i]);
     hostFile = OpenDiskFile(path, streamMode);
     std::strncpy(hostPath, path, kMaxPath - 1);
     hostPath[kMaxPath - 1] = 0;

@@ -5,18 +5,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/AsciiCase.h"
+
 namespace pack {
 
-inline unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+inline unsigned char FoldAscii(unsigned char c) { return ascii::Fold(c); }
 
-inline bool EqualNames(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        const unsigned char x = FoldAscii(static_cast<unsigned char>(*a));
-        if (x != FoldAscii(static_cast<unsigned char>(*b))) return false;
-        if (x == 0) return true;
-    }
-}
+inline bool EqualNames(const char* a, const char* b) { return ascii::EqualIgnoringCase(a, b); }
 
 // Copies at most size - 1 bytes of source and terminates.
 inline void CopyText(char* target, const char* source, std::size_t size)

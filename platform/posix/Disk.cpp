@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/AsciiCase.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -18,12 +19,7 @@ namespace {
 bool SameIgnoringAsciiCase(const char* a, const char* b, std::size_t bLength)
 {
     for (std::size_t i = 0; i < bLength; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x == 0) return false;
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-        if (x != y) return false;
+        if (a[i] == 0 || ascii::Fold(a[i]) != ascii::Fold(b[i])) return false;
     }
     return a[bLength] == 0;
 }
@@ -59,7 +55,7 @@ bool FindFolded(const char* dir, const char* component, std::size_t length, char
     return ok;
 }
 
-bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsAsciiLetter(char c) { return ascii::IsLetter(c); }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 

@@ -27,6 +27,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/posix/CodePage.h"
 #include "platform/Framework.h"
 #include "platform/posix/Errors.h"
@@ -68,18 +69,7 @@ struct ProcessObject {
 std::mutex handlesLock;
 std::set<ProcessObject*> processHandles;
 
-bool SameIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+bool SameIgnoringCase(std::string_view a, std::string_view b) { return ascii::EqualIgnoringCase(a, b); }
 
 // At most limit bytes of a /proc file into content; false when it cannot
 // be opened.

@@ -5,10 +5,12 @@
 #include <set>
 #include <utility>
 
+#include "platform/AsciiCase.h"
+
 namespace registry {
 namespace {
 
-char Fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+using ascii::Fold;
 
 std::string Folded(std::string_view name)
 {

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "platform/AsciiCase.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/WindowModel.h"
 
@@ -154,7 +155,7 @@ int AskForButton(HWND__* dialog)
     if (!read || !std::strchr(answer, '\n')) std::fputs("\n", stdout);
     std::fflush(stdout);
     answer[std::strcspn(answer, "\r\n")] = 0;
-    for (char& c : answer) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    for (char& c : answer) c = ascii::Fold(c);
 
     if (yes && (std::strcmp(answer, "y") == 0 || std::strcmp(answer, "yes") == 0)) return yes->id;
     if (no) return no->id;

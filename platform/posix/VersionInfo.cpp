@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/AsciiCase.h"
 #include "platform/Disk.h"
 #include "platform/Win32.h"
 
@@ -203,9 +204,7 @@ bool KeyEquals(const std::uint8_t* key, std::size_t units, const char* name, std
         unsigned a = Word(key + 2 * i);
         unsigned b = static_cast<unsigned char>(name[i]);
         if (a >= 0x80 || b >= 0x80) return false;
-        if (a >= 'A' && a <= 'Z') a += 32;
-        if (b >= 'A' && b <= 'Z') b += 32;
-        if (a != b) return false;
+        if (ascii::Fold(static_cast<unsigned char>(a)) != ascii::Fold(static_cast<unsigned char>(b))) return false;
     }
     return true;
 }
