@@ -29,6 +29,14 @@ inline constexpr int kBlockForData = 2;
 
 // One open file of an engine: a file inside the pack, or a disk file opened
 // through the platform.
+//
+// Where a position stands: currentBlock is the block that holds it and
+// blockOffset (0 to 2048) the offset in that block. A read or write that ends
+// exactly at a block's end leaves the offset at 2048 in the block just
+// finished, and the next transfer first follows the chain (or extends it) to
+// the next block. Seek and the contiguous read path instead put such a
+// position at offset 0 of the following block, which may lie past the chain;
+// Write then takes it as the end of the block before.
 struct PackHandle {
     std::uint8_t inUse;
     char name[pack::kNameSize];
@@ -40,7 +48,7 @@ struct PackHandle {
     std::uint32_t timeLow;
     std::int32_t entryBlock;    // where the file's directory entry lies
     std::int32_t entrySlot;
-    std::int32_t currentBlock;  // block holding the position (see the block-end rule)
+    std::int32_t currentBlock;  // the block holding the position (above)
     std::int32_t blockOffset;   // 0 to 2048
     std::uint8_t type;
     std::uint8_t dirty;         // written to, or marked for rewrite

@@ -68,15 +68,8 @@ public:
 
 class CButton : public CWnd {};
 
-class CProgressCtrl : public CWnd {
-public:
-    // The range as two 32-bit bounds.
-    void SetRange32(int lower, int upper)
-    {
-        SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(lower), static_cast<LPARAM>(upper));
-    }
-    int SetPos(int position) { return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position), 0)); }
-};
+// A progress bar: the panel drives it with PBM_SETRANGE32 and PBM_SETPOS.
+class CProgressCtrl : public CWnd {};
 
 // One direction of data exchange between a dialog's members and its controls.
 class CDataExchange {

@@ -130,7 +130,6 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL ShowWindow(HWND window, int command);
 BOOL IsWindowVisible(HWND window);
 BOOL SetWindowTextA(HWND window, LPCSTR text);
-int GetWindowTextA(HWND window, LPSTR text, int size);
 HWND GetDlgItem(HWND dialog, int id);
 // Shows text under caption and waits until it is dismissed: on a terminal
 // until Enter is pressed. Returns IDOK.

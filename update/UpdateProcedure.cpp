@@ -214,10 +214,12 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
         return false;
     }
 
-    char summary[128];
-    std::snprintf(summary, sizeof summary, "\n%d.%d%d Build %d -> %d.%d%d Build %d", currentVersion.major,
-                  currentVersion.minor, currentVersion.minor2, currentVersion.build, patchVersion.major,
-                  patchVersion.minor, patchVersion.minor2, patchVersion.build);
+    char before[64];
+    char after[64];
+    FormatVersion(currentVersion, before, sizeof before);
+    FormatVersion(patchVersion, after, sizeof after);
+    char summary[140];
+    std::snprintf(summary, sizeof summary, "\n%s -> %s", before, after);
     ui.SetVersionSummary(summary);
 
     char readMe[kMaxPath];

@@ -8,6 +8,11 @@
 #include "pack/PackFileManager.h"
 #include "update/Globals.h"
 
+void FormatVersion(const VersionNumber& version, char* out, std::size_t size)
+{
+    std::snprintf(out, size, kVersionDisplayFormat, version.major, version.minor, version.minor2, version.build);
+}
+
 VersionOrder CompareVersions(const VersionNumber& a, const VersionNumber& b)
 {
     const std::int32_t left[] = {a.major, a.minor, a.minor2, a.build};

@@ -2,6 +2,7 @@
 // from the patch's version files and from executables.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class CPackFileManager;
@@ -21,6 +22,8 @@ VersionOrder CompareVersions(const VersionNumber& a, const VersionNumber& b);
 
 // The display form "%d.%d%d Build %d": 1, 0, 2, 29 shows as 1.02 Build 29.
 inline constexpr char kVersionDisplayFormat[] = "%d.%d%d Build %d";
+// Writes version's display form into out (size bytes, cut to fit).
+void FormatVersion(const VersionNumber& version, char* out, std::size_t size);
 
 // A cursor over one line of a mutable text.
 struct TextScanner {

@@ -85,15 +85,6 @@ BOOL SetWindowTextA(HWND window, LPCSTR text)
     return TRUE;
 }
 
-int GetWindowTextA(HWND window, LPSTR text, int size)
-{
-    if (!window || size <= 0) return 0;
-    const int n = static_cast<int>(window->text.size()) < size - 1 ? static_cast<int>(window->text.size()) : size - 1;
-    std::memcpy(text, window->text.data(), static_cast<std::size_t>(n));
-    text[n] = 0;
-    return n;
-}
-
 HWND GetDlgItem(HWND dialog, int id)
 {
     if (!dialog) return nullptr;
