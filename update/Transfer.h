@@ -39,13 +39,33 @@ extern TransferState transfer;
 // Sets up the state for a run: the panel, both counters and no failures.
 void ResetTransfer(UpdateUi* panel);
 
+// One file of UpdatePack's current directory, copied by its bare name into
+// the process's current directory on disk, or into GamePack's current
+// directory (created, or replacing a file of that name). In the counting
+// pass only size is added to countedBytes. 0, or -1 when the copy failed (a
+// source that cannot be opened or read, a destination that cannot be
+// created or written, an unsafe name); each failure of the copying pass is
+// counted in transfer.failedCopies.
 int CopyFileToDisk(const char* source, const char* destination, std::int32_t size);
 int CopyFileToPack(const char* source, const char* destination, std::int32_t size);
+// Walks UpdatePack from its current directory over the entries that match
+// pattern and mirrors them into GamePack's current directory, or onto disk
+// below the process's current directory (there passing over every folder
+// named "Kivra_Pak"), making folders as it goes; every current directory is
+// left as it was. The result is the listing's last: 1 once it ended (0 is
+// never left over). Failures are counted, not returned.
 int CopyTreeToPack(const char* pattern);
 int CopyTreeToDisk(const char* pattern);
+// The top-level "Kivra_Pak" of UpdatePack into GamePack; false when the patch
+// has none.
 bool TransferPackData();
+// Everything else of UpdatePack onto disk. Always true.
 bool TransferDiskData();
+// Writes the directory entry of every file below GamePack's current
+// directory again (MarkForRewrite). The listing's last result.
 int RewriteDirectoryEntries(const char* pattern);
+// RewriteDirectoryEntries over all of GamePack when version is 1.0.0.47 or
+// lower. Always true.
 bool UpgradeOldPackEntries(const VersionNumber& version);
 // Copies "Kivra_Pak\Version.txt" from UpdatePack into GamePack, from and to
 // their roots. The version file records which patch the game pack holds, so
