@@ -283,24 +283,6 @@ bool RunsUnderWine(int pid)
     return BaseName(target).substr(0, 4) == "wine";
 }
 
-// The executable name found on the PATH, or empty.
-std::string FindOnPath(const char* name)
-{
-    const char* path = std::getenv("PATH");
-    if (!path) return {};
-    std::string_view rest = path;
-    for (;;) {
-        const std::size_t colon = rest.find(':');
-        const std::string_view dir = rest.substr(0, colon);
-        const std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/" + name;
-        struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        if (colon == std::string_view::npos) return {};
-        rest.remove_prefix(colon + 1);
-    }
-}
-
 // The close helper for a prefix: the one for its kind (its system.reg's
 // "#arch=" line; a prefix without one is a 32-bit prefix of old), beside the
 // running executable. Empty when it is not there.
@@ -487,6 +469,23 @@ std::string OwnCommandLine()
 }
 
 }  // namespace
+
+std::string FindOnPath(const char* name)
+{
+    const char* path = std::getenv("PATH");
+    if (!path) return {};
+    std::string_view rest = path;
+    for (;;) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view dir = rest.substr(0, colon);
+        const std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/" + name;
+        struct stat st {};
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        if (colon == std::string_view::npos) return {};
+        rest.remove_prefix(colon + 1);
+    }
+}
 
 HWND FindWindowA(LPCSTR className, LPCSTR windowName)
 {

@@ -8,7 +8,12 @@
 // and OpenProcess refuses another user's process.
 #pragma once
 
+#include <string>
+
 #include "platform/Win32.h"
+
+// The path of the executable name found on the PATH, or empty.
+std::string FindOnPath(const char* name);
 
 // OpenProcess as it is where the kernel has no pidfd_open: waits on the
 // handle look at /proc every few milliseconds.

@@ -15,6 +15,7 @@
 
 #include "platform/Disk.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/Processes.h"
 #include "platform/posix/WindowModel.h"
 
 extern char** environ;
@@ -29,24 +30,6 @@ constexpr std::uintptr_t kAccessDenied = 5;     // SE_ERR_ACCESSDENIED
 constexpr std::uintptr_t kNoAssociation = 31;   // SE_ERR_NOASSOC
 
 HINSTANCE Result(std::uintptr_t value) { return reinterpret_cast<HINSTANCE>(value); }
-
-// The executable name found on the PATH, or empty.
-std::string FindOnPath(const char* name)
-{
-    const char* path = std::getenv("PATH");
-    if (!path) return {};
-    std::string_view rest = path;
-    for (;;) {
-        const std::size_t colon = rest.find(':');
-        const std::string_view dir = rest.substr(0, colon);
-        const std::string candidate = (dir.empty() ? std::string(".") : std::string(dir)) + "/" + name;
-        struct stat st {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        if (colon == std::string_view::npos) return {};
-        rest.remove_prefix(colon + 1);
-    }
-}
 
 bool EndsWithIgnoringCase(const char* text, const char* suffix)
 {
