@@ -259,7 +259,10 @@ bool UnpackMember(bool writing)
         const unsigned n = a.unpackedLeft < kLzhChunkSize ? a.unpackedLeft : kLzhChunkSize;
         if (compressed) {
             DecodeChunk(n, a.chunk);
-            if (LzhInputOverrun()) return false;
+            if (LzhInputOverrun()) {
+                FinishMemberDecoding();
+                return false;
+            }
         } else if (!ReadArchiveBytes(a.chunk, n)) {
             return false;
         }
@@ -270,6 +273,8 @@ bool UnpackMember(bool writing)
         }
         a.unpackedLeft -= n;
     }
+    // The stream goes on from where the bit input stopped.
+    if (compressed) FinishMemberDecoding();
     return true;
 }
 

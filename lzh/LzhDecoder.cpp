@@ -5,8 +5,15 @@
 // that don't form one complete code and symbols of an absent code all stop
 // with "Bad table", so corrupt data can't reach outside the tables or walk a
 // tree without end.
+//
+// Speed: DecodeChunk takes the packed bits eight bytes at a time, decodes a
+// literal/length symbol or a distance with its extra bits from one table
+// load, and copies in words; near a chunk's end, and for streams read a byte
+// at a time, it goes symbol by symbol with every check. Behind all of it the
+// state between calls is the byte-at-a-time bit input's.
 #include "lzh/LzhDecoder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,79 +35,185 @@ void StopProcess()
     std::exit(1);
 }
 
-// One byte of the archive stream. The stream belongs to the one thread that
-// walks the archive, so the byte is taken without locking the stream.
-inline int GetArchiveByte(std::FILE* stream)
+// Reads the stream into the bit input's buffer: keeps the bytes not yet
+// taken, moved to its start, and fills the rest, with the filler once the
+// member's packed bytes or the file are used up. A stream that cannot seek
+// back gets one byte at a time, so that nothing is read ahead.
+void FillInput()
 {
-#ifdef _WIN32
-    return _getc_nolock(stream);
-#else
-    return getc_unlocked(stream);
-#endif
+    LzhDecoder& d = lzhDecoder;
+    const std::uint32_t kept = d.inputEnd - d.inputNext;
+    std::memmove(d.input, d.input + d.inputNext, kept);
+    d.inputBase += d.inputNext;
+    d.inputRealEnd = d.inputRealEnd > d.inputNext ? d.inputRealEnd - d.inputNext : 0;
+    d.inputNext = 0;
+    d.inputEnd = kept;
+    std::uint32_t room = (d.byteAtATime ? 1 : kLzhInputSize) - kept;
+    if (d.unfetched > 0 && !d.fileEnded) {
+        const std::uint32_t wanted = room < d.unfetched ? room : d.unfetched;
+        const auto got = static_cast<std::uint32_t>(std::fread(d.input + kept, 1, wanted, lzhReader.archive));
+        d.unfetched -= got;
+        d.inputEnd += got;
+        d.inputRealEnd = d.inputEnd;
+        room -= got;
+        if (got < wanted) {
+            d.fileEnded = true;
+            d.fileBytes = d.inputBase + d.inputEnd;
+        }
+    }
+    // 0xFF for the packed bytes past the end of the file, then 0.
+    if (d.fileEnded) {
+        const std::uint32_t missing = room < d.unfetched ? room : d.unfetched;
+        std::memset(d.input + d.inputEnd, 0xFF, missing);
+        d.unfetched -= missing;
+        d.inputEnd += missing;
+        room -= missing;
+    }
+    std::memset(d.input + d.inputEnd, 0, room);
+    d.inputEnd += room;
 }
 
-// The next packed byte: 0 once packedLeft is used up, 0xFF past the end of
-// the file. Both are filler, counted in filler.
-inline std::uint8_t TakePackedByte(std::uint32_t& packedLeft, std::FILE* archive, std::uint32_t& filler)
+// packedLeft and fillerBytes, from the bytes taken so far.
+void CountTakenBytes()
 {
-    if (packedLeft == 0) [[unlikely]] {
-        ++filler;
-        return 0;
-    }
-    --packedLeft;
-    const int c = GetArchiveByte(archive);
-    if (c == EOF) [[unlikely]] {
-        ++filler;
-        return 0xFF;
-    }
-    return static_cast<std::uint8_t>(c);
+    const LzhDecoder& d = lzhDecoder;
+    const std::uint64_t taken = d.inputBase + d.inputNext;
+    lzhReader.packedLeft = taken < d.memberPacked ? static_cast<std::uint32_t>(d.memberPacked - taken) : 0;
+    lzhDecoder.fillerBytes = static_cast<std::uint32_t>(taken > d.fileBytes ? taken - d.fileBytes : 0);
 }
 
-// The bit input, copied out of lzhDecoder and lzhReader so that DecodeChunk
-// keeps it in registers: its stores into the window could otherwise alias it.
-struct BitInput {
+inline std::uint8_t TakePackedByte()
+{
+    LzhDecoder& d = lzhDecoder;
+    if (d.inputNext == d.inputEnd) FillInput();
+    return d.input[d.inputNext++];
+}
+
+// The bit input a byte at a time: the next 32 bits, and the low pendingBits
+// bits of the byte taken last. Used for block headers and for streams that
+// cannot seek back.
+struct ByteBits {
+    static constexpr bool kWide = false;
     std::uint32_t window;
     std::uint32_t pendingByte;
     std::uint32_t pendingBits;
-    std::uint32_t packedLeft;
-    std::uint32_t filler;
-    std::FILE* archive;
+
+    std::uint32_t Window() const { return window; }
+    unsigned Top(unsigned n) const { return window >> (32 - n); }
+
+    // Shifts n bits (0 to 24) out of the window and brings as many in.
+    void Drop(unsigned n)
+    {
+        window <<= n;
+        while (n > pendingBits) {
+            n -= pendingBits;
+            window |= pendingByte << n;
+            pendingByte = TakePackedByte();
+            pendingBits = 8;
+        }
+        pendingBits -= n;
+        window |= pendingByte >> pendingBits;
+    }
+
+    // Every symbol's bits are in the window already.
+    void Prepare() {}
+
+    void Load()
+    {
+        const LzhDecoder& d = lzhDecoder;
+        window = d.bitWindow;
+        pendingByte = d.pendingByte;
+        pendingBits = d.pendingBits;
+    }
+
+    void Store() const
+    {
+        LzhDecoder& d = lzhDecoder;
+        d.bitWindow = window;
+        d.pendingByte = static_cast<std::uint8_t>(pendingByte);
+        d.pendingBits = static_cast<std::uint8_t>(pendingBits);
+        CountTakenBytes();
+    }
 };
 
-inline BitInput LoadBits()
+inline std::uint64_t BigEndian64(const std::uint8_t* p)
 {
-    return {lzhDecoder.bitWindow, lzhDecoder.pendingByte, lzhDecoder.pendingBits, lzhReader.packedLeft,
-            lzhDecoder.fillerBytes, lzhReader.archive};
+    return static_cast<std::uint64_t>(p[0]) << 56 | static_cast<std::uint64_t>(p[1]) << 48 |
+           static_cast<std::uint64_t>(p[2]) << 40 | static_cast<std::uint64_t>(p[3]) << 32 |
+           static_cast<std::uint64_t>(p[4]) << 24 | static_cast<std::uint64_t>(p[5]) << 16 |
+           static_cast<std::uint64_t>(p[6]) << 8 | static_cast<std::uint64_t>(p[7]);
 }
 
-inline void StoreBits(const BitInput& in)
-{
-    lzhDecoder.bitWindow = in.window;
-    lzhDecoder.pendingByte = static_cast<std::uint8_t>(in.pendingByte);
-    lzhDecoder.pendingBits = static_cast<std::uint8_t>(in.pendingBits);
-    lzhReader.packedLeft = in.packedLeft;
-    lzhDecoder.fillerBytes = in.filler;
-}
+// The bit input eight bytes at a time, for DecodeChunk: bits holds count
+// valid bits from the top; below them lie zeros or the bits that follow.
+// Before each symbol Prepare makes 56 or more valid, enough for a copy's
+// longest length code, distance code and extra bits (16 + 16 + 12).
+//
+// It takes bytes from the buffer as it needs them; Store hands back to the
+// buffer the whole bytes it holds beyond the 32 bits of bitWindow, so that
+// lzhDecoder then says what a byte-at-a-time input would.
+struct WideBits {
+    static constexpr bool kWide = true;
+    std::uint64_t bits;
+    unsigned count;
+    const std::uint8_t* next;   // the next byte to take
+    const std::uint8_t* limit;  // the last place 8 bytes can be read from
 
-// Shifts n bits (0 to 16) out of the window and brings as many in.
-inline void Refill(BitInput& in, unsigned n)
-{
-    in.window <<= n;
-    while (n > in.pendingBits) {
-        n -= in.pendingBits;
-        in.window |= in.pendingByte << n;
-        in.pendingByte = TakePackedByte(in.packedLeft, in.archive, in.filler);
-        in.pendingBits = 8;
+    std::uint32_t Window() const { return static_cast<std::uint32_t>(bits >> 32); }
+    unsigned Top(unsigned n) const { return static_cast<unsigned>(bits >> (64 - n)); }
+
+    // n is 0 to 63, as the low six bits of a fast table entry.
+    void Drop(unsigned n)
+    {
+        bits <<= n & 63;
+        count -= n & 63;
     }
-    in.pendingBits -= n;
-    in.window |= in.pendingByte >> in.pendingBits;
-}
 
-inline unsigned Take(BitInput& in, unsigned n)
+    void Prepare()
+    {
+        bits |= BigEndian64(next) >> count;
+        next += (63 - count) >> 3;
+        count |= 56;
+        if (next > limit) [[unlikely]] {
+            Store();
+            FillInput();
+            Load();
+            Prepare();
+        }
+    }
+
+    void Load()
+    {
+        LzhDecoder& d = lzhDecoder;
+        if (d.inputEnd - d.inputNext < 8) FillInput();
+        const unsigned pending = d.pendingBits;
+        bits = static_cast<std::uint64_t>(d.bitWindow) << 32 |
+               static_cast<std::uint64_t>(d.pendingByte & ((1u << pending) - 1)) << (32 - pending);
+        count = 32 + pending;
+        next = d.input + d.inputNext;
+        limit = d.input + d.inputEnd - 8;
+    }
+
+    // Needs 32 valid bits or more, as after Prepare.
+    void Store() const
+    {
+        LzhDecoder& d = lzhDecoder;
+        const unsigned beyond = count - 32;
+        const unsigned pending = beyond & 7;
+        d.bitWindow = Window();
+        d.pendingBits = static_cast<std::uint8_t>(pending);
+        d.pendingByte = static_cast<std::uint8_t>(bits >> (32 - pending));
+        d.inputNext = static_cast<std::uint32_t>(next - d.input) - (beyond >> 3);
+        CountTakenBytes();
+    }
+};
+
+template <class Bits>
+inline unsigned Take(Bits& in, unsigned n)
 {
     if (n == 0) return 0;
-    const unsigned bits = in.window >> (32 - n);
-    Refill(in, n);
+    const unsigned bits = in.Window() >> (32 - n);
+    in.Drop(n);
     return bits;
 }
 
@@ -119,35 +232,41 @@ inline unsigned WalkTree(unsigned j, unsigned symbolCount, std::uint32_t window,
 
 // One symbol of a code with a table of tableBits bits and its overflow tree;
 // a symbol of length 0 is only valid from a one-symbol (constant) code.
-template <int SymbolCount, int TableBits>
-inline unsigned DecodeSymbol(BitInput& in, const std::uint16_t* table, const std::uint8_t* lengths, bool constant)
+template <int SymbolCount, int TableBits, class Bits>
+unsigned DecodeSymbol(Bits& in, const std::uint16_t* table, const std::uint8_t* lengths, bool constant)
 {
-    unsigned j = table[in.window >> (32 - TableBits)];
+    const std::uint32_t window = in.Window();
+    unsigned j = table[window >> (32 - TableBits)];
     if (j >= static_cast<unsigned>(SymbolCount)) [[unlikely]]
-        j = WalkTree(j, SymbolCount, in.window, 1u << (31 - TableBits), kLzhMaxCodeLength - TableBits);
+        j = WalkTree(j, SymbolCount, window, 1u << (31 - TableBits), kLzhMaxCodeLength - TableBits);
     const unsigned length = lengths[j];
     if (length == 0 && !constant) [[unlikely]]
         BadTable();
-    Refill(in, length);
+    in.Drop(length);
     return j;
 }
 
-inline unsigned DecodeLiteral(BitInput& in)
+// The literal/length symbol of a literalFast entry (looked up from the top
+// 12 bits of in) and the bits it takes.
+template <class Bits>
+inline unsigned DecodeLiteral(Bits& in, unsigned entry)
 {
     const LzhDecoder& d = lzhDecoder;
-    // The entry's length comes with the entry: the two loads don't wait for
-    // each other.
-    const unsigned entry = in.window >> (32 - kLzhLiteralTableBits);
-    const unsigned length = d.literalEntryLengths[entry];
-    const unsigned j = d.literalTable[entry];
-    if (length == kLzhSlowEntry) [[unlikely]]
+    if (entry == kLzhSlowLiteral) [[unlikely]]
         return DecodeSymbol<kLzhLiteralSymbols, kLzhLiteralTableBits>(in, d.literalTable, d.literalLengths,
                                                                       d.literalConstant);
-    Refill(in, length);
-    return j;
+    in.Drop(entry & 63);
+    return entry >> 6;
 }
 
-inline unsigned DecodeSmall(BitInput& in, int symbolCount)
+template <class Bits>
+inline unsigned DecodeLiteral(Bits& in)
+{
+    return DecodeLiteral(in, lzhDecoder.literalFast[in.Top(kLzhLiteralTableBits)]);
+}
+
+template <class Bits>
+inline unsigned DecodeSmall(Bits& in, int symbolCount)
 {
     const LzhDecoder& d = lzhDecoder;
     if (symbolCount == kLzhDistanceSymbols)
@@ -156,23 +275,39 @@ inline unsigned DecodeSmall(BitInput& in, int symbolCount)
     return DecodeSymbol<kLzhLengthSymbols, kLzhSmallTableBits>(in, d.smallTable, d.smallLengths, d.smallConstant);
 }
 
-// Fills entryLengths for a table just made from lengths: each entry's code
-// length, or kLzhSlowEntry.
-void SetEntryLengths(const std::uint16_t* table, std::size_t tableSize, const std::uint8_t* lengths,
-                     unsigned symbolCount, std::uint8_t* entryLengths)
+// A distance: its symbol j, then j - 1 extra bits.
+template <class Bits>
+inline unsigned DecodeDistanceBits(Bits& in)
 {
-    for (std::size_t i = 0; i < tableSize; ++i) {
-        const unsigned j = table[i];
-        const unsigned length = j < symbolCount ? lengths[j] : 0;
-        entryLengths[i] = length == 0 ? kLzhSlowEntry : static_cast<std::uint8_t>(length);
+    const std::uint32_t entry = lzhDecoder.distanceFast[in.Top(kLzhSmallTableBits)];
+    if (entry == kLzhSlowDistance) [[unlikely]] {
+        const unsigned j = DecodeSmall(in, kLzhDistanceSymbols);
+        if (j == 0) return 0;
+        return (1u << (j - 1)) + Take(in, j - 1);
     }
+    const unsigned codeLength = (entry >> 8) & 15;
+    const unsigned extraBits = (entry >> 12) & 15;
+    // The extra bits follow the code: the top extraBits bits after it.
+    const unsigned extra = (in.Window() << codeLength >> 1) >> (31 - extraBits);
+    in.Drop(entry & 63);
+    return (entry >> 16) + extra;
 }
 
-inline unsigned DecodeDistanceBits(BitInput& in)
+// The distance code's fast table: each entry what the table entry and the
+// lengths give.
+void MakeDistanceFastTable()
 {
-    const unsigned j = DecodeSmall(in, kLzhDistanceSymbols);
-    if (j == 0) return 0;
-    return (1u << (j - 1)) + Take(in, j - 1);
+    LzhDecoder& d = lzhDecoder;
+    for (std::size_t i = 0; i < std::size(d.smallTable); ++i) {
+        const unsigned j = d.smallTable[i];
+        const unsigned length = j < static_cast<unsigned>(kLzhDistanceSymbols) ? d.smallLengths[j] : 0;
+        const bool direct = length <= static_cast<unsigned>(kLzhSmallTableBits) &&
+                            j < static_cast<unsigned>(kLzhDistanceSymbols) && (length != 0 || d.smallConstant);
+        const std::uint32_t first = j == 0 ? 0 : 1u << (j - 1);
+        const std::uint32_t extraBits = j == 0 ? 0 : j - 1;
+        d.distanceFast[i] = direct ? (length + extraBits) | length << 8 | extraBits << 12 | first << 16
+                                   : kLzhSlowDistance;
+    }
 }
 
 void ReadBlockHeader()
@@ -184,6 +319,309 @@ void ReadBlockHeader()
     ReadSmallCodeLengths(kLzhLengthSymbols, 5, 3);
     ReadLiteralCodeLengths();
     ReadSmallCodeLengths(kLzhDistanceSymbols, 4, kLzhNoSpecialIndex);
+    MakeDistanceFastTable();
+}
+
+// BuildDecodeTable, and with fast not null the literalFast entries of the
+// table as well: the short codes' entries, and kLzhSlowLiteral for the roots
+// of the overflow trees and for all when the table is left as it was.
+void BuildTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table, std::uint16_t* fast)
+{
+    LzhDecoder& d = lzhDecoder;
+    std::uint32_t count[kLzhMaxCodeLength + 1] = {};
+    for (int ch = 0; ch < symbolCount; ++ch) {
+        if (lengths[ch] > kLzhMaxCodeLength) BadTable();
+        ++count[lengths[ch]];
+    }
+
+    // Canonical code values, 16 bits aligned to the top. The codes must fill
+    // the code space exactly; a set with no code at all leaves the table as
+    // it was.
+    std::uint32_t start[kLzhMaxCodeLength + 2];
+    start[1] = 0;
+    for (int length = 1; length <= kLzhMaxCodeLength; ++length)
+        start[length + 1] = start[length] + (count[length] << (kLzhMaxCodeLength - length));
+    const std::uint32_t total = start[kLzhMaxCodeLength + 1];
+    if (total == 0) {
+        if (fast) std::fill_n(fast, std::size_t{1} << tableBits, kLzhSlowLiteral);
+        return;
+    }
+    if (total != (1u << kLzhMaxCodeLength)) BadTable();
+
+    const int shift = kLzhMaxCodeLength - tableBits;
+    std::uint32_t weight[kLzhMaxCodeLength + 1];
+    for (int length = 1; length <= tableBits; ++length) {
+        start[length] >>= shift;
+        weight[length] = 1u << (tableBits - length);
+    }
+    for (int length = tableBits + 1; length <= kLzhMaxCodeLength; ++length)
+        weight[length] = 1u << (kLzhMaxCodeLength - length);
+
+    // Entries past the short codes are the roots of the overflow trees.
+    const std::uint32_t tableSize = 1u << tableBits;
+    for (std::uint32_t i = start[tableBits + 1] >> shift; i < tableSize; ++i) table[i] = 0;
+    if (fast) std::fill(fast + (start[tableBits + 1] >> shift), fast + tableSize, kLzhSlowLiteral);
+
+    unsigned nextNode = static_cast<unsigned>(symbolCount);
+    const std::uint32_t mask = 1u << (15 - tableBits);
+    for (int ch = 0; ch < symbolCount; ++ch) {
+        const int length = lengths[ch];
+        if (length == 0) continue;
+        const std::uint32_t next = start[length] + weight[length];
+        if (length <= tableBits) {
+            for (std::uint32_t i = start[length]; i < next; ++i) table[i] = static_cast<std::uint16_t>(ch);
+            if (fast) std::fill(fast + start[length], fast + next, static_cast<std::uint16_t>(length | ch << 6));
+        } else {
+            std::uint32_t k = start[length];
+            std::uint16_t* slot = &table[k >> shift];
+            for (int step = tableBits; step < length; ++step) {
+                if (*slot == 0) {
+                    if (nextNode >= static_cast<unsigned>(kLzhTreeNodes)) BadTable();
+                    d.treeLeft[nextNode] = 0;
+                    d.treeRight[nextNode] = 0;
+                    *slot = static_cast<std::uint16_t>(nextNode++);
+                }
+                slot = (k & mask) ? &d.treeRight[*slot] : &d.treeLeft[*slot];
+                k <<= 1;
+            }
+            *slot = static_cast<std::uint16_t>(ch);
+        }
+        start[length] = next;
+    }
+}
+
+// The literal/length code: its count, then each length through the
+// code-length code, with runs of zeros.
+template <class Bits>
+void ReadLiteralLengths()
+{
+    LzhDecoder& d = lzhDecoder;
+    Bits in;
+    in.Load();
+    in.Prepare();
+    const unsigned n = Take(in, 9);
+    if (n == 0) {
+        const unsigned c = Take(in, 9);
+        in.Prepare();
+        in.Store();
+        if (c >= static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
+        std::memset(d.literalLengths, 0, sizeof d.literalLengths);
+        for (std::uint16_t& entry : d.literalTable) entry = static_cast<std::uint16_t>(c);
+        d.literalConstant = true;
+        std::fill(std::begin(d.literalFast), std::end(d.literalFast), static_cast<std::uint16_t>(c << 6));
+        return;
+    }
+    if (n > static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
+
+    unsigned i = 0;
+    while (i < n) {
+        in.Prepare();
+        const unsigned c = DecodeSmall(in, kLzhLengthSymbols);
+        if (c <= 2) {
+            const unsigned run = c == 0 ? 1 : c == 1 ? Take(in, 4) + 3 : Take(in, 9) + 20;
+            if (i + run > static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
+            std::memset(d.literalLengths + i, 0, run);
+            i += run;
+        } else {
+            d.literalLengths[i++] = static_cast<std::uint8_t>(c - 2);
+        }
+    }
+    in.Prepare();
+    in.Store();
+    std::memset(d.literalLengths + i, 0, kLzhLiteralSymbols - i);
+    d.literalConstant = false;
+    BuildTable(kLzhLiteralSymbols, d.literalLengths, kLzhLiteralTableBits, d.literalTable, d.literalFast);
+}
+
+// Copies length bytes (3 to 256) from window position from to position to,
+// as a copy byte by byte would: where the source lies behind the destination
+// and closer than the length, the copy repeats its own output. Neither range
+// may pass the window's end.
+//
+// Ranges apart are copied as a first and a last word, overlapping, or words
+// in a row. Overlapping ranges a word apart or more go word by word from the
+// front, which is what byte by byte does: each word read holds bytes already
+// final, and the last word, which may overlap the one before it, writes the
+// same bytes again.
+template <std::size_t Size>
+inline void MoveWord(std::uint8_t* to, const std::uint8_t* from)
+{
+    struct Word {
+        std::uint8_t bytes[Size];
+    } word;
+    std::memcpy(&word, from, Size);
+    std::memcpy(to, &word, Size);
+}
+
+template <std::size_t Size>
+inline void MoveWords(std::uint8_t* out, const std::uint8_t* in, unsigned length)
+{
+    for (unsigned i = 0; i + Size < length; i += Size) MoveWord<Size>(out + i, in + i);
+    MoveWord<Size>(out + length - Size, in + length - Size);
+}
+
+inline void CopyMatch(std::uint8_t* window, unsigned to, unsigned from, unsigned length)
+{
+    std::uint8_t* out = window + to;
+    const std::uint8_t* in = window + from;
+    const unsigned apart = to > from ? to - from : from - to;
+    if (apart >= length) {
+        if (length >= 16) {
+            MoveWords<16>(out, in, length);
+        } else if (length >= 8) {
+            MoveWord<8>(out, in);
+            MoveWord<8>(out + length - 8, in + length - 8);
+        } else if (length >= 4) {
+            MoveWord<4>(out, in);
+            MoveWord<4>(out + length - 4, in + length - 4);
+        } else {
+            MoveWord<2>(out, in);
+            MoveWord<2>(out + length - 2, in + length - 2);
+        }
+    } else if (apart >= 16) {
+        MoveWords<16>(out, in, length);
+    } else if (apart >= 8) {
+        MoveWords<8>(out, in, length);
+    } else if (to == from + 1) {
+        std::memset(out, *in, length);  // a run of the byte before
+    } else {
+        for (unsigned i = 0; i < length; ++i) out[i] = in[i];
+    }
+}
+
+// A copy of 16 bytes at most, with source and destination 16 or more apart,
+// where the window has 32 bytes from to on: 16 bytes go from the source, and
+// the 16 bytes after the copy's end, read before, go back where they were.
+// They are the previous chunk's, which a later copy from far back may read.
+inline void CopyShort(std::uint8_t* window, unsigned to, unsigned from, unsigned length)
+{
+    struct Word16 {
+        std::uint8_t bytes[16];
+    } after, word;
+    std::memcpy(&after, window + to + length, 16);
+    std::memcpy(&word, window + from, 16);
+    std::memcpy(window + to, &word, 16);
+    std::memcpy(window + to + length, &after, 16);
+}
+
+// The symbols of a block from r on, while they cannot reach the chunk's end
+// (a copy is at most 256 bytes): no test of the window's bounds but the one
+// that a copy's source wraps round the window's end. Yields the new r.
+//
+// Each lookup's index is taken from the bits before the refill that follows
+// the symbol, which only adds bits below the 12 or more still valid: the
+// refill is then not on the way from one symbol to the next.
+inline unsigned DecodeRun(WideBits& in, std::uint8_t* window, unsigned r, unsigned fastEnd, std::int32_t& blockLeft,
+                          std::uint32_t& copyFrom)
+{
+    const LzhDecoder& d = lzhDecoder;
+    std::uint32_t budget = blockLeft > 0 ? static_cast<std::uint32_t>(blockLeft) : ~0u;
+    unsigned index = in.Top(kLzhLiteralTableBits);
+    do {
+        --budget;
+        // A slow entry's symbol field is above every symbol's.
+        const unsigned entry = d.literalFast[index];
+        if (entry >> 6 <= 255) {
+            in.Drop(entry);
+            window[r++] = static_cast<std::uint8_t>(entry >> 6);
+            // 40 bits or more are left: a second literal needs no refill.
+            const unsigned second = d.literalFast[in.Top(kLzhLiteralTableBits)];
+            if (second >> 6 <= 255 && r < fastEnd && budget != 0) {
+                --budget;
+                in.Drop(second);
+                window[r++] = static_cast<std::uint8_t>(second >> 6);
+            }
+        } else {
+            const unsigned c = DecodeLiteral(in, entry);
+            if (c <= 255) {
+                window[r++] = static_cast<std::uint8_t>(c);
+            } else {
+                const unsigned length = c - 253;
+                const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
+                const unsigned apart = r > from ? r - from : from - r;
+                if (length <= 16 && apart >= 16 && from <= kLzhChunkSize - 16) [[likely]] {
+                    CopyShort(window, r, from, length);
+                } else if (from + length <= kLzhChunkSize) {
+                    CopyMatch(window, r, from, length);
+                } else {
+                    for (unsigned i = 0; i < length; ++i) window[r + i] = window[(from + i) & kLzhWindowMask];
+                }
+                r += length;
+                copyFrom = (from + length) & kLzhWindowMask;
+            }
+        }
+        index = in.Top(kLzhLiteralTableBits);
+        in.Prepare();
+    } while (r < fastEnd && budget != 0);
+    if (blockLeft > 0) blockLeft = static_cast<std::int32_t>(budget);
+    return r;
+}
+
+// The body of DecodeChunk, over either bit input.
+template <class Bits>
+void DecodeSymbols(unsigned count, std::uint8_t* window)
+{
+    LzhDecoder& d = lzhDecoder;
+    // The state lives in locals here; window stores may alias lzhDecoder.
+    Bits in;
+    in.Load();
+    std::int32_t blockLeft = d.blockSymbolsLeft;
+    std::int32_t copyLeft = d.copyLeft;
+    std::uint32_t copyFrom = d.copyFrom;
+    // Below fastEnd no symbol reaches the chunk's end: a copy is at most 256
+    // bytes.
+    const unsigned fastEnd = count > 256 ? count - 256 : 0;
+    unsigned r = 0;
+    for (;;) {
+        // A copy cut off by the end of the previous chunk goes on first, byte
+        // by byte.
+        while (copyLeft > 0 && r < count) {
+            --copyLeft;
+            window[r++] = window[copyFrom];
+            copyFrom = (copyFrom + 1) & kLzhWindowMask;
+        }
+        if (r == count) break;
+
+        in.Prepare();
+        if (blockLeft == 0) {
+            in.Store();
+            ReadBlockHeader();
+            in.Load();
+            in.Prepare();
+            blockLeft = d.blockSymbolsLeft;
+        }
+
+        if constexpr (Bits::kWide) {
+            if (r < fastEnd) {
+                r = DecodeRun(in, window, r, fastEnd, blockLeft, copyFrom);
+                continue;
+            }
+        }
+
+        // Near the chunk's end: one symbol at a time.
+        if (blockLeft > 0) --blockLeft;
+        const unsigned c = DecodeLiteral(in);
+        if (c <= 255) {
+            window[r++] = static_cast<std::uint8_t>(c);
+            continue;
+        }
+        const unsigned length = c - 253;
+        // Positions before r wrap to the previous chunk's bytes.
+        const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
+        if (length <= count - r && from + length <= kLzhChunkSize) {
+            CopyMatch(window, r, from, length);
+            r += length;
+            copyFrom = (from + length) & kLzhWindowMask;
+        } else {
+            copyLeft = static_cast<std::int32_t>(length);
+            copyFrom = from;
+        }
+    }
+    in.Prepare();
+    in.Store();
+    d.blockSymbolsLeft = blockLeft;
+    d.copyLeft = copyLeft;
+    d.copyFrom = copyFrom;
 }
 
 }  // namespace
@@ -202,15 +640,43 @@ void LzhFatal(const char* message)
 void StartMemberDecoding()
 {
     LzhDecoder& d = lzhDecoder;
+    d.memberPacked = lzhReader.packedLeft;
+    d.unfetched = d.memberPacked;
+    d.fileBytes = d.memberPacked;
+    d.fileEnded = false;
+    d.byteAtATime = std::ftell(lzhReader.archive) < 0;
+    d.inputBase = 0;
+    d.inputNext = 0;
+    d.inputEnd = 0;
+    d.inputRealEnd = 0;
     d.bitWindow = 0;
     d.pendingByte = 0;
     d.pendingBits = 0;
-    d.fillerBytes = 0;
-    for (int i = 0; i < 4; ++i)
-        d.bitWindow = (d.bitWindow << 8) | TakePackedByte(lzhReader.packedLeft, lzhReader.archive, d.fillerBytes);
+    for (int i = 0; i < 4; ++i) d.bitWindow = (d.bitWindow << 8) | TakePackedByte();
+    CountTakenBytes();
     d.blockSymbolsLeft = 0;
     d.copyLeft = 0;
     d.copyFrom = 0;
+}
+
+void FinishMemberDecoding()
+{
+    LzhDecoder& d = lzhDecoder;
+    const std::uint64_t taken = d.inputBase + d.inputNext;
+    const std::uint32_t unread = d.inputRealEnd > d.inputNext ? d.inputRealEnd - d.inputNext : 0;
+    if (unread > 0) {
+        std::fseek(lzhReader.archive, -static_cast<long>(unread), SEEK_CUR);
+        d.fileEnded = false;
+        d.fileBytes = d.memberPacked;
+    } else if (d.fileEnded && taken <= d.fileBytes) {
+        // The read ahead met the end of the file, the bit input did not.
+        std::clearerr(lzhReader.archive);
+    }
+    d.inputBase = taken;
+    d.inputNext = 0;
+    d.inputEnd = 0;
+    d.inputRealEnd = 0;
+    d.unfetched = taken < d.memberPacked ? static_cast<std::uint32_t>(d.memberPacked - taken) : 0;
 }
 
 bool LzhInputOverrun()
@@ -224,16 +690,18 @@ bool LzhInputOverrun()
 
 void RefillBits(unsigned n)
 {
-    BitInput in = LoadBits();
-    Refill(in, n);
-    StoreBits(in);
+    ByteBits in;
+    in.Load();
+    in.Drop(n);
+    in.Store();
 }
 
 unsigned TakeBits(unsigned n)
 {
-    BitInput in = LoadBits();
+    ByteBits in;
+    in.Load();
     const unsigned bits = Take(in, n);
-    StoreBits(in);
+    in.Store();
     return bits;
 }
 
@@ -276,98 +744,15 @@ void ReadSmallCodeLengths(int symbolCount, unsigned countBits, int specialIndex)
 
 void ReadLiteralCodeLengths()
 {
-    LzhDecoder& d = lzhDecoder;
-    const unsigned n = TakeBits(9);
-    if (n == 0) {
-        const unsigned c = TakeBits(9);
-        if (c >= static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
-        std::memset(d.literalLengths, 0, sizeof d.literalLengths);
-        for (std::uint16_t& entry : d.literalTable) entry = static_cast<std::uint16_t>(c);
-        std::memset(d.literalEntryLengths, 0, sizeof d.literalEntryLengths);
-        d.literalConstant = true;
-        return;
-    }
-    if (n > static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
-
-    unsigned i = 0;
-    while (i < n) {
-        BitInput in = LoadBits();
-        const unsigned c = DecodeSmall(in, kLzhLengthSymbols);
-        StoreBits(in);
-        if (c <= 2) {
-            const unsigned run = c == 0 ? 1 : c == 1 ? TakeBits(4) + 3 : TakeBits(9) + 20;
-            if (i + run > static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
-            std::memset(d.literalLengths + i, 0, run);
-            i += run;
-        } else {
-            d.literalLengths[i++] = static_cast<std::uint8_t>(c - 2);
-        }
-    }
-    std::memset(d.literalLengths + i, 0, kLzhLiteralSymbols - i);
-    d.literalConstant = false;
-    BuildDecodeTable(kLzhLiteralSymbols, d.literalLengths, kLzhLiteralTableBits, d.literalTable);
-    SetEntryLengths(d.literalTable, std::size(d.literalTable), d.literalLengths, kLzhLiteralSymbols,
-                    d.literalEntryLengths);
+    if (lzhDecoder.byteAtATime)
+        ReadLiteralLengths<ByteBits>();
+    else
+        ReadLiteralLengths<WideBits>();
 }
 
 void BuildDecodeTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table)
 {
-    LzhDecoder& d = lzhDecoder;
-    std::uint32_t count[kLzhMaxCodeLength + 1] = {};
-    for (int ch = 0; ch < symbolCount; ++ch) {
-        if (lengths[ch] > kLzhMaxCodeLength) BadTable();
-        ++count[lengths[ch]];
-    }
-
-    // Canonical code values, 16 bits aligned to the top. The codes must fill
-    // the code space exactly; a set with no code at all leaves the table as
-    // it was.
-    std::uint32_t start[kLzhMaxCodeLength + 2];
-    start[1] = 0;
-    for (int length = 1; length <= kLzhMaxCodeLength; ++length)
-        start[length + 1] = start[length] + (count[length] << (kLzhMaxCodeLength - length));
-    const std::uint32_t total = start[kLzhMaxCodeLength + 1];
-    if (total == 0) return;
-    if (total != (1u << kLzhMaxCodeLength)) BadTable();
-
-    const int shift = kLzhMaxCodeLength - tableBits;
-    std::uint32_t weight[kLzhMaxCodeLength + 1];
-    for (int length = 1; length <= tableBits; ++length) {
-        start[length] >>= shift;
-        weight[length] = 1u << (tableBits - length);
-    }
-    for (int length = tableBits + 1; length <= kLzhMaxCodeLength; ++length)
-        weight[length] = 1u << (kLzhMaxCodeLength - length);
-
-    // Entries past the short codes are the roots of the overflow trees.
-    const std::uint32_t tableSize = 1u << tableBits;
-    for (std::uint32_t i = start[tableBits + 1] >> shift; i < tableSize; ++i) table[i] = 0;
-
-    unsigned nextNode = static_cast<unsigned>(symbolCount);
-    const std::uint32_t mask = 1u << (15 - tableBits);
-    for (int ch = 0; ch < symbolCount; ++ch) {
-        const int length = lengths[ch];
-        if (length == 0) continue;
-        const std::uint32_t next = start[length] + weight[length];
-        if (length <= tableBits) {
-            for (std::uint32_t i = start[length]; i < next; ++i) table[i] = static_cast<std::uint16_t>(ch);
-        } else {
-            std::uint32_t k = start[length];
-            std::uint16_t* slot = &table[k >> shift];
-            for (int step = tableBits; step < length; ++step) {
-                if (*slot == 0) {
-                    if (nextNode >= static_cast<unsigned>(kLzhTreeNodes)) BadTable();
-                    d.treeLeft[nextNode] = 0;
-                    d.treeRight[nextNode] = 0;
-                    *slot = static_cast<std::uint16_t>(nextNode++);
-                }
-                slot = (k & mask) ? &d.treeRight[*slot] : &d.treeLeft[*slot];
-                k <<= 1;
-            }
-            *slot = static_cast<std::uint16_t>(ch);
-        }
-        start[length] = next;
-    }
+    BuildTable(symbolCount, lengths, tableBits, table, nullptr);
 }
 
 unsigned DecodeLiteralSymbol()
@@ -375,60 +760,27 @@ unsigned DecodeLiteralSymbol()
     LzhDecoder& d = lzhDecoder;
     if (d.blockSymbolsLeft == 0) ReadBlockHeader();
     if (d.blockSymbolsLeft > 0) --d.blockSymbolsLeft;
-    BitInput in = LoadBits();
+    ByteBits in;
+    in.Load();
     const unsigned symbol = DecodeLiteral(in);
-    StoreBits(in);
+    in.Store();
     return symbol;
 }
 
 unsigned DecodeDistance()
 {
-    BitInput in = LoadBits();
+    ByteBits in;
+    in.Load();
     const unsigned distance = DecodeDistanceBits(in);
-    StoreBits(in);
+    in.Store();
     return distance;
 }
 
 void DecodeChunk(unsigned count, std::uint8_t* window)
 {
     if (count == 0 || count > kLzhChunkSize) return;
-    LzhDecoder& d = lzhDecoder;
-    // The state lives in locals here; window stores may alias lzhDecoder.
-    BitInput in = LoadBits();
-    std::int32_t blockLeft = d.blockSymbolsLeft;
-    std::int32_t copyLeft = d.copyLeft;
-    std::uint32_t copyFrom = d.copyFrom;
-    unsigned r = 0;
-    for (;;) {
-        // A copy goes on byte by byte (it may overlap its own output); one
-        // cut off by the end of the previous chunk goes on first.
-        while (copyLeft > 0 && r < count) {
-            --copyLeft;
-            window[r++] = window[copyFrom];
-            copyFrom = (copyFrom + 1) & kLzhWindowMask;
-        }
-        if (r == count) break;
-
-        if (blockLeft == 0) {
-            StoreBits(in);
-            ReadBlockHeader();
-            in = LoadBits();
-            blockLeft = d.blockSymbolsLeft;
-        }
-        if (blockLeft > 0) --blockLeft;
-        const unsigned c = DecodeLiteral(in);
-        if (c <= 255) {
-            window[r++] = static_cast<std::uint8_t>(c);
-            if (r == count) break;
-            continue;
-        }
-        copyLeft = static_cast<std::int32_t>(c - 253);
-        const unsigned distance = DecodeDistanceBits(in);
-        // Positions before r wrap to the previous chunk's bytes.
-        copyFrom = (r - distance - 1) & kLzhWindowMask;
-    }
-    StoreBits(in);
-    d.blockSymbolsLeft = blockLeft;
-    d.copyLeft = copyLeft;
-    d.copyFrom = copyFrom;
+    if (lzhDecoder.byteAtATime)
+        DecodeSymbols<ByteBits>(count, window);
+    else
+        DecodeSymbols<WideBits>(count, window);
 }

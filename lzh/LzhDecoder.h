@@ -5,6 +5,12 @@
 // most lzhReader.packedLeft of them, and writes the content into the reader's
 // chunk buffer, which is also its window. All state is the one process-wide
 // record lzhDecoder; nothing is allocated while decoding.
+//
+// The bit input reads the stream ahead into its own buffer, a few kilobytes
+// at a time, and FinishMemberDecoding gives back what it has not taken; in
+// between, packedLeft and the stream's position count what the bit input has
+// taken, as if it read one byte at a time. A stream that cannot seek back is
+// read one byte at a time.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +23,10 @@ inline constexpr int kLzhSmallTableBits = 8;
 inline constexpr int kLzhTreeNodes = 2 * kLzhLiteralSymbols - 1;
 inline constexpr int kLzhMaxCodeLength = 16;
 inline constexpr unsigned kLzhWindowMask = 0x1FFF;
-inline constexpr std::uint8_t kLzhSlowEntry = 0xFF;
+inline constexpr std::uint32_t kLzhInputSize = 8192;  // packed bytes read ahead at most
+// Fast table entries that stand for "decode the long way".
+inline constexpr std::uint16_t kLzhSlowLiteral = 0xFFFF;
+inline constexpr std::uint32_t kLzhSlowDistance = 0xFFFFFFFF;
 
 struct LzhDecoder {
     std::uint32_t bitWindow;      // the next 32 bits; the top bit is decoded next
@@ -31,15 +40,35 @@ struct LzhDecoder {
     bool smallConstant;           // likewise the code in smallTable
     std::uint8_t literalLengths[kLzhLiteralSymbols];
     std::uint16_t literalTable[1 << kLzhLiteralTableBits];
-    // The length of the code that each literalTable entry resolves, so that
-    // it is known without first knowing the symbol; kLzhSlowEntry where the
-    // symbol's own length has to be looked at (overflow tree roots, symbols
-    // without a code).
-    std::uint8_t literalEntryLengths[1 << kLzhLiteralTableBits];
     std::uint8_t smallLengths[kLzhLengthSymbols];  // code-length code, then distance code
     std::uint16_t smallTable[1 << kLzhSmallTableBits];
     std::uint16_t treeLeft[kLzhTreeNodes];    // overflow trees of codes longer than their table
     std::uint16_t treeRight[kLzhTreeNodes];
+
+    // What a literalTable entry decodes to, in one load: the code length in
+    // the low 6 bits (a shift count as it is) and the symbol above them;
+    // kLzhSlowLiteral where the tree or the symbol's own length has to be
+    // looked at (codes longer than the table, symbols without a code).
+    std::uint16_t literalFast[1 << kLzhLiteralTableBits];
+    // Likewise for the distance code, with the extra bits that follow it:
+    // code length plus extra bits in the low 6 bits, the code length in bits
+    // 8-11, the number of extra bits in bits 12-15, and above them the
+    // distance that the extra bits add to; or kLzhSlowDistance.
+    std::uint32_t distanceFast[1 << kLzhSmallTableBits];
+
+    // The bit input's packed bytes: input[inputNext] is the next byte to
+    // take. Bytes below inputRealEnd came from the stream; past them, and past
+    // the file's end, the filler.
+    std::uint8_t input[kLzhInputSize];
+    std::uint32_t inputNext;
+    std::uint32_t inputEnd;
+    std::uint32_t inputRealEnd;
+    std::uint64_t inputBase;      // bytes of the member taken before input[0]
+    std::uint32_t memberPacked;   // packedLeft at the member's start
+    std::uint32_t unfetched;      // packed bytes of the member not yet read into input
+    std::uint64_t fileBytes;      // the member's packed bytes in the file: memberPacked unless it ends first
+    bool fileEnded;               // a read of the stream came up short
+    bool byteAtATime;             // the stream cannot seek back: read nothing ahead
 };
 
 extern LzhDecoder lzhDecoder;
@@ -47,6 +76,11 @@ extern LzhDecoder lzhDecoder;
 // Resets the decoder for a member and loads the first 32 bits of packed data.
 // lzhReader.packedLeft must be set and the stream at the packed data.
 void StartMemberDecoding();
+
+// Gives the packed bytes read ahead and not taken back to the stream, which
+// then stands where the bit input stopped. Called after a member's last chunk,
+// or when the reader stops the member early.
+void FinishMemberDecoding();
 
 // Puts the next count (1 to 8192) content bytes at window[0] .. window[count - 1].
 // Every call but a member's last asks for 8192 bytes: the window is the same
