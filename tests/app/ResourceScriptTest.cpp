@@ -219,7 +219,7 @@ TEST(ResourceScript, MainDialogTemplate)
 
     ASSERT_EQ(d->controls.size(), 4u);
     // Child, visible, group, text centred.
-    ExpectControl(*d, 0, 1004, "Static", "Static", 10, 13, 194, 20, 0x50020001u);
+    ExpectControl(*d, 0, 1004, "Static", "Static", 10, 11, 194, 24, 0x50020001u);
     // Child, visible, tab stop: push buttons.
     ExpectControl(*d, 1, 1006, "Button", "Yes", 41, 46, 50, 14, 0x50010000u);
     ExpectControl(*d, 2, 1007, "Button", "No", 120, 46, 50, 14, 0x50010000u);
@@ -245,6 +245,30 @@ TEST(ResourceScript, ProgressPanelTemplate)
     ExpectControl(*d, 0, 1000, "msctls_progress32", "Progress1", 7, 47, 201, 15, 0x50800000u);
     // Child, visible, group, text left-aligned.
     ExpectControl(*d, 1, 1003, "Static", "Static", 15, 34, 189, 9, 0x50020000u);
+}
+
+// The message static shows completion text 1 with the version summary: three
+// lines of the dialog's font, each 8 vertical dialog units (the font's
+// height, which the units are made from), inside the dialog and clear of the
+// buttons below it.
+TEST(ResourceScript, MessageHoldsThreeLinesAboveTheButtons)
+{
+    const ResourceScript script;
+    const Dialog* d = script.Find(IDD_UPDATE_DIALOG);
+    ASSERT_NE(d, nullptr);
+    const Control* message = nullptr;
+    for (const Control& c : d->controls)
+        if (c.id == IDC_MESSAGE) message = &c;
+    ASSERT_NE(message, nullptr);
+    EXPECT_GE(message->height, 3 * 8);
+    EXPECT_GE(message->y, 0);
+    EXPECT_LE(message->x + message->width, d->width);
+    for (const Control& c : d->controls) {
+        if (c.id == IDC_MESSAGE) continue;
+        SCOPED_TRACE("button " + std::to_string(c.id));
+        EXPECT_LE(message->y + message->height, c.y);
+        EXPECT_LE(c.y + c.height, d->height);
+    }
 }
 
 // The Linux window models list the same controls, in the same order.
