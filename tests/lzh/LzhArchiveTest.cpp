@@ -381,3 +381,31 @@ TEST_F(LzhArchiveTest, FatalStopLeavesNoTemporaryAndKeepsTheOldFile)
     EXPECT_EQ(Files(), (Names{"victim.bin"}));
     EXPECT_EQ(Read("victim.bin"), Text("old"));
 }
+
+TEST(LzhCrc, AnyRunOfBytesFromAnyRegisterGivesTheBitwiseCrc)
+{
+    // Whole chunks take a faster way than other lengths; both must agree with
+    // the CRC taken a bit at a time, and runs must join.
+    auto bitwise = [](unsigned crc, const Bytes& data, std::size_t from, std::size_t count) {
+        for (std::size_t i = from; i < from + count; ++i) {
+            crc ^= data[i];
+            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        }
+        return crc;
+    };
+    std::mt19937 random(16);
+    Bytes data(3 * kLzhChunkSize);
+    for (auto& byte : data) byte = static_cast<std::uint8_t>(random());
+    for (const std::size_t count : {0, 1, 7, 8, 9, 2047, 2048, 8191, 8192, 8193, 16384, 24576}) {
+        for (int k = 0; k < 8; ++k) {
+            const auto start = static_cast<std::uint16_t>(random());
+            const std::size_t from = random() % (data.size() - count + 1);
+            SCOPED_TRACE(std::to_string(count) + " bytes from " + std::to_string(from));
+            EXPECT_EQ(UpdateLzhCrc(start, data.data() + from, count), bitwise(start, data, from, count));
+            const std::size_t split = count == 0 ? 0 : random() % count;
+            EXPECT_EQ(UpdateLzhCrc(UpdateLzhCrc(start, data.data() + from, split), data.data() + from + split,
+                                   count - split),
+                      bitwise(start, data, from, count));
+        }
+    }
+}
