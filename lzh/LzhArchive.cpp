@@ -300,9 +300,10 @@ bool OpenMemberTemporary(const char* name)
         if (written < 0 || static_cast<std::size_t>(written) >= sizeof a.temporary) break;
         a.output = CreateNewDiskFile(a.temporary);
         if (a.output) {
-            // Chunks go to the file as they are: no second copy in a stream
-            // buffer, one write each.
-            std::setvbuf(a.output, nullptr, _IONBF, 0);
+            // Eight chunks to a write: a system call costs more than the copy
+            // into the buffer.
+            static char outputBuffer[8 * kLzhChunkSize];
+            std::setvbuf(a.output, outputBuffer, _IOFBF, sizeof outputBuffer);
             return true;
         }
         if (errno != EEXIST) break;
