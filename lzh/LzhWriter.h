@@ -1,0 +1,66 @@
+// Writing LZH archives: level-1 member headers, each member packed with
+// -lh5- or, when that would not make it smaller, stored with -lh0-, and the
+// end marker.
+//
+// A member header is the level-1 header the reader of LzhArchive.h reads,
+// followed by one extended header, the CRC-16 of the whole header (taken
+// with its own field as zero). The name field holds the member's whole
+// relative path, components separated by backslashes, in the system code
+// page: the patcher's reader extracts by that field alone, and lhasa and 7z
+// take its backslashes as folders too. No directory extended header is
+// written: 7z would put the folders in front of the path once more. The
+// system byte is 'W' (Windows NT): lhasa turns names from MS-DOS into lower
+// case, but not these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr std::size_t kLzhMaxWrittenName = 230;  // what a level-1 header's size byte allows
+inline constexpr std::size_t kLzhMemberHeaderSize = 32;  // the header less its name
+
+struct LzhHeaderFields {
+    char method;              // '0' (stored) or '5'
+    std::uint32_t packedSize;  // packed data, the extended header not counted
+    std::uint32_t size;
+    std::uint32_t dosTime;     // MS-DOS date and time, local time
+    std::uint16_t crc;         // CRC-16 of the content
+    const char* name;
+    std::size_t nameLength;    // at most kLzhMaxWrittenName
+};
+
+// Puts the member header into out (kLzhMemberHeaderSize + nameLength bytes)
+// and yields its size.
+std::size_t MakeLzhMemberHeader(const LzhHeaderFields& fields, std::uint8_t* out);
+
+// The MS-DOS date and time of a local time (year from 1980 to 2107, month 1
+// to 12, seconds rounded down to even); years outside that range give the
+// nearest end of it.
+std::uint32_t LzhDosTime(int year, int month, int day, int hour, int minute, int second);
+
+enum class LzhAddResult : std::uint8_t {
+    Added,
+    CannotRead,   // the source could not be read, or held fewer than size bytes
+    CannotWrite,  // the archive could not be written
+    TooLarge,     // size is more than a member can hold (kLzhMaxEncodedSize)
+    NameTooLong,  // more than kLzhMaxWrittenName bytes
+};
+
+struct LzhAddedMember {
+    LzhAddResult result;
+    bool compressed;          // -lh5-; otherwise stored
+    std::uint32_t packedSize;
+};
+
+// Appends one member to archive (open for binary writing, at its end): the
+// first size bytes of source (open for binary reading, at its start) under
+// name. With compress, the content is packed with -lh5- and kept so if that
+// is smaller; otherwise, or without compress, it is stored. The archive's
+// position is at the member's end afterwards, and nothing lies beyond it.
+// On a failure the archive holds a part of the member.
+LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t size, const char* name,
+                            std::uint32_t dosTime, bool compress);
+
+// Writes the end marker; false when the archive could not be written.
+bool EndLzhArchive(std::FILE* archive);
