@@ -1,7 +1,7 @@
 // Plays the player in the Wine suite: starts the patcher, watches its
 // windows, records what it shows and clicks as a player would.
 //
-//   uidriver LOG [--click=yes|no|ok|close] [--snap=progress,done]
+//   uidriver LOG [--click=yes|no|ok|close] [--snap=progress,done,messagebox]
 //            [--timeout=SECONDS] [--cwd=DIR] -- PROGRAM
 //
 // PROGRAM is started (its path quoted on the command line) in DIR. LOG gets
@@ -15,9 +15,23 @@
 //   finished TICKS                  the main dialog is finished (GetTickCount64)
 //   dialog TEXT BUTTONS             the finished main dialog: its text and
 //                                   its visible buttons (Yes No OK)
+//   measure TEXTHEIGHT LINEHEIGHT TEXTWIDTH X Y WIDTH HEIGHT
+//                                   the finished dialog's text laid out in
+//                                   its static with the static's font
+//                                   (inspect.dll, beside the driver, does it
+//                                   inside the patcher), and the static's
+//                                   client area on the screen; "measure
+//                                   failed" when it could not be asked
 //   click BUTTON                    what was pressed on the finished dialog
-//   snap NAME X Y WIDTH HEIGHT      a screenshot of the main dialog is due;
-//                                   the driver waits for the file LOG.NAME
+//   snap NAME X Y WIDTH HEIGHT [PICTURE]
+//                                   a screenshot of the main dialog (progress,
+//                                   done) is due, or of a message box
+//                                   (messagebox-N), which also draws itself
+//                                   into PICTURE (window.bmp beside the
+//                                   driver, made by inspect.dll): Wine leaves
+//                                   a box shown over the main dialog black on
+//                                   the screen. The driver waits for the file
+//                                   LOG.NAME
 //   exit CODE | timeout
 //
 // Texts of another process's controls are read with GetWindowTextW, which
@@ -95,14 +109,35 @@ bool Shown(HWND window) { return window && IsWindowVisible(window); }
 
 // Waits for the file LOG.NAME that the suite writes once it has taken the
 // screenshot.
-void Snap(const char* name, HWND window)
+void Snap(const char* name, HWND window, const char* picture = nullptr)
 {
     RECT r{};
     GetWindowRect(window, &r);
     Log(std::string("snap\t") + name + "\t" + std::to_string(r.left) + "\t" + std::to_string(r.top) + "\t" +
-        std::to_string(r.right - r.left) + "\t" + std::to_string(r.bottom - r.top));
+        std::to_string(r.right - r.left) + "\t" + std::to_string(r.bottom - r.top) +
+        (picture ? std::string("\t") + picture : std::string()));
     const std::wstring ack = logPath + L"." + std::wstring(name, name + std::strlen(name));
     for (int i = 0; i < 200 && GetFileAttributesW(ack.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(25);
+}
+
+// Waits (at most 3 s) until a window of a thread that takes messages has
+// painted itself and its controls, and a little longer for the picture to
+// reach the display.
+void WaitDrawn(HWND window)
+{
+    const auto pending = [window] {
+        if (GetUpdateRect(window, nullptr, FALSE)) return true;
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) return true;
+        return false;
+    };
+    for (int i = 0; i < 150; ++i) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 3000, &ignored);
+        if (!pending()) break;
+        Sleep(20);
+    }
+    Sleep(200);
 }
 
 struct Windows {
@@ -131,6 +166,48 @@ std::wstring MessageBoxText(HWND box)
         text += part;
     }
     return text;
+}
+
+// Sends window the registered message request with inspect.dll hooked into
+// the thread that owns it, so that the DLL answers it there (see
+// inspect.cpp).
+void AskInside(HWND window, const wchar_t* request)
+{
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dllPath(self, n);
+    dllPath = dllPath.substr(0, dllPath.find_last_of(L"\\/") + 1) + L"inspect.dll";
+    static HMODULE dll = LoadLibraryW(dllPath.c_str());
+    // Through void (*)(), the one cast between function types without a warning.
+    const auto hook =
+        dll ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "InspectHook"))) : nullptr;
+    HHOOK installed = hook ? SetWindowsHookExW(WH_CALLWNDPROC, hook, dll, GetWindowThreadProcessId(window, nullptr))
+                           : nullptr;
+    if (!installed) return;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, RegisterWindowMessageW(request), 0, 0, SMTO_NORMAL, 5000, &ignored);
+    UnhookWindowsHookEx(installed);
+}
+
+// Has the static measure its text inside its own program and logs the
+// result.
+void Measure(HWND message)
+{
+    AskInside(message, L"KivraSuite.Measure");
+    if (!GetPropW(message, L"KivraSuite.Measured")) {
+        Log("measure\tfailed");
+        return;
+    }
+    const auto number = [message](const wchar_t* name) {
+        return std::to_string(reinterpret_cast<INT_PTR>(GetPropW(message, name)));
+    };
+    RECT client{};
+    GetClientRect(message, &client);
+    POINT origin{0, 0};
+    ClientToScreen(message, &origin);
+    Log("measure\t" + number(L"KivraSuite.TextHeight") + "\t" + number(L"KivraSuite.LineHeight") + "\t" +
+        number(L"KivraSuite.TextWidth") + "\t" + std::to_string(origin.x) + "\t" + std::to_string(origin.y) + "\t" +
+        std::to_string(client.right) + "\t" + std::to_string(client.bottom));
 }
 
 void Click(HWND button)
@@ -171,6 +248,7 @@ int wmain(int argc, wchar_t** argv)
     }
     const bool snapProgress = snaps.find(L"progress") != std::wstring::npos;
     const bool snapDone = snaps.find(L"done") != std::wstring::npos;
+    const bool snapBoxes = snaps.find(L"messagebox") != std::wstring::npos;
 
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
@@ -209,6 +287,13 @@ int wmain(int argc, wchar_t** argv)
                 if (text.empty()) continue;
                 boxesSeen.insert(window);
                 Log("messagebox\t" + Field(Text(window)) + "\t" + Field(text));
+                if (snapBoxes) {
+                    WaitDrawn(window);
+                    AskInside(window, L"KivraSuite.Print");
+                    const bool printed = GetPropW(window, L"KivraSuite.Printed") != nullptr;
+                    Snap(("messagebox-" + std::to_string(boxesSeen.size())).c_str(), window,
+                         printed ? "window.bmp" : nullptr);
+                }
                 Click(GetDlgItem(window, IDOK));
                 continue;
             }
@@ -246,7 +331,11 @@ int wmain(int argc, wchar_t** argv)
             if (Shown(ok)) buttons += " OK";
             Log("finished\t" + std::to_string(GetTickCount64()));
             Log("dialog\t" + Field(Text(message)) + "\t" + buttons.substr(1));
-            if (snapDone) Snap("done", window);
+            Measure(message);
+            if (snapDone) {
+                WaitDrawn(window);
+                Snap("done", window);
+            }
 
             Log("click\t" + Utf8(click));
             if (click == L"close")
