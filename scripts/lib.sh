@@ -23,3 +23,20 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Wine on a virtual display, a Korean font, xwd for the screenshots.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 python3)
 WINE_PACKAGES=("${WINDOWS_PACKAGES[@]}" wine wine64 xvfb x11-apps fonts-nanum jlha-utils)
+
+# need_wine32: Debian's 32-bit Wine (wine32:i386) beside the 64-bit one, for
+# the i686 build in a 32-bit prefix; adds the i386 architecture first. Only
+# where the kernel runs 32-bit programs (tests/wine/run --kernel-runs-32bit):
+# once wine32 is installed, Debian's wine starts every program with its
+# 32-bit loader, and without 32-bit support in the kernel every Wine call
+# fails.
+need_wine32() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "Need root to add the i386 architecture for wine32:i386" >&2
+            return 1
+        fi
+        dpkg --add-architecture i386
+    fi
+    need wine32:i386
+}
