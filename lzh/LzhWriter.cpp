@@ -108,7 +108,7 @@ std::size_t MakeLzhMemberHeader(const LzhHeaderFields& fields, std::uint8_t* out
 
 std::uint32_t LzhDosTime(int year, int month, int day, int hour, int minute, int second)
 {
-    if (year < 1980) return (1u << 5) | 1u;  // 1980-01-01 00:00:00
+    if (year < 1980) return LzhDosTime(1980, 1, 1, 0, 0, 0);
     if (year > 2107) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
     return (static_cast<std::uint32_t>(year - 1980) << 25) | (static_cast<std::uint32_t>(month) << 21) |
            (static_cast<std::uint32_t>(day) << 16) | (static_cast<std::uint32_t>(hour) << 11) |
