@@ -41,7 +41,7 @@ Encoded Encode(const Bytes& content, std::size_t readSize = 1u << 20, std::size_
         [](void* context, std::uint8_t* to, std::size_t count) {
             Context& c = *static_cast<Context*>(context);
             count = std::min({count, c.readSize, c.content->size() - c.at});
-            std::memcpy(to, c.content->data() + c.at, count);
+            if (count != 0) std::memcpy(to, c.content->data() + c.at, count);
             c.at += count;
             return count;
         },
@@ -70,7 +70,7 @@ std::optional<Bytes> Decode(const Bytes& packed, std::size_t count, std::uint8_t
 {
     std::FILE* file = std::tmpfile();
     if (!file) return std::nullopt;
-    std::fwrite(packed.data(), 1, packed.size(), file);
+    if (!packed.empty()) std::fwrite(packed.data(), 1, packed.size(), file);
     std::rewind(file);
     lzhReader.archive = file;
     lzhReader.packedLeft = static_cast<std::uint32_t>(packed.size());

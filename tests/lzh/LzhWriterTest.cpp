@@ -38,7 +38,7 @@ std::FILE* TemporaryWith(const Bytes& bytes)
 {
     std::FILE* file = std::tmpfile();
     if (file) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
         std::rewind(file);
     }
     return file;
