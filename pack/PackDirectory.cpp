@@ -10,10 +10,59 @@ using namespace pack;
 bool CPackFileManager::ReadEntries(std::int32_t block, int slot, int count, DirEntry* entries)
 {
     if (block < 0 || block >= blockCount || slot < 0 || count < 1 || slot + count > kEntriesPerBlock) return false;
-    if (HostSeek(BlockOffset(block) + kEntrySize * slot, 0) != 0) return false;
-    if (HostRead(entries, kEntrySize, static_cast<std::size_t>(count)) != static_cast<std::size_t>(count)) return false;
+    if (DirectoryCache* c = Cache()) {
+        // The whole block is read once and kept; what the cache holds is
+        // what the host file holds.
+        const std::uint8_t* bytes = c->Bytes(block);
+        if (!bytes) {
+            static std::uint8_t read[kBlockSize];
+            if (HostSeek(BlockOffset(block), FILE_BEGIN) != 0 || HostRead(read, kBlockSize, 1) != 1) return false;
+            if (!c->Insert(block, read)) c->Insert(block, read);
+            bytes = read;
+        }
+        std::memcpy(entries, bytes + kEntrySize * slot, static_cast<std::size_t>(kEntrySize * count));
+    } else {
+        if (HostSeek(BlockOffset(block) + kEntrySize * slot, FILE_BEGIN) != 0) return false;
+        if (HostRead(entries, kEntrySize, static_cast<std::size_t>(count)) != static_cast<std::size_t>(count))
+            return false;
+    }
     for (int i = 0; i < count; ++i) entries[i].TerminateName();
     return true;
+}
+
+std::int32_t CPackFileManager::IndexedDirectory(std::int32_t first)
+{
+    DirectoryCache* c = Cache();
+    if (!c) return -1;
+    const std::int32_t known = c->FindDirectory(first);
+    if (known >= 0) return known;
+    // The chain must be sound for the index to answer as a scan would: it
+    // ends in 0 within the data area, its table entries are stored, and it
+    // fits the cache. Loading a block may make the cache start over: then
+    // the walk starts over once.
+    static std::int32_t chain[DirectoryCache::kBlocks];
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::int32_t count = 0;
+        bool whole = true;
+        for (std::int32_t block = first;;) {
+            DirEntry probe;
+            if (count == DirectoryCache::kBlocks || TableDirty(block) || !ReadEntries(block, 0, 1, &probe)) return -1;
+            if (!c->Bytes(block)) {
+                whole = false;
+                break;
+            }
+            chain[count++] = block;
+            const std::int32_t next = NextBlock(block);
+            if (next < 0) return -1;
+            if (next == 0) break;
+            block = next;
+        }
+        if (!whole) continue;
+        for (std::int32_t i = 0; i < count; ++i)
+            if (!c->Bytes(chain[i])) whole = false;
+        if (whole) return c->AddDirectory(chain, count);
+    }
+    return -1;
 }
 
 int CPackFileManager::WriteEntry(std::int32_t block, int slot, const DirEntry& entry)
@@ -153,6 +202,14 @@ int CPackFileManager::FindEntry(const char* name, std::uint8_t typeMask, DirEntr
 {
     const std::size_t length = std::strlen(name);
     if (length < 1 || length > kMaxNameLength) return 0;
+    const std::int32_t dir = IndexedDirectory(currentDir);
+    if (dir >= 0) {
+        std::int32_t block = 0;
+        int slot = 0;
+        if (!Cache()->Lookup(dir, name, typeMask, block, slot) || !ReadEntries(block, slot, 1, &entry)) return 0;
+        entry.SetLocation(block, slot);
+        return 1;
+    }
     return ScanCurrentDir(
         [&](const DirEntry& e) { return e.InUse() == 1 && (e.Type() & typeMask) && EqualNames(e.Name(), name); },
         entry);
@@ -164,8 +221,50 @@ int CPackFileManager::FindEntryByBlock(std::int32_t block, std::uint8_t typeMask
         [&](const DirEntry& e) { return e.InUse() == 1 && (e.Type() & typeMask) && e.FirstBlock() == block; }, entry);
 }
 
+int CPackFileManager::ExtendDirectory(std::int32_t last, DirEntry& entry)
+{
+    const std::int32_t added = AllocateBlock(kBlockForDirectory);
+    if (added == 0) return 0;
+    // The block reads as zeros now; the cache may keep it so.
+    if (DirectoryCache* c = Cache(); c && !c->Bytes(added)) {
+        static const std::uint8_t zeros[kBlockSize] = {};
+        if (!c->Insert(added, zeros)) c->Insert(added, zeros);
+    }
+    SetTableEntry(added, kEndOfChain);
+    if (StoreTableEntry(added) != 0) {
+        SetTableEntry(added, kFreeBlock);
+        return 0;
+    }
+    SetTableEntry(last, added);
+    if (StoreTableEntry(last) != 0) {
+        SetTableEntry(last, kEndOfChain);
+        SetTableEntry(added, kFreeBlock);
+        StoreTableEntry(added);
+        return 0;
+    }
+    entry.Clear();
+    entry.SetLocation(added, 0);
+    return 1;
+}
+
 int CPackFileManager::FindFreeSlot(DirEntry& entry)
 {
+    const std::int32_t dir = IndexedDirectory(currentDir);
+    if (dir >= 0) {
+        // The blocks passed over would have their links stored again: their
+        // entries are stored already (an indexed chain has none that is not),
+        // so that changes no byte and is left out.
+        std::int32_t block = 0;
+        int slot = 0;
+        std::int32_t last = 0;
+        if (Cache()->FirstFree(dir, block, slot, last)) {
+            entry.Clear();
+            entry.SetLocation(block, slot);
+            return 1;
+        }
+        return ExtendDirectory(last, entry);
+    }
+
     DirEntry entries[kEntriesPerBlock];
     std::int32_t block = currentDir;
     for (std::int32_t passed = 0; passed < blockCount; ++passed) {
@@ -179,25 +278,7 @@ int CPackFileManager::FindFreeSlot(DirEntry& entry)
         }
         const std::int32_t next = NextBlock(block);
         if (next < 0) return 0;  // a broken chain is not extended
-        if (next == 0) {
-            const std::int32_t added = AllocateBlock(kBlockForDirectory);
-            if (added == 0) return 0;
-            SetTableEntry(added, kEndOfChain);
-            if (StoreTableEntry(added) != 0) {
-                SetTableEntry(added, kFreeBlock);
-                return 0;
-            }
-            SetTableEntry(block, added);
-            if (StoreTableEntry(block) != 0) {
-                SetTableEntry(block, kEndOfChain);
-                SetTableEntry(added, kFreeBlock);
-                StoreTableEntry(added);
-                return 0;
-            }
-            entry.Clear();
-            entry.SetLocation(added, 0);
-            return 1;
-        }
+        if (next == 0) return ExtendDirectory(block, entry);
         // Passing on to the next block stores this block's link again.
         StoreTableEntry(block);
         block = next;

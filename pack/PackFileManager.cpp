@@ -46,18 +46,31 @@ CPackFileManager::CPackFileManager()
       hostPosition(0),
       headerImage{},
       lowestFreeHint(0),
-      lastTransfer(Transfer::None)
+      lastTransfer(Transfer::None),
+      cache(nullptr),
+      cacheEnabled(true),
+      tableDirty{}
 {
     Close();
 }
 
-CPackFileManager::~CPackFileManager() { Close(); }
+CPackFileManager::~CPackFileManager()
+{
+    Close();
+    delete cache;
+}
+
+void CPackFileManager::ForgetCache()
+{
+    if (cache) cache->Clear();
+}
 
 void CPackFileManager::ResetState()
 {
     std::memset(headerImage, 0, sizeof headerImage);
     StoreU32(headerImage + kTableSectorsOffset, kTableSectors);
     for (std::int32_t& entry : table) entry = kFreeBlock;
+    std::memset(tableDirty, 0, sizeof tableDirty);
     lowestFreeHint = 0;
     currentPath[0] = 0;
     currentDir = 0;
@@ -79,6 +92,8 @@ int CPackFileManager::Open(const char* path, const char* mode)
     if (!read && !write) read = true;
 
     ResetState();
+    if (!cache) cache = new pack::DirectoryCache;
+    cache->Clear();
 
     // The stream takes the mode as given, but in small letters: "RB+" asks
     // for the same read-write stream as "rb+".
@@ -174,6 +189,7 @@ int CPackFileManager::FormatArchive()
         std::fputs("\n write error!( header )", stdout);
         return -1;
     }
+    std::memset(tableDirty, 0, sizeof tableDirty);
 
     if (AllocateBlock(kBlockForDirectory) != 0 || blockCount != 1) {
         std::fputs("\n Root creat error!", stdout);
@@ -198,6 +214,7 @@ int CPackFileManager::Close()
     for (int handle = 1; handle < kHandleSlots; ++handle)
         if (handles[handle].inUse) CloseFile(handle);
     for (PackHandle& handle : handles) handle.inUse = 0;
+    ForgetCache();
     if (hostFile) {
         std::fclose(hostFile);
         hostFile = nullptr;
@@ -223,11 +240,15 @@ std::size_t CPackFileManager::HostWrite(const void* buffer, std::size_t itemSize
     if (!hostFile) return 0;
     if (lastTransfer == Transfer::Read) std::fseek(hostFile, 0, SEEK_CUR);
     lastTransfer = Transfer::Write;
+    const std::int64_t at = hostPosition;
     const std::size_t done = std::fwrite(buffer, itemSize, itemCount, hostFile);
-    if (done == itemCount)
+    if (done == itemCount) {
         hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
-    else
+        if (pack::DirectoryCache* c = Cache()) c->Written(at, buffer, itemSize * itemCount);
+    } else {
         hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+        ForgetCache();
+    }
     return done;
 }
 
@@ -256,21 +277,29 @@ int CPackFileManager::HostSeek(std::int32_t offset, int origin)
         return -1;
     }
     lastTransfer = Transfer::None;
+    // A seek flushes what the stream holds: when that fails, what was
+    // written may not have reached the file.
+    if (result != 0) ForgetCache();
     return result;
 }
 
 void CPackFileManager::SetTableEntry(std::int32_t block, std::int32_t value)
 {
+    const std::int32_t before = table[block];
     table[block] = value;
     if (value == kFreeBlock && block < lowestFreeHint) lowestFreeHint = block;
+    if (before == value) return;
+    tableDirty[block >> 3] = static_cast<std::uint8_t>(tableDirty[block >> 3] | (1u << (block & 7)));
+    if (pack::DirectoryCache* c = Cache()) c->TableChanged(block, before, value);
 }
 
 int CPackFileManager::StoreTableEntry(std::int32_t block)
 {
     std::uint8_t stored[4];
     StoreU32(stored, static_cast<std::uint32_t>(table[block]));
-    if (HostSeek(kTableOffset + 4 * block, FILE_BEGIN) != 0) return -1;
-    return HostWrite(stored, 4, 1) == 1 ? 0 : -1;
+    if (HostSeek(kTableOffset + 4 * block, FILE_BEGIN) != 0 || HostWrite(stored, 4, 1) != 1) return -1;
+    tableDirty[block >> 3] = static_cast<std::uint8_t>(tableDirty[block >> 3] & ~(1u << (block & 7)));
+    return 0;
 }
 
 int CPackFileManager::WriteZeroBlock(std::int32_t block)
@@ -286,6 +315,7 @@ int CPackFileManager::Flush()
     if (!hostFile) return -1;
     const bool flushed = std::fflush(hostFile) == 0 && !std::ferror(hostFile);
     std::clearerr(hostFile);
+    if (!flushed) ForgetCache();
     return flushed ? 0 : -1;
 }
 
@@ -326,6 +356,7 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
     // entries naming blocks past the file's end.
     if (WriteZeroBlock(blockCount) != 0 || std::fflush(hostFile) != 0) {
         std::clearerr(hostFile);
+        ForgetCache();
         return 0;
     }
     return blockCount++;

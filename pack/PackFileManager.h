@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "pack/PackCache.h"
 #include "pack/PackFormat.h"
 #include "platform/Win32.h"
 
@@ -209,6 +210,21 @@ private:
     int OpenMode() const { return openMode; }
     const char* HostPath() const { return hostPath; }
 
+    // The directory cache when it is in use, else null.
+    pack::DirectoryCache* Cache() const { return cacheEnabled && cache && cache->Usable() ? cache : nullptr; }
+    // Forgets what the cache holds: the host file may not hold what was
+    // written (a write or a flush failed).
+    void ForgetCache();
+    // The cache's index of the directory whose chain starts at first,
+    // indexing it first when it can; -1 when the cache cannot vouch for it
+    // (the scans then read as without a cache).
+    std::int32_t IndexedDirectory(std::int32_t first);
+    // Extends the directory whose last block is last by a zeroed block and
+    // gives its slot 0; 1, or 0 on failure.
+    int ExtendDirectory(std::int32_t last, pack::DirEntry& entry);
+    // Whether the table entry of block may differ from the stored one.
+    bool TableDirty(std::int32_t block) const { return (tableDirty[block >> 3] >> (block & 7)) & 1; }
+
     void ResetState();
     int LoadArchive();
     int FormatArchive();
@@ -254,4 +270,12 @@ private:
     // The direction of the last transfer on the host stream: a stream opened
     // for update must be repositioned between a write and a read.
     enum class Transfer : std::uint8_t { None, Read, Write } lastTransfer;
+
+    // Directory blocks and their indexes (made when a pack first opens), and
+    // whether they are used (tests compare the engine with and without).
+    pack::DirectoryCache* cache;
+    bool cacheEnabled;
+    // Per block: set when its table entry changed in memory and has not been
+    // stored since.
+    std::uint8_t tableDirty[pack::kMaxBlocks / 8];
 };

@@ -489,8 +489,9 @@ bool CPackFileManager::StoreEntry(int handle)
     // blocks that no chain holds, never an entry naming free blocks. Nor is
     // it written when a write before it failed (a full disk): then the file
     // stays as it was, old or empty, and the blocks are only lost.
-    const bool written = std::fflush(hostFile) == 0 && !std::ferror(hostFile) &&
-                         WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
+    const bool flushed = std::fflush(hostFile) == 0 && !std::ferror(hostFile);
+    if (!flushed) ForgetCache();
+    const bool written = flushed && WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
     std::clearerr(hostFile);
     if (written && h.replacing) FreeChain(h.replacedFirst);
     h.replacing = 0;
