@@ -38,56 +38,19 @@
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackFind.h"
+#include "tests/fuzz/FuzzPackImage.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
 
+using fuzzpack::BuildHostFile;
+using fuzzpack::Input;
 using pack::kBlockSize;
 
 std::string hostPath;
 std::unique_ptr<CPackFileManager> engine;
 // A file of the root found by the walk, which the writer then replaces.
 std::string rootFile;
-
-// Reads little-endian bytes of the input in order; zero past its end.
-struct Input {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::size_t at = 0;
-
-    std::uint8_t Byte() { return at < size ? data[at++] : 0; }
-    std::uint32_t Word()
-    {
-        std::uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(Byte()) << (8 * i);
-        return v;
-    }
-};
-
-std::vector<std::uint8_t> BuildHostFile(Input in)
-{
-    const std::size_t blocks = 1 + (in.Byte() & 31);
-    const std::uint8_t end = in.Byte();
-    std::vector<std::uint8_t> file(pack::kDataOffset + kBlockSize * blocks, 0);
-    for (std::size_t i = 0; i < 32; ++i) file[i] = in.Byte();
-    for (std::size_t i = 0; i < 4; ++i) file[pack::kTableSectorsOffset + i] = in.Byte();
-    std::memset(file.data() + pack::kTableOffset, 0xFF, pack::kTableBytes);
-    for (std::size_t b = 0; b < blocks; ++b) pack::StoreU32(&file[pack::kTableOffset + 4 * b], in.Word());
-    for (int extra = in.Byte() & 3; extra > 0; --extra) {
-        const std::uint32_t index = in.Word() % pack::kMaxBlocks;
-        pack::StoreU32(&file[pack::kTableOffset + 4 * index], in.Word());
-    }
-    if (in.at < in.size) {
-        const std::size_t n = std::min(in.size - in.at, kBlockSize * blocks);
-        std::memcpy(&file[pack::kDataOffset], in.data + in.at, n);
-    }
-    switch (end & 3) {
-    case 1: file.resize(file.size() + 32u * (end >> 2), 0); break;
-    case 2: file.resize(std::min<std::size_t>(file.size(), 8500u * (end >> 2))); break;
-    default: break;
-    }
-    return file;
-}
 
 void ReadWholeFile(const char* name)
 {

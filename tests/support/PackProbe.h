@@ -23,4 +23,10 @@ public:
     static int FindFreeHandle(const CPackFileManager& e) { return e.FindFreeHandle(); }
     static int OpenMode(const CPackFileManager& e) { return e.OpenMode(); }
     static const char* HostPath(const CPackFileManager& e) { return e.HostPath(); }
+    // Runs the engine with or without its directory cache.
+    static void UseCache(CPackFileManager& e, bool on)
+    {
+        e.cacheEnabled = on;
+        e.ForgetCache();
+    }
 };
