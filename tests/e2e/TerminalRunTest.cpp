@@ -2,13 +2,11 @@
 // line naming the prefix and the game, and the unpacking of update.lzh.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <poll.h>
-#include <pty.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/OnTerminal.h"
 #include "support/PatchRun.h"
 
 namespace {
@@ -29,40 +27,13 @@ protected:
     // showed, line ends as "\r\n".
     std::string RunOnTerminal()
     {
-        std::vector<std::string> environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + root.path(),
-                                                "PATH=" + root / "no-programs", "TERM=dumb"};
-        std::vector<char*> env;
-        for (std::string& e : environment) env.push_back(e.data());
-        env.push_back(nullptr);
-        int terminal = -1;
-        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-        if (pid == 0) {
-            if (chdir(patch.c_str()) == 0) {
-                char* argv[] = {const_cast<char*>("./kivra-update"), nullptr};
-                execve("./kivra-update", argv, env.data());
-            }
-            _exit(127);
-        }
-        std::string shown;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
-            pollfd wait{terminal, POLLIN, 0};
-            if (poll(&wait, 1, 100) <= 0) continue;
-            char bytes[4096];
-            const ssize_t got = read(terminal, bytes, sizeof bytes);
-            if (got <= 0) break;
-            shown.append(bytes, static_cast<std::size_t>(got));
-            if (shown.size() >= 2 && shown.compare(shown.size() - 2, 2, ") ") == 0) {
-                if (write(terminal, "\n", 1) != 1) break;
-            }
-        }
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        close(terminal);
-        return shown;
+        testutil::TerminalRun run;
+        run.program = "./kivra-update";
+        run.directory = patch.string();
+        run.environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + root.path(), "PATH=" + root / "no-programs",
+                           "TERM=dumb"};
+        run.promptEnd = ") ";
+        return testutil::RunOnTerminal(run).shown;
     }
 };
 

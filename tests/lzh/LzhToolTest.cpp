@@ -1,16 +1,14 @@
 // The lzh tool's output formats and exit status, as other tests rely on them.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <pty.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "lzh/LzhTestSupport.h"
+#include "support/OnTerminal.h"
 
 using namespace lzhtest;
 
@@ -46,36 +44,16 @@ protected:
     ToolResult LzhOnTerminal(const std::string& command, const std::string& archive, const std::string& answer)
     {
         std::filesystem::create_directories(work);
-        int terminal = -1;
-        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-        if (pid == 0) {
-            if (chdir(work.c_str()) == 0)
-                execl(LZH_TOOL_PATH, "lzh", command.c_str(), archive.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (pid < 0) return {-1, "", "forkpty failed"};
-        std::string shown;
-        bool answered = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd wait{terminal, POLLIN, 0};
-            if (poll(&wait, 1, 100) <= 0) continue;
-            char bytes[512];
-            const ssize_t got = read(terminal, bytes, sizeof bytes);
-            if (got <= 0) break;  // the program has ended
-            shown.append(bytes, static_cast<std::size_t>(got));
-            if (!answered && shown.size() >= 2 && shown.compare(shown.size() - 2, 2, ": ") == 0) {
-                const std::string line = answer + "\n";
-                answered = write(terminal, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-            }
-        }
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        close(terminal);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown, ""};
+        testutil::TerminalRun run;
+        run.program = LZH_TOOL_PATH;
+        run.arguments = {command, archive};
+        run.directory = work;
+        run.promptEnd = ": ";
+        run.answer = answer;
+        run.answerOnce = true;
+        run.seconds = 10;
+        const testutil::TerminalOutcome o = testutil::RunOnTerminal(run);
+        return {o.status, o.shown, ""};
     }
 
     std::string Write(const std::string& name, const Bytes& archive)

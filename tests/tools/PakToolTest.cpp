@@ -5,11 +5,10 @@
 #include <sys/wait.h>
 #include <filesystem>
 #include <map>
-#include <poll.h>
-#include <pty.h>
 #include <random>
 #include <unistd.h>
 
+#include "support/OnTerminal.h"
 #include "support/PackFixture.h"
 #include "support/PackImage.h"
 #include "support/TempDir.h"
@@ -555,29 +554,11 @@ const std::string kPatchUtf8 = "\xED\x8C\xA8\xEC\xB9\x98.txt";
 // line ends as written.
 std::string PakOnTerminal(std::vector<std::string> arguments)
 {
-    std::vector<char*> argv;
-    std::string program = PAK_BINARY;
-    argv.push_back(program.data());
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        execv(PAK_BINARY, argv.data());
-        _exit(127);
-    }
-    if (pid < 0) return "forkpty failed";
-    std::string shown;
-    for (;;) {
-        pollfd wait{terminal, POLLIN, 0};
-        if (poll(&wait, 1, 10000) <= 0) break;
-        char bytes[512];
-        const ssize_t got = read(terminal, bytes, sizeof bytes);
-        if (got <= 0) break;  // the program has ended
-        shown.append(bytes, static_cast<std::size_t>(got));
-    }
-    close(terminal);
-    waitpid(pid, nullptr, 0);
+    testutil::TerminalRun run;
+    run.program = PAK_BINARY;
+    run.arguments = std::move(arguments);
+    run.seconds = 10;
+    std::string shown = testutil::RunOnTerminal(run).shown;
     shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
     return shown;
 }
