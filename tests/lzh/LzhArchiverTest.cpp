@@ -20,19 +20,7 @@ const std::string kCorpus = LZH_CORPUS_DIR;
 
 using Tree = std::map<std::string, Bytes>;  // relative path with '/', content
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using Outcome = ToolResult;
 
 Outcome Lzh(const std::string& dir, const std::string& arguments)
 {

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <fstream>
 #include <set>
+#include <sstream>
 
 #include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
@@ -168,6 +170,14 @@ std::vector<std::string> FilesBelow(const std::string& dir)
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 int RunShell(const std::string& command)

@@ -38,6 +38,16 @@ std::vector<std::string> FilesBelow(const std::string& dir);
 
 // Runs a shell command; its exit status, or -1.
 int RunShell(const std::string& command);
+
+// What a run of a tool gave: its exit status and what it wrote.
+struct ToolResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// The whole content of a file, empty when it cannot be read.
+std::string Slurp(const std::string& path);
 bool HaveCommand(const char* name);
 std::string Quote(const std::string& text);
 

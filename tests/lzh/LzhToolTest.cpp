@@ -14,19 +14,6 @@ using namespace lzhtest;
 
 namespace {
 
-struct ToolResult {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class LzhToolTest : public ::testing::Test {
 protected:
