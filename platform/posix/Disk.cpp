@@ -178,6 +178,58 @@ void DropLastComponent(char* out, std::size_t* used, std::size_t floor)
     out[at] = 0;
 }
 
+// Starts out where the host text p starts from: a drive, the root or the
+// current directory; p passes the drive. *floor receives how much of out ".."
+// would not take away.
+bool StartPath(const char*& p, char* out, std::size_t outSize, std::size_t* used, std::size_t* floor)
+{
+    if (IsAsciiLetter(p[0]) && p[1] == ':') {
+        if (!StartAtDrive(p[0], out, outSize, used)) return false;
+        *floor = *used;
+        p += 2;
+    } else if (IsSeparator(*p)) {
+        *floor = 0;
+    } else {
+        if (!KnowCurrentDirectory() || !Append(out, outSize, used, current.path, std::strlen(current.path)))
+            return false;
+        *floor = current.floor < *used ? current.floor : *used;
+    }
+    return true;
+}
+
+constexpr std::size_t kAllMatched = static_cast<std::size_t>(-1);
+
+// Appends the name (length bytes at name) to out under the letter case the
+// disk has it in. Past the first name that matches nothing (*unmatchedAt),
+// names are kept as written: the file may be about to be made.
+bool AppendName(const char* name, std::size_t length, char* out, std::size_t outSize, std::size_t* used,
+                std::size_t* unmatchedAt)
+{
+    // Wildcards are no part of a Windows name: they stand for characters a
+    // host name had and the code page has not.
+    for (const char* c = name; c != name + length; ++c)
+        if (*c == '?' || *c == '*') {
+            errno = ENOENT;
+            return false;
+        }
+    const std::size_t before = *used;
+    if (!Append(out, outSize, used, "/", 1) || !Append(out, outSize, used, name, length)) return false;
+    struct stat st {};
+    if (*unmatchedAt == kAllMatched && lstat(out, &st) != 0) {
+        // Not there as written: look for it under another letter case.
+        char found[256];
+        out[before] = 0;
+        if (length < sizeof found && FindFolded(out, name, length, found, sizeof found)) {
+            out[before] = '/';
+            std::memcpy(out + before + 1, found, length + 1);
+        } else {
+            out[before] = '/';
+            *unmatchedAt = before;
+        }
+    }
+    return true;
+}
+
 // Resolves path (code page 949) into the host path out; *floor receives how
 // much of it ".." would not take away.
 bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floor)
@@ -201,22 +253,7 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
 
     std::size_t used = 0;
     const char* p = text;
-    if (IsAsciiLetter(p[0]) && p[1] == ':') {
-        if (!StartAtDrive(p[0], out, outSize, &used)) return false;
-        *floor = used;
-        p += 2;
-    } else if (IsSeparator(*p)) {
-        *floor = 0;
-    } else {
-        if (!KnowCurrentDirectory() || !Append(out, outSize, &used, current.path, std::strlen(current.path)))
-            return false;
-        *floor = current.floor < used ? current.floor : used;
-    }
-
-    // Past the first component that matches nothing, names are kept as
-    // written (the file may be about to be made); ".." back over it looks
-    // again.
-    constexpr std::size_t kAllMatched = static_cast<std::size_t>(-1);
+    if (!StartPath(p, out, outSize, &used, floor)) return false;
     std::size_t unmatchedAt = kAllMatched;
     bool trailingSeparator = false;
     while (*p) {
@@ -230,32 +267,12 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
             // This directory.
         } else if (length == 2 && p[0] == '.' && p[1] == '.') {
             // The parent of the path so far, as written: a linked folder is
-            // left to where it was entered from.
+            // left to where it was entered from. Back over the first name
+            // that matched nothing, names are looked for again.
             DropLastComponent(out, &used, *floor);
             if (used <= unmatchedAt) unmatchedAt = kAllMatched;
         } else {
-            // Wildcards are no part of a Windows name: they stand for
-            // characters a host name had and the code page has not.
-            for (const char* c = p; c != end; ++c)
-                if (*c == '?' || *c == '*') {
-                    errno = ENOENT;
-                    return false;
-                }
-            const std::size_t before = used;
-            if (!Append(out, outSize, &used, "/", 1) || !Append(out, outSize, &used, p, length)) return false;
-            struct stat st {};
-            if (unmatchedAt == kAllMatched && lstat(out, &st) != 0) {
-                // Not there as written: look for it under another letter case.
-                char found[256];
-                out[before] = 0;
-                if (length < sizeof found && FindFolded(out, p, length, found, sizeof found)) {
-                    out[before] = '/';
-                    std::memcpy(out + before + 1, found, length + 1);
-                } else {
-                    out[before] = '/';
-                    unmatchedAt = before;
-                }
-            }
+            if (!AppendName(p, length, out, outSize, &used, &unmatchedAt)) return false;
             trailingSeparator = *end != 0;
         }
         p = end;
