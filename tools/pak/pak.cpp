@@ -5,6 +5,7 @@
 // code page (949); on the disk and the command line they are in the host's
 // encoding (UTF-8 on Linux), and they are converted as they cross. Exit
 // status: 0 success, 1 failure (one line on stderr says why), 2 usage.
+// pak --help prints the usage on stdout, pak --version the version.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -16,9 +17,11 @@
 #include <system_error>
 #include <vector>
 
+#include "app/Resource.h"
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
+#include "pack/PackTree.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "tools/pak/Terminal.h"
@@ -108,16 +111,7 @@ void PrintPackText(const std::string& text)
 
 // --- Names and paths ------------------------------------------------------
 
-// Why name cannot be a pack entry's name that is also safe on disk; nullptr
-// when it can.
-const char* NameFault(const std::string& name)
-{
-    if (name.empty()) return "empty name";
-    if (name == "." || name == "..") return "\".\" and \"..\" cannot be named";
-    if (name.size() > static_cast<std::size_t>(pack::kMaxNameLength)) return "name longer than 94 characters";
-    if (name.find_first_of("\\/:") != std::string::npos) return "name holds a slash, backslash or colon";
-    return nullptr;
-}
+using pack::NameFault;
 
 bool PathFitsEngine(const PackPath& path);
 
@@ -247,67 +241,17 @@ int OpenPackFile(const PackPath& path)
     return handle;
 }
 
-// The entries of the directory whose chain starts at first, in slot order,
-// without "." and "..". A block already in seen ends the listing (a chain that
-// loops, or runs into another directory's), as does a broken link: false then.
+using pack::WalkEnd;
+
 bool ReadDirectory(std::int32_t first, std::vector<std::uint8_t>& seen, std::vector<DirEntry>& entries)
 {
-    entries.clear();
-    for (std::int32_t block = first;;) {
-        if (block < 0 || block >= engine.BlockCount() || seen[static_cast<std::size_t>(block)]) return false;
-        seen[static_cast<std::size_t>(block)] = 1;
-        DirEntry slots[pack::kEntriesPerBlock];
-        if (!engine.ReadEntries(block, 0, pack::kEntriesPerBlock, slots)) return false;
-        for (const DirEntry& entry : slots)
-            if (entry.InUse() == 1 && std::strcmp(entry.Name(), ".") != 0 && std::strcmp(entry.Name(), "..") != 0)
-                entries.push_back(entry);
-        block = engine.NextBlock(block);
-        if (block == 0) return true;
-    }
+    return pack::ReadDirectory(engine, first, seen, entries);
 }
 
-enum class WalkEnd { kDone, kDamaged, kStopped };
-
-// Visits every entry below the directory at first, depth first, a directory
-// before its contents: visit(path below first with backslashes, entry, block
-// of the directory that lists it) returns false to stop. Every directory block
-// is read at most once, so a table that loops or cross-links ends the walk in
-// bounded time (kDamaged).
 template <class Visit>
 WalkEnd WalkTree(std::int32_t first, Visit visit)
 {
-    struct Frame {
-        std::int32_t block;
-        std::vector<DirEntry> entries;
-        std::size_t next;
-        std::size_t pathLength;
-    };
-    std::vector<std::uint8_t> seen(static_cast<std::size_t>(engine.BlockCount()), 0);
-    std::vector<Frame> stack(1, Frame{first, {}, 0, 0});
-    bool damaged = !ReadDirectory(first, seen, stack.back().entries);
-    std::string path;
-    while (!stack.empty()) {
-        Frame& top = stack.back();
-        if (top.next == top.entries.size()) {
-            stack.pop_back();
-            continue;
-        }
-        const DirEntry entry = top.entries[top.next++];
-        path.resize(top.pathLength);
-        if (!path.empty()) path += '\\';
-        path += entry.Name();
-        if (!visit(path, entry, top.block)) return WalkEnd::kStopped;
-        if (entry.Type() != pack::kTypeDirectory) continue;
-        const std::int32_t child = entry.FirstBlock();
-        if (child < 0 || child >= engine.BlockCount() || seen[static_cast<std::size_t>(child)]) {
-            damaged = true;
-            continue;
-        }
-        Frame frame{child, {}, 0, path.size()};
-        if (!ReadDirectory(child, seen, frame.entries)) damaged = true;
-        stack.push_back(std::move(frame));
-    }
-    return damaged ? WalkEnd::kDamaged : WalkEnd::kDone;
+    return pack::WalkTree(engine, first, visit);
 }
 
 void PrintEntry(const std::string& name, const DirEntry& entry)
@@ -841,13 +785,17 @@ const Verb kVerbs[] = {
     {"fsck", "fsck [--repair] PACK", "check the pack; --repair frees lost blocks", 1, 2, Check},
 };
 
-void PrintUsage()
+// The usage text: on stdout for --help, on stderr for a command it cannot run.
+void PrintUsage(std::FILE* out)
 {
     const char* lead = "usage:";
     for (const Verb& verb : kVerbs) {
-        std::fprintf(stderr, "%s pak %-26s %s\n", lead, verb.synopsis, verb.summary);
+        std::fprintf(out, "%s pak %-26s %s\n", lead, verb.synopsis, verb.summary);
         lead = "      ";
     }
+    std::fprintf(out, "%s pak %-26s %s\n", lead, "--help", "print this text on stdout");
+    std::fprintf(out, "%s pak %-26s %s\n", lead, "--version", "print the version");
+    std::fputs("exit status: 0 success, 1 failure (one line on stderr says why), 2 usage\n", out);
 }
 
 }  // namespace
@@ -855,6 +803,14 @@ void PrintUsage()
 int main(int argc, char** argv)
 {
     packFullStop = StopWhenFull;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("pak " KIVRA_UPDATE_VERSION_TEXT);
+        return 0;
+    }
     if (argc >= 2) {
         for (const Verb& verb : kVerbs) {
             if (std::strcmp(argv[1], verb.name) != 0) continue;
@@ -866,6 +822,6 @@ int main(int argc, char** argv)
             return status;
         }
     }
-    PrintUsage();
+    PrintUsage(stderr);
     return kExitUsage;
 }
