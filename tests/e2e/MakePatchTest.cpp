@@ -1,0 +1,534 @@
+// kivra-mkpatch as a process: random pairs of installations are turned into a
+// patch, the patch is applied to a copy of the old one by kivra-update, and
+// the result read back (the pack by the layout model of PackImage.h) must be
+// the new installation, but for the files a patch cannot remove. A table of
+// faulty inputs must each fail cleanly.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <set>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/PatchRun.h"
+
+namespace {
+
+using namespace patchrun;
+
+// Names as the pack holds them (code page 949) and as the disk does (UTF-8).
+struct Name {
+    const char* pack;
+    const char* disk;
+};
+const Name kNames[] = {
+    {"Map", "Map"},
+    {"Sound", "Sound"},
+    {"tiles.tex", "tiles.tex"},
+    {"a", "a"},
+    {"\xC7\xD1\xB1\xDB", "한글"},
+    {"\xC1\xF6\xB5\xB5", "지도"},
+    {"\xBC\xD2\xB8\xAE.wav", "소리.wav"},
+    {"\xBB\xF5\xC6\xC4\xC0\xCF.dat", "새파일.dat"},
+    {"Data.bin", "Data.bin"},
+    {"Ui", "Ui"},
+};
+
+// Block and chunk edges of the pack (2048), the LZH window (8192) and the
+// copies (65536).
+const std::size_t kSizes[] = {0, 1, 2047, 2048, 2049, 4095, 4096, 8191, 8192, 8193, 65535, 65536, 65537, 100000};
+
+std::string Fold(const std::string& text)
+{
+    std::string folded = text;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
+// A tree as paths with backslashes (pack names or disk names) to contents.
+using Files = std::map<std::string, Bytes>;
+
+struct Side {
+    Files pack;  // below Kivra_Pak, code page 949
+    Files disk;  // below the game directory, UTF-8
+    std::set<std::string> packFolders;
+    std::set<std::string> diskFolders;
+};
+
+// Whether path can join files: no file or folder of another's path in any
+// letter case.
+bool Fits(const Files& files, const std::string& path)
+{
+    const std::string key = Fold(path);
+    for (const auto& [other, content] : files) {
+        const std::string o = Fold(other);
+        if (o == key || o.rfind(key + "\\", 0) == 0 || key.rfind(o + "\\", 0) == 0) return false;
+    }
+    return true;
+}
+
+std::string RandomPath(std::mt19937& random, bool pack, int depth)
+{
+    std::string path;
+    for (int i = 0; i <= depth; ++i) {
+        const Name& name = kNames[random() % std::size(kNames)];
+        path += (i ? "\\" : "") + std::string(pack ? name.pack : name.disk);
+    }
+    return path;
+}
+
+Bytes Content(std::mt19937& random)
+{
+    const std::size_t size = kSizes[random() % std::size(kSizes)];
+    if (random() % 3 == 0) {
+        Bytes text(size);
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<std::uint8_t>("kivra map "[i % 10]);
+        return text;
+    }
+    return Noise(size, static_cast<unsigned>(random()));
+}
+
+// Adds count files that fit files and, as a patch cannot turn a folder into a
+// file, also fit before.
+void AddRandom(std::mt19937& random, Files& files, bool pack, int count, const Files& before = {})
+{
+    for (int added = 0; added < count;) {
+        const std::string path = RandomPath(random, pack, static_cast<int>(random() % 4));
+        if (!Fits(files, path) || (!Fits(before, path) && !before.count(path))) continue;
+        files[path] = Content(random);
+        ++added;
+    }
+}
+
+Bytes Launcher(const std::string& version)
+{
+    testpe::VersionResource r;
+    r.fileVersion = version;
+    return testpe::Executable(r);
+}
+
+// Lays side out as a game directory at game.
+void Lay(const Side& side, const fs::path& game, const std::string& version)
+{
+    fs::create_directories(game / "Dev");
+    Tree tree;
+    tree["Kivra_Pak\\Version.txt"] = B(version);
+    for (const auto& [path, content] : side.pack) tree["Kivra_Pak\\" + path] = content;
+    for (const std::string& folder : side.packFolders) tree["Kivra_Pak\\" + folder + "\\"] = {};
+    MakePack(game / "Dev/Kivra.pak", tree);
+    for (const auto& [path, content] : side.disk) {
+        std::string name = path;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        fs::create_directories((game / name).parent_path());
+        WriteFile(game / name, content);
+    }
+    for (const std::string& folder : side.diskFolders) {
+        std::string name = folder;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        fs::create_directories(game / name);
+    }
+}
+
+// An old installation at random, and a new one made from it: files kept,
+// changed, renamed in letter case and removed, and files and folders added.
+void MakePair(unsigned seed, Side& before, Side& after)
+{
+    std::mt19937 random(seed);
+    AddRandom(random, before.pack, true, 10 + static_cast<int>(random() % 8));
+    AddRandom(random, before.disk, false, 6 + static_cast<int>(random() % 5));
+    before.disk["Kivra.exe"] = Launcher("1.0.2.29");
+    before.disk["KNet.exe"] = Launcher("1.0.2.29");
+    for (auto [from, to] : {std::pair{&before.pack, &after.pack}, std::pair{&before.disk, &after.disk}}) {
+        for (const auto& [path, content] : *from) {
+            const unsigned fate = random() % 8;
+            if (path == "Kivra.exe" || path == "KNet.exe") {
+                (*to)[path] = content;
+            } else if (fate == 0) {
+                // Only in the old installation.
+            } else if (fate <= 2) {
+                Bytes changed = content.empty() ? Bytes{1} : content;
+                changed[random() % changed.size()] ^= 0x5a;
+                (*to)[path] = fate == 1 ? changed : Content(random);
+            } else if (fate == 3) {
+                // The same file in another letter case, with new contents.
+                std::string upper = path;
+                for (std::size_t i = path.rfind('\\') + 1; i < upper.size(); ++i)
+                    if (upper[i] >= 'a' && upper[i] <= 'z') upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+                (*to)[upper] = Content(random);
+            } else {
+                (*to)[path] = content;
+            }
+        }
+    }
+    AddRandom(random, after.pack, true, 3 + static_cast<int>(random() % 5), before.pack);
+    AddRandom(random, after.disk, false, 2 + static_cast<int>(random() % 4), before.disk);
+    after.disk["KNet.exe"] = Launcher("1.0.2.30");
+    after.packFolders.insert("\xBA\xF3 \xC6\xFA\xB4\xF5");  // "빈 폴더": an empty folder
+    after.diskFolders.insert("Empty\\빈 폴더");
+}
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunMakePatch(const fs::path& scratch, const std::vector<std::string>& arguments,
+                     rlim_t fileSizeLimit = RLIM_INFINITY)
+{
+    const std::string out = scratch / "mkpatch.out";
+    const std::string err = scratch / "mkpatch.err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (fileSizeLimit != RLIM_INFINITY) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+        }
+        std::vector<std::string> words = {KIVRA_MKPATCH};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        execv(KIVRA_MKPATCH, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = Slurp(out);
+    run.err = Slurp(err);
+    return run;
+}
+
+// The files below game but the pack, keyed by their paths folded (what the
+// patcher takes for one file).
+Files DiskFiles(const fs::path& game)
+{
+    Files files;
+    for (const auto& item : fs::recursive_directory_iterator(game)) {
+        if (!item.is_regular_file()) continue;
+        std::string path = fs::relative(item.path(), game).generic_string();
+        if (Fold(path) == "dev/kivra.pak") continue;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        files[Fold(path)] = ReadFile(item.path());
+    }
+    return files;
+}
+
+Files Folded(const Files& files, const std::string& prefix = "")
+{
+    Files folded;
+    for (const auto& [path, content] : files) folded[Fold(prefix + path)] = content;
+    return folded;
+}
+
+// What the old installation holds once the new one is laid over it.
+Files Overlay(const Files& before, const Files& after, const std::string& prefix = "")
+{
+    Files result = Folded(before, prefix);
+    for (const auto& [path, content] : Folded(after, prefix)) result[path] = content;
+    return result;
+}
+
+// Added and changed files of after against before, by folded path.
+std::pair<int, int> Counted(const Files& before, const Files& after)
+{
+    const Files old = Folded(before);
+    int added = 0;
+    int changed = 0;
+    for (const auto& [path, content] : Folded(after)) {
+        const auto it = old.find(path);
+        if (it == old.end())
+            ++added;
+        else if (it->second != content)
+            ++changed;
+    }
+    return {added, changed};
+}
+
+class MakePatchRoundTrip : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(MakePatchRoundTrip, AppliedPatchMakesTheNewInstallation)
+{
+    const unsigned seed = GetParam();
+    testutil::TempDir scratch;
+    Side before;
+    Side after;
+    MakePair(seed, before, after);
+    const fs::path oldGame = scratch / "old";
+    const fs::path newGame = scratch / "new";
+    Lay(before, oldGame, "1.0.2.29");
+    Lay(after, newGame, "1.0.2.30\r\n");
+
+    Installation installation(scratch.path());
+    installation.Lay();
+    // An archive of an earlier patch is replaced.
+    if (seed % 2 == 0) WriteFile(installation.patch / "update.lzh", std::string("an earlier patch"));
+    std::vector<std::string> arguments = {oldGame, newGame, installation.patch};
+    const std::string readMe = "Kivra 1.0.2.30, seed " + std::to_string(seed) + "\r\n";
+    if (seed % 2 == 1) {
+        WriteFile(scratch / "notes.txt", readMe);
+        arguments.insert(arguments.begin(), {"--readme", scratch / "notes.txt"});
+    }
+    const std::string need = seed % 3 == 2 ? "1.0.2.3" : "1.0.2.29";
+    if (seed % 3 == 2) arguments.insert(arguments.begin(), {"--need", need});
+    const ToolRun made = RunMakePatch(scratch.path(), arguments);
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    // The summary counts what the model changed; every removal is named.
+    const auto [packAdded, packChanged] = Counted(before.pack, after.pack);
+    const auto [diskAdded, diskChanged] = Counted(before.disk, after.disk);
+    EXPECT_NE(made.out.find("pack: " + std::to_string(packAdded) + " added, " + std::to_string(packChanged + 1) +
+                            " changed"),
+              std::string::npos)
+        << made.out;
+    EXPECT_NE(made.out.find("disk: " + std::to_string(diskAdded) + " added, " + std::to_string(diskChanged) +
+                            " changed"),
+              std::string::npos)
+        << made.out;
+    EXPECT_NE(made.out.find("need version: " + need + "\npatch version: 1.0.2.30\n"), std::string::npos) << made.out;
+    std::size_t removals = 0;
+    for (auto [old, now] : {std::pair{&before.pack, &after.pack}, std::pair{&before.disk, &after.disk}}) {
+        const Files current = Folded(*now);
+        for (const auto& [path, content] : *old) {
+            if (current.count(Fold(path))) continue;
+            ++removals;
+            std::string shown = path.substr(path.rfind('\\') + 1);
+            if (old == &before.pack)
+                for (const Name& name : kNames)
+                    if (shown == name.pack) shown = name.disk;
+            EXPECT_NE(made.err.find(shown), std::string::npos) << path;
+        }
+    }
+    std::size_t warned = 0;
+    for (std::size_t at = 0; (at = made.err.find("cannot remove", at)) != std::string::npos; ++at) ++warned;
+    EXPECT_EQ(warned, removals) << made.err;
+    for (const auto& item : fs::directory_iterator(installation.patch))
+        EXPECT_EQ(item.path().filename().string().find("~mkpatch"), std::string::npos) << item.path();
+    ASSERT_TRUE(fs::exists(installation.patch / "KNet.exe"));
+    EXPECT_EQ(ReadFile(installation.patch / "KNet.exe"), after.disk.at("KNet.exe"));
+
+    // Applied to a copy of the old installation.
+    fs::remove_all(installation.game);
+    fs::copy(oldGame, installation.game, fs::copy_options::recursive);
+    const Outcome run = installation.Run();
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+    const pack::CheckResult check = pack::CheckPackFile(installation.GamePack().c_str());
+    EXPECT_TRUE(check.Clean()) << (check.problems.empty() ? "lost blocks" : check.problems.front());
+    testpack::Image image;
+    image.bytes = ReadFile(installation.GamePack());
+    std::vector<testpack::Node> nodes;
+    ASSERT_TRUE(testpack::ReadTree(image, nodes));
+    Files packNow;
+    std::set<std::string> foldersNow;
+    for (const testpack::Node& node : nodes) {
+        if (node.entry.type == 1)
+            foldersNow.insert(Fold(node.path));
+        else
+            packNow[Fold(node.path)] = node.data;
+    }
+    Files packWanted = Overlay(before.pack, after.pack, "Kivra_Pak\\");
+    packWanted[Fold("Kivra_Pak\\Version.txt")] = B("1.0.2.30\r\n");
+    EXPECT_EQ(packNow.size(), packWanted.size());
+    for (const auto& [path, content] : packWanted) {
+        const auto it = packNow.find(path);
+        ASSERT_NE(it, packNow.end()) << path;
+        EXPECT_EQ(it->second == content, true) << path;
+    }
+    for (const std::string& folder : after.packFolders) EXPECT_TRUE(foldersNow.count(Fold("Kivra_Pak\\" + folder)));
+
+    Files diskWanted = Overlay(before.disk, after.disk);
+    diskWanted[Fold("NeedVersion.txt")] = B(need + "\r\n");
+    if (seed % 2 == 1) diskWanted[Fold("ReadMe.txt")] = B(readMe);
+    const Files diskNow = DiskFiles(installation.game);
+    EXPECT_EQ(diskNow.size(), diskWanted.size());
+    for (const auto& [path, content] : diskWanted) {
+        const auto it = diskNow.find(path);
+        ASSERT_NE(it, diskNow.end()) << path;
+        EXPECT_EQ(it->second == content, true) << path;
+    }
+    EXPECT_TRUE(fs::is_directory(installation.game / "Empty/빈 폴더"));
+
+    // The patched installation against the new one: nothing left to carry.
+    const ToolRun again =
+        RunMakePatch(scratch.path(), {installation.game, newGame, scratch / "again"});
+    EXPECT_EQ(again.status, 1) << again.err;
+    EXPECT_NE(again.err.find("does not differ"), std::string::npos) << again.err;
+    EXPECT_FALSE(fs::exists(scratch / "again"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, MakePatchRoundTrip, ::testing::Range(1u, 9u));
+
+// --- Faulty inputs ----------------------------------------------------------------
+
+struct Fault {
+    const char* name;
+    // Changes the two installations (old, new) and the arguments.
+    void (*prepare)(const fs::path& old, const fs::path& now, std::vector<std::string>& arguments);
+    int status;
+    const char* said;  // on stderr
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
+void Put(const fs::path& path, const Bytes& content)
+{
+    fs::create_directories(path.parent_path());
+    WriteFile(path, content);
+}
+
+void SetPackFile(const fs::path& game, const std::string& name, const Bytes& content)
+{
+    Tree tree = {{"Kivra_Pak\\Version.txt", B("1.0.2.30")}, {"Kivra_Pak\\Map\\a.map", Noise(5000, 1)}};
+    if (content.empty())
+        tree.erase(name);
+    else
+        tree[name] = content;
+    MakePack(game / "Dev/Kivra.pak", tree);
+}
+
+const Fault kFaults[] = {
+    {"nothing changed", [](const fs::path&, const fs::path&, std::vector<std::string>&) {}, 1, "does not differ"},
+    {"outdir inside old",
+     [](const fs::path& old, const fs::path&, std::vector<std::string>& a) { a[2] = old / "Patch"; }, 1,
+     "lies inside OLD"},
+    {"outdir inside new",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>& a) { a[2] = now; }, 1, "lies inside NEW"},
+    {"outdir is a file",
+     [](const fs::path& old, const fs::path& now, std::vector<std::string>& a) {
+         Put(now / "x.dll", B("x"));
+         a[2] = (old.parent_path() / "file").string();
+         WriteFile(a[2], std::string("f"));
+     },
+     1, "not a directory"},
+    {"no version in new",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
+         SetPackFile(now, "Kivra_Pak\\Version.txt", {});
+     },
+     1, "Version.txt is missing"},
+    {"unreadable version in old",
+     [](const fs::path& old, const fs::path&, std::vector<std::string>&) {
+         SetPackFile(old, "Kivra_Pak\\Version.txt", B("new"));
+     },
+     1, "holds no version"},
+    {"truncated pack",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
+         fs::resize_file(now / "Dev/Kivra.pak", 300);
+     },
+     1, "not a pack file"},
+    {"no pack",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { fs::remove(now / "Dev/Kivra.pak"); }, 1,
+     "no Dev\\Kivra.pak"},
+    {"removal under --strict",
+     [](const fs::path& old, const fs::path& now, std::vector<std::string>& a) {
+         Put(old / "gone.txt", B("g"));
+         Put(now / "new.txt", B("n"));
+         a.insert(a.begin(), "--strict");
+     },
+     1, "missing in NEW (--strict)"},
+    {"new below the need version",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>& a) {
+         Put(now / "new.txt", B("n"));
+         a.insert(a.begin(), {"--need", "1.0.3.0"});
+     },
+     1, "below the need version"},
+    {"folder beginning with a dot",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / ".cache/x", B("x")); }, 1,
+     "begin with a dot"},
+    {"disk folder named Kivra_Pak",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "Bin/kivra_pak/x", B("x")); },
+     1, "named Kivra_Pak"},
+    {"folder become a file",
+     [](const fs::path& old, const fs::path& now, std::vector<std::string>&) {
+         Put(old / "Bin/x/y.dll", B("y"));
+         Put(now / "Bin/x", B("x"));
+     },
+     1, "a file in one installation and a folder in the other"},
+    {"names differing only in case",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
+         Put(now / "Bin/a.txt", B("1"));
+         Put(now / "Bin/A.txt", B("2"));
+     },
+     1, "only in letter case"},
+    {"path past 260 bytes",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
+         fs::path deep = now;
+         for (int i = 0; i < 6; ++i) deep /= std::string(45, static_cast<char>('a' + i));
+         Put(deep / "file.bin", B("x"));
+     },
+     1, "path longer than"},
+    {"name past 94 bytes",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / std::string(95, 'n'), B("x")); },
+     1, "longer than 94"},
+    {"readme differing from new's own",
+     [](const fs::path& old, const fs::path& now, std::vector<std::string>& a) {
+         Put(now / "ReadMe.txt", B("new's"));
+         Put(old.parent_path() / "readme", B("given"));
+         a.insert(a.begin(), {"--readme", (old.parent_path() / "readme").string()});
+     },
+     1, "differs from the one --readme gives"},
+    {"full disk",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "big.bin", Noise(300000, 9)); },
+     1, "cannot be written", 700000},
+    {"no such old", [](const fs::path& old, const fs::path&, std::vector<std::string>&) { fs::remove_all(old); }, 1,
+     "no such directory"},
+    {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2, "usage"},
+    {"need that is no version",
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), {"--need", "new"}); },
+     2, "not a version"},
+    {"unknown option",
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2,
+     "usage"},
+};
+
+class MakePatchFault : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(MakePatchFault, FailsAndLeavesTheEarlierPatch)
+{
+    const Fault& fault = GetParam();
+    testutil::TempDir scratch;
+    const fs::path old = scratch / "old";
+    const fs::path now = scratch / "new";
+    const fs::path out = scratch / "out";
+    for (const fs::path& game : {old, now}) {
+        fs::create_directories(game / "Dev");
+        SetPackFile(game, "Kivra_Pak\\Map\\a.map", Noise(5000, 1));
+        Put(game / "KNet.exe", B("launcher"));
+    }
+    fs::create_directories(out);
+    WriteFile(out / "update.lzh", std::string("an earlier patch"));
+    std::vector<std::string> arguments = {old, now, out};
+    fault.prepare(old, now, arguments);
+    const ToolRun run = RunMakePatch(scratch.path(), arguments, fault.fileSizeLimit);
+    EXPECT_EQ(run.status, fault.status) << run.err;
+    EXPECT_NE(run.err.find(fault.said), std::string::npos) << run.err;
+    if (fault.status == 1) {
+        const std::size_t line = run.err.find("kivra-mkpatch: ", run.err.rfind('\n', run.err.size() - 2) + 1);
+        EXPECT_NE(line, std::string::npos) << "the last line says why: " << run.err;
+    }
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Slurp(out / "update.lzh"), "an earlier patch");
+    std::vector<std::string> left;
+    for (const auto& item : fs::directory_iterator(out)) left.push_back(item.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"update.lzh"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MakePatchFault, ::testing::ValuesIn(kFaults),
+                         [](const ::testing::TestParamInfo<Fault>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+}  // namespace
