@@ -1,0 +1,87 @@
+# What `cmake --install` puts in place, and the Debian package that `cpack -G DEB`
+# makes of it: kivra-update, kivra-mkpatch, pak and lzh in bin/, a manual page
+# each in share/man/man1/ (gzip-compressed), and the close helpers beside
+# kivra-update. Only native Linux builds install; the Windows builds ship
+# their .exe files as they are.
+if(WIN32 OR CMAKE_CROSSCOMPILING OR KIVRA_FUZZ)
+  return()
+endif()
+
+include(GNUInstallDirs)
+
+# The version of everything installed and of the package: the patcher's own,
+# as app/Resource.h gives it (the tools print the same with --version).
+file(STRINGS ${CMAKE_SOURCE_DIR}/app/Resource.h kivra_version_line
+     REGEX "^#define KIVRA_UPDATE_VERSION_TEXT \"[^\"]*\"")
+string(REGEX REPLACE "^#define KIVRA_UPDATE_VERSION_TEXT \"([^\"]*)\".*" "\\1" KIVRA_VERSION "${kivra_version_line}")
+if(NOT KIVRA_VERSION MATCHES "^[0-9]+(\\.[0-9]+)*$")
+  message(FATAL_ERROR "app/Resource.h: no version in KIVRA_UPDATE_VERSION_TEXT")
+endif()
+set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/Resource.h)
+
+# The programs, each with its page man/NAME.1. kivra-mkpatch joins when it is
+# built.
+set(KIVRA_INSTALLED_PROGRAMS kivra-update pak lzh)
+if(TARGET kivra-mkpatch)
+  list(APPEND KIVRA_INSTALLED_PROGRAMS kivra-mkpatch)
+endif()
+install(TARGETS ${KIVRA_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The close helpers (tools/kivra-close), made when mingw-w64 is there.
+# kivra-update looks for them in its own folder only (beside the executable it
+# runs as), so they go into bin/ with it. Wine reads them: they are not run as
+# Linux programs, hence no execute bits.
+set(KIVRA_INSTALLED_HELPERS)
+foreach(arch win32 win64)
+  if(TARGET kivra-close AND KIVRA_CLOSE_CXX_${arch})
+    list(APPEND KIVRA_INSTALLED_HELPERS kivra-close-${arch}.exe)
+    install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/kivra-close-${arch}.exe
+            DESTINATION ${CMAKE_INSTALL_BINDIR}
+            PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endif()
+endforeach()
+
+# The manual pages: the version filled in, then compressed as Debian wants
+# them (gzip -9n: no name or time stamp, so the same page gives the same bytes).
+find_program(KIVRA_GZIP gzip REQUIRED)
+set(pages)
+foreach(program ${KIVRA_INSTALLED_PROGRAMS})
+  set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+  configure_file(${CMAKE_SOURCE_DIR}/man/${program}.1 ${page} @ONLY)
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND ${KIVRA_GZIP} -9n -c ${page} > ${page}.gz
+    DEPENDS ${page} ${CMAKE_SOURCE_DIR}/man/${program}.1
+    COMMENT "Compressing the manual page ${program}.1"
+    VERBATIM)
+  list(APPEND pages ${page}.gz)
+endforeach()
+add_custom_target(kivra-man ALL DEPENDS ${pages})
+install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The Debian package, made on demand only (cpack -G DEB, or the package
+# target): nothing in the default build makes it.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kivra-tools)
+set(CPACK_PACKAGE_VERSION ${KIVRA_VERSION})
+set(CPACK_PACKAGE_VENDOR "Kivra patcher developers")
+set(KIVRA_PACKAGE_MAINTAINER "Kivra patcher developers <kivra-tools@example.org>"
+    CACHE STRING "The Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT ${KIVRA_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KIVRA_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "patcher and pack file tools for the game Kivra under Wine")
+# The long description, in lines short enough for the control file.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "kivra-update applies a Kivra patch (Update.pak or update.lzh, and a newer"
+  "launcher) to the game installed in a Wine prefix, without running Wine"
+  "itself. kivra-mkpatch makes such a patch from two installations of the game."
+  "pak makes, fills, inspects and checks the game's pack files, and lzh"
+  "extracts, lists, tests and makes LZH archives with the patcher's own reader.")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Wine closes the game as Windows would and starts the launcher.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS wine)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+include(CPack)
