@@ -16,7 +16,12 @@ need() {
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
-TEST_PACKAGES=(lhasa jlha-utils p7zip-full g++-mingw-w64-x86-64 g++-mingw-w64-i686)
+# The install tests (tests/tools/install-test): cpack's Debian package with
+# its dependencies computed (dpkg-shlibdeps, file), and the manual pages
+# rendered (man-db, groff-base).
+INSTALL_TEST_PACKAGES=(dpkg-dev file man-db groff-base)
+TEST_PACKAGES=(lhasa jlha-utils p7zip-full g++-mingw-w64-x86-64 g++-mingw-w64-i686
+    "${INSTALL_TEST_PACKAGES[@]}")
 JOBS=2
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Windows builds (mingw-w64; python3 draws the icon) and the Wine suite:
