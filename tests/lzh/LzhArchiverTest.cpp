@@ -193,6 +193,10 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
     WriteTree(temp / "in", {{"a.txt", Words(20000, 1)}, {"b/c.txt", Words(100, 2)}});
     testutil::WriteFile(temp / "old.lzh", Text("the archive before"));
     fs::create_symlink("nowhere", temp / "in/b/dangling");
+    // Names that Windows and our x take as one, and other extractors as two.
+    WriteTree(temp / "pair", {{"READ.ME", Text("1")}, {"Read.me", Text("2")}});
+    WriteTree(temp / "folders", {{"Data/a.txt", Text("1")}, {"data/b.txt", Text("2")}});
+    WriteTree(temp / "hangul", {{"\xED\x95\x9C/a.txt", Text("1")}, {"\xED\x95\x9C/A.TXT", Text("2")}});
 
     const struct {
         std::string arguments;
@@ -202,6 +206,11 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
         {"a old.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
         {"a new.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
         {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be created\n"},
+        {"a new.lzh pair", "lzh: pair/Read.me: member name differs from pair\\READ.ME only in letter case\n"},
+        {"a new.lzh folders", "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
+        {"a new.lzh folders/Data/a.txt folders/data/b.txt",
+         "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
+        {"a new.lzh hangul", "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter case\n"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments);

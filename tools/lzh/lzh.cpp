@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <system_error>
@@ -21,6 +22,7 @@
 #include "lzh/LzhDecoder.h"
 #include "lzh/LzhEncoder.h"
 #include "lzh/LzhWriter.h"
+#include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "platform/Win32.h"
@@ -58,9 +60,10 @@ const char kUsage[] =
     "                       folders given (folders with everything below them); each\n"
     "                       file is a member named by its relative path, packed with\n"
     "                       -lh5- or stored (-lh0-) when packing would not make it\n"
-    "                       smaller; -0 stores every member. An ARCHIVE that exists\n"
-    "                       is replaced once the new one is complete; nothing is left\n"
-    "                       when it can't be\n"
+    "                       smaller; -0 stores every member. Names of files or folders\n"
+    "                       that differ only in letter case are refused. An ARCHIVE\n"
+    "                       that exists is replaced once the new one is complete;\n"
+    "                       nothing is left when it can't be\n"
     "On damaged compressed data x and t stop at once: stderr gets \"\\nBad table\\n\"\n"
     "then \"lzh: NAME: stopped here\", the exit status is 1, and x leaves any file of\n"
     "that name as it was.\n"
@@ -290,8 +293,29 @@ private:
         if (hostName.empty()) return Refuse(disk.string(), "gives a member no name");
         if (!HostToSystemText(hostName, member.name)) return Refuse(disk.string(), "name has a character that code page 949 lacks");
         if (member.name.size() > kLzhMaxWrittenName) return Refuse(disk.string(), "member name longer than 230 bytes");
-        if (names_.insert(member.name).second) members.push_back(std::move(member));
+        if (names_.count(member.name)) return true;
+        if (!SpelledAlike(hostName, disk)) return false;
+        names_.insert(member.name);
+        members.push_back(std::move(member));
         return true;
+    }
+
+    // Windows, the game pack and our x take names without regard to letter
+    // case, other extractors do not: the archive would not give the same files
+    // to all of them. So a name and each folder above it must be spelled as
+    // the first member that had it (ASCII case folded, in the host's UTF-8,
+    // where no byte of a multibyte character is a letter).
+    bool SpelledAlike(const std::string& hostName, const fs::path& disk)
+    {
+        for (std::size_t end = hostName.find('\\');; end = hostName.find('\\', end + 1)) {
+            const std::string exact = hostName.substr(0, end);
+            std::string folded = exact;
+            for (char& c : folded) c = ascii::Fold(c);
+            const auto [known, added] = spellings_.emplace(folded, exact);
+            if (!added && known->second != exact)
+                return Refuse(disk.string(), ("member name differs from " + known->second + " only in letter case").c_str());
+            if (end == std::string::npos) return true;
+        }
     }
 
     // The folder's entries by name, folders and files alike; symbolic links
@@ -317,6 +341,7 @@ private:
 
     fs::path archive_;
     std::set<std::string> names_;
+    std::map<std::string, std::string> spellings_;  // folded, as first spelled
 };
 
 // A new file beside the archive to write it in, taken exclusively.
