@@ -480,6 +480,12 @@ const Fault kFaults[] = {
     {"full disk",
      [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "big.bin", Noise(300000, 9)); },
      1, "cannot be written", 700000},
+    {"full disk, outdir made",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>& a) {
+         Put(now / "big.bin", Noise(300000, 9));
+         a[2] += "/new";
+     },
+     1, "cannot be written", 700000},
     {"no such old", [](const fs::path& old, const fs::path&, std::vector<std::string>&) { fs::remove_all(old); }, 1,
      "no such directory"},
     {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2, "usage"},

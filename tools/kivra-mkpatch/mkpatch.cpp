@@ -66,10 +66,11 @@ const char kUsage[] =
     "A patch cannot remove files: each file of OLD missing in NEW is named on\n"
     "stderr as a warning. NeedVersion.txt in the game directory is what earlier\n"
     "patches left there; it is not compared.\n"
-    "OUTDIR is made when it does not exist; it must not lie inside OLD or NEW. An\n"
-    "update.lzh there is replaced only once the new one is complete; nothing is\n"
-    "left behind on a failure. A KNet.exe or Update.pak left in OUTDIR by an\n"
-    "earlier patch is removed when this patch has no launcher of its own.\n"
+    "OUTDIR is made when it does not exist, and removed again on a failure; it\n"
+    "must not lie inside OLD or NEW. An update.lzh there is replaced only once\n"
+    "the new one is complete; nothing is left behind on a failure. A KNet.exe or\n"
+    "Update.pak left in OUTDIR by an earlier patch is removed when this patch\n"
+    "has no launcher of its own.\n"
     "When NEW does not differ from OLD no patch is written and the exit status\n"
     "is 1.\n"
     "A summary goes to stdout; on a terminal a progress line to stderr.\n"
@@ -122,11 +123,19 @@ void ShowProgress(const char* what, std::uint64_t done, std::uint64_t total, con
 constexpr int kTemporaries = 3;
 char temporaryHost[kTemporaries][kHostPathMax];
 
+// OUTDIR when this run made it: removed again, when empty, on a failure.
+fs::path madeOutDir;
+
 void RemoveTemporaries()
 {
     for (char* host : temporaryHost) {
         if (host[0]) std::remove(host);
         host[0] = 0;
+    }
+    if (!madeOutDir.empty()) {
+        std::error_code ignored;
+        fs::remove(madeOutDir, ignored);
+        madeOutDir.clear();
     }
 }
 
@@ -655,7 +664,12 @@ int Make(const Options& options, Installation& before, Installation& after, cons
     }
 
     // The patch.
-    fs::create_directories(outDir, error);
+    if (!fs::exists(outDir, error)) {
+        // Only the folder itself is taken back on a failure, not parents made
+        // with it.
+        fs::create_directories(outDir, error);
+        madeOutDir = outDir;
+    }
     if (!fs::is_directory(outDir, error)) return Fail(outDir.string() + ": cannot be made");
     std::string packPath;
     std::FILE* reserved = CreateTemporary(0, ".pak", packPath);
@@ -728,6 +742,7 @@ int Make(const Options& options, Installation& before, Installation& after, cons
     if (RenameDiskFile(archivePath.c_str(), InOutDir(kArchive).c_str()) != 0)
         return Fail(Shown(InOutDir(kArchive)) + ": cannot be written");
     temporaryHost[1][0] = 0;
+    madeOutDir.clear();
     RemoveTemporaries();
 
     std::printf("need version: %s\npatch version: %s\n", VersionText(need).c_str(),
