@@ -175,8 +175,8 @@ std::string Shown(const std::string& path) { return SystemTextForDisplay(path); 
 // closed the pack.
 void StopWhenFull(const char*)
 {
-    Fail(std::string(kPatchPack) + ": the patch holds more than a pack can (" +
-         std::to_string(pack::kMaxBlocks) + " blocks of " + std::to_string(pack::kBlockSize) + " bytes)");
+    Fail(std::string(kPatchPack) + ": the patch holds more than a pack can (" + std::to_string(pack::kMaxBlocks) +
+         " blocks of " + std::to_string(pack::kBlockSize) + " bytes)");
     std::exit(kExitFailure);
 }
 
@@ -185,13 +185,13 @@ void StopWhenFull(const char*)
 std::string VersionText(const VersionNumber& v)
 {
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.minor2) + "." +
-           std::to_string(v.build);
+        std::to_string(v.build);
 }
 
 struct Installation {
-    const char* role;      // "OLD" or "NEW"
-    fs::path root;         // as typed
-    fs::path packHost;     // Dev/Kivra.pak as the host names it
+    const char* role;   // "OLD" or "NEW"
+    fs::path root;      // as typed
+    fs::path packHost;  // Dev/Kivra.pak as the host names it
     CPackFileManager* pack;
     VersionNumber version{0, 0, 0, 0};
     std::int32_t treeBlock = -1;  // Kivra_Pak's first block
@@ -385,7 +385,7 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
     TreeChanges pack;
     TreeChanges disk;
     filesToCompare = std::min(before.packTree.files.size(), after.packTree.files.size()) +
-                     std::min(before.diskTree.files.size(), after.diskTree.files.size());
+        std::min(before.diskTree.files.size(), after.diskTree.files.size());
     if (!mkpatch::CompareTrees(before.packTree, after.packTree, ComparePackFiles, pack))
         return Refuse(after.packHost.string() + ": Kivra_Pak\\" + Shown(after.packTree.files[pack.unreadable].path) +
                       ": cannot be read in one of the packs (see pak fsck)");
@@ -408,8 +408,7 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
                           ": a file in one installation and a folder in the other; a patch cannot change which");
     const auto add = [&](const TreeFile& file, bool onDisk, bool isNew) {
         if (!Carriable(file.path, onDisk, false)) return false;
-        if (file.size > kMaxPatchFile)
-            return Refuse(Shown(file.path) + ": larger than the patcher copies (2 GiB)");
+        if (file.size > kMaxPatchFile) return Refuse(Shown(file.path) + ": larger than the patcher copies (2 GiB)");
         PatchFile item;
         item.path = onDisk ? file.path : std::string(kPackTree) + '\\' + file.path;
         item.size = file.size;
@@ -506,8 +505,8 @@ std::FILE* CreateTemporary(int slot, const char* extension, std::string& path)
 {
     for (unsigned counter = 0; counter < 10000; ++counter) {
         char name[64];
-        std::snprintf(name, sizeof name, "~mkpatch%lu-%u%s", static_cast<unsigned long>(GetCurrentProcessId()),
-                      counter, extension);
+        std::snprintf(name, sizeof name, "~mkpatch%lu-%u%s", static_cast<unsigned long>(GetCurrentProcessId()), counter,
+                      extension);
         path = InOutDir(name);
         if (!ResolveDiskPath(path.c_str(), temporaryHost[slot], sizeof temporaryHost[slot])) break;
         if (std::FILE* file = CreateNewDiskFile(path.c_str())) return file;
@@ -537,8 +536,10 @@ bool PutIntoPatch(const PatchFile& file)
     std::FILE* disk = nullptr;
     if (file.fromPack) {
         const std::size_t slash = file.fromPack->path.rfind('\\');
-        const std::string entry = slash == std::string::npos ? file.fromPack->path : file.fromPack->path.substr(slash + 1);
-        if (newPack.SetCurrentDir(file.fromPack->directory) == 0) from = newPack.OpenFile(entry.c_str(), OF_READ, kInPack);
+        const std::string entry =
+            slash == std::string::npos ? file.fromPack->path : file.fromPack->path.substr(slash + 1);
+        if (newPack.SetCurrentDir(file.fromPack->directory) == 0)
+            from = newPack.OpenFile(entry.c_str(), OF_READ, kInPack);
     } else if (!file.fromDisk.empty()) {
         disk = std::fopen(file.fromDisk.string().c_str(), "rb");
     }
@@ -564,8 +565,8 @@ bool PutIntoPatch(const PatchFile& file)
     if (from != -1) newPack.CloseFile(from);
     if (disk) std::fclose(disk);
     writeOk = patchPack.CloseFile(to) == 0 && writeOk;
-    const std::string source = file.fromPack ? "NEW's pack: Kivra_Pak\\" + Shown(file.fromPack->path)
-                                             : file.fromDisk.string();
+    const std::string source =
+        file.fromPack ? "NEW's pack: Kivra_Pak\\" + Shown(file.fromPack->path) : file.fromDisk.string();
     if (!readOk) return Refuse(source + ": cannot be read, or changed while the patch was made");
     if (!writeOk) return Refuse(std::string(kPatchPack) + ": " + Shown(file.path) + ": cannot be written (disk full?)");
     return true;
@@ -612,26 +613,35 @@ bool Inside(const fs::path& inner, const fs::path& outer)
     return true;
 }
 
-int Make(const Options& options, Installation& before, Installation& after, const fs::path& outDir)
+// Refuses an OUTDIR that lies inside either installation, is not a folder
+// or has no code page 949 form.
+bool CheckOutDir(const fs::path& outDir, const Installation& before, const Installation& after)
 {
-    if (!OpenInstallation(before) || !OpenInstallation(after)) return kExitFailure;
     std::error_code error;
     const fs::path outReal = fs::weakly_canonical(fs::absolute(outDir, error), error);
     for (const Installation* game : {&before, &after}) {
         const fs::path real = fs::canonical(game->root, error);
         if (!error && Inside(outReal, real))
-            return Fail("OUTDIR (" + outDir.string() + ") lies inside " + game->Name() +
-                        ": the patch would become part of the installation");
+            return Refuse("OUTDIR (" + outDir.string() + ") lies inside " + game->Name() +
+                          ": the patch would become part of the installation");
     }
     if (fs::exists(outDir, error) && !fs::is_directory(outDir, error))
-        return Fail(outDir.string() + ": exists and is not a directory");
-    if (!HostToSystemText(outDir.string(), outSystem))
-        return Fail(outDir.string() + ": path has a character that code page 949 lacks");
+        return Refuse(outDir.string() + ": exists and is not a directory");
 
-    const VersionNumber need = options.needGiven ? options.need : before.version;
+    if (!HostToSystemText(outDir.string(), outSystem))
+        return Refuse(outDir.string() + ": path has a character that code page 949 lacks");
+
+    return true;
+}
+
+// Refuses a NEW below the need version; warns of versions the patcher
+// would refuse or find nothing to do with.
+bool CheckVersions(const VersionNumber& need, const Installation& before, const Installation& after)
+{
     if (CompareVersions(after.version, need) == VersionOrder::Less)
-        return Fail("NEW's version " + VersionText(after.version) + " is below the need version " + VersionText(need) +
-                    ": the patcher would refuse the patch everywhere");
+        return Refuse("NEW's version " + VersionText(after.version) + " is below the need version " +
+                      VersionText(need) + ": the patcher would refuse the patch everywhere");
+
     if (CompareVersions(before.version, need) == VersionOrder::Less)
         Warn("OLD's version " + VersionText(before.version) + " is below the need version " + VersionText(need) +
              ": the patcher refuses the patch on OLD");
@@ -641,69 +651,77 @@ int Make(const Options& options, Installation& before, Installation& after, cons
     else if (CompareVersions(after.version, before.version) == VersionOrder::Equal)
         Warn("NEW's version equals OLD's (" + VersionText(after.version) +
              "): where the launcher runs and Kivra.exe has that version too, the patcher does nothing");
+    return true;
+}
 
-    if (!ListTrees(before) || !ListTrees(after)) return kExitFailure;
-    Plan plan;
-    if (!MakePlan(before, after, options, plan)) return kExitFailure;
-
+// Warns when the patcher would not replace the launcher before the run: the
+// patch's own KNet.exe then brings NEW's launcher.
+void CheckLauncher(const Plan& plan, const Installation& before)
+{
+    if (!plan.launcher) return;
     VersionNumber launcherOld{0, 0, 0, 0};
     VersionNumber launcherNew{0, 0, 0, 0};
-    if (plan.launcher) {
-        std::string system;
-        const bool readNew =
-            HostToSystemText(plan.launcher->host.string(), system) && ReadFileVersion(system.c_str(), launcherNew);
-        bool readOld = false;
-        for (const TreeFile& file : before.diskTree.files)
-            if (IsLauncher(file.path))
-                readOld = HostToSystemText(file.host.string(), system) && ReadFileVersion(system.c_str(), launcherOld);
-        if (!readNew)
-            Warn("NEW's KNet.exe has no file version: the patcher replaces the launcher only with the patch's files");
-        else if (readOld && CompareVersions(launcherNew, launcherOld) != VersionOrder::Greater)
-            Warn("NEW's KNet.exe (" + VersionText(launcherNew) + ") is not newer than OLD's (" +
-                 VersionText(launcherOld) + "): the patcher replaces the launcher only with the patch's files");
-    }
+    std::string system;
+    const bool readNew =
+        HostToSystemText(plan.launcher->host.string(), system) && ReadFileVersion(system.c_str(), launcherNew);
+    bool readOld = false;
+    for (const TreeFile& file : before.diskTree.files)
+        if (IsLauncher(file.path))
+            readOld = HostToSystemText(file.host.string(), system) && ReadFileVersion(system.c_str(), launcherOld);
+    if (!readNew)
+        Warn("NEW's KNet.exe has no file version: the patcher replaces the launcher only with the patch's files");
+    else if (readOld && CompareVersions(launcherNew, launcherOld) != VersionOrder::Greater)
+        Warn("NEW's KNet.exe (" + VersionText(launcherNew) + ") is not newer than OLD's (" + VersionText(launcherOld) +
+             "): the patcher replaces the launcher only with the patch's files");
+}
 
-    // The patch.
+// Makes OUTDIR when missing and writes the plan's folders and files into
+// Update.pak, a temporary there; its path goes to packPath.
+bool WritePatchPack(const fs::path& outDir, const Plan& plan, std::string& packPath)
+{
+    std::error_code error;
     if (!fs::exists(outDir, error)) {
         // Only the folder itself is taken back on a failure, not parents made
         // with it.
         fs::create_directories(outDir, error);
         madeOutDir = outDir;
     }
-    if (!fs::is_directory(outDir, error)) return Fail(outDir.string() + ": cannot be made");
-    std::string packPath;
+    if (!fs::is_directory(outDir, error)) return Refuse(outDir.string() + ": cannot be made");
     std::FILE* reserved = CreateTemporary(0, ".pak", packPath);
-    if (!reserved) return kExitFailure;
+    if (!reserved) return false;
     std::fclose(reserved);
     if (packPath.size() >= static_cast<std::size_t>(kMaxPath))
-        return Fail(Shown(outSystem) + ": path too long for the pack engine (" + std::to_string(kMaxPath - 1) +
-                    " bytes with the temporary's name)");
-    if (patchPack.Open(packPath.c_str(), "wb") != 1) return Fail(Shown(packPath) + ": cannot be made");
+        return Refuse(Shown(outSystem) + ": path too long for the pack engine (" + std::to_string(kMaxPath - 1) +
+                      " bytes with the temporary's name)");
+    if (patchPack.Open(packPath.c_str(), "wb") != 1) return Refuse(Shown(packPath) + ": cannot be made");
     patchPack.Close();
-    if (patchPack.Open(packPath.c_str(), "rb+") != 1) return Fail(Shown(packPath) + ": cannot be opened");
+    if (patchPack.Open(packPath.c_str(), "rb+") != 1) return Refuse(Shown(packPath) + ": cannot be opened");
     bytesToWrite = 0;
     for (const PatchFile& file : plan.files) bytesToWrite += file.size;
     for (const std::string& folder : plan.folders) {
         const std::string path = "Z:\\" + folder;
         if (patchPack.MakeDir(path.c_str()) != 0)
-            return Fail(std::string(kPatchPack) + ": " + Shown(folder) + " cannot be made");
+            return Refuse(std::string(kPatchPack) + ": " + Shown(folder) + " cannot be made");
     }
     for (const PatchFile& file : plan.files)
-        if (!PutIntoPatch(file)) return kExitFailure;
+        if (!PutIntoPatch(file)) return false;
     patchPack.Close();
     EndProgressLine();
+    return true;
+}
 
-    const std::uint64_t packSize = fs::file_size(temporaryHost[0], error);
-    if (error) return Fail(Shown(packPath) + ": " + error.message());
-    std::string archivePath;
+// Packs Update.pak (at packPath, packSize bytes) into a temporary
+// update.lzh; its path goes to archivePath.
+bool CompressPatch(const std::string& packPath, std::uint64_t packSize, std::string& archivePath)
+{
     std::FILE* archive = CreateTemporary(1, ".lzh", archivePath);
-    if (!archive) return kExitFailure;
+    if (!archive) return false;
     static char archiveBuffer[1u << 16];
     std::setvbuf(archive, archiveBuffer, _IOFBF, sizeof archiveBuffer);
     std::FILE* source = OpenDiskFile(packPath.c_str(), "rb");
     if (!source) {
         std::fclose(archive);
-        return Fail(Shown(packPath) + ": cannot be read");
+        return Refuse(Shown(packPath) + ": cannot be read");
     }
     if (onTerminal) {
         std::fprintf(stderr, "\r\033[Kcompressing Update.pak: %llu bytes", static_cast<unsigned long long>(packSize));
@@ -715,38 +733,29 @@ int Make(const Options& options, Installation& before, Installation& after, cons
     bool written = added.result == LzhAddResult::Added && EndLzhArchive(archive);
     written = std::fclose(archive) == 0 && written;
     EndProgressLine();
-    if (added.result == LzhAddResult::CannotRead) return Fail(Shown(packPath) + ": cannot be read");
-    if (added.result == LzhAddResult::TooLarge) return Fail("Update.pak is too large for an LZH member");
-    if (!written) return Fail(Shown(InOutDir(kArchive)) + ": cannot be written (disk full?)");
-    const std::uint64_t archiveSize = fs::file_size(temporaryHost[1], error);
+    if (added.result == LzhAddResult::CannotRead) return Refuse(Shown(packPath) + ": cannot be read");
+    if (added.result == LzhAddResult::TooLarge) return Refuse("Update.pak is too large for an LZH member");
+    if (!written) return Refuse(Shown(InOutDir(kArchive)) + ": cannot be written (disk full?)");
+    return true;
+}
 
-    // The launcher beside the archive, or none left from an earlier patch.
-    if (plan.launcher) {
-        if (!CopyIntoOutDir(plan.launcher->host, kLauncher, 2)) return kExitFailure;
-    } else {
-        char host[kHostPathMax];
-        if (ResolveDiskPath(InOutDir(kLauncher).c_str(), host, sizeof host) && fs::exists(host, error)) {
-            if (RemoveDiskFile(InOutDir(kLauncher).c_str()) != 0)
-                return Fail(std::string(host) + ": left by an earlier patch and cannot be removed");
-            Warn(std::string(host) + ": left by an earlier patch; removed");
-        }
+// Removes name from OUTDIR where an earlier patch left it.
+bool RemoveLeftOver(const char* name)
+{
+    std::error_code error;
+    char host[kHostPathMax];
+    if (ResolveDiskPath(InOutDir(name).c_str(), host, sizeof host) && fs::exists(host, error)) {
+        if (RemoveDiskFile(InOutDir(name).c_str()) != 0)
+            return Refuse(std::string(host) + ": left by an earlier patch and cannot be removed");
+        Warn(std::string(host) + ": left by an earlier patch; removed");
     }
-    {
-        char host[kHostPathMax];
-        if (ResolveDiskPath(InOutDir(kPatchPack).c_str(), host, sizeof host) && fs::exists(host, error)) {
-            if (RemoveDiskFile(InOutDir(kPatchPack).c_str()) != 0)
-                return Fail(std::string(host) + ": left by an earlier patch and cannot be removed");
-            Warn(std::string(host) + ": left by an earlier patch; removed");
-        }
-    }
-    if (RenameDiskFile(archivePath.c_str(), InOutDir(kArchive).c_str()) != 0)
-        return Fail(Shown(InOutDir(kArchive)) + ": cannot be written");
-    temporaryHost[1][0] = 0;
-    madeOutDir.clear();
-    RemoveTemporaries();
+    return true;
+}
 
-    std::printf("need version: %s\npatch version: %s\n", VersionText(need).c_str(),
-                VersionText(after.version).c_str());
+void PrintSummary(const Plan& plan, const VersionNumber& need, const Installation& after, std::uint64_t packSize,
+                  std::uint64_t archiveSize)
+{
+    std::printf("need version: %s\npatch version: %s\n", VersionText(need).c_str(), VersionText(after.version).c_str());
     std::printf("pack: %llu added, %llu changed, %llu bytes\n", static_cast<unsigned long long>(plan.packAdded),
                 static_cast<unsigned long long>(plan.packChanged), static_cast<unsigned long long>(plan.packBytes));
     std::printf("disk: %llu added, %llu changed, %llu bytes\n", static_cast<unsigned long long>(plan.diskAdded),
@@ -759,6 +768,41 @@ int Make(const Options& options, Installation& before, Installation& after, cons
         std::printf("launcher: unchanged\n");
     std::printf("Update.pak: %llu bytes\nupdate.lzh: %llu bytes\n", static_cast<unsigned long long>(packSize),
                 static_cast<unsigned long long>(archiveSize));
+}
+
+int Make(const Options& options, Installation& before, Installation& after, const fs::path& outDir)
+{
+    if (!OpenInstallation(before) || !OpenInstallation(after)) return kExitFailure;
+    if (!CheckOutDir(outDir, before, after)) return kExitFailure;
+    const VersionNumber need = options.needGiven ? options.need : before.version;
+    if (!CheckVersions(need, before, after)) return kExitFailure;
+    if (!ListTrees(before) || !ListTrees(after)) return kExitFailure;
+    Plan plan;
+    if (!MakePlan(before, after, options, plan)) return kExitFailure;
+    CheckLauncher(plan, before);
+
+    std::string packPath;
+    if (!WritePatchPack(outDir, plan, packPath)) return kExitFailure;
+    std::error_code error;
+    const std::uint64_t packSize = fs::file_size(temporaryHost[0], error);
+    if (error) return Fail(Shown(packPath) + ": " + error.message());
+    std::string archivePath;
+    if (!CompressPatch(packPath, packSize, archivePath)) return kExitFailure;
+    const std::uint64_t archiveSize = fs::file_size(temporaryHost[1], error);
+
+    // The launcher beside the archive, or none left from an earlier patch.
+    if (plan.launcher) {
+        if (!CopyIntoOutDir(plan.launcher->host, kLauncher, 2)) return kExitFailure;
+    } else if (!RemoveLeftOver(kLauncher)) {
+        return kExitFailure;
+    }
+    if (!RemoveLeftOver(kPatchPack)) return kExitFailure;
+    if (RenameDiskFile(archivePath.c_str(), InOutDir(kArchive).c_str()) != 0)
+        return Fail(Shown(InOutDir(kArchive)) + ": cannot be written");
+    temporaryHost[1][0] = 0;
+    madeOutDir.clear();
+    RemoveTemporaries();
+    PrintSummary(plan, need, after, packSize, archiveSize);
     return kExitSuccess;
 }
 
@@ -811,7 +855,8 @@ int main(int argc, char** argv)
         std::vector<char> text(needText.begin(), needText.end());
         text.push_back(0);
         // Four numbers, and nothing but blanks after them.
-        const std::size_t digits = std::count_if(needText.begin(), needText.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const std::size_t digits =
+            std::count_if(needText.begin(), needText.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (digits == 0 || !ParseVersionText(text.data(), options.need)) {
             std::fprintf(stderr, "kivra-mkpatch: --need %s: not a version such as 1.0.2.29\n", needText.c_str());
             return kExitUsage;
