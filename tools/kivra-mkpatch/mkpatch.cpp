@@ -379,11 +379,11 @@ struct Options {
     bool readMeGiven = false;
 };
 
-bool MakePlan(const Installation& before, const Installation& after, const Options& options, Plan& plan)
+// Compares OLD with NEW into pack and disk, warns of the files a patch cannot
+// remove and refuses a file that became a folder or the reverse.
+bool Compare(const Installation& before, const Installation& after, TreeChanges& pack, TreeChanges& disk, Plan& plan)
 {
     filesToCompare = 0;
-    TreeChanges pack;
-    TreeChanges disk;
     filesToCompare = std::min(before.packTree.files.size(), after.packTree.files.size()) +
         std::min(before.diskTree.files.size(), after.diskTree.files.size());
     if (!mkpatch::CompareTrees(before.packTree, after.packTree, ComparePackFiles, pack))
@@ -406,6 +406,39 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
         if (!changes->clashes.empty())
             return Refuse(std::string(changes == &pack ? "Kivra_Pak\\" : "") + Shown(changes->clashes.front()) +
                           ": a file in one installation and a folder in the other; a patch cannot change which");
+    return true;
+}
+
+// Refuses two paths the pack takes for one; adds NeedVersion.txt first and
+// ReadMe.txt last.
+bool AddNeedAndReadMe(const Installation& before, const Options& options, Plan& plan)
+{
+    // Two paths the pack takes for one.
+    std::map<std::string, const PatchFile*> seen;
+    for (const PatchFile& file : plan.files) {
+        const auto [it, fresh] = seen.emplace(mkpatch::FoldedPath(file.path), &file);
+        if (!fresh) return Refuse(Shown(file.path) + ": another file's name differs from it only in letter case");
+    }
+    PatchFile need;
+    need.path = kNeedFile;
+    need.text = VersionText(options.needGiven ? options.need : before.version) + "\r\n";
+    need.size = need.text.size();
+    plan.files.insert(plan.files.begin(), std::move(need));
+    if (options.readMeGiven) {
+        PatchFile readMe;
+        readMe.path = kReadMe;
+        readMe.text = options.readMe;
+        readMe.size = readMe.text.size();
+        plan.files.push_back(std::move(readMe));
+    }
+    return true;
+}
+
+bool MakePlan(const Installation& before, const Installation& after, const Options& options, Plan& plan)
+{
+    TreeChanges pack;
+    TreeChanges disk;
+    if (!Compare(before, after, pack, disk, plan)) return false;
     const auto add = [&](const TreeFile& file, bool onDisk, bool isNew) {
         if (!Carriable(file.path, onDisk, false)) return false;
         if (file.size > kMaxPatchFile) return Refuse(Shown(file.path) + ": larger than the patcher copies (2 GiB)");
@@ -466,25 +499,7 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
     if (plan.removed > 0 && options.strict)
         return Refuse(std::to_string(plan.removed) + " files of OLD are missing in NEW (--strict)");
 
-    // Two paths the pack takes for one.
-    std::map<std::string, const PatchFile*> seen;
-    for (const PatchFile& file : plan.files) {
-        const auto [it, fresh] = seen.emplace(mkpatch::FoldedPath(file.path), &file);
-        if (!fresh) return Refuse(Shown(file.path) + ": another file's name differs from it only in letter case");
-    }
-    PatchFile need;
-    need.path = kNeedFile;
-    need.text = VersionText(options.needGiven ? options.need : before.version) + "\r\n";
-    need.size = need.text.size();
-    plan.files.insert(plan.files.begin(), std::move(need));
-    if (options.readMeGiven) {
-        PatchFile readMe;
-        readMe.path = kReadMe;
-        readMe.text = options.readMe;
-        readMe.size = readMe.text.size();
-        plan.files.push_back(std::move(readMe));
-    }
-    return true;
+    return AddNeedAndReadMe(before, options, plan);
 }
 
 // --- Writing the patch ------------------------------------------------------------
