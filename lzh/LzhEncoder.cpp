@@ -502,11 +502,6 @@ inline void AppendSymbol(unsigned code, unsigned distance)
 
 // --- Content and matches -----------------------------------------------------
 
-inline const std::uint8_t* At(std::uint32_t position)
-{
-    return encoder.data + (position - encoder.base);
-}
-
 // Reads content until the buffer is full or the content ends; a full buffer
 // first slides by kSlide.
 void Fill()
