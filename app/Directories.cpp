@@ -20,7 +20,6 @@ void CutAfterLastSeparator(char* path)
     if (cut) cut[1] = 0;
 }
 
-
 }  // namespace
 
 bool ReadRegistryString(HKEY key, const char* valueName, DWORD expectedType, char* buffer, DWORD& size)

@@ -15,4 +15,7 @@ void CProgressDlg::DoDataExchange(CDataExchange* exchange)
 
 void CProgressDlg::SetProgressRange(int upper) { m_progress.SendMessage(PBM_SETRANGE32, 0, upper); }
 
-void CProgressDlg::SetProgressPos(int position) { m_progress.SendMessage(PBM_SETPOS, static_cast<WPARAM>(position), 0); }
+void CProgressDlg::SetProgressPos(int position)
+{
+    m_progress.SendMessage(PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}

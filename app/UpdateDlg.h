@@ -13,13 +13,13 @@ public:
     explicit CUpdateDlg(CWnd* parent = nullptr);
     ~CUpdateDlg() override;
 
-    CProgressDlg* m_pProgressDlg;       // owned; deleted in PostNcDestroy
-    bool m_bLauncherWasRunning;         // the launcher's window was found at start
-    CString m_strVersionSummary;        // written by the update when a patch was applied
+    CProgressDlg* m_pProgressDlg;  // owned; deleted in PostNcDestroy
+    bool m_bLauncherWasRunning;    // the launcher's window was found at start
+    CString m_strVersionSummary;   // written by the update when a patch was applied
     CButton m_btnOk;
     CButton m_btnYes;
     CButton m_btnNo;
-    CString m_strMessage;               // the text of the message static
+    CString m_strMessage;  // the text of the message static
     HICON m_hIcon;
 
     bool ShutDownGame();

@@ -47,9 +47,9 @@ void Put(Bytes& out, const char* text) { out.insert(out.end(), text, text + std:
 // Words made of syllables, drawn with a skewed (Zipf-like) frequency.
 Bytes MakeText(std::size_t size, std::uint64_t seed)
 {
-    static const char* const syllables[] = {"ka", "ri", "vo", "na", "tel", "dor", "mi", "an", "est", "ro",
-                                            "qua", "ne", "lis", "or", "um", "ba", "the", "in", "gar", "sol",
-                                            "pe", "ul", "ma", "ty", "ver", "ash", "ion", "ke", "do", "ra"};
+    static const char* const syllables[] = {"ka",  "ri", "vo",  "na", "tel", "dor", "mi",  "an", "est", "ro",
+                                            "qua", "ne", "lis", "or", "um",  "ba",  "the", "in", "gar", "sol",
+                                            "pe",  "ul", "ma",  "ty", "ver", "ash", "ion", "ke", "do",  "ra"};
     constexpr int kSyllables = sizeof syllables / sizeof syllables[0];
     Random vocabularyRandom(7);
     std::vector<std::string> words(3000);
@@ -115,13 +115,22 @@ Bytes MakeMap(std::size_t size, std::uint64_t seed)
         const std::uint16_t object = random.Below(5) == 0 ? static_cast<std::uint16_t>(random.Below(300)) : 0;
         const std::uint32_t x = index % 512;
         const std::uint32_t y = index / 512;
-        const std::uint8_t record[16] = {
-            static_cast<std::uint8_t>(terrain), static_cast<std::uint8_t>(terrain >> 8),
-            static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(height >> 8),
-            static_cast<std::uint8_t>(object), static_cast<std::uint8_t>(object >> 8),
-            static_cast<std::uint8_t>(random.Below(4)), 0,
-            static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8), 0, 0,
-            static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(y >> 8), 0, 0};
+        const std::uint8_t record[16] = {static_cast<std::uint8_t>(terrain),
+                                         static_cast<std::uint8_t>(terrain >> 8),
+                                         static_cast<std::uint8_t>(height),
+                                         static_cast<std::uint8_t>(height >> 8),
+                                         static_cast<std::uint8_t>(object),
+                                         static_cast<std::uint8_t>(object >> 8),
+                                         static_cast<std::uint8_t>(random.Below(4)),
+                                         0,
+                                         static_cast<std::uint8_t>(x),
+                                         static_cast<std::uint8_t>(x >> 8),
+                                         0,
+                                         0,
+                                         static_cast<std::uint8_t>(y),
+                                         static_cast<std::uint8_t>(y >> 8),
+                                         0,
+                                         0};
         out.insert(out.end(), record, record + sizeof record);
         ++index;
     }
@@ -189,10 +198,7 @@ void Write(const fs::path& path, const Bytes& bytes)
     }
 }
 
-void WriteText(const fs::path& path, const char* text)
-{
-    Write(path, Bytes(text, text + std::strlen(text)));
-}
+void WriteText(const fs::path& path, const char* text) { Write(path, Bytes(text, text + std::strlen(text))); }
 
 const char* KindOf(const std::string& extension)
 {
@@ -219,16 +225,14 @@ void MakeLzhMembers(const fs::path& dir)
         for (int i = 0; i < g.count; ++i) {
             char name[64];
             std::snprintf(name, sizeof name, "%s%02d%s", g.stem, i + 1, g.extension);
-            Write(dir / name, Make(KindOf(g.extension), g.megabytes * 1024 * 1024 + 1000 * static_cast<std::size_t>(i), ++seed));
+            Write(dir / name,
+                  Make(KindOf(g.extension), g.megabytes * 1024 * 1024 + 1000 * static_cast<std::size_t>(i), ++seed));
         }
     }
 }
 
 // A file size drawn log-uniformly from 1 KB to 2 MB.
-std::size_t PatchFileSize(Random& random)
-{
-    return static_cast<std::size_t>(1024.0 * std::pow(2048.0, random.Unit()));
-}
+std::size_t PatchFileSize(Random& random) { return static_cast<std::size_t>(1024.0 * std::pow(2048.0, random.Unit())); }
 
 // The patch: version files and ReadMe at the top, ~900 files in nested
 // folders of Kivra_Pak, ~100 more for the disk (Bin, Movie, Data).
@@ -244,13 +248,20 @@ void MakePatch(const fs::path& dir)
         int files;
     };
     const Folder folders[] = {
-        {"Kivra_Pak/Map/Field", ".map", 120},    {"Kivra_Pak/Map/Dungeon", ".map", 80},
-        {"Kivra_Pak/Map/Town/Inner", ".map", 40}, {"Kivra_Pak/Sound/Effect", ".wav", 150},
-        {"Kivra_Pak/Sound/Music", ".wav", 30},    {"Kivra_Pak/Texture/Char", ".tex", 140},
-        {"Kivra_Pak/Texture/Item", ".tex", 120},  {"Kivra_Pak/Script/Quest", ".txt", 110},
-        {"Kivra_Pak/Script/Npc", ".txt", 80},     {"Kivra_Pak/Table", ".txt", 30},
-        {"Bin", ".dll", 20},                      {"Data/Font", ".dat", 20},
-        {"Data/Locale/Kor", ".txt", 30},          {"Movie", ".dat", 10},
+        {"Kivra_Pak/Map/Field", ".map", 120},
+        {"Kivra_Pak/Map/Dungeon", ".map", 80},
+        {"Kivra_Pak/Map/Town/Inner", ".map", 40},
+        {"Kivra_Pak/Sound/Effect", ".wav", 150},
+        {"Kivra_Pak/Sound/Music", ".wav", 30},
+        {"Kivra_Pak/Texture/Char", ".tex", 140},
+        {"Kivra_Pak/Texture/Item", ".tex", 120},
+        {"Kivra_Pak/Script/Quest", ".txt", 110},
+        {"Kivra_Pak/Script/Npc", ".txt", 80},
+        {"Kivra_Pak/Table", ".txt", 30},
+        {"Bin", ".dll", 20},
+        {"Data/Font", ".dat", 20},
+        {"Data/Locale/Kor", ".txt", 30},
+        {"Movie", ".dat", 10},
     };
     std::uint64_t seed = 1000;
     std::size_t total = 0;
@@ -314,9 +325,10 @@ void MakeFill(const fs::path& dir, int files, int blocks)
 
 int Usage()
 {
-    std::fputs("usage: make-input file KIND BYTES SEED OUT | lzh DIR | patch DIR | game DIR |\n"
-               "                  flat DIR COUNT SEED | fill DIR FILES BLOCKS\n",
-               stderr);
+    std::fputs(
+        "usage: make-input file KIND BYTES SEED OUT | lzh DIR | patch DIR | game DIR |\n"
+        "                  flat DIR COUNT SEED | fill DIR FILES BLOCKS\n",
+        stderr);
     return 2;
 }
 

@@ -25,7 +25,7 @@ constexpr std::size_t kLevelIndex = 18;
 constexpr std::size_t kNameLengthIndex = 19;
 constexpr std::size_t kLevel2CrcIndex = 19;
 constexpr std::size_t kLevel2FirstExtensionIndex = 22;
-constexpr std::size_t kLevel2FixedSize = 26;        // bytes before the first extended header
+constexpr std::size_t kLevel2FixedSize = 26;  // bytes before the first extended header
 constexpr std::uint32_t kLevel2MaxHeaderSize = 0xFFFF;
 
 // Least header sizes S of levels 0 and 1 for an empty name.
@@ -135,10 +135,7 @@ std::uint16_t ChunkCrc(std::uint16_t crc, const std::uint8_t* data)
     return static_cast<std::uint16_t>(CrcPastQuarter(CrcPastQuarter(CrcPastQuarter(a) ^ b) ^ c) ^ d);
 }
 
-std::uint16_t Le16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 std::uint32_t Le32(const std::uint8_t* p)
 {
@@ -157,15 +154,9 @@ bool EndWalk(LzhWalkEnd reason)
     return false;
 }
 
-bool IsSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-char* MemberName()
-{
-    return reinterpret_cast<char*>(lzhReader.header + kLzhNameOffset);
-}
+char* MemberName() { return reinterpret_cast<char*>(lzhReader.header + kLzhNameOffset); }
 
 // A member the walk does not write.
 void ReportMember(LzhMemberProblem problem, const char* name)
@@ -224,8 +215,8 @@ bool ReadLevel2Header(unsigned totalSize)
 {
     LzhArchiveReader& a = lzhReader;
     if (!ReadArchiveBytes(a.header + kLevelIndex + 1, kLevel2FixedSize - 2 - kLevelIndex - 1)) return false;
-    std::uint16_t crc = Crc16Byte(Crc16Byte(0, static_cast<std::uint8_t>(totalSize)),
-                                  static_cast<std::uint8_t>(totalSize >> 8));
+    std::uint16_t crc =
+        Crc16Byte(Crc16Byte(0, static_cast<std::uint8_t>(totalSize)), static_cast<std::uint8_t>(totalSize >> 8));
     crc = UpdateLzhCrc(crc, a.header, kLevel2FixedSize - 2);
     a.memberCrc = Le16(a.header + kLevel2CrcIndex);
     a.packedLeft = Le32(a.header + kPackedSizeIndex);
@@ -294,9 +285,9 @@ bool OpenMemberTemporary(const char* name)
 
     const unsigned long processId = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        const int written = std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%lu-%lu.tmp",
-                                          static_cast<int>(directoryLength), name, processId,
-                                          static_cast<unsigned long>(a.temporaryCounter++));
+        const int written =
+            std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%lu-%lu.tmp", static_cast<int>(directoryLength),
+                          name, processId, static_cast<unsigned long>(a.temporaryCounter++));
         if (written < 0 || static_cast<std::size_t>(written) >= sizeof a.temporary) break;
         a.output = CreateNewDiskFile(a.temporary);
         if (a.output) {
@@ -465,8 +456,8 @@ bool ReadMemberHeader()
     // Offsets 2 to 20 end with the level byte in every header level.
     if (!ReadArchiveBytes(a.header, kLevelIndex + 1)) return EndWalk(LzhWalkEnd::BadHeader);
     a.level = a.header[kLevelIndex];
-    const bool read = a.level == 2 ? ReadLevel2Header(static_cast<unsigned>(first | (second << 8)))
-                                   : ReadLevel01Header();
+    const bool read =
+        a.level == 2 ? ReadLevel2Header(static_cast<unsigned>(first | (second << 8))) : ReadLevel01Header();
     if (!read) {
         MemberName()[0] = 0;
         return EndWalk(LzhWalkEnd::BadHeader);

@@ -14,28 +14,28 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr std::size_t kLzhChunkSize = 8192;      // output chunk and decoder window
+inline constexpr std::size_t kLzhChunkSize = 8192;  // output chunk and decoder window
 inline constexpr std::size_t kLzhHeaderBufferSize = 256;
-inline constexpr std::size_t kLzhNameOffset = 20;       // the name's place in header
-inline constexpr std::size_t kLzhMaxNameLength = 230;   // longest name the header buffer takes
+inline constexpr std::size_t kLzhNameOffset = 20;      // the name's place in header
+inline constexpr std::size_t kLzhMaxNameLength = 230;  // longest name the header buffer takes
 // A temporary's name: the member's directory (at most kLzhMaxNameLength
 // characters) and "~lzhPID-COUNTER.tmp".
 inline constexpr std::size_t kLzhTemporaryNameSize = 272;
 
 // Why the last ReadMemberHeader yielded false.
 enum class LzhWalkEnd : std::uint8_t {
-    None,         // the walk has not ended
-    EndMarker,    // the zero byte in place of a header
-    FileEnd,      // the end of the file where a header would begin
-    BadHeader,    // a checksum or CRC mismatch, fields that don't fit, or a header cut short
+    None,       // the walk has not ended
+    EndMarker,  // the zero byte in place of a header
+    FileEnd,    // the end of the file where a header would begin
+    BadHeader,  // a checksum or CRC mismatch, fields that don't fit, or a header cut short
 };
 
 // How a member fared when it was decoded without being written.
 enum class LzhMemberCheck : std::uint8_t {
-    Good,         // content complete and its CRC matches
-    Skipped,      // a method this reader doesn't unpack
-    CrcError,     // content complete but its CRC differs
-    DataEnded,    // the data ended early: a stored member's bytes, a compressed one's bits
+    Good,       // content complete and its CRC matches
+    Skipped,    // a method this reader doesn't unpack
+    CrcError,   // content complete but its CRC differs
+    DataEnded,  // the data ended early: a stored member's bytes, a compressed one's bits
 };
 
 // Why the walk does not write a member.
@@ -52,7 +52,7 @@ enum class LzhMemberProblem : std::uint8_t {
 
 struct LzhArchiveReader {
     std::FILE* archive;
-    long archiveSize;            // bytes in the archive file
+    long archiveSize;  // bytes in the archive file
     // The header bytes from offset 2 on. After ReadMemberHeader the member's
     // name lies at header + kLzhNameOffset, zero-terminated, for every level.
     std::uint8_t header[kLzhHeaderBufferSize];
@@ -63,18 +63,18 @@ struct LzhArchiveReader {
     std::FILE* output;
     std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
 
-    std::uint8_t level;            // header level as read (0, 1 or 2)
-    std::uint16_t memberCrc;       // the header's CRC-16 of the content
-    std::uint16_t contentCrc;      // CRC-16 of the content produced so far
-    std::uint32_t packedSize;      // packed data bytes, extended headers not counted
-    std::uint32_t unpackedSize;    // the member's content size
-    bool nameTooLong;              // a level-2 name longer than kLzhMaxNameLength
+    std::uint8_t level;                     // header level as read (0, 1 or 2)
+    std::uint16_t memberCrc;                // the header's CRC-16 of the content
+    std::uint16_t contentCrc;               // CRC-16 of the content produced so far
+    std::uint32_t packedSize;               // packed data bytes, extended headers not counted
+    std::uint32_t unpackedSize;             // the member's content size
+    bool nameTooLong;                       // a level-2 name longer than kLzhMaxNameLength
     char temporary[kLzhTemporaryNameSize];  // the open temporary file; empty when none
-    std::uint32_t temporaryCounter;  // the next counter for a temporary's name in this walk
+    std::uint32_t temporaryCounter;         // the next counter for a temporary's name in this walk
     LzhWalkEnd walkEnd;
-    std::uint32_t membersRead;     // headers read in this walk
-    std::uint32_t membersFailed;   // members not written, each given to lzhReportMember
-    bool progressLineOpen;         // a full stop went to stderr after the last line end
+    std::uint32_t membersRead;    // headers read in this walk
+    std::uint32_t membersFailed;  // members not written, each given to lzhReportMember
+    bool progressLineOpen;        // a full stop went to stderr after the last line end
 };
 
 extern LzhArchiveReader lzhReader;
@@ -142,10 +142,7 @@ void WriteChunk(const std::uint8_t* data, std::size_t count);
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
 
 // The member name of the last header read.
-inline const char* LzhMemberName()
-{
-    return reinterpret_cast<const char*>(lzhReader.header + kLzhNameOffset);
-}
+inline const char* LzhMemberName() { return reinterpret_cast<const char*>(lzhReader.header + kLzhNameOffset); }
 
 // True when the method of the last header read is one this reader unpacks.
 bool IsLzhMethodSupported();

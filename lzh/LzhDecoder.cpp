@@ -25,15 +25,9 @@ LzhDecoder lzhDecoder;
 
 namespace {
 
-[[noreturn]] void BadTable()
-{
-    LzhFatal("Bad table");
-}
+[[noreturn]] void BadTable() { LzhFatal("Bad table"); }
 
-void StopProcess()
-{
-    std::exit(1);
-}
+void StopProcess() { std::exit(1); }
 
 // Reads the stream into the bit input's buffer: keeps the bytes not yet
 // taken, moved to its start, and fills the rest, with the filler once the
@@ -208,8 +202,7 @@ struct WideBits {
     }
 };
 
-template <class Bits>
-inline unsigned Take(Bits& in, unsigned n)
+template <class Bits> inline unsigned Take(Bits& in, unsigned n)
 {
     if (n == 0) return 0;
     const unsigned bits = in.Window() >> (32 - n);
@@ -248,8 +241,7 @@ unsigned DecodeSymbol(Bits& in, const std::uint16_t* table, const std::uint8_t* 
 
 // The literal/length symbol of a literalFast entry (looked up from the top
 // 12 bits of in) and the bits it takes.
-template <class Bits>
-inline unsigned DecodeLiteral(Bits& in, unsigned entry)
+template <class Bits> inline unsigned DecodeLiteral(Bits& in, unsigned entry)
 {
     const LzhDecoder& d = lzhDecoder;
     if (entry == kLzhSlowLiteral) [[unlikely]]
@@ -259,25 +251,21 @@ inline unsigned DecodeLiteral(Bits& in, unsigned entry)
     return entry >> 6;
 }
 
-template <class Bits>
-inline unsigned DecodeLiteral(Bits& in)
+template <class Bits> inline unsigned DecodeLiteral(Bits& in)
 {
     return DecodeLiteral(in, lzhDecoder.literalFast[in.Top(kLzhLiteralTableBits)]);
 }
 
-template <class Bits>
-inline unsigned DecodeSmall(Bits& in, int symbolCount)
+template <class Bits> inline unsigned DecodeSmall(Bits& in, int symbolCount)
 {
     const LzhDecoder& d = lzhDecoder;
     if (symbolCount == kLzhDistanceSymbols)
-        return DecodeSymbol<kLzhDistanceSymbols, kLzhSmallTableBits>(in, d.smallTable, d.smallLengths,
-                                                                     d.smallConstant);
+        return DecodeSymbol<kLzhDistanceSymbols, kLzhSmallTableBits>(in, d.smallTable, d.smallLengths, d.smallConstant);
     return DecodeSymbol<kLzhLengthSymbols, kLzhSmallTableBits>(in, d.smallTable, d.smallLengths, d.smallConstant);
 }
 
 // A distance: its symbol j, then j - 1 extra bits.
-template <class Bits>
-inline unsigned DecodeDistanceBits(Bits& in)
+template <class Bits> inline unsigned DecodeDistanceBits(Bits& in)
 {
     const std::uint32_t entry = lzhDecoder.distanceFast[in.Top(kLzhSmallTableBits)];
     if (entry == kLzhSlowDistance) [[unlikely]] {
@@ -305,8 +293,8 @@ void MakeDistanceFastTable()
                             j < static_cast<unsigned>(kLzhDistanceSymbols) && (length != 0 || d.smallConstant);
         const std::uint32_t first = j == 0 ? 0 : 1u << (j - 1);
         const std::uint32_t extraBits = j == 0 ? 0 : j - 1;
-        d.distanceFast[i] = direct ? (length + extraBits) | length << 8 | extraBits << 12 | first << 16
-                                   : kLzhSlowDistance;
+        d.distanceFast[i] =
+            direct ? (length + extraBits) | length << 8 | extraBits << 12 | first << 16 : kLzhSlowDistance;
     }
 }
 
@@ -392,8 +380,7 @@ void BuildTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std
 
 // The literal/length code: its count, then each length through the
 // code-length code, with runs of zeros.
-template <class Bits>
-void ReadLiteralLengths()
+template <class Bits> void ReadLiteralLengths()
 {
     LzhDecoder& d = lzhDecoder;
     Bits in;
@@ -443,8 +430,7 @@ void ReadLiteralLengths()
 // front, which is what byte by byte does: each word read holds bytes already
 // final, and the last word, which may overlap the one before it, writes the
 // same bytes again.
-template <std::size_t Size>
-inline void MoveWord(std::uint8_t* to, const std::uint8_t* from)
+template <std::size_t Size> inline void MoveWord(std::uint8_t* to, const std::uint8_t* from)
 {
     struct Word {
         std::uint8_t bytes[Size];
@@ -453,8 +439,7 @@ inline void MoveWord(std::uint8_t* to, const std::uint8_t* from)
     std::memcpy(to, &word, Size);
 }
 
-template <std::size_t Size>
-inline void MoveWords(std::uint8_t* out, const std::uint8_t* in, unsigned length)
+template <std::size_t Size> inline void MoveWords(std::uint8_t* out, const std::uint8_t* in, unsigned length)
 {
     for (unsigned i = 0; i + Size < length; i += Size) MoveWord<Size>(out + i, in + i);
     MoveWord<Size>(out + length - Size, in + length - Size);
@@ -558,8 +543,7 @@ inline unsigned DecodeRun(WideBits& in, std::uint8_t* window, unsigned r, unsign
 }
 
 // The body of DecodeChunk, over either bit input.
-template <class Bits>
-void DecodeSymbols(unsigned count, std::uint8_t* window)
+template <class Bits> void DecodeSymbols(unsigned count, std::uint8_t* window)
 {
     LzhDecoder& d = lzhDecoder;
     // The state lives in locals here; window stores may alias lzhDecoder.

@@ -15,8 +15,8 @@
 
 #include <cstdint>
 
-inline constexpr int kLzhLiteralSymbols = 510;   // 256 bytes and 254 copy lengths
-inline constexpr int kLzhLengthSymbols = 19;     // the code that sends literal code lengths
+inline constexpr int kLzhLiteralSymbols = 510;  // 256 bytes and 254 copy lengths
+inline constexpr int kLzhLengthSymbols = 19;    // the code that sends literal code lengths
 inline constexpr int kLzhDistanceSymbols = 14;
 inline constexpr int kLzhLiteralTableBits = 12;
 inline constexpr int kLzhSmallTableBits = 8;
@@ -29,20 +29,20 @@ inline constexpr std::uint16_t kLzhSlowLiteral = 0xFFFF;
 inline constexpr std::uint32_t kLzhSlowDistance = 0xFFFFFFFF;
 
 struct LzhDecoder {
-    std::uint32_t bitWindow;      // the next 32 bits; the top bit is decoded next
-    std::uint8_t pendingByte;     // the packed byte taken last
-    std::uint8_t pendingBits;     // low bits of pendingByte not yet in bitWindow
-    std::uint32_t fillerBytes;    // bytes taken past packedLeft or past the end of the file
+    std::uint32_t bitWindow;        // the next 32 bits; the top bit is decoded next
+    std::uint8_t pendingByte;       // the packed byte taken last
+    std::uint8_t pendingBits;       // low bits of pendingByte not yet in bitWindow
+    std::uint32_t fillerBytes;      // bytes taken past packedLeft or past the end of the file
     std::int32_t blockSymbolsLeft;  // 0: a block header comes next; below 0: the codes hold to the end
-    std::int32_t copyLeft;        // bytes of the current copy still to come; below 1: none
-    std::uint32_t copyFrom;       // window position of the next copied byte
-    bool literalConstant;         // the literal/length code is one symbol that takes no bits
-    bool smallConstant;           // likewise the code in smallTable
+    std::int32_t copyLeft;          // bytes of the current copy still to come; below 1: none
+    std::uint32_t copyFrom;         // window position of the next copied byte
+    bool literalConstant;           // the literal/length code is one symbol that takes no bits
+    bool smallConstant;             // likewise the code in smallTable
     std::uint8_t literalLengths[kLzhLiteralSymbols];
     std::uint16_t literalTable[1 << kLzhLiteralTableBits];
     std::uint8_t smallLengths[kLzhLengthSymbols];  // code-length code, then distance code
     std::uint16_t smallTable[1 << kLzhSmallTableBits];
-    std::uint16_t treeLeft[kLzhTreeNodes];    // overflow trees of codes longer than their table
+    std::uint16_t treeLeft[kLzhTreeNodes];  // overflow trees of codes longer than their table
     std::uint16_t treeRight[kLzhTreeNodes];
 
     // What a literalTable entry decodes to, in one load: the code length in
@@ -63,12 +63,12 @@ struct LzhDecoder {
     std::uint32_t inputNext;
     std::uint32_t inputEnd;
     std::uint32_t inputRealEnd;
-    std::uint64_t inputBase;      // bytes of the member taken before input[0]
-    std::uint32_t memberPacked;   // packedLeft at the member's start
-    std::uint32_t unfetched;      // packed bytes of the member not yet read into input
-    std::uint64_t fileBytes;      // the member's packed bytes in the file: memberPacked unless it ends first
-    bool fileEnded;               // a read of the stream came up short
-    bool byteAtATime;             // the stream cannot seek back: read nothing ahead
+    std::uint64_t inputBase;     // bytes of the member taken before input[0]
+    std::uint32_t memberPacked;  // packedLeft at the member's start
+    std::uint32_t unfetched;     // packed bytes of the member not yet read into input
+    std::uint64_t fileBytes;     // the member's packed bytes in the file: memberPacked unless it ends first
+    bool fileEnded;              // a read of the stream came up short
+    bool byteAtATime;            // the stream cannot seek back: read nothing ahead
 };
 
 extern LzhDecoder lzhDecoder;

@@ -38,7 +38,7 @@ constexpr unsigned kCopySymbolBias = 253;  // a copy of length L is symbol L + 2
 constexpr unsigned kHash3Bits = 14;
 constexpr unsigned kHash4Bits = 15;
 constexpr std::uint32_t kChainMask = kWindowSize - 1;
-constexpr int kSearchDepth = 24;      // candidates looked at, at most
+constexpr int kSearchDepth = 24;       // candidates looked at, at most
 constexpr unsigned kNiceLength = 128;  // a copy this long ends the search
 constexpr unsigned kGoodLength = 24;   // beating a copy this long: a quarter of the depth
 constexpr unsigned kLazyLength = 64;   // a copy this long is taken without a look further
@@ -81,9 +81,9 @@ struct Histogram {
 };
 
 struct Match {
-    unsigned length;      // 0: none worth sending
+    unsigned length;  // 0: none worth sending
     std::uint32_t offset;
-    int value;            // bits saved against literals, in price units
+    int value;  // bits saved against literals, in price units
 };
 
 struct Encoder {
@@ -104,7 +104,7 @@ struct Encoder {
 
     std::uint16_t symbolPrice[kLiteralSymbols];
     std::uint16_t distancePrice[kDistanceSymbols];  // extra bits included
-    int literalPrice;                                // a literal byte, on average
+    int literalPrice;                               // a literal byte, on average
 
     // symbols[0 .. block.count) are the block, the segment follows.
     Symbol symbols[kMaxBlockSymbols + kSegmentSymbols];
@@ -213,10 +213,7 @@ void FinishBits()
     FlushOutput();
 }
 
-inline void PutSymbol(const Code& code, unsigned symbol)
-{
-    PutBits(code.codes[symbol], code.lengths[symbol]);
-}
+inline void PutSymbol(const Code& code, unsigned symbol) { PutBits(code.codes[symbol], code.lengths[symbol]); }
 
 // A length of the code-length and distance codes: 0 to 6 in three bits, 7
 // and more as 7 followed by a 1 bit for each beyond 7 and a closing 0.
@@ -253,10 +250,7 @@ void PutSmallCode(const Code& code, unsigned countBits, int specialIndex)
 
 // --- Blocks ----------------------------------------------------------------
 
-inline unsigned DistanceSymbol(unsigned distance)
-{
-    return static_cast<unsigned>(std::bit_width(distance));
-}
+inline unsigned DistanceSymbol(unsigned distance) { return static_cast<unsigned>(std::bit_width(distance)); }
 
 struct LengthItem {
     std::uint8_t symbol;  // of the code-length code
@@ -430,7 +424,8 @@ void UpdatePrices(const Histogram& h)
     if (copies == 0) return;
     const Pricing distancePrice(copies);
     for (int j = 0; j < kDistanceSymbols; ++j)
-        e.distancePrice[j] = static_cast<std::uint16_t>(distancePrice(h.distance[j]) + (j > 1 ? (j - 1) * kPriceScale : 0));
+        e.distancePrice[j] =
+            static_cast<std::uint16_t>(distancePrice(h.distance[j]) + (j > 1 ? (j - 1) * kPriceScale : 0));
 }
 
 // Before any statistics: a byte costs 8 bits, longer copies and farther
@@ -515,7 +510,8 @@ void Fill()
     }
     while (used < kBufferSize && !e.contentEnded) {
         std::size_t want = kBufferSize - used;
-        if (want > kLzhMaxEncodedSize - e.contentSize) want = static_cast<std::size_t>(kLzhMaxEncodedSize - e.contentSize);
+        if (want > kLzhMaxEncodedSize - e.contentSize)
+            want = static_cast<std::size_t>(kLzhMaxEncodedSize - e.contentSize);
         const std::size_t got = want ? e.streams.read(e.streams.context, e.data + used, want) : 0;
         if (got == 0) {
             e.contentEnded = true;
@@ -705,8 +701,7 @@ void Parse()
 
 }  // namespace
 
-void MakeLimitedCodeLengths(const std::uint32_t* frequencies, int symbolCount, int maxLength,
-                            std::uint8_t* lengths)
+void MakeLimitedCodeLengths(const std::uint32_t* frequencies, int symbolCount, int maxLength, std::uint8_t* lengths)
 {
     constexpr int kMaxSymbols = 512;
     int order[kMaxSymbols];
@@ -720,9 +715,8 @@ void MakeLimitedCodeLengths(const std::uint32_t* frequencies, int symbolCount, i
         lengths[order[0]] = 1;
         return;
     }
-    std::sort(order, order + used, [&](int a, int b) {
-        return frequencies[a] != frequencies[b] ? frequencies[a] < frequencies[b] : a < b;
-    });
+    std::sort(order, order + used,
+              [&](int a, int b) { return frequencies[a] != frequencies[b] ? frequencies[a] < frequencies[b] : a < b; });
 
     // Package-merge. The list of level 0 is the symbols; each further level
     // merges them with the pairs of the level before. isPackage says, for each

@@ -51,5 +51,4 @@ LzhEncodeResult EncodeLh5(const LzhEncodeStreams& streams);
 // (package-merge), none longer than maxLength; lengths[i] is 0 for an unused
 // symbol. One used symbol gets length 1 (a code the format sends as a
 // constant instead). 2^maxLength must be at least the number of used symbols.
-void MakeLimitedCodeLengths(const std::uint32_t* frequencies, int symbolCount, int maxLength,
-                            std::uint8_t* lengths);
+void MakeLimitedCodeLengths(const std::uint32_t* frequencies, int symbolCount, int maxLength, std::uint8_t* lengths);

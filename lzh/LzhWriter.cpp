@@ -162,7 +162,4 @@ LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t
     return {LzhAddResult::Added, packed, fields.packedSize};
 }
 
-bool EndLzhArchive(std::FILE* archive)
-{
-    return std::fputc(0, archive) != EOF && std::fflush(archive) == 0;
-}
+bool EndLzhArchive(std::FILE* archive) { return std::fputc(0, archive) != EOF && std::fflush(archive) == 0; }

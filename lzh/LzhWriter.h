@@ -17,17 +17,17 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr std::size_t kLzhMaxWrittenName = 230;  // what a level-1 header's size byte allows
+inline constexpr std::size_t kLzhMaxWrittenName = 230;   // what a level-1 header's size byte allows
 inline constexpr std::size_t kLzhMemberHeaderSize = 32;  // the header less its name
 
 struct LzhHeaderFields {
-    char method;              // '0' (stored) or '5'
+    char method;               // '0' (stored) or '5'
     std::uint32_t packedSize;  // packed data, the extended header not counted
     std::uint32_t size;
-    std::uint32_t dosTime;     // MS-DOS date and time, local time
-    std::uint16_t crc;         // CRC-16 of the content
+    std::uint32_t dosTime;  // MS-DOS date and time, local time
+    std::uint16_t crc;      // CRC-16 of the content
     const char* name;
-    std::size_t nameLength;    // at most kLzhMaxWrittenName
+    std::size_t nameLength;  // at most kLzhMaxWrittenName
 };
 
 // Puts the member header into out (kLzhMemberHeaderSize + nameLength bytes)
@@ -49,7 +49,7 @@ enum class LzhAddResult : std::uint8_t {
 
 struct LzhAddedMember {
     LzhAddResult result;
-    bool compressed;          // -lh5-; otherwise stored
+    bool compressed;  // -lh5-; otherwise stored
     std::uint32_t packedSize;
 };
 

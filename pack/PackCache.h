@@ -70,10 +70,10 @@ public:
 
 private:
     struct Block {
-        std::int32_t block;     // the pack block held, -1 when none
-        std::int32_t directory; // the indexed directory that holds it, -1 when none
-        std::int32_t position;  // its place in that directory's chain
-        std::int32_t next;      // the next block of that chain, -1 at its end
+        std::int32_t block;      // the pack block held, -1 when none
+        std::int32_t directory;  // the indexed directory that holds it, -1 when none
+        std::int32_t position;   // its place in that directory's chain
+        std::int32_t next;       // the next block of that chain, -1 at its end
         std::uint8_t bytes[kBlockSize];
     };
     struct Directory {
@@ -82,7 +82,7 @@ private:
         std::int32_t freeFrom;  // cache index of the first block that may hold a free slot
     };
     struct Record {
-        std::int32_t entry;     // cache index * 16 + slot + 1; kEmpty or kGone
+        std::int32_t entry;  // cache index * 16 + slot + 1; kEmpty or kGone
         std::uint32_t hash;
     };
     static constexpr std::int32_t kEmpty = 0;

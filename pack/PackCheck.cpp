@@ -221,7 +221,8 @@ private:
         static const std::vector<std::int32_t> freeRun(1000, kFreeBlock);
         const std::size_t runBytes = freeRun.size() * sizeof(std::int32_t);
         for (std::int32_t b = blocks; b < kMaxBlocks;) {
-            if (b + 1000 <= kMaxBlocks && std::memcmp(&table[static_cast<std::size_t>(b)], freeRun.data(), runBytes) == 0) {
+            if (b + 1000 <= kMaxBlocks &&
+                std::memcmp(&table[static_cast<std::size_t>(b)], freeRun.data(), runBytes) == 0) {
                 b += 1000;
                 continue;
             }

@@ -177,8 +177,7 @@ void CPackFileManager::SplitPath(const char* path, char* directory, char* name)
     currentDir = remembered;
 }
 
-template <class Match>
-int CPackFileManager::ScanCurrentDir(Match match, DirEntry& entry)
+template <class Match> int CPackFileManager::ScanCurrentDir(Match match, DirEntry& entry)
 {
     DirEntry entries[kEntriesPerBlock];
     std::int32_t block = currentDir;

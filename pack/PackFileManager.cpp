@@ -98,8 +98,7 @@ int CPackFileManager::Open(const char* path, const char* mode)
     // The stream takes the mode as given, but in small letters: "RB+" asks
     // for the same read-write stream as "rb+".
     char streamMode[16] = {};
-    for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i)
-        streamMode[i] = ascii::Fold(mode[i]);
+    for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i) streamMode[i] = ascii::Fold(mode[i]);
     hostFile = OpenDiskFile(path, streamMode);
     std::strncpy(hostPath, path, kMaxPath - 1);
     hostPath[kMaxPath - 1] = 0;
@@ -273,8 +272,7 @@ int CPackFileManager::HostSeek(std::int32_t offset, int origin)
         result = std::fseek(hostFile, offset, SEEK_END);
         hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
         break;
-    default:
-        return -1;
+    default: return -1;
     }
     lastTransfer = Transfer::None;
     // A seek flushes what the stream holds: when that fails, what was

@@ -41,19 +41,19 @@ inline constexpr int kBlockForData = 2;
 struct PackHandle {
     std::uint8_t inUse;
     char name[pack::kNameSize];
-    std::uint8_t access;        // 1 = may read, 2 = may write
-    std::int32_t firstBlock;    // 0 while the file has no data
+    std::uint8_t access;      // 1 = may read, 2 = may write
+    std::int32_t firstBlock;  // 0 while the file has no data
     std::int32_t position;
     std::int32_t size;
     std::uint32_t timeHigh;
     std::uint32_t timeLow;
-    std::int32_t entryBlock;    // where the file's directory entry lies
+    std::int32_t entryBlock;  // where the file's directory entry lies
     std::int32_t entrySlot;
     std::int32_t currentBlock;  // the block holding the position (above)
     std::int32_t blockOffset;   // 0 to 2048
     std::uint8_t type;
-    std::uint8_t dirty;         // written to, or marked for rewrite
-    std::uint8_t inPack;        // 0 = a disk file
+    std::uint8_t dirty;   // written to, or marked for rewrite
+    std::uint8_t inPack;  // 0 = a disk file
     std::uint8_t contiguous;
     HFILE diskHandle;
     // Made by CreateNewFile: the chain from firstBlock is the handle's own
@@ -63,7 +63,7 @@ struct PackHandle {
     // chain from replacedFirst stay until the handle is closed.
     std::uint8_t replacing;
     std::int32_t replacedFirst;
-    std::uint8_t writeFailed;   // a write stopped short
+    std::uint8_t writeFailed;  // a write stopped short
 };
 
 // What AllocateBlock calls once the allocation table is full, after every
@@ -239,8 +239,7 @@ private:
     [[noreturn]] void StopWhenFull();
     int WalkTo(const char* path);
     int MakeDirWalk(const char* path);
-    template <class Match>
-    int ScanCurrentDir(Match match, pack::DirEntry& entry);
+    template <class Match> int ScanCurrentDir(Match match, pack::DirEntry& entry);
     int OpenForRead(const char* name);
     int CreateNewFile(const char* name);
     // Stores a written file's chain and entry; false when the entry could
@@ -269,7 +268,11 @@ private:
     std::int32_t lowestFreeHint;
     // The direction of the last transfer on the host stream: a stream opened
     // for update must be repositioned between a write and a read.
-    enum class Transfer : std::uint8_t { None, Read, Write } lastTransfer;
+    enum class Transfer : std::uint8_t {
+        None,
+        Read,
+        Write
+    } lastTransfer;
 
     // Directory blocks and their indexes (made when a pack first opens), and
     // whether they are used (tests compare the engine with and without).

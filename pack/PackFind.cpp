@@ -58,8 +58,7 @@ CPackFind::CPackFind()
       timeLow(0),
       contiguous(0),
       blocksRead(0)
-{
-}
+{}
 
 CPackFind::~CPackFind() { done = 1; }
 

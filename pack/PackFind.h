@@ -33,9 +33,9 @@ public:
     int FindNext();
 
     CPackFileManager* engine;
-    std::int32_t directory;   // first block of the directory listed
-    std::int32_t block;       // block being read
-    std::int32_t nextSlot;    // 0 to 16
+    std::int32_t directory;  // first block of the directory listed
+    std::int32_t block;      // block being read
+    std::int32_t nextSlot;   // 0 to 16
     std::uint8_t done;
     std::uint8_t typeMask;
     NamePattern pattern;

@@ -14,7 +14,7 @@ inline constexpr int kBlockSize = 2048;
 // Header (sector 0).
 inline constexpr char kBanner[] = "Pen Dix File Manager!\n";
 inline constexpr int kBannerLength = 22;
-inline constexpr int kHeaderImageSize = 435;    // only these bytes are read back
+inline constexpr int kHeaderImageSize = 435;  // only these bytes are read back
 inline constexpr int kPathTextOffset = 30;
 inline constexpr int kPathTextSize = 100;
 inline constexpr int kTableSectorsOffset = 431;
@@ -35,7 +35,7 @@ inline constexpr int kNewPackSize = kDataOffset + kBlockSize;       // 514,560
 // Directory blocks hold 16 entries of 128 bytes.
 inline constexpr int kEntrySize = 128;
 inline constexpr int kEntriesPerBlock = kBlockSize / kEntrySize;
-inline constexpr int kNameSize = 95;       // 94 characters and the terminator
+inline constexpr int kNameSize = 95;  // 94 characters and the terminator
 inline constexpr int kMaxNameLength = 94;
 
 // Entry type bits, also used as type masks.

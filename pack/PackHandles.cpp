@@ -65,9 +65,7 @@ int CPackFileManager::OpenFile(const char* path, int access, int where)
         const std::int32_t remembered = currentDir;
         if (ChangeDir(directory) == 0) {
             switch (access) {
-            case OF_READ:
-                result = OpenForRead(name);
-                break;
+            case OF_READ: result = OpenForRead(name); break;
             case OF_WRITE:
                 if (openMode == 2)
                     result = CreateNewFile(name);
@@ -77,8 +75,7 @@ int CPackFileManager::OpenFile(const char* path, int access, int where)
             case OF_READWRITE:
                 if (openMode != 2) diskAllowed = false;
                 break;
-            default:
-                break;
+            default: break;
             }
         }
         currentDir = remembered;
@@ -93,7 +90,9 @@ int CPackFileManager::OpenFile(const char* path, int access, int where)
         std::memset(&h, 0, sizeof h);
         h.inUse = 1;
         CopyText(h.name, name, kNameSize);
-        h.access = static_cast<std::uint8_t>(access == OF_READ ? kMayRead : access == OF_WRITE ? kMayWrite : kMayRead | kMayWrite);
+        h.access = static_cast<std::uint8_t>(access == OF_READ    ? kMayRead
+                                             : access == OF_WRITE ? kMayWrite
+                                                                  : kMayRead | kMayWrite);
         h.inPack = 0;
         h.diskHandle = file;
         result = handle;
@@ -139,8 +138,7 @@ int CPackFileManager::CreateNewFile(const char* name)
     // entry cannot hold, and "." and ".." (which the root does not hold, and
     // every other directory holds as directories) are refused.
     const std::size_t length = std::strlen(name);
-    if (length < 1 || length > kMaxNameLength || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-        return -1;
+    if (length < 1 || length > kMaxNameLength || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return -1;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     DirEntry existing;
@@ -230,7 +228,8 @@ std::size_t CPackFileManager::Read(void* buffer, std::size_t itemSize, std::size
     if (!h->inPack) {
         std::size_t items = 0;
         for (; items < itemCount; ++items) {
-            const UINT got = _lread(h->diskHandle, static_cast<char*>(buffer) + items * itemSize, static_cast<UINT>(itemSize));
+            const UINT got =
+                _lread(h->diskHandle, static_cast<char*>(buffer) + items * itemSize, static_cast<UINT>(itemSize));
             if (got != itemSize) break;
         }
         return items;
@@ -309,7 +308,8 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
     if (!h->inPack) {
         std::size_t items = 0;
         for (; items < itemCount; ++items) {
-            const UINT put = _lwrite(h->diskHandle, static_cast<const char*>(buffer) + items * itemSize, static_cast<UINT>(itemSize));
+            const UINT put = _lwrite(h->diskHandle, static_cast<const char*>(buffer) + items * itemSize,
+                                     static_cast<UINT>(itemSize));
             if (put != itemSize) break;
         }
         return items;
@@ -391,7 +391,8 @@ int CPackFileManager::Seek(int handle, std::int32_t offset, int origin)
     if (h->contiguous) {
         // Wide arithmetic: a damaged first block may lie anywhere. Read
         // refuses a block outside the data area.
-        h->currentBlock = static_cast<std::int32_t>(static_cast<std::int64_t>(h->firstBlock) + h->position / kBlockSize);
+        h->currentBlock =
+            static_cast<std::int32_t>(static_cast<std::int64_t>(h->firstBlock) + h->position / kBlockSize);
         return 0;
     }
     if (h->firstBlock == 0) return -1;

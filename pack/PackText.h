@@ -49,6 +49,9 @@ inline bool PathFits(const char* path, std::size_t bufferSize, std::size_t nameL
 }
 
 // Whether text begins with the drive "Z:" (either case).
-inline bool StartsWithDrive(const char* text) { return FoldAscii(static_cast<unsigned char>(text[0])) == 'z' && text[1] == ':'; }
+inline bool StartsWithDrive(const char* text)
+{
+    return FoldAscii(static_cast<unsigned char>(text[0])) == 'z' && text[1] == ':';
+}
 
 }  // namespace pack

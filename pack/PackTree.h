@@ -46,15 +46,18 @@ inline bool ReadDirectory(CPackFileManager& engine, std::int32_t first, std::vec
     }
 }
 
-enum class WalkEnd { kDone, kDamaged, kStopped };
+enum class WalkEnd {
+    kDone,
+    kDamaged,
+    kStopped
+};
 
 // Visits every entry below the directory at first, depth first, a directory
 // before its contents: visit(path below first with backslashes, entry, block
 // of the directory that lists it) returns false to stop. Every directory block
 // is read at most once, so a table that loops or cross-links ends the walk in
 // bounded time (kDamaged).
-template <class Visit>
-WalkEnd WalkTree(CPackFileManager& engine, std::int32_t first, Visit visit)
+template <class Visit> WalkEnd WalkTree(CPackFileManager& engine, std::int32_t first, Visit visit)
 {
     struct Frame {
         std::int32_t block;

@@ -131,5 +131,6 @@ CWnd* AfxGetMainWnd() { return theApplication ? theApplication->m_pMainWnd : nul
 int AfxMessageBox(const char* text, UINT type)
 {
     const CWnd* main = AfxGetMainWnd();
-    return ShowMessageBox(main ? main->m_hWnd : nullptr, text, theApplication ? theApplication->m_pszAppName : "", type);
+    return ShowMessageBox(main ? main->m_hWnd : nullptr, text, theApplication ? theApplication->m_pszAppName : "",
+                          type);
 }

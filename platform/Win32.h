@@ -224,7 +224,8 @@ void SetLastError(DWORD code);
 // with FORMAT_MESSAGE_ALLOCATE_BUFFER, *(LPSTR*)buffer receives a block that
 // LocalFree releases. The number of characters, 0 on failure; a code the
 // system has no text for fails with ERROR_MR_MID_NOT_FOUND (317).
-DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size, void* arguments);
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     void* arguments);
 void* LocalFree(void* memory);
 
 // --- Registry -----------------------------------------------------------

@@ -40,7 +40,8 @@ void EnterWalkPath(const char* name)
     // Folders below what the path can hold are counted, not shown.
     const std::size_t length = std::strlen(transfer.walkPath);
     const int added = std::snprintf(transfer.walkPath + length, sizeof transfer.walkPath - length, "%s\\", name);
-    if (transfer.walkPathHidden > 0 || added < 0 || static_cast<std::size_t>(added) >= sizeof transfer.walkPath - length) {
+    if (transfer.walkPathHidden > 0 || added < 0 ||
+        static_cast<std::size_t>(added) >= sizeof transfer.walkPath - length) {
         transfer.walkPath[length] = 0;
         ++transfer.walkPathHidden;
     }

@@ -10,8 +10,8 @@
 
 // The transfer state of one run.
 struct TransferState {
-    UpdateUi* progressPanel;      // not owned; may be null
-    std::uint8_t copyingPass;     // 0: the counting pass, 1: the copying pass
+    UpdateUi* progressPanel;   // not owned; may be null
+    std::uint8_t copyingPass;  // 0: the counting pass, 1: the copying pass
     std::int32_t countedBytes;
     std::int32_t copiedBytes;
     // Files and folders the copying pass could not copy or make (a source

@@ -16,10 +16,10 @@ struct VersionFacts {
     bool needRead = false;
     bool currentRead = false;
     bool patchRead = false;
-    VersionNumber need{0, 0, 0, 0};        // NeedVersion.txt of the patch
-    VersionNumber current{0, 0, 0, 0};     // Kivra_Pak\Version.txt of the game pack
-    VersionNumber patch{0, 0, 0, 0};       // Kivra_Pak\Version.txt of the patch
-    VersionNumber gameExe{0, 0, 0, 0};     // Kivra.exe's file version (0.0.0.0 when unreadable)
+    VersionNumber need{0, 0, 0, 0};     // NeedVersion.txt of the patch
+    VersionNumber current{0, 0, 0, 0};  // Kivra_Pak\Version.txt of the game pack
+    VersionNumber patch{0, 0, 0, 0};    // Kivra_Pak\Version.txt of the patch
+    VersionNumber gameExe{0, 0, 0, 0};  // Kivra.exe's file version (0.0.0.0 when unreadable)
     bool launcherWasRunning = false;
 };
 

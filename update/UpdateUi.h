@@ -9,8 +9,8 @@
 
 // The numbered update messages (the entries of the message table).
 enum UpdateMessageId {
-    kMessageCaption = 0,        // "UPDATE": the first word of every caption
-    kMessageFormatted = 1,      // the caller's formatted text is the message
+    kMessageCaption = 0,    // "UPDATE": the first word of every caption
+    kMessageFormatted = 1,  // the caller's formatted text is the message
     kMessageNoGamePath = 2,
     kMessageGameWait = 3,
     kMessageLauncherWait = 4,

@@ -90,8 +90,7 @@ TextLineReader::TextLineReader(char* text)
       endOfText(0),
       comment(0),
       linesReturned(0)
-{
-}
+{}
 
 char* TextLineReader::NextLine()
 {

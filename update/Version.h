@@ -14,7 +14,11 @@ struct VersionNumber {
     std::int32_t build;
 };
 
-enum class VersionOrder { Less, Equal, Greater };
+enum class VersionOrder {
+    Less,
+    Equal,
+    Greater
+};
 
 // The one rule by which versions are ordered: component by component, the
 // first difference deciding.

@@ -77,8 +77,7 @@ std::size_t UnconvertibleLength(Direction direction, const char* in, std::size_t
 // Runs the conversion of text, handing every piece of output to put(bytes,
 // count) and every character that cannot be converted to skip(bytes, count).
 // False when iconv is not there (errno set) or a callback says stop.
-template <class Put, class Skip>
-bool Run(Direction direction, std::string_view text, Put put, Skip skip)
+template <class Put, class Skip> bool Run(Direction direction, std::string_view text, Put put, Skip skip)
 {
     std::lock_guard<std::mutex> lock(convertersLock);
     const iconv_t converter = Converter(direction);

@@ -143,8 +143,8 @@ bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used
             return false;
     }
     const char drive[] = {static_cast<char>(letter | 0x20), ':', 0};
-    if (!Append(out, outSize, used, prefix.c_str(), prefix.size()) ||
-        !Append(out, outSize, used, "/dosdevices/", 12) || !Append(out, outSize, used, drive, 2))
+    if (!Append(out, outSize, used, prefix.c_str(), prefix.size()) || !Append(out, outSize, used, "/dosdevices/", 12) ||
+        !Append(out, outSize, used, drive, 2))
         return false;
     struct stat st {};
     if (stat(out, &st) != 0) {

@@ -79,10 +79,7 @@ BOOL FailOn(int error, const char* host)
 }
 
 // A disk path that does not resolve: too long, or on a drive the prefix lacks.
-BOOL FailResolve()
-{
-    return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno));
-}
+BOOL FailResolve() { return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno)); }
 
 bool WriteAll(int fd, const char* data, std::size_t size)
 {

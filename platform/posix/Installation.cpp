@@ -23,7 +23,8 @@ std::string UserName(uid_t uid)
 void AfxShowInstallation(const char* gameDir)
 {
     const std::string prefix = WinePrefix();
-    std::string line = "Wine prefix " + (prefix.empty() ? std::string("(none: neither WINEPREFIX nor HOME is set)") : prefix);
+    std::string line =
+        "Wine prefix " + (prefix.empty() ? std::string("(none: neither WINEPREFIX nor HOME is set)") : prefix);
     struct stat st {};
     if (!prefix.empty() && stat(prefix.c_str(), &st) != 0) {
         line += " (missing)";

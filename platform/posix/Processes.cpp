@@ -301,7 +301,11 @@ std::string HelperFor(const std::string& prefix)
 
 // What the helper answered: its exit status 0 (done) or 10 (no such
 // window); any other (Wine's own failures among them) is no answer.
-enum class HelperResult { Done, NoWindow, Unavailable };
+enum class HelperResult {
+    Done,
+    NoWindow,
+    Unavailable
+};
 
 // Runs the close helper with Wine in our prefix (whose server runs: a Wine
 // process of the prefix was found), for at most kHelperWaitMs. Unavailable
@@ -372,8 +376,7 @@ const HWND__* FoundProcessWindow(int pid, unsigned long long startTime)
         return nullptr;
     std::lock_guard<std::mutex> lock(windowsLock);
     const auto found = programWindows.find(pid);
-    return found != programWindows.end() && found->second.startTime == startTime ? found->second.window.get()
-                                                                                : nullptr;
+    return found != programWindows.end() && found->second.startTime == startTime ? found->second.window.get() : nullptr;
 }
 
 ProcessObject* LookUp(HANDLE handle)
@@ -437,7 +440,8 @@ HANDLE OpenProcessHandle(DWORD processId, bool usePidfd)
 // before a quote doubled.
 std::string QuoteArgument(std::string_view argument)
 {
-    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string_view::npos) return std::string(argument);
+    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string_view::npos)
+        return std::string(argument);
     std::string quoted = "\"";
     std::size_t backslashes = 0;
     for (char c : argument) {
@@ -550,7 +554,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
         }
         if (process->pidfd >= 0) {
             pollfd ready{process->pidfd, POLLIN, 0};
-            if (poll(&ready, 1, forever ? -1 : static_cast<int>(std::min<long long>(left, INT_MAX))) < 0 && errno != EINTR) {
+            if (poll(&ready, 1, forever ? -1 : static_cast<int>(std::min<long long>(left, INT_MAX))) < 0 &&
+                errno != EINTR) {
                 SetLastErrorFromErrno(errno);
                 return WAIT_FAILED;
             }
@@ -648,8 +653,7 @@ void Sleep(DWORD milliseconds)
         for (;;) pause();
     }
     timespec left{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 void ExitProcess(UINT exitCode)

@@ -60,7 +60,8 @@ std::string ThirtyTwoBitView(const std::string& path)
     if (!SameIgnoringCase(top, "Software")) return path;
     if (first == std::string::npos) return path + "\\Wow6432Node";
     const std::size_t second = path.find('\\', first + 1);
-    if (SameIgnoringCase(path.substr(first + 1, second == std::string::npos ? second : second - first - 1), "Wow6432Node"))
+    if (SameIgnoringCase(path.substr(first + 1, second == std::string::npos ? second : second - first - 1),
+                         "Wow6432Node"))
         return path;
     return top + "\\Wow6432Node" + path.substr(first);
 }

@@ -151,11 +151,19 @@ bool ReadEscaped(std::string_view text, std::size_t& pos, char close, std::strin
         case 'x': {
             unsigned unit = 0;
             int digits = 0;
-            for (; digits < 4 && pos < text.size() && IsHex(text[pos]); ++digits) unit = unit * 16 + HexValue(text[pos++]);
+            for (; digits < 4 && pos < text.size() && IsHex(text[pos]); ++digits)
+                unit = unit * 16 + HexValue(text[pos++]);
             out.Unit(digits ? unit : 'x');
             break;
         }
-        case '0': case '1': case '2': case '3': case '4': case '5': case '6': case '7': {
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7': {
             unsigned unit = static_cast<unsigned>(c - '0');
             for (int digits = 1; digits < 3 && pos < text.size() && text[pos] >= '0' && text[pos] <= '7'; ++digits)
                 unit = unit * 8 + static_cast<unsigned>(text[pos++] - '0');
@@ -224,7 +232,8 @@ std::vector<BYTE> Terminated(const std::string& text)
 std::vector<BYTE> FromUtf16(const std::vector<BYTE>& bytes)
 {
     Utf8Builder out;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) out.Unit(bytes[i] | (static_cast<unsigned>(bytes[i + 1]) << 8));
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        out.Unit(bytes[i] | (static_cast<unsigned>(bytes[i + 1]) << 8));
     const std::string text = out.Take();
     return std::vector<BYTE>(text.begin(), text.end());
 }
@@ -261,7 +270,8 @@ bool ReadValue(std::string_view text, std::size_t& pos, Value& value)
         pos += 6;
         std::uint32_t number = 0;
         int digits = 0;
-        for (; digits < 8 && pos < text.size() && IsHex(text[pos]); ++digits) number = number * 16 + HexValue(text[pos++]);
+        for (; digits < 8 && pos < text.size() && IsHex(text[pos]); ++digits)
+            number = number * 16 + HexValue(text[pos++]);
         if (digits == 0) return false;
         value.type = REG_DWORD;
         value.data = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8), static_cast<BYTE>(number >> 16),
@@ -330,7 +340,8 @@ std::optional<Key> ReadKey(std::string_view text, std::string_view path)
         } else if (inKey && (first == '"' || first == '@')) {
             std::size_t at = pos;
             Value value;
-            if (ReadValue(text, at, value) && names.insert(Folded(value.name)).second) key->values.push_back(std::move(value));
+            if (ReadValue(text, at, value) && names.insert(Folded(value.name)).second)
+                key->values.push_back(std::move(value));
             end = LineEnd(text, at);
         }
         pos = end + 1;

@@ -35,7 +35,11 @@
 
 namespace registry {
 
-enum class Arch { Unknown, Win32, Win64 };
+enum class Arch {
+    Unknown,
+    Win32,
+    Win64
+};
 
 struct Value {
     std::string name;  // UTF-8; "" for the default value (@)

@@ -24,10 +24,10 @@ namespace {
 
 // ShellExecuteA's results: above 32 is success.
 constexpr std::uintptr_t kStarted = 33;
-constexpr std::uintptr_t kFileNotFound = 2;     // SE_ERR_FNF
-constexpr std::uintptr_t kPathNotFound = 3;     // SE_ERR_PNF
-constexpr std::uintptr_t kAccessDenied = 5;     // SE_ERR_ACCESSDENIED
-constexpr std::uintptr_t kNoAssociation = 31;   // SE_ERR_NOASSOC
+constexpr std::uintptr_t kFileNotFound = 2;    // SE_ERR_FNF
+constexpr std::uintptr_t kPathNotFound = 3;    // SE_ERR_PNF
+constexpr std::uintptr_t kAccessDenied = 5;    // SE_ERR_ACCESSDENIED
+constexpr std::uintptr_t kNoAssociation = 31;  // SE_ERR_NOASSOC
 
 HINSTANCE Result(std::uintptr_t value) { return reinterpret_cast<HINSTANCE>(value); }
 
@@ -62,10 +62,7 @@ void SplitParameters(const char* parameters, std::vector<std::string>& arguments
     if (any) arguments.push_back(current);
 }
 
-void Report(int fd, int error)
-{
-    [[maybe_unused]] const ssize_t ignored = write(fd, &error, sizeof error);
-}
+void Report(int fd, int error) { [[maybe_unused]] const ssize_t ignored = write(fd, &error, sizeof error); }
 
 // Runs program in the background and does not wait for it: it runs as a
 // grandchild in a session of its own (so it outlives the patcher and needs
@@ -104,12 +101,10 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
         return false;
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     int error = 0;
     ssize_t n;
-    while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-    }
+    while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {}
     close(report[0]);
     return n == 0;
 }

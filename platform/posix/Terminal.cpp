@@ -122,8 +122,7 @@ void ShowMessageBox(const char* caption, const char* text)
         std::fputs("(press Enter) ", stdout);
         std::fflush(stdout);
         int c;
-        while ((c = std::getchar()) != EOF && c != '\n') {
-        }
+        while ((c = std::getchar()) != EOF && c != '\n') {}
     }
     std::fflush(stdout);
 }

@@ -12,8 +12,7 @@ void GetSystemTimeAsFileTime(LPFILETIME time)
 {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::uint64_t ticks = kUnixEpochAsFileTime +
-                                static_cast<std::uint64_t>(now.tv_sec) * 10000000ULL +
+    const std::uint64_t ticks = kUnixEpochAsFileTime + static_cast<std::uint64_t>(now.tv_sec) * 10000000ULL +
                                 static_cast<std::uint64_t>(now.tv_nsec) / 100ULL;
     time->dwLowDateTime = static_cast<DWORD>(ticks);
     time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);

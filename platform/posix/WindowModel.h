@@ -11,9 +11,9 @@
 class CDialog;
 
 struct HWND__ {
-    int id = 0;                 // control id, or the template id of a dialog
-    std::string className;      // "Dialog", "Button", "Static", "msctls_progress32"
-    std::string text;           // system code page bytes
+    int id = 0;             // control id, or the template id of a dialog
+    std::string className;  // "Dialog", "Button", "Static", "msctls_progress32"
+    std::string text;       // system code page bytes
     bool visible = false;
     int rangeLow = 0;
     int rangeHigh = 100;
@@ -24,12 +24,12 @@ struct HWND__ {
     std::deque<UINT> posted;    // messages posted and not yet taken
     bool ended = false;         // a modal dialog whose EndDialog ran
     int result = 0;
-    std::string shown;          // what the terminal last showed of it
+    std::string shown;  // what the terminal last showed of it
     // A window of another program (FindWindowA): it stands for that
     // program's process; a message posted to it goes to that program
     // (PostToProgram, platform/posix/Processes.h).
     bool otherProgram = false;
-    int pid = 0;                // the process behind it
+    int pid = 0;  // the process behind it
 };
 
 namespace terminal {

@@ -41,8 +41,7 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         Changed(window);
         return previous;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 

@@ -38,9 +38,7 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         // Buttons (BN_CLICKED is 0) and the dialog keys IDOK and IDCANCEL.
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
         return dialog->OnCommand(LOWORD(wParam));
-    case WM_CLOSE:
-        dialog->OnCancel();
-        return TRUE;
+    case WM_CLOSE: dialog->OnCancel(); return TRUE;
     case WM_PAINT:
         dialog->OnPaint();
         // A handler that left the window unpainted wants the default painting.
@@ -53,8 +51,7 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         dialog->m_hWnd = nullptr;
         dialog->PostNcDestroy();
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 

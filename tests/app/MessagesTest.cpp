@@ -59,7 +59,8 @@ std::string Shown(void (*show)())
 TEST(ShowUpdateMessage, CaptionTextAndDetail)
 {
     EXPECT_EQ(Shown([] { ShowUpdateMessage(2, ""); }), "\n[UPDATE 2]\nCannot find the route of game.\n");
-    EXPECT_EQ(Shown([] { ShowUpdateMessage(8, "\n(Need Version)"); }), "\n[UPDATE 8]\nfile not found.\n(Need Version)\n");
+    EXPECT_EQ(Shown([] { ShowUpdateMessage(8, "\n(Need Version)"); }),
+              "\n[UPDATE 8]\nfile not found.\n(Need Version)\n");
     EXPECT_EQ(Shown([] { ShowUpdateMessage(7, "\n(%s)", "C:\\Games\\Kivra\\Dev\\Kivra.pak"); }),
               "\n[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n");
     // Message 1 carries message 9's text as its format; the terminal shows it in UTF-8.

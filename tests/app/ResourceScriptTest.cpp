@@ -20,13 +20,26 @@ namespace {
 
 // The Win32 values of the style names a dialog template may use.
 const std::map<std::string, std::uint32_t> kStyleNames = {
-    {"WS_POPUP", 0x80000000u},     {"WS_CHILD", 0x40000000u},       {"WS_VISIBLE", 0x10000000u},
-    {"WS_CAPTION", 0x00C00000u},   {"WS_BORDER", 0x00800000u},      {"WS_SYSMENU", 0x00080000u},
-    {"WS_GROUP", 0x00020000u},     {"WS_TABSTOP", 0x00010000u},     {"DS_SETFONT", 0x40u},
-    {"DS_MODALFRAME", 0x80u},      {"DS_CENTER", 0x0800u},          {"SS_LEFT", 0u},
-    {"SS_CENTER", 1u},             {"SS_RIGHT", 2u},                {"BS_PUSHBUTTON", 0u},
-    {"BS_DEFPUSHBUTTON", 1u},      {"WS_EX_TOOLWINDOW", 0x80u},     {"WS_EX_APPWINDOW", 0x40000u},
-    {"WS_EX_STATICEDGE", 0x20000u}, {"WS_EX_CLIENTEDGE", 0x200u},
+    {"WS_POPUP", 0x80000000u},
+    {"WS_CHILD", 0x40000000u},
+    {"WS_VISIBLE", 0x10000000u},
+    {"WS_CAPTION", 0x00C00000u},
+    {"WS_BORDER", 0x00800000u},
+    {"WS_SYSMENU", 0x00080000u},
+    {"WS_GROUP", 0x00020000u},
+    {"WS_TABSTOP", 0x00010000u},
+    {"DS_SETFONT", 0x40u},
+    {"DS_MODALFRAME", 0x80u},
+    {"DS_CENTER", 0x0800u},
+    {"SS_LEFT", 0u},
+    {"SS_CENTER", 1u},
+    {"SS_RIGHT", 2u},
+    {"BS_PUSHBUTTON", 0u},
+    {"BS_DEFPUSHBUTTON", 1u},
+    {"WS_EX_TOOLWINDOW", 0x80u},
+    {"WS_EX_APPWINDOW", 0x40000u},
+    {"WS_EX_STATICEDGE", 0x20000u},
+    {"WS_EX_CLIENTEDGE", 0x200u},
 };
 
 struct Control {
@@ -175,9 +188,9 @@ private:
                 const auto a = Arguments(rest);
                 EXPECT_TRUE(a.size() == 8 || a.size() == 9) << line;
                 if (a.size() < 8) continue;
-                Control c{Unquote(a[0]), Number(a[1]), Unquote(a[2]), Style(a[3]),
-                          Number(a[4]), Number(a[5]), Number(a[6]), Number(a[7]),
-                          a.size() == 9 ? Style(a[8]) : 0u};
+                Control c{Unquote(a[0]), Number(a[1]), Unquote(a[2]),
+                          Style(a[3]),   Number(a[4]), Number(a[5]),
+                          Number(a[6]),  Number(a[7]), a.size() == 9 ? Style(a[8]) : 0u};
                 dialog->controls.push_back(c);
             } else if (inBody) {
                 ADD_FAILURE() << "a control that is not written as CONTROL: " << line;
@@ -189,8 +202,8 @@ private:
     std::map<int, Dialog> dialogs_;
 };
 
-void ExpectControl(const Dialog& dialog, std::size_t index, int id, const char* className, const char* text,
-                   int x, int y, int width, int height, std::uint32_t style)
+void ExpectControl(const Dialog& dialog, std::size_t index, int id, const char* className, const char* text, int x,
+                   int y, int width, int height, std::uint32_t style)
 {
     ASSERT_LT(index, dialog.controls.size());
     const Control& c = dialog.controls[index];
@@ -298,7 +311,8 @@ TEST(ResourceScript, AgreesWithTheWindowModels)
 TEST(ResourceScript, VersionAgreesWithKivraUpdateVersion)
 {
     std::string numbers;
-    for (const char c : std::string(KIVRA_UPDATE_VERSION_TEXT)) numbers += c == '.' ? std::string(", ") : std::string(1, c);
+    for (const char c : std::string(KIVRA_UPDATE_VERSION_TEXT))
+        numbers += c == '.' ? std::string(", ") : std::string(1, c);
     const std::string text = ReadText(KIVRA_SOURCE_DIR "/app/KivraUpdate.rc");
     for (const std::string& line : {"FILEVERSION " + numbers, "VALUE \"FileVersion\", \"" + numbers + "\""})
         EXPECT_NE(text.find(line), std::string::npos) << line;

@@ -32,8 +32,9 @@ protected:
     // Starts a stand-in under the program name C:\Games\Kivra\PROGRAM, in
     // the player's prefix unless given another environment, as another user
     // when given one (root only), and waits until it runs.
-    pid_t StandIn(const std::string& program, const std::string& mode = "obey", std::vector<std::string> environment = {},
-                  const passwd* user = nullptr, const fs::path& executable = STANDIN)
+    pid_t StandIn(const std::string& program, const std::string& mode = "obey",
+                  std::vector<std::string> environment = {}, const passwd* user = nullptr,
+                  const fs::path& executable = STANDIN)
     {
         if (environment.empty()) environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + root.path()};
         std::vector<std::string> arguments = {"C:\\Games\\Kivra\\" + program, mode, "1500"};
@@ -127,11 +128,29 @@ TEST_F(ClosePrograms, WineProgramsAreAskedThroughTheHelper)
         std::string call;                  // what wine is asked, "" for nothing
         int ended;                         // how the launcher ended
     } const cases[] = {
-        {"posted", true, true, {"kivra-close-win64.exe", "kivra-close-win32.exe"}, 0, "kivra-close-win64.exe|" + post, 0},
-        {"32-bit prefix", true, false, {"kivra-close-win64.exe", "kivra-close-win32.exe"}, 0, "kivra-close-win32.exe|" + post, 0},
+        {"posted",
+         true,
+         true,
+         {"kivra-close-win64.exe", "kivra-close-win32.exe"},
+         0,
+         "kivra-close-win64.exe|" + post,
+         0},
+        {"32-bit prefix",
+         true,
+         false,
+         {"kivra-close-win64.exe", "kivra-close-win32.exe"},
+         0,
+         "kivra-close-win32.exe|" + post,
+         0},
         {"no such window", true, true, {"kivra-close-win64.exe"}, 10, "kivra-close-win64.exe|" + post, 0},
         {"helper refused", true, true, {"kivra-close-win64.exe"}, 11, "kivra-close-win64.exe|" + post, 128 + SIGTERM},
-        {"wine could not start it", true, true, {"kivra-close-win64.exe"}, 1, "kivra-close-win64.exe|" + post, 128 + SIGTERM},
+        {"wine could not start it",
+         true,
+         true,
+         {"kivra-close-win64.exe"},
+         1,
+         "kivra-close-win64.exe|" + post,
+         128 + SIGTERM},
         {"no helper for the prefix", true, true, {"kivra-close-win32.exe"}, 0, "", 128 + SIGTERM},
         {"not a Wine program", false, true, {"kivra-close-win64.exe"}, 0, "", 128 + SIGTERM},
     };
@@ -168,8 +187,8 @@ TEST_F(ClosePrograms, TheHelperAlsoClosesTheGameAndEndsAnOldLauncher)
     fs::copy_file(STANDIN, loader);
     fs::create_directories(root / "no-programs");
     const fs::path calls = root / "wine-calls";
-    WriteFile(root / "no-programs/wine", "#!/bin/sh\nshift; printf '%s|' \"$@\" >> '" + calls.string() + "'; echo >> '" +
-                                             calls.string() + "'\n");
+    WriteFile(root / "no-programs/wine",
+              "#!/bin/sh\nshift; printf '%s|' \"$@\" >> '" + calls.string() + "'; echo >> '" + calls.string() + "'\n");
     fs::permissions(root / "no-programs/wine", fs::perms::owner_all);
     WriteFile(patch / "kivra-close-win64.exe", "MZ");
 
@@ -179,8 +198,9 @@ TEST_F(ClosePrograms, TheHelperAlsoClosesTheGameAndEndsAnOldLauncher)
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(Ended(gameProcess), 0);
     // Posted twice (the window is still there at the second look), then ended.
-    EXPECT_EQ(Slurp(calls), "post|KIVRA (Quantrel)|KIVRA|1124|\npost|TBattle|KivraBattle|16|\n"
-                            "post|TBattle|KivraBattle|16|\nterminate|TBattle|KivraBattle|\n");
+    EXPECT_EQ(Slurp(calls),
+              "post|KIVRA (Quantrel)|KIVRA|1124|\npost|TBattle|KivraBattle|16|\n"
+              "post|TBattle|KivraBattle|16|\nterminate|TBattle|KivraBattle|\n");
     // The stand-in for wine only said it was done: nothing else ended it.
     EXPECT_TRUE(Running(launcher));
 }

@@ -29,17 +29,22 @@ TEST_F(HonestOutcome, EveryCopyThatFailsIsToldAndTheVersionStays)
         std::function<void(const fs::path& game, Tree& installed)> arrange;
         const char* detail;  // message 7's detail: the path below the game directory
     } cases[] = {
-        {"a file where a folder goes", [](const fs::path& game, Tree&) { WriteFile(game / "Bin", std::string("x")); }, "Bin"},
-        {"a folder where a file goes",
-         [](const fs::path& game, Tree&) { fs::create_directories(game / "ReadMe.txt"); }, "ReadMe.txt"},
+        {"a file where a folder goes", [](const fs::path& game, Tree&) { WriteFile(game / "Bin", std::string("x")); },
+         "Bin"},
+        {"a folder where a file goes", [](const fs::path& game, Tree&) { fs::create_directories(game / "ReadMe.txt"); },
+         "ReadMe.txt"},
         {"a file where a pack folder goes",
-         [](const fs::path&, Tree& installed) { installed["Kivra_Pak\\Sound"] = B("not a folder"); }, "Kivra_Pak\\Sound"},
+         [](const fs::path&, Tree& installed) { installed["Kivra_Pak\\Sound"] = B("not a folder"); },
+         "Kivra_Pak\\Sound"},
         {"a pack folder where a pack file goes",
-         [](const fs::path&, Tree& installed) { installed["Kivra_Pak\\Map\\new.map\\"] = {}; }, "Kivra_Pak\\Map\\new.map"},
-        {"a full disk", [](const fs::path& game, Tree&) {
+         [](const fs::path&, Tree& installed) { installed["Kivra_Pak\\Map\\new.map\\"] = {}; },
+         "Kivra_Pak\\Map\\new.map"},
+        {"a full disk",
+         [](const fs::path& game, Tree&) {
              fs::create_directories(game / "Bin");
              fs::create_symlink("/dev/full", game / "Bin/tool.dll");
-         }, "Bin\\tool.dll"},
+         },
+         "Bin\\tool.dll"},
     };
     for (const bool quiet : {false, true}) {
         for (const auto& c : cases) {

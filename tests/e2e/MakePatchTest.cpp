@@ -288,13 +288,13 @@ TEST_P(MakePatchRoundTrip, AppliedPatchMakesTheNewInstallation)
     // The summary counts what the model changed; every removal is named.
     const auto [packAdded, packChanged] = Counted(before.pack, after.pack);
     const auto [diskAdded, diskChanged] = Counted(before.disk, after.disk);
-    EXPECT_NE(made.out.find("pack: " + std::to_string(packAdded) + " added, " + std::to_string(packChanged + 1) +
-                            " changed"),
-              std::string::npos)
+    EXPECT_NE(
+        made.out.find("pack: " + std::to_string(packAdded) + " added, " + std::to_string(packChanged + 1) + " changed"),
+        std::string::npos)
         << made.out;
-    EXPECT_NE(made.out.find("disk: " + std::to_string(diskAdded) + " added, " + std::to_string(diskChanged) +
-                            " changed"),
-              std::string::npos)
+    EXPECT_NE(
+        made.out.find("disk: " + std::to_string(diskAdded) + " added, " + std::to_string(diskChanged) + " changed"),
+        std::string::npos)
         << made.out;
     EXPECT_NE(made.out.find("need version: " + need + "\npatch version: 1.0.2.30\n"), std::string::npos) << made.out;
     std::size_t removals = 0;
@@ -361,8 +361,7 @@ TEST_P(MakePatchRoundTrip, AppliedPatchMakesTheNewInstallation)
     EXPECT_TRUE(fs::is_directory(installation.game / "Empty/빈 폴더"));
 
     // The patched installation against the new one: nothing left to carry.
-    const ToolRun again =
-        RunMakePatch(scratch.path(), {installation.game, newGame, scratch / "again"});
+    const ToolRun again = RunMakePatch(scratch.path(), {installation.game, newGame, scratch / "again"});
     EXPECT_EQ(again.status, 1) << again.err;
     EXPECT_NE(again.err.find("does not differ"), std::string::npos) << again.err;
     EXPECT_FALSE(fs::exists(scratch / "again"));
@@ -402,8 +401,8 @@ const Fault kFaults[] = {
     {"outdir inside old",
      [](const fs::path& old, const fs::path&, std::vector<std::string>& a) { a[2] = old / "Patch"; }, 1,
      "lies inside OLD"},
-    {"outdir inside new",
-     [](const fs::path&, const fs::path& now, std::vector<std::string>& a) { a[2] = now; }, 1, "lies inside NEW"},
+    {"outdir inside new", [](const fs::path&, const fs::path& now, std::vector<std::string>& a) { a[2] = now; }, 1,
+     "lies inside NEW"},
     {"outdir is a file",
      [](const fs::path& old, const fs::path& now, std::vector<std::string>& a) {
          Put(now / "x.dll", B("x"));
@@ -446,8 +445,8 @@ const Fault kFaults[] = {
      [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / ".cache/x", B("x")); }, 1,
      "begin with a dot"},
     {"disk folder named Kivra_Pak",
-     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "Bin/kivra_pak/x", B("x")); },
-     1, "named Kivra_Pak"},
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "Bin/kivra_pak/x", B("x")); }, 1,
+     "named Kivra_Pak"},
     {"folder become a file",
      [](const fs::path& old, const fs::path& now, std::vector<std::string>&) {
          Put(old / "Bin/x/y.dll", B("y"));
@@ -478,8 +477,8 @@ const Fault kFaults[] = {
      },
      1, "differs from the one --readme gives"},
     {"full disk",
-     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "big.bin", Noise(300000, 9)); },
-     1, "cannot be written", 700000},
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) { Put(now / "big.bin", Noise(300000, 9)); }, 1,
+     "cannot be written", 700000},
     {"full disk, outdir made",
      [](const fs::path&, const fs::path& now, std::vector<std::string>& a) {
          Put(now / "big.bin", Noise(300000, 9));
@@ -490,11 +489,12 @@ const Fault kFaults[] = {
      "no such directory"},
     {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2, "usage"},
     {"need that is no version",
-     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), {"--need", "new"}); },
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) {
+         a.insert(a.begin(), {"--need", "new"});
+     },
      2, "not a version"},
     {"unknown option",
-     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2,
-     "usage"},
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2, "usage"},
 };
 
 class MakePatchFault : public ::testing::TestWithParam<Fault> {};

@@ -27,7 +27,8 @@ protected:
 
     // Starts a stand-in under a program name (its argv[0]) and waits until
     // it runs.
-    pid_t StandIn(const std::string& programName, const std::vector<std::string>& args, const fs::path& executable = STANDIN)
+    pid_t StandIn(const std::string& programName, const std::vector<std::string>& args,
+                  const fs::path& executable = STANDIN)
     {
         int ready[2];
         EXPECT_EQ(pipe(ready), 0);
@@ -63,7 +64,8 @@ protected:
 };
 
 constexpr char kCompleted[] = "Update is completed.\n1.02 Build 29 -> 1.02 Build 30\n";
-constexpr char kCompletedAsk[] = "Update is completed.\nDo you want to play a new Kivra net \n1.02 Build 29 -> 1.02 Build 30\n";
+constexpr char kCompletedAsk[] =
+    "Update is completed.\nDo you want to play a new Kivra net \n1.02 Build 29 -> 1.02 Build 30\n";
 
 TEST_F(PatchRun, CompletesWithOk)
 {
@@ -107,7 +109,8 @@ TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
     MakePack(game / "Dev/Kivra.pak", installed);
     Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(" + patch.string() + "/Update.pak)\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(" + patch.string() + "/Update.pak)\n"), std::string::npos)
+        << o.out;
 
     offered["NeedVersion.txt"] = B("1.0.2.30");
     MakePack(patch / "Update.pak", offered);
@@ -213,7 +216,8 @@ TEST_F(PatchRun, WaitsOutASharingViolation)
     Executable(patch / "KNet.exe", "1.0.2.30");
     const auto start = std::chrono::steady_clock::now();
     const Outcome o = Run();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_GE(seconds, 2);
     EXPECT_EQ(ReadFile(game / "KNet.exe"), ReadFile(patch / "KNet.exe"));
@@ -225,7 +229,8 @@ TEST_F(PatchRun, GameThatWillNotCloseStopsTheRun)
     StandIn("C:\\Games\\Kivra\\Kivra.exe", {"ignore"});
     const Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 3]\nIt has exceeded the maximum waiting time of kivra.exe.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n[UPDATE 3]\nIt has exceeded the maximum waiting time of kivra.exe.\n"), std::string::npos)
+        << o.out;
 }
 
 TEST_F(PatchRun, StubbornLauncherByVersion)
@@ -235,7 +240,8 @@ TEST_F(PatchRun, StubbornLauncherByVersion)
     Executable(game / "KNet.exe", "1.0.2.30");
     pid_t launcher = StandIn("C:\\Games\\Kivra\\KNet.exe", {"ignore"});
     Outcome o = Run();
-    EXPECT_NE(o.out.find("\n[UPDATE 4]\nIt has exceeded the maximum waiting time of knet.exe.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\n[UPDATE 4]\nIt has exceeded the maximum waiting time of knet.exe.\n"), std::string::npos)
+        << o.out;
     EXPECT_TRUE(Running(launcher));
 
     // Its version cannot be read: message 5, nothing ended.

@@ -70,8 +70,8 @@ TEST_F(TerminalRun, TheFirstLineNamesThePrefixTheGameAndAnotherOwner)
     BuildPacks();
     const std::string host = (prefix / "dosdevices/c:/Games/Kivra/").string();
     Outcome o = Run();
-    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "Wine prefix " + prefix.string() +
-                                                     ", game directory C:\\Games\\Kivra\\ (" + host + ")");
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')),
+              "Wine prefix " + prefix.string() + ", game directory C:\\Games\\Kivra\\ (" + host + ")");
 
     if (geteuid() == 0) {
         // A patcher started with sudo reads root's prefix: said on that line.
@@ -85,7 +85,8 @@ TEST_F(TerminalRun, TheFirstLineNamesThePrefixTheGameAndAnotherOwner)
 
     Registry("\"Other\"=\"x\"");
     o = Run();
-    EXPECT_EQ(o.out.substr(0, o.out.find('\n')), "Wine prefix " + prefix.string() + ", no game directory in its registry");
+    EXPECT_EQ(o.out.substr(0, o.out.find('\n')),
+              "Wine prefix " + prefix.string() + ", no game directory in its registry");
     EXPECT_NE(o.status, 0);
 }
 
@@ -105,7 +106,8 @@ TEST_F(TerminalRun, UnpackingIsOneLineOnATerminalAndFullStopsElsewhere)
 
     const std::string shown = RunOnTerminal();
     EXPECT_NE(shown.find("Unpacking update.lzh: " + std::to_string(size) + " of " + std::to_string(size) + " bytes"),
-              std::string::npos) << shown;
+              std::string::npos)
+        << shown;
     // No run of full stops: the progress bar's 30 are the longest.
     EXPECT_EQ(shown.find(std::string(31, '.')), std::string::npos) << shown;
     EXPECT_NE(shown.find("Update is completed."), std::string::npos) << shown;

@@ -118,11 +118,11 @@ TEST_F(WineInstall, ALinkedFolderIsFilledInItsTargetAndLeftTheWayItWasEntered)
         // Files in the link land in its target; the rest in the game folder;
         // nothing anywhere else.
         const std::string g = "prefix/drive_c/Games/Kivra/";
-        std::vector<std::string> expected = {"* " + g + "Dev/Kivra.pak",       "+ " + g + "Data",
-                                             "+ " + g + "Data/after.txt",      "+ " + g + "NeedVersion.txt",
-                                             "+ " + g + "ReadMe.txt",          "+ " + g + "Zeta",
-                                             "+ " + g + "Zeta/last.txt",       "+ disk2/KivraBin/Sub",
-                                             "+ disk2/KivraBin/Sub/deep.dat",  "+ disk2/KivraBin/tool.dll"};
+        std::vector<std::string> expected = {"* " + g + "Dev/Kivra.pak",      "+ " + g + "Data",
+                                             "+ " + g + "Data/after.txt",     "+ " + g + "NeedVersion.txt",
+                                             "+ " + g + "ReadMe.txt",         "+ " + g + "Zeta",
+                                             "+ " + g + "Zeta/last.txt",      "+ disk2/KivraBin/Sub",
+                                             "+ disk2/KivraBin/Sub/deep.dat", "+ disk2/KivraBin/tool.dll"};
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Changes(before, after), expected);
         ExpectPatched();

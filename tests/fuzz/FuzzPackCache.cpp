@@ -100,8 +100,7 @@ void Same(long a, long b, const char* what)
 }
 
 // Runs op on both engines and compares what each gives.
-template <class Op>
-void Both(const char* what, Op op)
+template <class Op> void Both(const char* what, Op op)
 {
     long a = 0;
     long b = 0;
@@ -198,7 +197,8 @@ void RunOp(fuzzpack::Input& in)
         const bool readOnly = in.Byte() % 4 == 0;
         Both("Reopen", [&](CPackFileManager& e) {
             e.Close();
-            return static_cast<long>(e.Open(&e == cached.get() ? withCache.c_str() : without.c_str(), readOnly ? "rb" : "rb+"));
+            return static_cast<long>(
+                e.Open(&e == cached.get() ? withCache.c_str() : without.c_str(), readOnly ? "rb" : "rb+"));
         });
         break;
     }

@@ -99,9 +99,9 @@ struct Node {
     std::string name;  // as made
     Node* parent = nullptr;
     std::map<std::string, std::unique_ptr<Node>> children;  // by folded name
-    Bytes data;        // a file's content as the stored pack holds it
-    int writer = 0;    // the handle writing it
-    bool fresh = false;  // made by that writer: it did not exist before
+    Bytes data;                                             // a file's content as the stored pack holds it
+    int writer = 0;                                         // the handle writing it
+    bool fresh = false;                                     // made by that writer: it did not exist before
     int readers = 0;
 };
 
@@ -109,15 +109,29 @@ struct Handle {
     Node* node = nullptr;
     bool write = false;
     std::int64_t position = 0;
-    Bytes content;  // what a reader reads, or what a writer has written
+    Bytes content;     // what a reader reads, or what a writer has written
     std::string name;  // a writer's name as opened: the file takes it at close
 };
 
 // Names the generator uses: letters that differ only in case, names with
 // dots, names at and past the 94-character limit, and "." and "..".
 const std::string kNames[] = {
-    "a", "A", "b", "data.bin", "DATA.BIN", "x.txt", ".", "..", ".hidden", std::string(94, 'n'), std::string(95, 'm'),
-    std::string(90, 'N'), "Kivra_Pak", "kivra_pak", "v", "w",
+    "a",
+    "A",
+    "b",
+    "data.bin",
+    "DATA.BIN",
+    "x.txt",
+    ".",
+    "..",
+    ".hidden",
+    std::string(94, 'n'),
+    std::string(95, 'm'),
+    std::string(90, 'N'),
+    "Kivra_Pak",
+    "kivra_pak",
+    "v",
+    "w",
 };
 constexpr std::size_t kNameCount = sizeof kNames / sizeof kNames[0];
 constexpr int kMaxHandles = 8;
@@ -266,7 +280,8 @@ void AddFiller(std::int32_t fillerBlocks)
 {
     std::vector<std::uint8_t> table(4 * static_cast<std::size_t>(fillerBlocks));
     for (std::int32_t b = 1; b <= fillerBlocks; ++b)
-        pack::StoreU32(&table[4 * static_cast<std::size_t>(b - 1)], static_cast<std::uint32_t>(b < fillerBlocks ? b + 1 : 0));
+        pack::StoreU32(&table[4 * static_cast<std::size_t>(b - 1)],
+                       static_cast<std::uint32_t>(b < fillerBlocks ? b + 1 : 0));
     WriteRaw(pack::kTableOffset + 4, table.data(), table.size());
     pack::DirEntry entry;
     entry.Clear();
@@ -348,7 +363,8 @@ void CompareTree(CPackFileManager& e, const Node* dir)
     for (const auto& [key, child] : dir->children) {
         if (IsFiller(child.get())) continue;
         if (child->directory) {
-            if (e.ChangeDir(child->name.c_str()) != 0) Finding("a directory cannot be entered", Model::PathOf(child.get()));
+            if (e.ChangeDir(child->name.c_str()) != 0)
+                Finding("a directory cannot be entered", Model::PathOf(child.get()));
             CompareTree(e, child.get());
             if (e.ChangeDir("..") != 0) Finding("\"..\" fails", Model::PathOf(child.get()));
             continue;
@@ -487,13 +503,15 @@ void OpWrite(Input& in)
     Handle& handle = model->handles[h];
     std::size_t itemSize = 1 + in.Word() % 9000;
     std::size_t count = in.Byte() % 4;
-    if (handle.position + static_cast<std::int64_t>(itemSize * count) > static_cast<std::int64_t>(kMaxFileSize)) count = 0;
+    if (handle.position + static_cast<std::int64_t>(itemSize * count) > static_cast<std::int64_t>(kMaxFileSize))
+        count = 0;
     const std::uint8_t seed = in.Byte();
     for (std::size_t i = 0; i < itemSize * count; ++i) buffer[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 9));
     stopping = true;
     const std::size_t written = engine->Write(buffer, itemSize, count, h);
     stopping = false;
-    Trace("Write", std::to_string(h) + " " + std::to_string(itemSize) + "x" + std::to_string(count), static_cast<long>(written));
+    Trace("Write", std::to_string(h) + " " + std::to_string(itemSize) + "x" + std::to_string(count),
+          static_cast<long>(written));
     if (!handle.write) {
         Expect(written == 0, "Write on a reader");
         return;
@@ -514,7 +532,8 @@ void OpRead(Input& in)
     const std::size_t itemSize = 1 + in.Word() % 9000;
     const std::size_t count = in.Byte() % 4;
     const std::size_t got = engine->Read(buffer, itemSize, count, h);
-    Trace("Read", std::to_string(h) + " " + std::to_string(itemSize) + "x" + std::to_string(count), static_cast<long>(got));
+    Trace("Read", std::to_string(h) + " " + std::to_string(itemSize) + "x" + std::to_string(count),
+          static_cast<long>(got));
     if (handle.write) {
         Expect(got == 0, "Read on a writer");
         return;
@@ -536,7 +555,8 @@ void OpSeek(Input& in)
     const std::int64_t size = static_cast<std::int64_t>(handle.content.size());
     std::int64_t target = origin == 0 ? offset : origin == 1 ? handle.position + offset : size + offset;
     target = std::max<std::int64_t>(0, std::min(target, size));
-    Trace("Seek", std::to_string(h) + " " + std::to_string(offset) + " " + std::to_string(origin), engine->Seek(h, offset, origin));
+    Trace("Seek", std::to_string(h) + " " + std::to_string(offset) + " " + std::to_string(origin),
+          engine->Seek(h, offset, origin));
     handle.position = target;
     Expect(engine->Tell(h) == target, "Tell after Seek");
 }

@@ -12,8 +12,12 @@
 
 namespace {
 
-const char* const kQueries[] = {"\\", "", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904b0\\FileVersion",
-                                "\\StringFileInfo\\041204b0\\FileVersion", "\\\\StringFileInfo\\\\"};
+const char* const kQueries[] = {"\\",
+                                "",
+                                "\\VarFileInfo\\Translation",
+                                "\\StringFileInfo\\040904b0\\FileVersion",
+                                "\\StringFileInfo\\041204b0\\FileVersion",
+                                "\\\\StringFileInfo\\\\"};
 
 void QueryResource(const std::uint8_t* resource, std::size_t length)
 {
@@ -34,8 +38,8 @@ void QueryBlock(const std::vector<std::uint8_t>& resource)
     char query[64] = "\\StringFileInfo\\040904b0\\FileVersion";
     if (VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length) && length >= 4) {
         const auto* pair = static_cast<const std::uint8_t*>(value);
-        std::snprintf(query, sizeof query, "\\StringFileInfo\\%02x%02x%02x%02x\\FileVersion", pair[1], pair[0],
-                      pair[3], pair[2]);
+        std::snprintf(query, sizeof query, "\\StringFileInfo\\%02x%02x%02x%02x\\FileVersion", pair[1], pair[0], pair[3],
+                      pair[2]);
     }
     for (const char* q : {"\\", static_cast<const char*>(query)}) {
         if (!VerQueryValueA(block.data(), q, &value, &length)) continue;

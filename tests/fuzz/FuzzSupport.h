@@ -31,8 +31,9 @@ inline const std::string& MakeScratchDirectory()
 {
     if (ScratchPath().empty()) {
         std::error_code error;
-        std::string base = std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm"
-                                                                             : std::filesystem::temp_directory_path().string();
+        std::string base = std::filesystem::is_directory("/dev/shm", error)
+                               ? "/dev/shm"
+                               : std::filesystem::temp_directory_path().string();
         std::string pattern = base + "/kivra-fuzz-XXXXXX";
         if (!mkdtemp(pattern.data())) std::abort();
         ScratchPath() = pattern;

@@ -284,8 +284,8 @@ TEST_F(LzhArchiveTest, ReplacementNamesComeFromStandardInput)
 {
     testutil::WriteFile(temp / "answers", "renamed.txt\n../outside.txt\n");
     ASSERT_NE(std::freopen((temp / "answers").c_str(), "r", stdin), nullptr);
-    const std::string told = ExtractTelling(Archive({Level1(Stored("missing\\a.txt", Text("a"))),
-                                                     Level1(Stored("missing\\b.txt", Text("b")))}));
+    const std::string told = ExtractTelling(
+        Archive({Level1(Stored("missing\\a.txt", Text("a"))), Level1(Stored("missing\\b.txt", Text("b")))}));
     ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
     EXPECT_EQ(Files(), (Names{"renamed.txt"}));
     EXPECT_EQ(Read("renamed.txt"), Text("a"));
@@ -306,8 +306,8 @@ TEST_F(LzhArchiveTest, ReplacementNamesComeFromStandardInput)
 TEST_F(LzhArchiveTest, NamesReachingOutsideTheCurrentDirectoryAreRefused)
 {
     std::filesystem::create_directory(out + "/sub");
-    const Names unsafe = {"/abs.txt", "\\abs.txt", "C:\\drive.txt", "c:drive.txt", "..\\up.txt",
-                          "sub/../../up.txt", "sub\\..\\in.txt", ".. \\up.txt", "...\\up.txt"};
+    const Names unsafe = {"/abs.txt",         "\\abs.txt",       "C:\\drive.txt", "c:drive.txt", "..\\up.txt",
+                          "sub/../../up.txt", "sub\\..\\in.txt", ".. \\up.txt",   "...\\up.txt"};
     std::vector<Bytes> members;
     for (const std::string& name : unsafe) members.push_back(Level1(Stored(name, Text("evil"))));
     members.push_back(Level2(Stored("..\\two.txt", Text("evil"))));
@@ -403,9 +403,9 @@ TEST(LzhCrc, AnyRunOfBytesFromAnyRegisterGivesTheBitwiseCrc)
             SCOPED_TRACE(std::to_string(count) + " bytes from " + std::to_string(from));
             EXPECT_EQ(UpdateLzhCrc(start, data.data() + from, count), bitwise(start, data, from, count));
             const std::size_t split = count == 0 ? 0 : random() % count;
-            EXPECT_EQ(UpdateLzhCrc(UpdateLzhCrc(start, data.data() + from, split), data.data() + from + split,
-                                   count - split),
-                      bitwise(start, data, from, count));
+            EXPECT_EQ(
+                UpdateLzhCrc(UpdateLzhCrc(start, data.data() + from, split), data.data() + from + split, count - split),
+                bitwise(start, data, from, count));
         }
     }
 }

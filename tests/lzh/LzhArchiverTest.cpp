@@ -132,7 +132,9 @@ TEST(LzhArchiver, TreesOfEveryShapeExtractAlikeWithEveryTool)
         {"Movie/Deep/Deeper/half.dat", Concat({Noise(50000, 7), Bytes(50000, 7)})},
         {"UPPER CASE.TXT", Words(3000, 8)},
     };
-    for (int i = 0; i < 40; ++i) tree["Small/m" + std::to_string(i) + ".txt"] = Words(static_cast<std::size_t>(i * 61), 9u + static_cast<std::uint32_t>(i));
+    for (int i = 0; i < 40; ++i)
+        tree["Small/m" + std::to_string(i) + ".txt"] =
+            Words(static_cast<std::size_t>(i * 61), 9u + static_cast<std::uint32_t>(i));
 
     testutil::TempDir temp;
     WriteTree(temp / "Patch", tree);
@@ -166,7 +168,8 @@ TEST(LzhArchiver, TreesOfEveryShapeExtractAlikeWithEveryTool)
 
 TEST(LzhArchiver, RecompressedCorpusExtractsAlike)
 {
-    if (!HaveCommand("lhasa") || !fs::is_regular_file(kCorpus + "/LEVEL1.txt")) GTEST_SKIP() << "needs lhasa and the corpus";
+    if (!HaveCommand("lhasa") || !fs::is_regular_file(kCorpus + "/LEVEL1.txt"))
+        GTEST_SKIP() << "needs lhasa and the corpus";
     // The files the fifteen archivers packed, as lhasa extracts them.
     testutil::TempDir temp;
     std::ifstream list(kCorpus + "/LEVEL1.txt");
@@ -210,7 +213,8 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
         {"a new.lzh folders", "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
         {"a new.lzh folders/Data/a.txt folders/data/b.txt",
          "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
-        {"a new.lzh hangul", "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter case\n"},
+        {"a new.lzh hangul",
+         "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter case\n"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments);

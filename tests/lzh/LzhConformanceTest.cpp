@@ -53,10 +53,7 @@ const std::set<std::string> kMacBinary = {
 // 4.7 GB of content, its size in a 64-bit extended header.
 const std::set<std::string> kNotCompared = {"morphos_lha_2717/h2_huge.lzh"};
 
-bool HaveCorpus()
-{
-    return std::filesystem::is_regular_file(kCorpus + "/LEVEL1.txt");
-}
+bool HaveCorpus() { return std::filesystem::is_regular_file(kCorpus + "/LEVEL1.txt"); }
 
 std::vector<std::string> Level1Archives()
 {
@@ -85,10 +82,7 @@ std::string Lower(std::string text)
     return text;
 }
 
-std::string BaseName(const std::string& path)
-{
-    return path.substr(path.find_last_of('/') + 1);
-}
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
 void ExtractHere(const std::string& dir, const std::string& archive)
 {
@@ -106,7 +100,8 @@ void CompareWithLhasa(const std::string& archive)
     const std::string oursDir = temp / "ours";
     std::filesystem::create_directory(lhasaDir);
     std::filesystem::create_directory(oursDir);
-    RunShell("cd " + Quote(lhasaDir) + " && lhasa xf " + Quote(kCorpus + "/" + archive) + " </dev/null >/dev/null 2>&1");
+    RunShell("cd " + Quote(lhasaDir) + " && lhasa xf " + Quote(kCorpus + "/" + archive) +
+             " </dev/null >/dev/null 2>&1");
     // The reader makes no directories: give it those lhasa made.
     for (const auto& entry : std::filesystem::recursive_directory_iterator(lhasaDir)) {
         if (entry.is_directory() && !entry.is_symlink())
@@ -120,7 +115,8 @@ void CompareWithLhasa(const std::string& archive)
     std::vector<std::string> theirs = FilesBelow(lhasaDir);
     Difference found;
     for (const std::string& file : ours) {
-        auto match = std::find_if(theirs.begin(), theirs.end(), [&](const std::string& t) { return Lower(t) == Lower(file); });
+        auto match =
+            std::find_if(theirs.begin(), theirs.end(), [&](const std::string& t) { return Lower(t) == Lower(file); });
         if (match == theirs.end()) {
             match = std::find_if(theirs.begin(), theirs.end(),
                                  [&](const std::string& t) { return Lower(BaseName(t)) == Lower(BaseName(file)); });
@@ -133,7 +129,8 @@ void CompareWithLhasa(const std::string& archive)
         const Bytes expected = testutil::ReadFile(lhasaDir + "/" + *match);
         if (kMacBinary.count(archive)) {
             EXPECT_EQ(content.size(), 128 + (expected.size() + 127) / 128 * 128) << file;
-            content = Bytes(content.begin() + 128, content.begin() + 128 + static_cast<std::ptrdiff_t>(expected.size()));
+            content =
+                Bytes(content.begin() + 128, content.begin() + 128 + static_cast<std::ptrdiff_t>(expected.size()));
         }
         EXPECT_TRUE(content == expected) << file << " differs from lhasa's " << *match;
         theirs.erase(match);
@@ -219,12 +216,9 @@ TEST(LzhConformance, RegressionArchivesWriteNothingOutsideTheCurrentDirectory)
     }
     const bool hadTmpFile = std::filesystem::exists("/tmp/absolute_path.txt");
     const std::map<std::string, std::vector<std::string>> written = {
-        {"regression/abspath.lzh", {"absolute_path.txt"}},
-        {"regression/dotdot.lzh", {"evil1.txt", "evil2.txt"}},
-        {"regression/symlink2.lzh", {"passwd"}},
-        {"regression/symlink3.lzh", {"passwd"}},
-        {"tascal_lha_051h/abspath.lzh", {"hello.txt"}},
-        {"regression/truncated.lzh", {}},
+        {"regression/abspath.lzh", {"absolute_path.txt"}}, {"regression/dotdot.lzh", {"evil1.txt", "evil2.txt"}},
+        {"regression/symlink2.lzh", {"passwd"}},           {"regression/symlink3.lzh", {"passwd"}},
+        {"tascal_lha_051h/abspath.lzh", {"hello.txt"}},    {"regression/truncated.lzh", {}},
     };
     for (const auto& [archive, files] : written) {
         SCOPED_TRACE(archive);
@@ -259,16 +253,19 @@ TEST(LzhConformance, JlhaArchivesOfManyShapesExtractBack)
     Bytes noise(200000);
     for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
     shapes["random.bin"] = noise;
-    for (int i = 0; i < 60; ++i) shapes["m" + std::to_string(100 + i) + ".txt"] = Prose(static_cast<std::size_t>(i * 37), 100u + static_cast<std::uint32_t>(i));
+    for (int i = 0; i < 60; ++i)
+        shapes["m" + std::to_string(100 + i) + ".txt"] =
+            Prose(static_cast<std::size_t>(i * 37), 100u + static_cast<std::uint32_t>(i));
 
     testutil::TempDir temp;
     std::string names;
     for (const auto& [name, content] : shapes) names += " " + name;
-    auto makeArchive = [&](const std::string& command, const std::string& source, const std::map<std::string, Bytes>& files) {
+    auto makeArchive = [&](const std::string& command, const std::string& source,
+                           const std::map<std::string, Bytes>& files) {
         std::filesystem::create_directory(temp / source);
         for (const auto& [name, content] : files) testutil::WriteFile(temp / (source + "/" + name), content);
         ASSERT_EQ(RunShell("cd " + Quote(temp / source) + " && jlha " + command + " ../" + source + ".lzh" + names +
-                      " >/dev/null 2>&1"),
+                           " >/dev/null 2>&1"),
                   0);
     };
     std::map<std::string, Bytes> stored = shapes;

@@ -31,10 +31,7 @@ Bytes Model(const std::vector<Symbol>& symbols)
     return out;
 }
 
-Bytes Decode(const Bytes& packed, std::size_t count)
-{
-    return DecodeAll(packed, count, packed.size());
-}
+Bytes Decode(const Bytes& packed, std::size_t count) { return DecodeAll(packed, count, packed.size()); }
 
 void ExpectDecodes(const std::vector<Symbol>& symbols, std::uint16_t blockCount)
 {
@@ -188,7 +185,8 @@ TEST(LzhDecoder, CodesLongerThanTheTablesWalkTheTrees)
             static_cast<std::uint8_t>(i < 16 ? i + 1 : 16);
     Code distance;
     distance.lengths.assign(14, 0);
-    for (int j = 0; j < 14; ++j) distance.lengths[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>(j < 13 ? j + 1 : 13);
+    for (int j = 0; j < 14; ++j)
+        distance.lengths[static_cast<std::size_t>(j)] = static_cast<std::uint8_t>(j < 13 ? j + 1 : 13);
 
     std::vector<Symbol> symbols;
     for (int i = 0; i < 9000; ++i) symbols.push_back({literalSymbols[static_cast<std::size_t>(i * 7 % 16)]});
@@ -247,7 +245,8 @@ TEST(LzhDecoder, OverrunIsToldExactlyWhenBitsPastThePackedDataAreDecoded)
     for (std::uint32_t seed = 0; residues.size() < 8 && seed < 200; ++seed) {
         std::mt19937 random(seed);
         std::vector<Symbol> symbols = Literals(Letters(20 + random() % 200, seed, 3 + static_cast<int>(seed % 20)));
-        for (int i = 0; i < 10; ++i) symbols.push_back({-1, 3 + static_cast<int>(random() % 50), static_cast<int>(random() % 20)});
+        for (int i = 0; i < 10; ++i)
+            symbols.push_back({-1, 3 + static_cast<int>(random() % 50), static_cast<int>(random() % 20)});
         BitWriter bits;
         WriteBlock(bits, symbols, static_cast<std::uint16_t>(symbols.size()));
         const std::size_t bitCount = bits.BitCount();

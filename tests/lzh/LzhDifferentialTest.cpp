@@ -34,9 +34,10 @@ struct BadTable {};
 class ModelBits {
 public:
     ModelBits(const Bytes& file, std::uint32_t packed)
-        : file_(file), packed_(packed), real_(std::min<std::uint64_t>(packed, file.size()))
-    {
-    }
+        : file_(file),
+          packed_(packed),
+          real_(std::min<std::uint64_t>(packed, file.size()))
+    {}
     unsigned Bit(std::uint64_t at) const
     {
         const std::uint64_t i = at / 8;
@@ -209,15 +210,9 @@ private:
 
 using Random = std::mt19937;
 
-unsigned Below(Random& random, unsigned n)
-{
-    return static_cast<unsigned>(random() % n);
-}
+unsigned Below(Random& random, unsigned n) { return static_cast<unsigned>(random() % n); }
 
-bool Chance(Random& random, unsigned inN)
-{
-    return Below(random, inN) == 0;
-}
+bool Chance(Random& random, unsigned inN) { return Below(random, inN) == 0; }
 
 int Pick(Random& random, const std::vector<int>& from)
 {
@@ -480,8 +475,7 @@ Case MakeCase(Random& random, const Packed& member, int variant)
     // What follows the member: the next header, say.
     for (int i = 0; i < 16; ++i) c.file.push_back(static_cast<std::uint8_t>(random()));
     switch (variant) {
-    case 0:
-        break;
+    case 0: break;
     case 1:  // bits flipped
         for (unsigned k = 1 + Below(random, 6); k > 0; --k)
             c.file[Below(random, static_cast<unsigned>(c.file.size()))] ^=
@@ -518,10 +512,7 @@ Case MakeCase(Random& random, const Packed& member, int variant)
 
 std::jmp_buf stopped;
 
-void JumpBack()
-{
-    std::longjmp(stopped, 1);
-}
+void JumpBack() { std::longjmp(stopped, 1); }
 
 Bytes window;
 

@@ -37,25 +37,24 @@ Encoded Encode(const Bytes& content, std::size_t readSize = 1u << 20, std::size_
         std::size_t accept;
         Encoded out;
     } c{&content, 0, readSize, acceptBytes, {}};
-    const LzhEncodeStreams streams{
-        [](void* context, std::uint8_t* to, std::size_t count) {
-            Context& c = *static_cast<Context*>(context);
-            count = std::min({count, c.readSize, c.content->size() - c.at});
-            if (count != 0) std::memcpy(to, c.content->data() + c.at, count);
-            c.at += count;
-            return count;
-        },
-        [](void* context, const std::uint8_t* bytes, std::size_t count) {
-            Context& c = *static_cast<Context*>(context);
-            if (c.out.refused) ++c.out.writesAfterRefusal;
-            if (c.out.packed.size() + count > c.accept) {
-                c.out.refused = true;
-                return false;
-            }
-            c.out.packed.insert(c.out.packed.end(), bytes, bytes + count);
-            return true;
-        },
-        &c};
+    const LzhEncodeStreams streams{[](void* context, std::uint8_t* to, std::size_t count) {
+                                       Context& c = *static_cast<Context*>(context);
+                                       count = std::min({count, c.readSize, c.content->size() - c.at});
+                                       if (count != 0) std::memcpy(to, c.content->data() + c.at, count);
+                                       c.at += count;
+                                       return count;
+                                   },
+                                   [](void* context, const std::uint8_t* bytes, std::size_t count) {
+                                       Context& c = *static_cast<Context*>(context);
+                                       if (c.out.refused) ++c.out.writesAfterRefusal;
+                                       if (c.out.packed.size() + count > c.accept) {
+                                           c.out.refused = true;
+                                           return false;
+                                       }
+                                       c.out.packed.insert(c.out.packed.end(), bytes, bytes + count);
+                                       return true;
+                                   },
+                                   &c};
     c.out.result = EncodeLh5(streams);
     return c.out;
 }
@@ -119,8 +118,8 @@ Bytes Random(std::size_t count, std::uint32_t seed, unsigned alphabet = 256)
 
 Bytes Prose(std::size_t count, std::uint32_t seed)
 {
-    static const char* const kWords[] = {"the ", "patch ", "kivra ", "of ", "field ", "quest ", "and ", "sound ",
-                                         "map ", "a ", "to ", "version ", "\r\n", ", ", ". "};
+    static const char* const kWords[] = {"the ", "patch ", "kivra ", "of ",      "field ", "quest ", "and ", "sound ",
+                                         "map ", "a ",     "to ",    "version ", "\r\n",   ", ",     ". "};
     std::mt19937 random(seed);
     Bytes out;
     while (out.size() < count) {
@@ -176,7 +175,12 @@ TEST(LzhEncoder, ContentOfEveryShapeComesBackThroughTheDecoder)
         {"8192 bytes", Prose(8192, 4)},
         {"8193 bytes", Prose(8193, 5)},
         {"a long run", Bytes(300000, 0)},
-        {"two bytes alternating", [] { Bytes b(70001); for (std::size_t i = 0; i < b.size(); ++i) b[i] = i % 2 ? 'x' : 'y'; return b; }()},
+        {"two bytes alternating",
+         [] {
+             Bytes b(70001);
+             for (std::size_t i = 0; i < b.size(); ++i) b[i] = i % 2 ? 'x' : 'y';
+             return b;
+         }()},
         {"prose", Prose(400000, 6)},
         {"noise, in more than one block", Random(200000, 7)},
         {"a small alphabet", Random(100000, 8, 3)},

@@ -138,10 +138,7 @@ std::uint16_t Crc16(const Bytes& data)
     return static_cast<std::uint16_t>(crc);
 }
 
-Bytes Text(const std::string& text)
-{
-    return Bytes(text.begin(), text.end());
-}
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 Bytes Concat(std::initializer_list<Bytes> parts)
 {
@@ -186,10 +183,7 @@ int RunShell(const std::string& command)
     return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool HaveCommand(const char* name)
-{
-    return RunShell(std::string("command -v ") + name + " >/dev/null 2>&1") == 0;
-}
+bool HaveCommand(const char* name) { return RunShell(std::string("command -v ") + name + " >/dev/null 2>&1") == 0; }
 
 std::string Quote(const std::string& text)
 {
@@ -308,12 +302,15 @@ std::vector<std::uint8_t> CompleteLengths(int symbolCount, const std::vector<int
     while ((1 << bits) < count) ++bits;
     int shorter = (1 << bits) - count;  // these take bits - 1
     std::vector<std::uint8_t> lengths(static_cast<std::size_t>(symbolCount), 0);
-    for (int symbol : symbols) lengths[static_cast<std::size_t>(symbol)] = static_cast<std::uint8_t>(shorter-- > 0 ? bits - 1 : bits);
+    for (int symbol : symbols)
+        lengths[static_cast<std::size_t>(symbol)] = static_cast<std::uint8_t>(shorter-- > 0 ? bits - 1 : bits);
     return lengths;
 }
 
 BlockWriter::BlockWriter(BitWriter& out, std::uint16_t symbolCount, Code literal, Code distance)
-    : out_(out), literal_(std::move(literal)), distance_(std::move(distance))
+    : out_(out),
+      literal_(std::move(literal)),
+      distance_(std::move(distance))
 {
     Prepare(literal_);
     Prepare(distance_);
@@ -321,8 +318,9 @@ BlockWriter::BlockWriter(BitWriter& out, std::uint16_t symbolCount, Code literal
 
     // The code-length code covers the symbols that send the literal lengths:
     // 0 for an absent symbol, length + 2 otherwise.
-    const int literalCount =
-        literal_.constant >= 0 ? 0 : literal_.count >= 0 ? literal_.count : LastNonZero(literal_.lengths) + 1;
+    const int literalCount = literal_.constant >= 0 ? 0
+                             : literal_.count >= 0  ? literal_.count
+                                                    : LastNonZero(literal_.lengths) + 1;
     std::set<int> used;
     for (int i = 0; i < literalCount; ++i) {
         const int length = literal_.lengths[static_cast<std::size_t>(i)];
@@ -346,10 +344,7 @@ BlockWriter::BlockWriter(BitWriter& out, std::uint16_t symbolCount, Code literal
     PutSmallCode(out_, distance_, 4, -1);
 }
 
-void BlockWriter::Literal(int symbol)
-{
-    PutSymbol(out_, literal_, symbol);
-}
+void BlockWriter::Literal(int symbol) { PutSymbol(out_, literal_, symbol); }
 
 void BlockWriter::Copy(int length, int distance)
 {

@@ -56,8 +56,8 @@ std::string Quote(const std::string& text);
 struct Member {
     std::string method = "-lh0-";
     std::string name;
-    Bytes content;         // gives the unpacked size and, unless crc is set, the CRC
-    Bytes packedData;      // for -lh0- empty means the content itself
+    Bytes content;     // gives the unpacked size and, unless crc is set, the CRC
+    Bytes packedData;  // for -lh0- empty means the content itself
     int crc = -1;
     std::vector<Bytes> extensions;  // each: type byte and contents, without the next-size field
 };
@@ -86,7 +86,7 @@ private:
 struct Code {
     std::vector<std::uint8_t> lengths;
     int constant = -1;
-    int count = -1;  // lengths sent; by default up to the last non-zero one
+    int count = -1;                    // lengths sent; by default up to the last non-zero one
     std::vector<std::uint32_t> codes;  // canonical codes
 };
 
@@ -111,7 +111,7 @@ private:
 // Packed bytes of one member: a single block over content's bytes and the
 // given copies, using complete codes over exactly the symbols used.
 struct Symbol {
-    int literal;        // 0-255 a byte, or -1 for a copy
+    int literal;  // 0-255 a byte, or -1 for a copy
     int length = 0;
     int distance = 0;
 };

@@ -14,14 +14,13 @@ using namespace lzhtest;
 
 namespace {
 
-
 class LzhToolTest : public ::testing::Test {
 protected:
     ToolResult Lzh(const std::string& arguments, const std::string& input = "/dev/null")
     {
         std::filesystem::create_directories(work);
         const int status = RunShell("cd " + Quote(work) + " && " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
-                               Quote(temp / "out") + " 2>" + Quote(temp / "err") + " <" + Quote(input));
+                                    Quote(temp / "out") + " 2>" + Quote(temp / "err") + " <" + Quote(input));
         return {status, Slurp(temp / "out"), Slurp(temp / "err")};
     }
 
@@ -109,16 +108,18 @@ TEST_F(LzhToolTest, ListShowsOneLinePerMember)
     extended.extensions = {{0x40, 0x20, 0x00}};
     Member directory = StoredMember("dir\x01", "");
     directory.method = "-lhd-";
-    const std::string archive = Write("a.lzh", Archive({Level1(StoredMember("a b.txt", "hello")), Level0(packed),
-                                                        Level2(StoredMember("two", "")), Level1(extended),
-                                                        Level1(directory)}));
+    const std::string archive =
+        Write("a.lzh", Archive({Level1(StoredMember("a b.txt", "hello")), Level0(packed),
+                                Level2(StoredMember("two", "")), Level1(extended), Level1(directory)}));
     const ToolResult r = Lzh("l " + archive);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "-lh0- 1 5 5 " + Hex(Text("hello")) + " a b.txt\n" +
-                         "-lh5- 0 " + std::to_string(packed.packedData.size()) + " 17 " + Hex(packed.content) +
+    EXPECT_EQ(r.out, "-lh0- 1 5 5 " + Hex(Text("hello")) + " a b.txt\n" + "-lh5- 0 " +
+                         std::to_string(packed.packedData.size()) + " 17 " + Hex(packed.content) +
                          " sub\\packed.txt\n"
                          "-lh0- 2 0 0 0000 two\n"
-                         "-lh0- 1 1 1 " + Hex(Text("x")) + " ext.txt\n"
+                         "-lh0- 1 1 1 " +
+                         Hex(Text("x")) +
+                         " ext.txt\n"
                          "-lhd- 1 0 0 0000 dir?\n");
     EXPECT_EQ(r.err, "");
 
@@ -138,8 +139,8 @@ TEST_F(LzhToolTest, TestNamesEveryDamagedMemberAndWritesNothing)
     six.method = "-lh6-";
     Member claims = CompressedMember("claims.bin", "abc");
     claims.content.resize(100000);
-    const std::string archive = Write(
-        "t.lzh", Archive({Level1(StoredMember("good.txt", "good")), Level1(bad), Level1(six), Level1(claims)}));
+    const std::string archive =
+        Write("t.lzh", Archive({Level1(StoredMember("good.txt", "good")), Level1(bad), Level1(six), Level1(claims)}));
     const ToolResult r = Lzh("t " + archive);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ok good.txt\nfailed bad.txt\nskipped six.txt\nfailed claims.bin\n");
@@ -167,8 +168,8 @@ TEST_F(LzhToolTest, TestNamesEveryDamagedMemberAndWritesNothing)
 
 TEST_F(LzhToolTest, ExtractWritesIntoTheCurrentDirectory)
 {
-    const ToolResult r = Lzh("x " + Write("x.lzh", Archive({Level1(StoredMember("a.txt", "a")),
-                                                           Level1(StoredMember("b.txt", "b"))})));
+    const ToolResult r =
+        Lzh("x " + Write("x.lzh", Archive({Level1(StoredMember("a.txt", "a")), Level1(StoredMember("b.txt", "b"))})));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "..");
     EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"a.txt", "b.txt"}));
@@ -207,7 +208,7 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
         std::filesystem::remove_all(work);
         std::filesystem::create_directories(work + "/taken");
         const ToolResult r = Lzh("x " + Write("f.lzh", Archive({Level1(StoredMember("a.txt", "a")), member,
-                                                               Level1(StoredMember("c.txt", "c"))})));
+                                                                Level1(StoredMember("c.txt", "c"))})));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "." + dots + "\n" + line + "\n.");
         EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"a.txt", "c.txt"}));
@@ -225,8 +226,8 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
 TEST_F(LzhToolTest, AReplacementNameIsAskedForOnATerminalOnly)
 {
     const std::string archive = temp / "r.lzh";
-    testutil::WriteFile(archive, Archive({Level1(StoredMember("first.txt", "1")),
-                                          Level1(StoredMember("first.txt\\a.txt", "a"))}));
+    testutil::WriteFile(
+        archive, Archive({Level1(StoredMember("first.txt", "1")), Level1(StoredMember("first.txt\\a.txt", "a"))}));
     const std::string prompt = "Cannot create \"first.txt\\a.txt\". New name (an empty line skips it): ";
     const struct {
         bool terminal;

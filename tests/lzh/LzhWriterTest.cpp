@@ -65,17 +65,15 @@ TEST(LzhWriter, HeadersReadBackFieldByField)
         std::uint32_t size;
         std::uint16_t crc;
     } cases[] = {
-        {'5', "Update.pak", 1234, 99999, 0xBEEF},
-        {'0', "Data\\Map\\field01.map", 7, 7, 0x0001},
+        {'5', "Update.pak", 1234, 99999, 0xBEEF},         {'0', "Data\\Map\\field01.map", 7, 7, 0x0001},
         {'0', "\xC6\xD0\xC4\xA1.txt", 0, 0, 0},  // code page 949
-        {'5', longest, 0xFFFEFFF0u, 0xFFFF0000u, 0xFFFF},
-        {'0', "", 3, 3, 0x1234},
+        {'5', longest, 0xFFFEFFF0u, 0xFFFF0000u, 0xFFFF}, {'0', "", 3, 3, 0x1234},
     };
     testutil::TempDir temp;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const LzhHeaderFields fields{c.method, c.packed, c.size, LzhDosTime(2024, 5, 6, 7, 8, 10), c.crc,
-                                     c.name.c_str(), c.name.size()};
+        const LzhHeaderFields fields{c.method, c.packed,       c.size,       LzhDosTime(2024, 5, 6, 7, 8, 10),
+                                     c.crc,    c.name.c_str(), c.name.size()};
         Bytes header(kLzhMemberHeaderSize + c.name.size());
         ASSERT_EQ(MakeLzhMemberHeader(fields, header.data()), header.size());
         EXPECT_EQ(header[0], 25 + c.name.size());  // a standard level-1 header

@@ -149,7 +149,8 @@ TEST_F(PackDirectory, SeventeenthEntryExtendsTheChainWithAZeroedBlock)
     const Entry e = image.GetEntry(static_cast<std::size_t>(extension), 0);
     EXPECT_EQ(e.name, "seventeenth");
     EXPECT_EQ(e.first, 17);
-    for (std::size_t i = 128; i < testpack::kBlock; ++i) ASSERT_EQ(image.bytes[image.At(static_cast<std::size_t>(extension)) + i], 0);
+    for (std::size_t i = 128; i < testpack::kBlock; ++i)
+        ASSERT_EQ(image.bytes[image.At(static_cast<std::size_t>(extension)) + i], 0);
 }
 
 TEST_F(PackDirectory, ListingOrderAndPatterns)
@@ -158,8 +159,10 @@ TEST_F(PackDirectory, ListingOrderAndPatterns)
     EXPECT_EQ(List(pack.get(), "Z:\\fresh\\*.*", 3), (std::vector<std::string>{".", ".."}));
     EXPECT_EQ(List(pack.get(), "Z:\\*.*", 3), (std::vector<std::string>{".", "fresh"}));
 
-    for (const char* name : {"a.txt", "readme", "b.html", "c.TXT", "*", "d.tx"}) ASSERT_TRUE(Put((std::string("Z:\\fresh\\") + name).c_str(), {}));
-    EXPECT_EQ(List(pack.get(), "Z:\\fresh\\*.*", 2), (std::vector<std::string>{"a.txt", "readme", "b.html", "c.TXT", "*", "d.tx"}));
+    for (const char* name : {"a.txt", "readme", "b.html", "c.TXT", "*", "d.tx"})
+        ASSERT_TRUE(Put((std::string("Z:\\fresh\\") + name).c_str(), {}));
+    EXPECT_EQ(List(pack.get(), "Z:\\fresh\\*.*", 2),
+              (std::vector<std::string>{"a.txt", "readme", "b.html", "c.TXT", "*", "d.tx"}));
     EXPECT_EQ(List(pack.get(), "Z:\\fresh\\*.TXT", 3), (std::vector<std::string>{"a.txt", "c.TXT"}));
     EXPECT_EQ(List(pack.get(), "Z:\\fresh\\*.htm", 3), (std::vector<std::string>{}));
     EXPECT_EQ(List(pack.get(), "Z:\\fresh\\*", 3), (std::vector<std::string>{"*"}));
@@ -289,7 +292,8 @@ TEST(PackDamage, LoopingAndBrokenDirectoryChainsEndTheWalk)
     ASSERT_EQ(pack->ChangeDir("far"), 0);
     EXPECT_EQ(pack->FindEntry("x", 3, e), 0);
     // A full directory whose chain is broken is not extended.
-    for (int s = 1; s < 16; ++s) image.PutEntry(2, static_cast<std::size_t>(s), Entry{1, "e" + std::to_string(s), 0, 0, 0, 0, 0, 0, 2, 1});
+    for (int s = 1; s < 16; ++s)
+        image.PutEntry(2, static_cast<std::size_t>(s), Entry{1, "e" + std::to_string(s), 0, 0, 0, 0, 0, 0, 2, 1});
     testutil::WriteFile(path, image.bytes);
     ASSERT_EQ(pack->Open(path.c_str(), "rb+"), 1);
     ASSERT_EQ(pack->ChangeDir("far"), 0);

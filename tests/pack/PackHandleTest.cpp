@@ -16,7 +16,10 @@ using PackHandles = FreshPack;
 // Runs a body with the working directory set to dir.
 class InDirectory {
 public:
-    explicit InDirectory(const std::string& dir) : saved(std::filesystem::current_path()) { std::filesystem::current_path(dir); }
+    explicit InDirectory(const std::string& dir) : saved(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(dir);
+    }
     ~InDirectory() { std::filesystem::current_path(saved); }
 
 private:

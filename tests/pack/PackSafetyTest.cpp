@@ -32,13 +32,18 @@ TEST_F(PackSafety, PathsTooLongForTheEngineAreRefusedNeverCut)
         {"ChangeDir to a long name", [&](CPackFileManager& p) { return p.ChangeDir(name95.c_str()) == -1; }},
         {"ChangeDir past 259 bytes",
          [&](CPackFileManager& p) { return p.ChangeDir(("Z:\\" + name94 + "\\" + longPath).c_str()) == -1; }},
-        {"OpenFile to write a long path", [&](CPackFileManager& p) { return p.OpenFile((longPath + "f").c_str(), 1, 3) == -1; }},
+        {"OpenFile to write a long path",
+         [&](CPackFileManager& p) { return p.OpenFile((longPath + "f").c_str(), 1, 3) == -1; }},
         {"OpenFile to write a long name",
          [&](CPackFileManager& p) { return p.OpenFile((name94 + "\\" + std::string(95, 'f')).c_str(), 1, 1) == -1; }},
         {"OpenFile to read past 259 bytes",
-         [&](CPackFileManager& p) { return p.OpenFile((name94 + "\\file" + std::string(200, '\\')).c_str(), 0, 3) == -1; }},
+         [&](CPackFileManager& p) {
+             return p.OpenFile((name94 + "\\file" + std::string(200, '\\')).c_str(), 0, 3) == -1;
+         }},
         {"RemoveFile of a long name",
-         [&](CPackFileManager& p) { return p.ChangeDir(name94.c_str()) == 0 && p.RemoveFile(("file" + std::string(91, 'x')).c_str()) == -1; }},
+         [&](CPackFileManager& p) {
+             return p.ChangeDir(name94.c_str()) == 0 && p.RemoveFile(("file" + std::string(91, 'x')).c_str()) == -1;
+         }},
         {"FindFirst of a long pattern",
          [&](CPackFileManager& p) {
              CPackFind find;
@@ -66,12 +71,12 @@ TEST_F(PackSafety, AFileBeingWrittenHasNoSecondHandleAndStaysWhileOpen)
         int secondAccess;  // -1: RemoveFile instead
         bool secondAllowed;
     } cases[] = {
-        {"old", 1, 1, false}, {"old", 1, 0, false}, {"old", 1, -1, false}, {"old", 0, 1, false},
-        {"old", 0, -1, false}, {"old", 0, 0, true},  {"new", 1, 1, false}, {"new", 1, 0, false},
-        {"new", 1, -1, false},
+        {"old", 1, 1, false}, {"old", 1, 0, false}, {"old", 1, -1, false}, {"old", 0, 1, false},  {"old", 0, -1, false},
+        {"old", 0, 0, true},  {"new", 1, 1, false}, {"new", 1, 0, false},  {"new", 1, -1, false},
     };
     for (const auto& c : cases) {
-        const std::string what = std::string(c.name) + " " + std::to_string(c.firstAccess) + "/" + std::to_string(c.secondAccess);
+        const std::string what =
+            std::string(c.name) + " " + std::to_string(c.firstAccess) + "/" + std::to_string(c.secondAccess);
         const int first = pack->OpenFile(c.name, c.firstAccess, 1);
         ASSERT_GE(first, 1) << what;
         if (c.firstAccess == 1) {

@@ -20,14 +20,13 @@ struct ModeCase {
 // msvcrt.dll reads r, w, a, then +, b and t; nothing else means the same
 // there as here.
 const ModeCase kModes[] = {
-    {"r", true},     {"w", true},     {"a", true},     {"rb", true},    {"wb", true},    {"ab", true},
-    {"r+", true},    {"w+", true},    {"a+", true},    {"rb+", true},   {"r+b", true},   {"wb+", true},
-    {"w+b", true},   {"ab+", true},   {"a+b", true},   {"rt", true},    {"wt", true},    {"r+t", true},
-    {"at+", true},
-    {"", false},     {"x", false},    {"b", false},    {"+r", false},   {"br", false},   {"wx", false},
-    {"wbx", false},  {"wb+x", false}, {"rbe", false},  {"rc", false},   {"rn", false},   {"rm", false},
-    {"rr", false},   {"rw", false},   {"r++", false},  {"rbb", false},  {"rtt", false},  {"rbt", false},
-    {"r b", false},  {"R", false},    {"WB", false},   {"r,ccs=UTF-8", false},
+    {"r", true},    {"w", true},    {"a", true},     {"rb", true},   {"wb", true},           {"ab", true},
+    {"r+", true},   {"w+", true},   {"a+", true},    {"rb+", true},  {"r+b", true},          {"wb+", true},
+    {"w+b", true},  {"ab+", true},  {"a+b", true},   {"rt", true},   {"wt", true},           {"r+t", true},
+    {"at+", true},  {"", false},    {"x", false},    {"b", false},   {"+r", false},          {"br", false},
+    {"wx", false},  {"wbx", false}, {"wb+x", false}, {"rbe", false}, {"rc", false},          {"rn", false},
+    {"rm", false},  {"rr", false},  {"rw", false},   {"r++", false}, {"rbb", false},         {"rtt", false},
+    {"rbt", false}, {"r b", false}, {"R", false},    {"WB", false},  {"r,ccs=UTF-8", false},
 };
 
 TEST(DiskFile, OnlyModesEveryRuntimeKnowsAreTaken)

@@ -75,7 +75,8 @@ TEST(DiskPath, FileOperationsGoThroughTheResolution)
 
     testutil::WriteFile(dir / "Dev/Sub/a.tmp", "new");
     testutil::WriteFile(dir / "Dev/Sub/a.txt", "old");
-    EXPECT_EQ(RenameDiskFile((dir.path() + "\\dev\\sub\\A.TMP").c_str(), (dir.path() + "\\dev\\sub\\a.TXT").c_str()), 0);
+    EXPECT_EQ(RenameDiskFile((dir.path() + "\\dev\\sub\\A.TMP").c_str(), (dir.path() + "\\dev\\sub\\a.TXT").c_str()),
+              0);
     EXPECT_FALSE(std::filesystem::exists(dir / "Dev/Sub/a.tmp"));
     std::vector<std::uint8_t> content = testutil::ReadFile(dir / "Dev/Sub/a.txt");
     EXPECT_EQ(std::string(content.begin(), content.end()), "new");

@@ -31,7 +31,8 @@ std::string Text(const std::string& path)
 std::vector<std::string> Names(const std::string& dir)
 {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -46,7 +47,8 @@ TEST(CopyFile, CopiesAndReplacesLikeWindows)
     testutil::WriteFile(dir / "Game/knet.exe", "old");
 
     // Windows names: backslashes, any letter case.
-    EXPECT_TRUE(CopyFileA((dir.path() + "\\patch\\KNET.EXE").c_str(), (dir.path() + "\\GAME\\KNet.exe").c_str(), FALSE));
+    EXPECT_TRUE(
+        CopyFileA((dir.path() + "\\patch\\KNET.EXE").c_str(), (dir.path() + "\\GAME\\KNet.exe").c_str(), FALSE));
     EXPECT_EQ(Text(dir / "Game/knet.exe"), "new launcher");
     struct stat st {};
     ASSERT_EQ(stat((dir / "Game/knet.exe").c_str(), &st), 0);
@@ -156,7 +158,8 @@ TEST(SystemText, KnownCodesInEnglishAndUnknownOnesFail)
         {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
         {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified.\r\n"},
         {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
-        {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process.\r\n"},
+        {ERROR_SHARING_VIOLATION,
+         "The process cannot access the file because it is being used by another process.\r\n"},
         {ERROR_DISK_FULL, "There is not enough space on the disk.\r\n"},
     };
     for (const auto& [code, expected] : texts) {
@@ -171,7 +174,9 @@ TEST(SystemText, KnownCodesInEnglishAndUnknownOnesFail)
 
     // Into the caller's buffer, when it fits.
     char buffer[64];
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, buffer, sizeof buffer, nullptr), 19u);
+    EXPECT_EQ(
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, buffer, sizeof buffer, nullptr),
+        19u);
     EXPECT_STREQ(buffer, "Access is denied.\r\n");
     EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, buffer, 19, nullptr), 0u);
     EXPECT_EQ(GetLastError(), 122u);

@@ -96,7 +96,10 @@ TEST_F(LogicalDirectory, WalksThroughLinksComeBackTheWayTheyWent)
         {{}, kFolderCp949 + "\\" + "\xC6\xC4\xC0\xCF.TXT", "game/" + kFolderUtf8 + "/" + kFileUtf8},
         {{kFolderCp949, ".."}, "readme.txt", "game/ReadMe.txt"},
         // What is not code page 949 text names nothing.
-        {{}, "\x80" "Data", ""},
+        {{},
+         "\x80"
+         "Data",
+         ""},
         {{}, "Data\\\xFF", ""},
         {{}, "Data\\\xC9\xA1", ""},
         {{}, "Data\\\xB0", ""},
@@ -112,8 +115,9 @@ TEST_F(LogicalDirectory, WalksThroughLinksComeBackTheWayTheyWent)
             trace += " [" + step + "]";
             ASSERT_EQ(ChangeDiskDirectory(step.c_str()), 0) << trace;
         }
-        const std::string expected =
-            test.expected.empty() ? "(none)" : test.expected[0] == '/' ? test.expected : root / test.expected;
+        const std::string expected = test.expected.empty()     ? "(none)"
+                                     : test.expected[0] == '/' ? test.expected
+                                                               : root / test.expected;
         EXPECT_EQ(Resolve(test.path), expected) << trace << " path: " << test.path;
         // The process is in the same directory as the walk.
         struct stat logical {};
@@ -219,7 +223,11 @@ TEST_F(LogicalDirectory, NonAsciiLettersMatchOnlyAsTheyAre)
         std::string asked;  // code page 949
         bool found;
     } cases[] = {
-        {"\xED\x95\x9C\xEA\xB8\x80" "A.txt", "\xC7\xD1\xB1\xDB" "a.TXT", true},
+        {"\xED\x95\x9C\xEA\xB8\x80"
+         "A.txt",
+         "\xC7\xD1\xB1\xDB"
+         "a.TXT",
+         true},
         {"\xEF\xBC\xA1\xEF\xBC\xA2", "\xA3\xE1\xA3\xE2", false},  // ＡＢ asked as ａｂ
         {"\xCE\x91", "\xA5\xE1", false},                          // Α asked as α
         {"\xEA\xB0\x82", "\x81\x61", false},                      // 0x81 0x41 asked as 0x81 0x61

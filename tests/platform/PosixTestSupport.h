@@ -52,8 +52,7 @@ inline std::string ReadText(const std::string& path)
 }
 
 // Polls condition every 10 ms for up to 10 s; whether it came true.
-template <typename Condition>
-bool Eventually(Condition condition)
+template <typename Condition> bool Eventually(Condition condition)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!condition()) {
@@ -77,8 +76,7 @@ class Child {
 public:
     Child(const std::string& program, std::vector<std::string> arguments, bool ignoreTerm = false)
         : Child(program, std::move(arguments), Launch{ignoreTerm, std::nullopt, std::nullopt})
-    {
-    }
+    {}
     Child(const std::string& program, std::vector<std::string> arguments, Launch launch)
     {
         std::vector<char*> argv;
@@ -93,8 +91,8 @@ public:
         if (pid_ == 0) {
             // SIGTERM stays ignored across the exec.
             if (launch.ignoreTerm) signal(SIGTERM, SIG_IGN);
-            if (launch.user && (setgroups(0, nullptr) != 0 || setgid(launch.user->second) != 0 ||
-                                setuid(launch.user->first) != 0))
+            if (launch.user &&
+                (setgroups(0, nullptr) != 0 || setgid(launch.user->second) != 0 || setuid(launch.user->first) != 0))
                 _exit(126);
             execve(program.c_str(), argv.data(), launch.environment ? envp.data() : environ);
             _exit(127);

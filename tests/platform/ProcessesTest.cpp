@@ -156,7 +156,8 @@ TEST(ProgramWindows, OnlyProcessesInOurPrefixAreFound)
     } windows[] = {{"KIVRA (Quantrel)", "KIVRA", "Kivra.exe"}, {"TBattle", "KivraBattle", "KNet.exe"}};
     for (const auto& window : windows) {
         for (const Case& c : cases) {
-            Child program(standIn, {std::string("C:\\Games\\Kivra\\") + window.program}, Launch{false, c.environment, {}});
+            Child program(standIn, {std::string("C:\\Games\\Kivra\\") + window.program},
+                          Launch{false, c.environment, {}});
             ASSERT_TRUE(program.Started());
             const int found = FoundProcess(window.className, window.title);
             EXPECT_EQ(found, c.found ? program.pid() : 0) << window.program << ": " << c.what;
@@ -270,8 +271,8 @@ TEST(CommandLine, QuotesArgumentsAsWindowsDoes)
     const pid_t child = fork();
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
-        execl(self, self, "--gtest_filter=CommandLine.DISABLED_Print", "--gtest_also_run_disabled_tests",
-              "two words", "say \"hi\"", "C:\\dir\\", "", static_cast<char*>(nullptr));
+        execl(self, self, "--gtest_filter=CommandLine.DISABLED_Print", "--gtest_also_run_disabled_tests", "two words",
+              "say \"hi\"", "C:\\dir\\", "", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);

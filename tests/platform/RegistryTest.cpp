@@ -86,7 +86,8 @@ TEST(Registry, GameKeyOfA64BitPrefixIsReadInThe32BitView)
 
     // A key named with Wow6432Node already is not redirected twice; Software
     // of the 64-bit view is not what the game sees.
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Pendix\\Kivra", 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Pendix\\Kivra", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
     EXPECT_EQ(QueryString(key, "InstallPath"), std::string("C:\\Games\\Kivra", 15));
     RegCloseKey(key);
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Other", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -126,11 +127,13 @@ TEST(Registry, QueriesFollowWin32Rules)
     char buffer[32];
     std::memset(buffer, 'x', sizeof buffer);
     size = 14;
-    EXPECT_EQ(RegQueryValueExA(key, "InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size), ERROR_MORE_DATA);
+    EXPECT_EQ(RegQueryValueExA(key, "InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size),
+              ERROR_MORE_DATA);
     EXPECT_EQ(size, 15u);
     EXPECT_EQ(buffer[0], 'x');
     size = 15;
-    EXPECT_EQ(RegQueryValueExA(key, "InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "InstallPath", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size),
+              ERROR_SUCCESS);
     EXPECT_STREQ(buffer, "C:\\Games\\Kivra");
 
     EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
@@ -139,7 +142,8 @@ TEST(Registry, QueriesFollowWin32Rules)
     EXPECT_NE(RegCloseKey(key), ERROR_SUCCESS);
 
     HKEY other = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Pendix\\Nothing", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Pendix\\Nothing", 0, KEY_READ, &other),
+              ERROR_FILE_NOT_FOUND);
     // Only HKEY_LOCAL_MACHINE has a file.
     const HKEY currentUser = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u));
     EXPECT_EQ(RegOpenKeyExA(currentUser, "Software\\Pendix\\Kivra", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
@@ -150,7 +154,8 @@ TEST(Registry, WithoutSystemRegNothingOpens)
     TempDir dir;
     ScopedEnv env("WINEPREFIX", dir.path());
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Pendix\\Kivra", 0, KEY_ALL_ACCESS, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Pendix\\Kivra", 0, KEY_ALL_ACCESS, &key),
+              ERROR_FILE_NOT_FOUND);
 }
 
 TEST(RegistryFile, MalformedLinesAreSkipped)

@@ -47,7 +47,8 @@ protected:
         EXPECT_TRUE(testutil::Eventually([&] {
             text = testutil::ReadText(Record(program));
             return text.size() >= 4 && text.compare(text.size() - 4, 4, "end\n") == 0;
-        })) << program << " did not run";
+        })) << program
+            << " did not run";
         return text;
     }
     // No child is left to reap: the program runs detached.
@@ -64,7 +65,8 @@ TEST_F(Shell, ADocumentOpensWithXdgOpenOnADesktop)
 {
     StandIn("xdg-open");
     ScopedEnv desktop("DISPLAY", ":0");
-    EXPECT_TRUE(Succeeded(ShellExecuteA(nullptr, "open", "C:\\Games\\Kivra\\readme.TXT", "ReadMe.txt", nullptr, SW_SHOWNORMAL)));
+    EXPECT_TRUE(Succeeded(
+        ShellExecuteA(nullptr, "open", "C:\\Games\\Kivra\\readme.TXT", "ReadMe.txt", nullptr, SW_SHOWNORMAL)));
     EXPECT_EQ(Ran("xdg-open"), dir / "prefix/dosdevices/c:/Games/Kivra/ReadMe.txt\nend\n");
     EXPECT_TRUE(NoChildren());
 }
@@ -73,20 +75,25 @@ TEST_F(Shell, WithoutADesktopTheDocumentIsNamed)
 {
     StandIn("xdg-open");
     testing::internal::CaptureStdout();
-    EXPECT_TRUE(Succeeded(ShellExecuteA(nullptr, "open", "C:\\Games\\Kivra\\ReadMe.txt", nullptr, nullptr, SW_SHOWNORMAL)));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Read me: " + dir / "prefix/dosdevices/c:/Games/Kivra/ReadMe.txt\n");
+    EXPECT_TRUE(
+        Succeeded(ShellExecuteA(nullptr, "open", "C:\\Games\\Kivra\\ReadMe.txt", nullptr, nullptr, SW_SHOWNORMAL)));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Read me: " + dir / "prefix/dosdevices/c:/Games/Kivra/ReadMe.txt\n");
     EXPECT_FALSE(std::filesystem::exists(Record("xdg-open")));
 
     // A missing document is no success, and says nothing.
     testing::internal::CaptureStdout();
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(ShellExecuteA(nullptr, "open", "C:\\Games\\Kivra\\Gone.txt", nullptr, nullptr, SW_SHOWNORMAL)), 2u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(
+                  ShellExecuteA(nullptr, "open", "C:\\Games\\Kivra\\Gone.txt", nullptr, nullptr, SW_SHOWNORMAL)),
+              2u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(Shell, AWindowsProgramStartsWithWine)
 {
     StandIn("wine");
-    EXPECT_TRUE(Succeeded(ShellExecuteA(nullptr, nullptr, "C:\\Games\\Kivra\\KNet.exe", nullptr, nullptr, SW_SHOWNORMAL)));
+    EXPECT_TRUE(
+        Succeeded(ShellExecuteA(nullptr, nullptr, "C:\\Games\\Kivra\\KNet.exe", nullptr, nullptr, SW_SHOWNORMAL)));
     // Wine is given the Windows path as it was named.
     EXPECT_EQ(Ran("wine"), "C:\\Games\\Kivra\\KNet.exe\nend\n");
     EXPECT_TRUE(NoChildren());
@@ -107,7 +114,8 @@ TEST_F(Shell, AProgramInAHangulFolderIsNamedToWineInUtf8)
 TEST_F(Shell, WithoutWineAProgramCannotStart)
 {
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(Succeeded(ShellExecuteA(nullptr, nullptr, "C:\\Games\\Kivra\\KNet.exe", nullptr, nullptr, SW_SHOWNORMAL)));
+    EXPECT_FALSE(
+        Succeeded(ShellExecuteA(nullptr, nullptr, "C:\\Games\\Kivra\\KNet.exe", nullptr, nullptr, SW_SHOWNORMAL)));
     const std::string said = testing::internal::GetCapturedStdout();
     EXPECT_NE(said.find("C:\\Games\\Kivra\\KNet.exe"), std::string::npos) << said;
     EXPECT_NE(said.find("Wine"), std::string::npos) << said;

@@ -124,10 +124,10 @@ TEST(VersionInfo, FixedInfoTranslationsAndKeyMatching)
     EXPECT_EQ(QueryText(block, "StringFileInfo\\040904b0\\ProductVersion\\"), "1.0.2.29");
     EXPECT_EQ(QueryText(block, "\\StringFileInfo\\040904b0\\Comments"), "");
 
-    for (const char* missing : {"\\StringFileInfo\\040904b0\\FileVersio", "\\StringFileInfo\\040904b0\\FileVersionX",
-                                "\\StringFileInfo\\04090000\\FileVersion", "\\StringFileInfo\\040904b0",
-                                "\\StringFileInfo", "\\VarFileInfo", "\\VarFileInfo\\Translations", "\\Nothing",
-                                "\\StringFileInfo\\040904b0\\FileVersion\\More"}) {
+    for (const char* missing :
+         {"\\StringFileInfo\\040904b0\\FileVersio", "\\StringFileInfo\\040904b0\\FileVersionX",
+          "\\StringFileInfo\\04090000\\FileVersion", "\\StringFileInfo\\040904b0", "\\StringFileInfo", "\\VarFileInfo",
+          "\\VarFileInfo\\Translations", "\\Nothing", "\\StringFileInfo\\040904b0\\FileVersion\\More"}) {
         EXPECT_FALSE(VerQueryValueA(block.data(), missing, &value, &length)) << missing;
     }
 
@@ -212,7 +212,8 @@ std::vector<std::uint8_t> Prefix(const std::vector<std::uint8_t>& file, std::siz
 }
 
 // Where the version information lies in the file: its first byte and one past its last.
-std::pair<std::size_t, std::size_t> Place(const std::vector<std::uint8_t>& file, const std::vector<std::uint8_t>& resource)
+std::pair<std::size_t, std::size_t> Place(const std::vector<std::uint8_t>& file,
+                                          const std::vector<std::uint8_t>& resource)
 {
     const auto at = std::search(file.begin(), file.end(), resource.begin(), resource.end());
     EXPECT_NE(at, file.end());
@@ -243,7 +244,8 @@ TEST(VersionInfo, TruncatedExecutablesFail)
             }
         }
         TempDir dir;
-        for (std::size_t length : {std::size_t{0}, std::size_t{2}, std::size_t{64}, std::size_t{0x200}, start, end - 1}) {
+        for (std::size_t length :
+             {std::size_t{0}, std::size_t{2}, std::size_t{64}, std::size_t{0x200}, start, end - 1}) {
             testutil::WriteFile(dir / "cut.exe", Prefix(file, length));
             EXPECT_EQ(GetFileVersionInfoSizeA((dir / "cut.exe").c_str(), nullptr), 0u) << length;
         }
@@ -274,8 +276,9 @@ TEST(VersionInfo, CorruptedBytesStayInBounds)
                     if (!peversion::ExtractVersionResource(bad.data(), bad.size(), &got)) continue;
                     std::vector<std::uint8_t> block(peversion::VersionBlockSize(got.size()));
                     ASSERT_TRUE(peversion::BuildVersionBlock(got.data(), got.size(), block.data(), block.size()));
-                    for (const char* key : {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904b0\\FileVersion",
-                                            "\\StringFileInfo\\040904b0\\CompanyName"}) {
+                    for (const char* key :
+                         {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904b0\\FileVersion",
+                          "\\StringFileInfo\\040904b0\\CompanyName"}) {
                         void* value = nullptr;
                         UINT length = 0;
                         if (!VerQueryValueA(block.data(), key, &value, &length)) continue;
@@ -328,8 +331,8 @@ TEST(VersionResource, StringLengthFormsAndBrokenNodes)
 
     // The value length in bytes, without the terminator, shorter than the
     // text; a string marked binary; no terminator stored at all.
-    for (auto [field, value] : {std::pair{wValueLength, 18u}, {wValueLength, 8u}, {wValueLength, 3u}, {wType, 0u},
-                                {wLength, 48u}}) {
+    for (auto [field, value] :
+         {std::pair{wValueLength, 18u}, {wValueLength, 8u}, {wValueLength, 3u}, {wType, 0u}, {wLength, 48u}}) {
         EXPECT_EQ(QueryChanged(resource, field, value, version), "1.0.2.29") << field - node << " " << value;
     }
 

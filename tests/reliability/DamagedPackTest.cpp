@@ -78,7 +78,8 @@ std::vector<Damage> Catalogue()
         {"directory chain loops", [](Image& i) { i.SetLink(3, 3); }},
         {"file chain loops", [](Image& i) { i.SetLink(9, 7); }},
         {"file chain runs into a free block", [](Image& i) { i.SetLink(8, -1); }},
-        {"directory chain runs into a free block", [](Image& i) { i.SetLink(3, static_cast<std::int32_t>(i.AddBlock())); }},
+        {"directory chain runs into a free block",
+         [](Image& i) { i.SetLink(3, static_cast<std::int32_t>(i.AddBlock())); }},
         {"file links past the data area", [](Image& i) { i.SetLink(4, 5000); }},
         {"directory links past the data area", [](Image& i) { i.SetLink(1, 127999); }},
         {"first block past the table", [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.first = 200000; }); }},
@@ -86,7 +87,9 @@ std::vector<Damage> Catalogue()
         {"two files cross-linked", [](Image& i) { i.SetLink(4, 8); }},
         {"a file cross-linked with a directory", [](Image& i) { Edit(i, 0, 2, [](Entry& e) { e.first = 3; }); }},
         {"a directory that contains itself",
-         [](Image& i) { i.PutEntry(3, 4, Entry{1, "Loop", 0, 0, 0, 0, 3, 0, 1, 0}); }},
+         [](Image& i) {
+             i.PutEntry(3, 4, Entry{1, "Loop", 0, 0, 0, 0, 3, 0, 1, 0});
+         }},
         {"directories that contain themselves and their parents",
          [](Image& i) {
              i.PutEntry(3, 4, Entry{1, "L1", 0, 0, 0, 0, 3, 0, 1, 0});
@@ -94,12 +97,19 @@ std::vector<Damage> Catalogue()
              i.PutEntry(3, 6, Entry{1, "Up", 0, 0, 0, 0, 1, 0, 1, 0});
              i.PutEntry(1, 5, Entry{1, "Top", 0, 0, 0, 0, 0, 0, 1, 0});
          }},
-        {"a name without a terminator", [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.name = std::string(95, 'N'); }); }},
+        {"a name without a terminator",
+         [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.name = std::string(95, 'N'); }); }},
         {"a name with a backslash", [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.name = "m\\2.map"; }); }},
         {"an empty name", [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.name = ""; }); }},
         {"two names equal but for case", [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.name = "M1.MAP"; }); }},
         {"size beyond the chain", [](Image& i) { Edit(i, 1, 4, [](Entry& e) { e.size = 1000000000; }); }},
-        {"size 4 GB", [](Image& i) { Edit(i, 3, 2, [](Entry& e) { e.size = 0xFFFFFFFFu; e.contiguous = 0; }); }},
+        {"size 4 GB",
+         [](Image& i) {
+             Edit(i, 3, 2, [](Entry& e) {
+                 e.size = 0xFFFFFFFFu;
+                 e.contiguous = 0;
+             });
+         }},
         {"in-use byte 2", [](Image& i) { Edit(i, 3, 2, [](Entry& e) { e.inUse = 2; }); }},
         {"in-use byte 255 on a directory", [](Image& i) { Edit(i, 1, 3, [](Entry& e) { e.inUse = 255; }); }},
         {"type byte 0", [](Image& i) { Edit(i, 3, 3, [](Entry& e) { e.type = 0; }); }},
@@ -135,8 +145,8 @@ std::vector<Damage> Catalogue()
 void ExpectKeptInside(const Bytes& before, const Bytes& after, std::size_t growthBlocks)
 {
     ASSERT_GE(after.size(), std::min<std::size_t>(before.size(), 512));
-    EXPECT_TRUE(std::equal(before.begin(), before.begin() + static_cast<long>(std::min<std::size_t>(before.size(), 512)),
-                           after.begin()));
+    EXPECT_TRUE(std::equal(
+        before.begin(), before.begin() + static_cast<long>(std::min<std::size_t>(before.size(), 512)), after.begin()));
     EXPECT_LE(after.size(), before.size() + growthBlocks * testpack::kBlock);
 }
 
@@ -223,7 +233,8 @@ TEST_F(DamagedPack, EveryVerbEndsWithAClearErrorOrABoundedResult)
         ASSERT_TRUE(repair.status == 0 || repair.status == 1) << repair.err;
         ASSERT_EQ(repaired.size(), image.bytes.size());
         Bytes expected = image.bytes;
-        for (const std::int32_t block : before.lostBlocks) testpack::Put32(expected, 512 + 4 * static_cast<std::size_t>(block), 0xFFFFFFFFu);
+        for (const std::int32_t block : before.lostBlocks)
+            testpack::Put32(expected, 512 + 4 * static_cast<std::size_t>(block), 0xFFFFFFFFu);
         EXPECT_EQ(repaired, expected) << before.lostBlocks.size() << " lost";
         if (before.readable) {
             WriteFile(copy, repaired);
@@ -240,12 +251,11 @@ protected:
     void SetUp() override
     {
         installation.Lay();
-        MakePack(installation.patch / "Update.pak",
-                 {{"NeedVersion.txt", B("1.0.0.1")},
-                  {"Kivra_Pak\\Version.txt", B("1.0.2.30")},
-                  {"Kivra_Pak\\Map\\m1.map", Noise(7000, 4)},
-                  {"Kivra_Pak\\New\\n.bin", Noise(3000, 5)},
-                  {"Bin\\tool.dll", Noise(9000, 6)}});
+        MakePack(installation.patch / "Update.pak", {{"NeedVersion.txt", B("1.0.0.1")},
+                                                     {"Kivra_Pak\\Version.txt", B("1.0.2.30")},
+                                                     {"Kivra_Pak\\Map\\m1.map", Noise(7000, 4)},
+                                                     {"Kivra_Pak\\New\\n.bin", Noise(3000, 5)},
+                                                     {"Bin\\tool.dll", Noise(9000, 6)}});
         patch = ReadFile(installation.patch / "Update.pak");
     }
 

@@ -32,7 +32,13 @@ namespace {
 using namespace patchrun;
 using namespace reliability;
 
-enum Phase { kUnpacking, kCounting, kCopying, kRewrite, kPhases };
+enum Phase {
+    kUnpacking,
+    kCounting,
+    kCopying,
+    kRewrite,
+    kPhases
+};
 const char* const kPhaseNames[] = {"unpacking", "counting pass", "copying pass", "rewrite pass"};
 
 // Kill points spread over each phase.
@@ -62,8 +68,10 @@ protected:
                           {"Kivra_Pak\\Map\\old.map", Noise(3000, 1)},
                           {"Kivra_Pak\\Map\\keep.map", Noise(5000, 6)},
                           {"Config\\options.ini", B("[video]\r\nwidth=800\r\n")}};
-        for (int i = 0; i < 12; ++i) installed["Kivra_Pak\\Map\\m" + std::to_string(i) + ".map"] = Noise(700 * i, 10 + i);
-        for (int i = 0; i < 6; ++i) installed["Kivra_Pak\\Data\\d" + std::to_string(i) + ".dat"] = Noise(2048 * i + 1, 30 + i);
+        for (int i = 0; i < 12; ++i)
+            installed["Kivra_Pak\\Map\\m" + std::to_string(i) + ".map"] = Noise(700 * i, 10 + i);
+        for (int i = 0; i < 6; ++i)
+            installed["Kivra_Pak\\Data\\d" + std::to_string(i) + ".dat"] = Noise(2048 * i + 1, 30 + i);
         Tree offered = {{"NeedVersion.txt", B("1.0.0.1")},
                         {"ReadMe.txt", B("What is new.")},
                         {"Kivra_Pak\\Version.txt", B("1.0.2.30\r\n")},
@@ -216,7 +224,8 @@ TEST_F(InterruptedRun, EveryKillLeavesOnlyLostBlocksAndTheRerunCompletesThePatch
     for (const auto& [point, phase] : points) {
         SCOPED_TRACE("killed before write " + std::to_string(point) + " of " + std::to_string(writes.size()) +
                      ", in the " + kPhaseNames[phase]);
-        const int failuresBefore = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+        const int failuresBefore =
+            ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
         testutil::TempDir workDir;
         Installation work = Copy(workDir);
 

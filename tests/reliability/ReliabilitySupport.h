@@ -80,7 +80,8 @@ inline Outcome Fsck(const fs::path& pack, bool repair = false)
 inline long FsckCount(const Outcome& fsck, const std::string& key)
 {
     const std::size_t at = fsck.out.rfind("\n" + key + ": ");
-    const std::size_t start = at == std::string::npos ? (fsck.out.rfind(key + ": ", 0) == 0 ? 0 : std::string::npos) : at + 1;
+    const std::size_t start =
+        at == std::string::npos ? (fsck.out.rfind(key + ": ", 0) == 0 ? 0 : std::string::npos) : at + 1;
     if (start == std::string::npos) return -1;
     return std::stol(fsck.out.substr(start + key.size() + 2));
 }

@@ -61,8 +61,8 @@ void Counted(int fd, std::size_t size)
     if (readlink(link, path, sizeof path - 1) < 0) std::strcpy(path, "?");
     const off_t output = lseek(STDOUT_FILENO, 0, SEEK_CUR);
     char line[1200];
-    const int n = std::snprintf(line, sizeof line, "%ld\t%lld\t%zu\t%s\n", counted, static_cast<long long>(output),
-                                size, path);
+    const int n =
+        std::snprintf(line, sizeof line, "%ld\t%lld\t%zu\t%s\n", counted, static_cast<long long>(output), size, path);
     if (n > 0 && realWrite(logFile, line, static_cast<std::size_t>(n)) < 0) _exit(99);
 }
 

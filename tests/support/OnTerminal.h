@@ -17,13 +17,13 @@ namespace testutil {
 
 struct TerminalRun {
     std::string program;
-    std::vector<std::string> arguments;     // after argv[0], which is program
-    std::string directory;                  // where it runs; empty: here
-    std::vector<std::string> environment;   // empty: this process's environment
-    std::string promptEnd;                  // output ending so is a question; empty: none
-    std::string answer;                     // typed with Enter at each question
-    bool answerOnce = false;                // only the first question is answered
-    int seconds = 60;                       // then it is killed
+    std::vector<std::string> arguments;    // after argv[0], which is program
+    std::string directory;                 // where it runs; empty: here
+    std::vector<std::string> environment;  // empty: this process's environment
+    std::string promptEnd;                 // output ending so is a question; empty: none
+    std::string answer;                    // typed with Enter at each question
+    bool answerOnce = false;               // only the first question is answered
+    int seconds = 60;                      // then it is killed
 };
 
 struct TerminalOutcome {

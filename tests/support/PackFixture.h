@@ -73,7 +73,8 @@ inline std::vector<std::uint8_t> ReadChain(const testpack::Image& image, std::in
     std::int32_t block = first;
     while (content.size() < size && block > 0 && static_cast<std::size_t>(block) < image.Blocks()) {
         const std::size_t take = std::min<std::size_t>(testpack::kBlock, size - content.size());
-        content.insert(content.end(), image.bytes.begin() + static_cast<long>(image.At(static_cast<std::size_t>(block))),
+        content.insert(content.end(),
+                       image.bytes.begin() + static_cast<long>(image.At(static_cast<std::size_t>(block))),
                        image.bytes.begin() + static_cast<long>(image.At(static_cast<std::size_t>(block)) + take));
         block = image.Link(static_cast<std::size_t>(block));
     }

@@ -56,7 +56,10 @@ public:
     }
 
     std::size_t Blocks() const { return (bytes.size() - kDataAt) / kBlock; }
-    void SetLink(std::size_t block, std::int32_t next) { Put32(bytes, kTableAt + 4 * block, static_cast<std::uint32_t>(next)); }
+    void SetLink(std::size_t block, std::int32_t next)
+    {
+        Put32(bytes, kTableAt + 4 * block, static_cast<std::uint32_t>(next));
+    }
     std::int32_t Link(std::size_t block) const { return static_cast<std::int32_t>(Get32(bytes, kTableAt + 4 * block)); }
     std::size_t At(std::size_t block, std::size_t slot = 0) const { return kDataAt + kBlock * block + 128 * slot; }
 
@@ -81,7 +84,8 @@ public:
         const std::size_t at = At(block, slot);
         Entry e;
         e.inUse = bytes[at];
-        e.name.assign(reinterpret_cast<const char*>(bytes.data() + at + 1), strnlen(reinterpret_cast<const char*>(bytes.data() + at + 1), 95));
+        e.name.assign(reinterpret_cast<const char*>(bytes.data() + at + 1),
+                      strnlen(reinterpret_cast<const char*>(bytes.data() + at + 1), 95));
         e.timeHigh = Get32(bytes, at + 99);
         e.storedBlock = static_cast<std::int32_t>(Get32(bytes, at + 104));
         e.storedSlot = static_cast<std::int32_t>(Get32(bytes, at + 108));

@@ -18,7 +18,10 @@ public:
     static int HostSeek(CPackFileManager& e, std::int32_t offset, int origin) { return e.HostSeek(offset, origin); }
     static int Flush(CPackFileManager& e) { return e.Flush(); }
     static std::int32_t AllocateBlock(CPackFileManager& e, int mode) { return e.AllocateBlock(mode); }
-    static int SplitFirst(const char* path, char* first, char* rest) { return CPackFileManager::SplitFirst(path, first, rest); }
+    static int SplitFirst(const char* path, char* first, char* rest)
+    {
+        return CPackFileManager::SplitFirst(path, first, rest);
+    }
     static int MakeOneDir(CPackFileManager& e, const char* name) { return e.MakeOneDir(name); }
     static int FindFreeHandle(const CPackFileManager& e) { return e.FindFreeHandle(); }
     static int OpenMode(const CPackFileManager& e) { return e.OpenMode(); }

@@ -233,7 +233,10 @@ protected:
     }
 
     void Registry(const std::string& values, bool win64 = true) { installation.Registry(values, win64); }
-    static void Executable(const fs::path& path, const std::string& version) { Installation::Executable(path, version); }
+    static void Executable(const fs::path& path, const std::string& version)
+    {
+        Installation::Executable(path, version);
+    }
 
     void BuildPacks()
     {

@@ -50,8 +50,9 @@ inline void Align4(std::vector<std::uint8_t>& b)
 
 // One node of a version block: header, key, value, children; its length
 // patched in at the end.
-inline std::vector<std::uint8_t> Node(const std::string& key, std::uint16_t type, const std::vector<std::uint8_t>& value,
-                                      std::uint16_t valueLength, const std::vector<std::vector<std::uint8_t>>& children)
+inline std::vector<std::uint8_t> Node(const std::string& key, std::uint16_t type,
+                                      const std::vector<std::uint8_t>& value, std::uint16_t valueLength,
+                                      const std::vector<std::vector<std::uint8_t>>& children)
 {
     std::vector<std::uint8_t> b;
     Add16(b, 0);
@@ -84,8 +85,7 @@ inline std::vector<std::uint8_t> VersionBlock(const VersionResource& r)
 
     std::vector<std::uint8_t> text;
     AddWide(text, r.fileVersion);
-    const auto fileVersion =
-        Node("FileVersion", 1, text, static_cast<std::uint16_t>(r.fileVersion.size() + 1), {});
+    const auto fileVersion = Node("FileVersion", 1, text, static_cast<std::uint16_t>(r.fileVersion.size() + 1), {});
     char table[9];
     std::snprintf(table, sizeof table, "%04x%04x", r.language, r.codePage);
     const auto stringTable = Node(table, 1, {}, 0, {fileVersion});
@@ -131,23 +131,23 @@ inline std::vector<std::uint8_t> Executable(const VersionResource& r)
     image[at] = 'P';
     image[at + 1] = 'E';
     at += 4;
-    Put16(image, at, 0x14C);       // i386
-    Put16(image, at + 2, 1);       // one section
-    Put16(image, at + 16, 224);    // optional header size
-    Put16(image, at + 18, 0x0102); // executable, 32-bit
+    Put16(image, at, 0x14C);        // i386
+    Put16(image, at + 2, 1);        // one section
+    Put16(image, at + 16, 224);     // optional header size
+    Put16(image, at + 18, 0x0102);  // executable, 32-bit
     at += 20;
     const std::size_t optional = at;
-    Put16(image, optional, 0x10B);                     // PE32
-    Put32(image, optional + 28, 0x400000);             // image base
-    Put32(image, optional + 32, 0x1000);               // section alignment
-    Put32(image, optional + 36, 0x200);                // file alignment
-    Put16(image, optional + 40, 4);                    // OS version
-    Put16(image, optional + 48, 4);                    // subsystem version
+    Put16(image, optional, 0x10B);                                                     // PE32
+    Put32(image, optional + 28, 0x400000);                                             // image base
+    Put32(image, optional + 32, 0x1000);                                               // section alignment
+    Put32(image, optional + 36, 0x200);                                                // file alignment
+    Put16(image, optional + 40, 4);                                                    // OS version
+    Put16(image, optional + 48, 4);                                                    // subsystem version
     Put32(image, optional + 56, kSectionRva + 0x1000 * ((rawSize + 0xFFF) / 0x1000));  // image size
-    Put32(image, optional + 60, kSectionFile);         // headers size
-    Put16(image, optional + 68, 2);                    // GUI
-    Put32(image, optional + 92, 16);                   // data directories
-    Put32(image, optional + 96 + 2 * 8, kSectionRva);  // resources
+    Put32(image, optional + 60, kSectionFile);                                         // headers size
+    Put16(image, optional + 68, 2);                                                    // GUI
+    Put32(image, optional + 92, 16);                                                   // data directories
+    Put32(image, optional + 96 + 2 * 8, kSectionRva);                                  // resources
     Put32(image, optional + 96 + 2 * 8 + 4, static_cast<std::uint32_t>(72 + 16 + block.size()));
     at = optional + 224;
     const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};

@@ -263,9 +263,11 @@ TEST_F(PakTool, PutGetCatRmAndMkdirChangeExactlyWhatTheyName)
         {"put " + pack + " " + dir / "small.txt" + " small.txt/x", "pak: Z:\\small.txt: is a file, not a directory\n"},
         {"mkdir " + pack + " a/b/c.bin", "pak: Z:\\a\\b\\c.bin: is a file, not a directory\n"},
         {"mkdir " + pack + " .x", "pak: Z:\\.x: a pack directory name cannot begin with a dot\n"},
-        {"put " + pack + " " + dir / "small.txt" + " a/.b/", "pak: Z:\\a\\.b: a pack directory name cannot begin with a dot\n"},
+        {"put " + pack + " " + dir / "small.txt" + " a/.b/",
+         "pak: Z:\\a\\.b: a pack directory name cannot begin with a dot\n"},
         {"mkdir " + pack + " " + deep, "pak: Z:\\" + deepText + ": path longer than 259 bytes\n"},
-        {"put " + pack + " " + dir / "small.txt" + " " + deep + "/f", "pak: Z:\\" + deepText + "\\f: path longer than 259 bytes\n"},
+        {"put " + pack + " " + dir / "small.txt" + " " + deep + "/f",
+         "pak: Z:\\" + deepText + "\\f: path longer than 259 bytes\n"},
     };
     const std::vector<std::uint8_t> settled = ReadFile(pack);
     for (const auto& f : failures) {
@@ -646,7 +648,10 @@ TEST_F(PakTool, PackNamesThatAreNotCodePage949AreNotExported)
         engine.Close();
         ASSERT_EQ(engine.Open(pack.c_str(), "rb+"), 1);
         ASSERT_EQ(engine.MakeDir(("Z:\\" + kHangulCp949).c_str()), 0);
-        for (const std::string& path : {std::string("Z:\\a.txt"), "Z:\\" + kHangulCp949 + "\\\x80" "bad",
+        for (const std::string& path : {std::string("Z:\\a.txt"),
+                                        "Z:\\" + kHangulCp949 +
+                                            "\\\x80"
+                                            "bad",
                                         "Z:\\" + kHangulCp949 + "\\\xC9\xA1"}) {
             const int handle = engine.OpenFile(path.c_str(), 1, 1);
             ASSERT_GE(handle, 1) << path;
@@ -665,7 +670,10 @@ TEST_F(PakTool, ListingsShowUtf8OnATerminalAndTheStoredBytesOtherwise)
     Image image;
     const std::size_t sub = image.AddDirectory(0, 1, kHangulCp949);
     image.AddFile(sub, 2, kPatchCp949, Pattern(5));
-    image.AddFile(0, 2, "\x80\x01" "x", Pattern(1));
+    image.AddFile(0, 2,
+                  "\x80\x01"
+                  "x",
+                  Pattern(1));
     WriteFile(pack, image.bytes);
 
     EXPECT_EQ(Pak("ls " + pack).out, "d\t0\t0\t" + kHangulCp949 + "\nf\t1\t1\t\x80\\x01x\n");

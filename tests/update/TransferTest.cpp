@@ -218,8 +218,16 @@ TEST_F(TransferTest, ProgressStepsOfASmallTree)
     const std::vector<std::string> expected = {
         "range 70008",
         // One step per file, then one per chunk.
-        "pos 0", "show Version.txt", "pos 8", "show Version.txt",
-        "pos 8", "show big.dat", "pos 65544", "show big.dat", "pos 70008", "show big.dat",
+        "pos 0",
+        "show Version.txt",
+        "pos 8",
+        "show Version.txt",
+        "pos 8",
+        "show big.dat",
+        "pos 65544",
+        "show big.dat",
+        "pos 70008",
+        "show big.dat",
     };
     EXPECT_EQ(panel.steps, expected);
 }
@@ -265,7 +273,8 @@ TEST_F(TransferTest, RewritePassRunsUpTo1_0_0_47)
     e.contiguous = 0;
     image.PutEntry(2, 2, e);
 
-    for (const VersionNumber& version : {VersionNumber{1, 0, 0, 48}, VersionNumber{1, 0, 1, 0}, VersionNumber{1, 0, 0, 47}, VersionNumber{0, 9, 9, 99}}) {
+    for (const VersionNumber& version : {VersionNumber{1, 0, 0, 48}, VersionNumber{1, 0, 1, 0},
+                                         VersionNumber{1, 0, 0, 47}, VersionNumber{0, 9, 9, 99}}) {
         testutil::WriteFile(gamePath, image.bytes);
         ASSERT_EQ(GamePack.Open(gamePath.c_str(), "rb+"), 1);
         EXPECT_TRUE(UpgradeOldPackEntries(version));

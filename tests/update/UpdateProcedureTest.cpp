@@ -65,10 +65,7 @@ public:
     void SetProgressPos(std::int32_t) override {}
     void SetStatus(const char*) override {}
     void Refresh() override {}
-    void ShowMessage(UpdateMessageId id, const char* detail) override
-    {
-        shown.push_back(std::to_string(id) + detail);
-    }
+    void ShowMessage(UpdateMessageId id, const char* detail) override { shown.push_back(std::to_string(id) + detail); }
     void ShowNeedVersion(const VersionNumber& need) override
     {
         shown.push_back("1 need " + std::to_string(need.build));
@@ -140,8 +137,8 @@ protected:
 TEST_F(RunUpdateInProcess, EachDecisionShowsItsMessageUnlessQuiet)
 {
     using Files = std::vector<std::pair<std::string, std::string>>;
-    const Files patch = {{"NeedVersion.txt", "1.0.2.29"}, {"Kivra_Pak\\Version.txt", "1.0.2.30"},
-                         {"Kivra_Pak\\new.map", "map"}};
+    const Files patch = {
+        {"NeedVersion.txt", "1.0.2.29"}, {"Kivra_Pak\\Version.txt", "1.0.2.30"}, {"Kivra_Pak\\new.map", "map"}};
     const struct {
         const char* what;
         Files installed;
@@ -152,11 +149,21 @@ TEST_F(RunUpdateInProcess, EachDecisionShowsItsMessageUnlessQuiet)
         const char* recorded;
     } cases[] = {
         {"applied", {{"Kivra_Pak\\Version.txt", "1.0.2.29"}}, patch, false, {}, true, "1.0.2.30"},
-        {"no need version", {{"Kivra_Pak\\Version.txt", "1.0.2.29"}}, {patch[1], patch[2]}, false,
-         {"8\n(Need Version)"}, false, "1.0.2.29"},
+        {"no need version",
+         {{"Kivra_Pak\\Version.txt", "1.0.2.29"}},
+         {patch[1], patch[2]},
+         false,
+         {"8\n(Need Version)"},
+         false,
+         "1.0.2.29"},
         {"no current version", {{"Kivra_Pak\\other", "x"}}, patch, false, {"8\n(Current Version)"}, false, "(none)"},
-        {"no patch version", {{"Kivra_Pak\\Version.txt", "1.0.2.29"}}, {patch[0], patch[2]}, false,
-         {"8\n(Patch Version)"}, false, "1.0.2.29"},
+        {"no patch version",
+         {{"Kivra_Pak\\Version.txt", "1.0.2.29"}},
+         {patch[0], patch[2]},
+         false,
+         {"8\n(Patch Version)"},
+         false,
+         "1.0.2.29"},
         {"too old", {{"Kivra_Pak\\Version.txt", "1.0.2.28"}}, patch, false, {"1 need 29"}, false, "1.0.2.28"},
         {"older patch", {{"Kivra_Pak\\Version.txt", "1.0.2.31"}}, patch, false, {"10"}, false, "1.0.2.31"},
         {"nothing to do", {{"Kivra_Pak\\Version.txt", "1.0.2.30"}}, patch, true, {}, true, "1.0.2.30"},

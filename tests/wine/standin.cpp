@@ -39,8 +39,8 @@ std::wstring Directory(const std::wstring& path) { return path.substr(0, path.fi
 void Record(const std::string& event)
 {
     const std::wstring log = Directory(selfPath) + L"standin.log";
-    HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     const std::string line = part + "\t" + event + "\t" + std::to_string(GetTickCount64()) + "\n";
     DWORD written = 0;
@@ -177,8 +177,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     type.hInstance = instance;
     type.lpszClassName = windowClass;
     RegisterClassW(&type);
-    HWND window = CreateWindowW(windowClass, title, WS_OVERLAPPEDWINDOW, 0, 0, 160, 80, nullptr, nullptr, instance,
-                                nullptr);
+    HWND window =
+        CreateWindowW(windowClass, title, WS_OVERLAPPEDWINDOW, 0, 0, 160, 80, nullptr, nullptr, instance, nullptr);
     if (!window) return 1;
     SetTimer(window, 1, lifeSeconds * 1000, nullptr);
     Record("ready");

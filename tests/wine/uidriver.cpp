@@ -61,8 +61,8 @@ std::wstring logPath;
 std::string Utf8(const std::wstring& text)
 {
     if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -181,8 +181,8 @@ void AskInside(HWND window, const wchar_t* request)
     // Through void (*)(), the one cast between function types without a warning.
     const auto hook =
         dll ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "InspectHook"))) : nullptr;
-    HHOOK installed = hook ? SetWindowsHookExW(WH_CALLWNDPROC, hook, dll, GetWindowThreadProcessId(window, nullptr))
-                           : nullptr;
+    HHOOK installed =
+        hook ? SetWindowsHookExW(WH_CALLWNDPROC, hook, dll, GetWindowThreadProcessId(window, nullptr)) : nullptr;
     if (!installed) return;
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(window, RegisterWindowMessageW(request), 0, 0, SMTO_NORMAL, 5000, &ignored);

@@ -118,8 +118,8 @@ bool CompareTrees(const Tree& before, const Tree& after,
             continue;
         }
         matched[match] = true;
-        const Sameness same = before.files[match].size != file.size ? Sameness::kDifferent
-                                                                    : compare(before.files[match], file);
+        const Sameness same =
+            before.files[match].size != file.size ? Sameness::kDifferent : compare(before.files[match], file);
         if (same == Sameness::kUnreadable) {
             changes.unreadable = i;
             return false;

@@ -50,12 +50,16 @@ bool ListDiskTree(const std::filesystem::path& root,
                   const std::function<bool(const std::filesystem::path&, const std::string&)>& leaveOut, Tree& tree,
                   std::vector<std::string>& notes, std::string& error);
 
-enum class Sameness { kSame, kDifferent, kUnreadable };
+enum class Sameness {
+    kSame,
+    kDifferent,
+    kUnreadable
+};
 
 struct TreeChanges {
-    std::vector<std::size_t> added;    // indexes of the new tree's files
-    std::vector<std::size_t> changed;  // indexes of the new tree's files
-    std::vector<std::size_t> removed;  // indexes of the old tree's files
+    std::vector<std::size_t> added;         // indexes of the new tree's files
+    std::vector<std::size_t> changed;       // indexes of the new tree's files
+    std::vector<std::size_t> removed;       // indexes of the old tree's files
     std::vector<std::string> addedFolders;  // of the new tree, missing in the old one
     // Paths of the new tree that are a file there and a folder in the old
     // tree, or the other way round: a patch cannot make them so.

@@ -185,7 +185,7 @@ void StopWhenFull(const char*)
 std::string VersionText(const VersionNumber& v)
 {
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.minor2) + "." +
-        std::to_string(v.build);
+           std::to_string(v.build);
 }
 
 struct Installation {
@@ -385,7 +385,7 @@ bool Compare(const Installation& before, const Installation& after, TreeChanges&
 {
     filesToCompare = 0;
     filesToCompare = std::min(before.packTree.files.size(), after.packTree.files.size()) +
-        std::min(before.diskTree.files.size(), after.diskTree.files.size());
+                     std::min(before.diskTree.files.size(), after.diskTree.files.size());
     if (!mkpatch::CompareTrees(before.packTree, after.packTree, ComparePackFiles, pack))
         return Refuse(after.packHost.string() + ": Kivra_Pak\\" + Shown(after.packTree.files[pack.unreadable].path) +
                       ": cannot be read in one of the packs (see pak fsck)");

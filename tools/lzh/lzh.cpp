@@ -142,10 +142,7 @@ int CannotOpen()
     return kExitFailure;
 }
 
-bool IsSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Makes the folders that a member's name holds, those missing; a name that
 // would reach outside the current directory, or whose member is not written,
@@ -212,7 +209,6 @@ int Test()
     CloseLzhArchive();
     return ReportWalkEnd() == kExitSuccess ? status : kExitFailure;
 }
-
 
 // --- Making an archive -------------------------------------------------------
 
@@ -291,7 +287,8 @@ private:
         std::string hostName = name.generic_string();
         std::replace(hostName.begin(), hostName.end(), '/', '\\');
         if (hostName.empty()) return Refuse(disk.string(), "gives a member no name");
-        if (!HostToSystemText(hostName, member.name)) return Refuse(disk.string(), "name has a character that code page 949 lacks");
+        if (!HostToSystemText(hostName, member.name))
+            return Refuse(disk.string(), "name has a character that code page 949 lacks");
         if (member.name.size() > kLzhMaxWrittenName) return Refuse(disk.string(), "member name longer than 230 bytes");
         if (names_.count(member.name)) return true;
         if (!SpelledAlike(hostName, disk)) return false;
@@ -313,7 +310,8 @@ private:
             for (char& c : folded) c = ascii::Fold(c);
             const auto [known, added] = spellings_.emplace(folded, exact);
             if (!added && known->second != exact)
-                return Refuse(disk.string(), ("member name differs from " + known->second + " only in letter case").c_str());
+                return Refuse(disk.string(),
+                              ("member name differs from " + known->second + " only in letter case").c_str());
             if (end == std::string::npos) return true;
         }
     }
@@ -324,10 +322,12 @@ private:
     {
         std::error_code error;
         std::vector<fs::directory_entry> entries;
-        for (fs::directory_iterator it(disk, error), end; !error && it != end; it.increment(error)) entries.push_back(*it);
+        for (fs::directory_iterator it(disk, error), end; !error && it != end; it.increment(error))
+            entries.push_back(*it);
         if (error) return Refuse(disk.string(), "cannot be read");
-        std::sort(entries.begin(), entries.end(),
-                  [](const fs::directory_entry& a, const fs::directory_entry& b) { return a.path().filename() < b.path().filename(); });
+        std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
+            return a.path().filename() < b.path().filename();
+        });
         for (const fs::directory_entry& entry : entries) {
             const fs::path childName = name / entry.path().filename();
             std::error_code ignored;
@@ -432,14 +432,9 @@ int main(int argc, char** argv)
     // A name without a form in the code page cannot be opened.
     if (!HostToSystemText(archivePath, archiveSystemPath)) return CannotOpen();
     switch (argv[1][0]) {
-    case 'x':
-        return Extract();
-    case 'l':
-        return List();
-    case 't':
-        return Test();
-    default:
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
+    case 'x': return Extract();
+    case 'l': return List();
+    case 't': return Test();
+    default: std::fputs(kUsage, stderr); return kExitUsage;
     }
 }

@@ -104,10 +104,7 @@ void PrintEscaped(const char* text)
 
 // Prints a text of the pack (system code page): converted for a terminal,
 // as stored for a program reading the output.
-void PrintPackText(const std::string& text)
-{
-    PrintEscaped(StdoutIsTerminal() ? Shown(text).c_str() : text.c_str());
-}
+void PrintPackText(const std::string& text) { PrintEscaped(StdoutIsTerminal() ? Shown(text).c_str() : text.c_str()); }
 
 // --- Names and paths ------------------------------------------------------
 
@@ -228,7 +225,8 @@ bool NotThePack(const fs::path& target, const char* reason)
 {
     char host[kHostPathMax];
     std::error_code error;
-    if (!ResolveDiskPath(packSystemName.c_str(), host, sizeof host) || !fs::equivalent(target, host, error)) return true;
+    if (!ResolveDiskPath(packSystemName.c_str(), host, sizeof host) || !fs::equivalent(target, host, error))
+        return true;
     return Refuse(target.string(), reason);
 }
 
@@ -248,8 +246,7 @@ bool ReadDirectory(std::int32_t first, std::vector<std::uint8_t>& seen, std::vec
     return pack::ReadDirectory(engine, first, seen, entries);
 }
 
-template <class Visit>
-WalkEnd WalkTree(std::int32_t first, Visit visit)
+template <class Visit> WalkEnd WalkTree(std::int32_t first, Visit visit)
 {
     return pack::WalkTree(engine, first, visit);
 }
@@ -264,12 +261,15 @@ void PrintEntry(const std::string& name, const DirEntry& entry)
 
 // --- Copying --------------------------------------------------------------
 
-enum class Copy { kDone, kSourceFailed, kTargetFailed };
+enum class Copy {
+    kDone,
+    kSourceFailed,
+    kTargetFailed
+};
 
 // Runs move(item size) over a copy of size bytes: whole items, then the
 // remainder.
-template <class Move>
-Copy CopyItems(std::uint64_t size, Move move)
+template <class Move> Copy CopyItems(std::uint64_t size, Move move)
 {
     for (std::uint64_t left = size; left > 0;) {
         const std::size_t item = left < kCopyItem ? static_cast<std::size_t>(left) : kCopyItem;
@@ -367,7 +367,10 @@ bool GetFile(int handle, const std::string& source, const fs::path& target)
 class Progress {
 public:
     Progress(const char* verb, std::uint64_t files, std::uint64_t bytes)
-        : verb(verb), totalFiles(files), totalBytes(bytes), shown(StderrIsTerminal())
+        : verb(verb),
+          totalFiles(files),
+          totalBytes(bytes),
+          shown(StderrIsTerminal())
     {
         Show();
     }
