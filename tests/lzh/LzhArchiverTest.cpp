@@ -214,7 +214,9 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
         {"a new.lzh folders/Data/a.txt folders/data/b.txt",
          "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
         {"a new.lzh hangul",
-         "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter case\n"},
+         "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter case\n"},        // The archive named as its own input, by its name or another.
+        {"a old.lzh old.lzh", "lzh: old.lzh: is the archive being written\n"},
+        {"a old.lzh in/a.txt ./old.lzh", "lzh: ./old.lzh: is the archive being written\n"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments);

@@ -269,6 +269,10 @@ public:
         std::error_code error;
         const fs::file_status status = fs::status(typed, error);
         if (fs::is_directory(status)) return AddFolder(typed, MemberBase(typed));
+        // Named on its own, the archive cannot be its own member: replacing
+        // it would lose what it holds. Met in a folder, it is passed over.
+        if (fs::exists(archive_, error) && fs::equivalent(typed, archive_, error))
+            return Refuse(typed, "is the archive being written");
         return AddFile(typed, MemberBase(typed), status);
     }
 
