@@ -324,6 +324,21 @@ TEST_P(MakePatchRoundTrip, AppliedPatchMakesTheNewInstallation)
     const Outcome run = installation.Run();
     ASSERT_EQ(run.status, 0) << run.out << run.err;
 
+    // Other extractors take the same Update.pak out of the archive as the
+    // patcher did.
+    ASSERT_TRUE(fs::exists(installation.patch / "Update.pak"));
+    const auto unpacked = ReadFile(installation.patch / "Update.pak");
+    for (const char* command : {"lhasa xq ../update.lzh", "7z x -y ../update.lzh"}) {
+        const std::string tool = std::string(command).substr(0, std::string(command).find(' '));
+        if (std::system(("command -v " + tool + " >/dev/null").c_str()) != 0) continue;
+        testutil::TempDir out;
+        fs::copy_file(installation.patch / "update.lzh", out / "update.lzh");
+        fs::create_directory(out / "x");
+        const std::string line = "cd '" + (out / "x") + "' && " + command + " >/dev/null";
+        EXPECT_EQ(std::system(line.c_str()), 0) << tool;
+        EXPECT_TRUE(fs::exists(out / "x/Update.pak") && ReadFile(out / "x/Update.pak") == unpacked) << tool;
+    }
+
     const pack::CheckResult check = pack::CheckPackFile(installation.GamePack().c_str());
     EXPECT_TRUE(check.Clean()) << (check.problems.empty() ? "lost blocks" : check.problems.front());
     testpack::Image image;
