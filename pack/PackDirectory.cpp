@@ -46,6 +46,7 @@ std::int32_t CPackFileManager::IndexedDirectory(std::int32_t first)
         bool whole = true;
         for (std::int32_t block = first;;) {
             DirEntry probe;
+            if (block < 0 || block >= blockCount) return -1;  // a damaged entry names no block
             if (count == DirectoryCache::kBlocks || TableDirty(block) || !ReadEntries(block, 0, 1, &probe)) return -1;
             if (!c->Bytes(block)) {
                 whole = false;
