@@ -33,6 +33,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // Longest host path the resolution produces, terminator included.
@@ -51,25 +52,116 @@ bool ResolveDiskPath(const char* path, char* out, std::size_t outSize);
 // close-on-exec there), so no other mode is taken anywhere.
 bool IsPortableFileMode(const char* mode);
 
+// How a file opened by OpenLockedDiskFile is held against other opens of it,
+// in this process or another: any number of shared holders, or one exclusive
+// holder and nobody else.
+enum class DiskLock {
+    kShared,
+    kExclusive,
+};
+
+// What StatDiskPath finds at a path.
+struct DiskPathInfo {
+    bool directory;
+    bool file;           // a regular file (not a device, a pipe, a socket)
+    std::uint64_t size;  // a file's length in bytes; 0 for a directory
+};
+
+// --- Every disk operation, through one replaceable table -------------------
+//
+// The operations on disk files and on the disk's names that the core makes
+// (the pack engine, the transfer, the LZH reader and writer) and that
+// CopyFileA makes go through diskCalls, whose entries are the platform's own
+// implementations. A test replaces an entry to fail one call, or to count
+// them; nothing else does. Each function below calls its entry and keeps the
+// contract stated there.
+struct DiskCalls {
+    std::FILE* (*open)(const char* path, const char* mode);
+    std::FILE* (*openLocked)(const char* path, const char* mode, DiskLock lock);
+    std::FILE* (*createNew)(const char* path);
+    std::size_t (*read)(void* buffer, std::size_t size, std::size_t count, std::FILE* file);
+    std::size_t (*write)(const void* buffer, std::size_t size, std::size_t count, std::FILE* file);
+    int (*seek)(std::FILE* file, long offset, int origin);
+    long (*tell)(std::FILE* file);
+    int (*flush)(std::FILE* file);
+    int (*close)(std::FILE* file);
+    int (*remove)(const char* path);
+    int (*rename)(const char* from, const char* to);
+    int (*makeDirectory)(const char* path);
+    int (*changeDirectory)(const char* path);
+    int (*stat)(const char* path, DiskPathInfo* info);
+    int (*freeSpace)(const char* directory, std::uint64_t* bytes);
+    std::FILE* (*beginReplacement)(const char* path);
+    int (*finishReplacement)(std::FILE* file, bool keep);
+};
+extern DiskCalls diskCalls;
+
 // fopen on the resolved path; null on failure (errno set). A mode that
 // IsPortableFileMode refuses fails with errno EINVAL, on every platform.
-std::FILE* OpenDiskFile(const char* path, const char* mode);
+inline std::FILE* OpenDiskFile(const char* path, const char* mode) { return diskCalls.open(path, mode); }
+
+// OpenDiskFile, holding the file with lock until it is closed. Null with
+// errno EBUSY when another open of the file holds it against this one: an
+// exclusive holder, or for kExclusive any holder. Never waits. A mode with
+// 'w' empties the file only once the lock is held. On Windows the lock is
+// the share mode (others may read, none may write); on Linux an flock.
+inline std::FILE* OpenLockedDiskFile(const char* path, const char* mode, DiskLock lock)
+{
+    return diskCalls.openLocked(path, mode, lock);
+}
 
 // Creates path as a new, empty file and opens it for binary writing; null
 // (errno EEXIST) when a file of that name, in any letter case, is there
 // already, so two callers never get the same file. Null on any other failure
 // (errno set).
-std::FILE* CreateNewDiskFile(const char* path);
+inline std::FILE* CreateNewDiskFile(const char* path) { return diskCalls.createNew(path); }
+
+// A file replaced whole or not at all. BeginDiskReplacement opens a new,
+// empty temporary for binary writing beside the file that path names (when
+// path is a link, beside the file it leads to), named "~kivraPID-N.tmp".
+// FinishDiskReplacement closes it, and with keep puts it in that file's
+// place (a file that was there goes; its permission bits stay with the new
+// one), without keep, or when anything written to it did not reach it,
+// removes it: the file stays as it was, and 0 means it took the file's
+// place. Begin fails (null, errno set) where the file could not be written
+// over: a directory of that name (EISDIR), something that is no regular
+// file (EINVAL), a file that may not be written (EACCES), a folder that
+// cannot be written. At most 16 are open at once.
+inline std::FILE* BeginDiskReplacement(const char* path) { return diskCalls.beginReplacement(path); }
+inline int FinishDiskReplacement(std::FILE* file, bool keep) { return diskCalls.finishReplacement(file, keep); }
+
+// The stream calls of the C library (fread, fwrite, fseek, ftell, fflush,
+// fclose), with their results.
+inline std::size_t ReadDiskFile(void* buffer, std::size_t size, std::size_t count, std::FILE* file)
+{
+    return diskCalls.read(buffer, size, count, file);
+}
+inline std::size_t WriteDiskFile(const void* buffer, std::size_t size, std::size_t count, std::FILE* file)
+{
+    return diskCalls.write(buffer, size, count, file);
+}
+inline int SeekDiskFile(std::FILE* file, long offset, int origin) { return diskCalls.seek(file, offset, origin); }
+inline long TellDiskFile(std::FILE* file) { return diskCalls.tell(file); }
+inline int FlushDiskFile(std::FILE* file) { return diskCalls.flush(file); }
+inline int CloseDiskFile(std::FILE* file) { return diskCalls.close(file); }
 
 // 0 on success, -1 on failure (errno set).
-int RemoveDiskFile(const char* path);
+inline int RemoveDiskFile(const char* path) { return diskCalls.remove(path); }
 
 // Moves from onto to, replacing a file that is there. 0 or -1.
-int RenameDiskFile(const char* from, const char* to);
+inline int RenameDiskFile(const char* from, const char* to) { return diskCalls.rename(from, to); }
 
 // Makes one directory. 0, or -1 (also when it exists already).
-int MakeDiskDirectory(const char* path);
+inline int MakeDiskDirectory(const char* path) { return diskCalls.makeDirectory(path); }
 
 // Makes path the process's current directory, and the path the way it was
 // taken to it (see above). 0 or -1.
-int ChangeDiskDirectory(const char* path);
+inline int ChangeDiskDirectory(const char* path) { return diskCalls.changeDirectory(path); }
+
+// What is at path, links followed: 0 with info filled, -1 when nothing is
+// (or it cannot be looked at; errno set).
+inline int StatDiskPath(const char* path, DiskPathInfo* info) { return diskCalls.stat(path, info); }
+
+// The bytes the caller may still write on the volume that holds directory.
+// 0, or -1 (errno set).
+inline int FreeDiskSpace(const char* directory, std::uint64_t* bytes) { return diskCalls.freeSpace(directory, bytes); }

@@ -2,15 +2,20 @@
 #include "platform/Disk.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "platform/AsciiCase.h"
+#include "platform/DiskHost.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -301,7 +306,105 @@ bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
     return Resolve(path, out, outSize, &floor);
 }
 
-std::FILE* OpenDiskFile(const char* path, const char* mode)
+namespace {
+
+// The replacements open now: each temporary with the file it is to replace.
+struct Replacement {
+    std::FILE* file;
+    char temporary[kHostPathMax];
+    char target[kHostPathMax];
+};
+Replacement replacements[16];
+unsigned replacementCounter = 0;
+
+// The host path of the file that path names, through a link to it.
+bool ReplacedFile(const char* path, char* target, std::size_t size)
+{
+    if (!ResolveDiskPath(path, target, size)) return false;
+    struct stat st {};
+    if (lstat(target, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char real[PATH_MAX];
+    // A link to nothing is replaced itself.
+    if (!realpath(target, real)) return true;
+    if (std::strlen(real) + 1 > size) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::strcpy(target, real);
+    return true;
+}
+
+}  // namespace
+
+namespace host {
+
+std::FILE* BeginReplacement(const char* path)
+{
+    Replacement* free = nullptr;
+    for (Replacement& r : replacements)
+        if (!r.file && !free) free = &r;
+    if (!free) {
+        errno = EMFILE;
+        return nullptr;
+    }
+    if (!ReplacedFile(path, free->target, sizeof free->target)) return nullptr;
+    struct stat st {};
+    const bool exists = stat(free->target, &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    // Only a file can be replaced whole: a device or a pipe is left alone.
+    if (exists && !S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    // Windows does not write over a file that may not be written.
+    if (exists && access(free->target, W_OK) != 0) return nullptr;
+    const char* slash = std::strrchr(free->target, '/');
+    const int directoryLength = slash ? static_cast<int>(slash - free->target + 1) : 0;
+    int fd = -1;
+    for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
+        const int length = std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%ld-%u.tmp",
+                                         directoryLength, free->target, static_cast<long>(getpid()),
+                                         replacementCounter++);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof free->temporary) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        fd = open(free->temporary, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return nullptr;
+    }
+    if (fd < 0) return nullptr;
+    if (exists) fchmod(fd, st.st_mode & 07777);
+    free->file = fdopen(fd, "wb");
+    if (!free->file) {
+        const int error = errno;
+        close(fd);
+        unlink(free->temporary);
+        errno = error;
+    }
+    return free->file;
+}
+
+int FinishReplacement(std::FILE* file, bool keep)
+{
+    for (Replacement& r : replacements) {
+        if (!file || r.file != file) continue;
+        r.file = nullptr;
+        const bool written = !std::ferror(file);
+        const bool closed = std::fclose(file) == 0;
+        if (keep && written && closed && std::rename(r.temporary, r.target) == 0) return 0;
+        const int error = errno;
+        unlink(r.temporary);
+        errno = keep && written ? error : EIO;
+        return -1;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+std::FILE* OpenFile(const char* path, const char* mode)
 {
     if (!IsPortableFileMode(mode)) {
         errno = EINVAL;
@@ -312,7 +415,42 @@ std::FILE* OpenDiskFile(const char* path, const char* mode)
     return std::fopen(host, mode);
 }
 
-std::FILE* CreateNewDiskFile(const char* path)
+std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock)
+{
+    if (!IsPortableFileMode(mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
+    const bool update = std::strchr(mode, '+') != nullptr;
+    int flags = update ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+    if (mode[0] != 'r') flags |= O_CREAT;
+    if (mode[0] == 'a') flags |= O_APPEND;
+    // Not inherited by the programs this one starts: they would hold the
+    // lock after it is closed here.
+    const int fd = open(host, flags | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    // The lock is on the open file, so a second open in this same process
+    // is held off as another program's is. The file is emptied only once
+    // it is held.
+    if (flock(fd, (lock == DiskLock::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 ||
+        (mode[0] == 'w' && ftruncate(fd, 0) != 0)) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, mode);
+    if (!file) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+std::FILE* CreateNewFile(const char* path)
 {
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
@@ -328,14 +466,14 @@ std::FILE* CreateNewDiskFile(const char* path)
     return file;
 }
 
-int RemoveDiskFile(const char* path)
+int RemoveFile(const char* path)
 {
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return unlink(host) == 0 ? 0 : -1;
 }
 
-int RenameDiskFile(const char* from, const char* to)
+int RenameFile(const char* from, const char* to)
 {
     char hostFrom[kHostPathMax];
     char hostTo[kHostPathMax];
@@ -343,14 +481,14 @@ int RenameDiskFile(const char* from, const char* to)
     return std::rename(hostFrom, hostTo) == 0 ? 0 : -1;
 }
 
-int MakeDiskDirectory(const char* path)
+int MakeDirectory(const char* path)
 {
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return mkdir(host, 0777) == 0 ? 0 : -1;
 }
 
-int ChangeDiskDirectory(const char* path)
+int ChangeDirectory(const char* path)
 {
     char host[kHostPathMax];
     std::size_t floor = 0;
@@ -364,3 +502,25 @@ int ChangeDiskDirectory(const char* path)
     current.known = true;
     return 0;
 }
+
+int StatPath(const char* path, DiskPathInfo* info)
+{
+    char host[kHostPathMax];
+    struct stat st {};
+    if (!ResolveDiskPath(path, host, sizeof host) || stat(host, &st) != 0) return -1;
+    info->directory = S_ISDIR(st.st_mode);
+    info->file = S_ISREG(st.st_mode);
+    info->size = info->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    return 0;
+}
+
+int FreeSpace(const char* directory, std::uint64_t* bytes)
+{
+    char host[kHostPathMax];
+    struct statvfs fs {};
+    if (!ResolveDiskPath(directory, host, sizeof host) || statvfs(host, &fs) != 0) return -1;
+    *bytes = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    return 0;
+}
+
+}  // namespace host

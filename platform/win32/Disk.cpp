@@ -1,13 +1,18 @@
 // Disk paths on Windows are the system's own: nothing to resolve.
 #include "platform/Disk.h"
 
+#include <share.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include "platform/DiskHost.h"
 
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
@@ -17,7 +22,88 @@ bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
     return true;
 }
 
-std::FILE* OpenDiskFile(const char* path, const char* mode)
+namespace {
+
+// The replacements open now: each temporary with the file it is to replace.
+struct Replacement {
+    std::FILE* file;
+    char temporary[MAX_PATH + 32];
+    char target[MAX_PATH];
+};
+Replacement replacements[16];
+unsigned replacementCounter = 0;
+
+}  // namespace
+
+namespace host {
+
+std::FILE* BeginReplacement(const char* path)
+{
+    Replacement* free = nullptr;
+    for (Replacement& r : replacements)
+        if (!r.file && !free) free = &r;
+    if (!free) {
+        errno = EMFILE;
+        return nullptr;
+    }
+    if (std::strlen(path) + 1 > sizeof free->target) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    std::strcpy(free->target, path);
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        errno = EACCES;
+        return nullptr;
+    }
+    const char* cut = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') cut = p;
+    const int directoryLength = cut ? static_cast<int>(cut - path + 1) : 0;
+    int fd = -1;
+    for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
+        const int length =
+            std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%lu-%u.tmp", directoryLength, path,
+                          static_cast<unsigned long>(GetCurrentProcessId()), replacementCounter++);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof free->temporary) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        fd = _open(free->temporary, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno != EEXIST) return nullptr;
+    }
+    if (fd < 0) return nullptr;
+    free->file = _fdopen(fd, "wb");
+    if (!free->file) {
+        const int error = errno;
+        _close(fd);
+        std::remove(free->temporary);
+        errno = error;
+    }
+    return free->file;
+}
+
+int FinishReplacement(std::FILE* file, bool keep)
+{
+    for (Replacement& r : replacements) {
+        if (!file || r.file != file) continue;
+        r.file = nullptr;
+        const bool written = !std::ferror(file);
+        const bool closed = std::fclose(file) == 0;
+        if (keep && written && closed && MoveFileExA(r.temporary, r.target, MOVEFILE_REPLACE_EXISTING)) return 0;
+        std::remove(r.temporary);
+        errno = EIO;
+        return -1;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+std::FILE* OpenFile(const char* path, const char* mode)
 {
     if (!IsPortableFileMode(mode)) {
         errno = EINVAL;
@@ -26,8 +112,21 @@ std::FILE* OpenDiskFile(const char* path, const char* mode)
     return std::fopen(path, mode);
 }
 
+// The lock is the share mode: every holder lets others read and nobody
+// else write, so readers share the file and a writer has it alone.
+std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock)
+{
+    if (!IsPortableFileMode(mode)) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::FILE* file = _fsopen(path, mode, _SH_DENYWR);
+    if (!file && GetLastError() == ERROR_SHARING_VIOLATION) errno = EBUSY;
+    return file;
+}
+
 // msvcrt.dll's fopen has no exclusive creation: its _open has.
-std::FILE* CreateNewDiskFile(const char* path)
+std::FILE* CreateNewFile(const char* path)
 {
     const int fd = _open(path, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) return nullptr;
@@ -41,13 +140,36 @@ std::FILE* CreateNewDiskFile(const char* path)
     return file;
 }
 
-int RemoveDiskFile(const char* path) { return std::remove(path) == 0 ? 0 : -1; }
+int RemoveFile(const char* path) { return std::remove(path) == 0 ? 0 : -1; }
 
-int RenameDiskFile(const char* from, const char* to)
+int RenameFile(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1; }
+
+int MakeDirectory(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
+
+int ChangeDirectory(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
+
+int StatPath(const char* path, DiskPathInfo* info)
 {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) ? 0 : -1;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        errno = ENOENT;
+        return -1;
+    }
+    info->directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info->file = !info->directory;
+    info->size = info->directory ? 0 : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return 0;
 }
 
-int MakeDiskDirectory(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
+int FreeSpace(const char* directory, std::uint64_t* bytes)
+{
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) {
+        errno = EIO;
+        return -1;
+    }
+    *bytes = available.QuadPart;
+    return 0;
+}
 
-int ChangeDiskDirectory(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
+}  // namespace host

@@ -44,6 +44,7 @@
 #include "pack/PackFind.h"
 #include "pack/PackFormat.h"
 #include "pack/PackText.h"
+#include "platform/Disk.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/PackProbe.h"
 
@@ -678,6 +679,10 @@ void Kill(const Snapshot& before)
     const pid_t child = fork();
     if (child < 0) return;
     if (child == 0) {
+        // The child stands for whoever opens the pack after the kill: the
+        // killed writer's lock, which it still shares with the parent, has
+        // gone with it.
+        diskCalls.openLocked = [](const char* path, const char* mode, DiskLock) { return OpenDiskFile(path, mode); };
         const pack::CheckResult result = pack::CheckPackFile(hostPath.c_str());
         if (result.problemCount != (model->rootCannotGrow ? 1 : 0)) _exit(10);
         auto reader = std::make_unique<CPackFileManager>();

@@ -1,0 +1,25 @@
+// The platform's own disk operations: the entries diskCalls starts with
+// (platform/Disk.h states their contracts). posix/Disk.cpp and win32/Disk.cpp
+// each give them; nothing but the table calls them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/Disk.h"
+
+namespace host {
+
+std::FILE* OpenFile(const char* path, const char* mode);
+std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock);
+std::FILE* CreateNewFile(const char* path);
+int RemoveFile(const char* path);
+int RenameFile(const char* from, const char* to);
+int MakeDirectory(const char* path);
+int ChangeDirectory(const char* path);
+int StatPath(const char* path, DiskPathInfo* info);
+int FreeSpace(const char* directory, std::uint64_t* bytes);
+std::FILE* BeginReplacement(const char* path);
+int FinishReplacement(std::FILE* file, bool keep);
+
+}  // namespace host
