@@ -2,6 +2,7 @@
 // blocks, and reports what breaks the layout's rules.
 #include "pack/PackCheck.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdarg>
 #include <cstring>
@@ -84,12 +85,19 @@ public:
             ++result.usedBlocks;
             if (owner[static_cast<std::size_t>(b)] == kNoChain) result.lostBlocks.push_back(b);
         }
+        for (std::vector<std::int32_t>* list :
+             {&result.damagedDirectories, &result.sharedBlocks, &result.namedFreeBlocks}) {
+            std::sort(list->begin(), list->end());
+            list->erase(std::unique(list->begin(), list->end()), list->end());
+        }
     }
 
 private:
     bool ReadAt(long offset, void* buffer, std::size_t size)
     {
-        return std::fseek(host, offset, SEEK_SET) == 0 && std::fread(buffer, size, 1, host) == 1;
+        if (SeekDiskFile(host, offset, SEEK_SET) == 0 && ReadDiskFile(buffer, size, 1, host) == 1) return true;
+        result.readFailed = true;
+        return false;
     }
 
     bool Listing() const { return result.problems.size() < kMaxListedProblems; }
@@ -186,11 +194,12 @@ private:
             }
         }
 
-        if (std::fseek(host, 0, SEEK_END) != 0) {
+        const long length = SeekDiskFile(host, 0, SEEK_END) == 0 ? TellDiskFile(host) : -1;
+        if (length < 0) {
+            result.readFailed = true;
             Note("data area", "cannot be read");
             return false;
         }
-        const long length = std::ftell(host);
         if (length < kNewPackSize) {
             Note("data area", "holds no whole block");
             return false;
@@ -248,6 +257,7 @@ private:
         std::int32_t gapFrom = -1;  // the first link that is not to the next block
         for (;;) {
             if (block < 0 || block >= blocks) {
+                MarkDamaged(chain);
                 if (previous < 0)
                     Report(place, "first block %d is outside the data area", block);
                 else
@@ -256,6 +266,8 @@ private:
             }
             const std::int32_t next = table[static_cast<std::size_t>(block)];
             if (next == kFreeBlock) {
+                MarkDamaged(chain);
+                result.namedFreeBlocks.push_back(block);
                 if (previous < 0)
                     Report(place, "first block %d is free", block);
                 else
@@ -264,10 +276,14 @@ private:
             }
             const std::int32_t holder = owner[static_cast<std::size_t>(block)];
             if (holder == chain) {
+                MarkDamaged(chain);
                 Report(place, "chain loops: block %d links back to block %d", previous, block);
                 return Claim{length, false};
             }
             if (holder != kNoChain) {
+                MarkDamaged(chain);
+                MarkDamaged(holder);
+                result.sharedBlocks.push_back(block);
                 Report(place, "cross-linked with %s at block %d", Listing() ? PathOf(holder).c_str() : "", block);
                 return Claim{length, false};
             }
@@ -283,6 +299,13 @@ private:
             previous = block;
             block = next;
         }
+    }
+
+    // A directory chain that breaks a rule is no place for new entries.
+    void MarkDamaged(std::int32_t chain)
+    {
+        const Chain& c = chains[static_cast<std::size_t>(chain)];
+        if (c.directory) result.damagedDirectories.push_back(c.first);
     }
 
     bool IsAncestor(std::int32_t chain, std::int32_t dir) const
@@ -448,7 +471,7 @@ CheckResult CheckPackFile(const char* path)
         return result;
     }
     CheckResult result = CheckPack(host);
-    std::fclose(host);
+    CloseDiskFile(host);
     return result;
 }
 

@@ -49,6 +49,21 @@ struct CheckResult {
     // The table calls block 0, the root's first block, free (one of the
     // problems). The check takes the root's chain to be block 0 alone.
     bool rootEntryFree = false;
+    // A read of the host file failed: what the check says is incomplete.
+    bool readFailed = false;
+
+    // What a writer must keep clear of, ascending and without repeats:
+    // - damagedDirectories: the first blocks of directories whose chain runs
+    //   outside the data area, into a free block or back into itself, or
+    //   shares a block with another chain. An entry written there could land
+    //   in another chain's block.
+    // - sharedBlocks: blocks that more than one chain holds. Freeing one with
+    //   either chain would leave the other naming a free block.
+    // - namedFreeBlocks: free blocks that a chain names. Handing one out would
+    //   put it in two chains.
+    std::vector<std::int32_t> damagedDirectories;
+    std::vector<std::int32_t> sharedBlocks;
+    std::vector<std::int32_t> namedFreeBlocks;
 
     bool Clean() const { return problemCount == 0 && lostBlocks.empty(); }
 };

@@ -339,6 +339,7 @@ int CPackFileManager::MakeOneDir(const char* given)
     RemoveBackslashes(name);
     DirEntry existing;
     if (name[0] == 0 || FindEntry(name, kTypeAny, existing)) return -1;
+    if (!MayWriteEntries(currentDir)) return -1;
 
     DirEntry slot;
     if (!FindFreeSlot(slot)) return -1;

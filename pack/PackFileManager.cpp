@@ -1,9 +1,11 @@
 // Opening, creating and closing a pack; the host file layer; the allocator.
 #include "pack/PackFileManager.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "pack/PackCheck.h"
 #include "pack/PackText.h"
 #include "platform/AsciiCase.h"
 #include "platform/Disk.h"
@@ -49,7 +51,13 @@ CPackFileManager::CPackFileManager()
       lastTransfer(Transfer::None),
       cache(nullptr),
       cacheEnabled(true),
-      tableDirty{}
+      tableDirty{},
+      damagedDirectories{},
+      sharedBlocks{},
+      namedFreeBlocks{},
+      sound(false),
+      inUse(false),
+      hostFailed(false)
 {
     Close();
 }
@@ -71,6 +79,11 @@ void CPackFileManager::ResetState()
     StoreU32(headerImage + kTableSectorsOffset, kTableSectors);
     for (std::int32_t& entry : table) entry = kFreeBlock;
     std::memset(tableDirty, 0, sizeof tableDirty);
+    std::memset(damagedDirectories, 0, sizeof damagedDirectories);
+    std::memset(sharedBlocks, 0, sizeof sharedBlocks);
+    std::memset(namedFreeBlocks, 0, sizeof namedFreeBlocks);
+    sound = false;
+    hostFailed = false;
     lowestFreeHint = 0;
     currentPath[0] = 0;
     currentDir = 0;
@@ -99,27 +112,43 @@ int CPackFileManager::Open(const char* path, const char* mode)
     // for the same read-write stream as "rb+".
     char streamMode[16] = {};
     for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i) streamMode[i] = ascii::Fold(mode[i]);
-    hostFile = OpenDiskFile(path, streamMode);
+    const bool writer = write || EqualNames(mode, "rb+");
+    hostFile = OpenLockedDiskFile(path, streamMode, writer ? DiskLock::kExclusive : DiskLock::kShared);
+    inUse = !hostFile && errno == EBUSY;
     std::strncpy(hostPath, path, kMaxPath - 1);
     hostPath[kMaxPath - 1] = 0;
     if (!hostFile) return 0;
     lastTransfer = Transfer::None;
-    hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+    hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
 
     if (read) {
-        openMode = EqualNames(mode, "rb+") ? 2 : 1;
+        openMode = writer ? 2 : 1;
         if (LoadArchive() != 0) {
-            std::fclose(hostFile);
+            CloseDiskFile(hostFile);
             hostFile = nullptr;
             openMode = 0;
             return 0;
         }
+        LearnTree();
     }
     if (write) {
         openMode = 2;
-        FormatArchive();
+        sound = FormatArchive() == 0;
     }
     return IsOpen() ? 1 : 0;
+}
+
+void CPackFileManager::LearnTree()
+{
+    const pack::CheckResult check = pack::CheckPack(hostFile);
+    for (const std::int32_t block : check.damagedDirectories) SetBit(damagedDirectories, block);
+    for (const std::int32_t block : check.sharedBlocks) SetBit(sharedBlocks, block);
+    for (const std::int32_t block : check.namedFreeBlocks) SetBit(namedFreeBlocks, block);
+    sound = check.readable && check.Clean() && !check.readFailed;
+    // What is not known is not written over.
+    if (check.readFailed) HostFailure();
+    lastTransfer = Transfer::None;
+    hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
 }
 
 int CPackFileManager::LoadArchive()
@@ -209,44 +238,73 @@ int CPackFileManager::FormatArchive()
 
 int CPackFileManager::Close()
 {
-    openMode = 0;
+    const bool writer = openMode == 2;
     for (int handle = 1; handle < kHandleSlots; ++handle)
         if (handles[handle].inUse) CloseFile(handle);
+    openMode = 0;
     for (PackHandle& handle : handles) handle.inUse = 0;
     ForgetCache();
     if (hostFile) {
-        std::fclose(hostFile);
+        // What the stream still holds reaches the file here, or the pack's
+        // last writes are lost: that is a failure too.
+        if (writer && Flush() != 0) HostFailure();
+        if (CloseDiskFile(hostFile) != 0) hostFailed = true;
         hostFile = nullptr;
     }
     return 1;
 }
 
+void CPackFileManager::HostFailure()
+{
+    hostFailed = true;
+    ForgetCache();
+}
+
+std::int32_t CPackFileManager::FreeBlocks() const
+{
+    if (blockCount >= kMaxBlocks) return 0;
+    std::int32_t free = kMaxBlocks - blockCount;
+    for (std::int32_t b = 1; b < blockCount; ++b)
+        if (table[b] == kFreeBlock && !TestBit(namedFreeBlocks, b)) ++free;
+    return free;
+}
+
 std::size_t CPackFileManager::HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount)
 {
     if (!hostFile) return 0;
-    if (lastTransfer == Transfer::Write) std::fseek(hostFile, 0, SEEK_CUR);
+    if (lastTransfer == Transfer::Write && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
+        HostFailure();
+        return 0;
+    }
     lastTransfer = Transfer::Read;
-    const std::size_t done = std::fread(buffer, itemSize, itemCount, hostFile);
-    if (done == itemCount)
+    const std::size_t done = ReadDiskFile(buffer, itemSize, itemCount, hostFile);
+    if (done == itemCount) {
         hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
-    else
-        hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+    } else {
+        // Every read lies inside the data area: one that comes up short has
+        // failed.
+        hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
+        HostFailure();
+    }
     return done;
 }
 
 std::size_t CPackFileManager::HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount)
 {
-    if (!hostFile) return 0;
-    if (lastTransfer == Transfer::Read) std::fseek(hostFile, 0, SEEK_CUR);
+    if (!HostWritable()) return 0;
+    if (lastTransfer == Transfer::Read && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
+        HostFailure();
+        return 0;
+    }
     lastTransfer = Transfer::Write;
     const std::int64_t at = hostPosition;
-    const std::size_t done = std::fwrite(buffer, itemSize, itemCount, hostFile);
+    const std::size_t done = WriteDiskFile(buffer, itemSize, itemCount, hostFile);
     if (done == itemCount) {
         hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
         if (pack::DirectoryCache* c = Cache()) c->Written(at, buffer, itemSize * itemCount);
     } else {
-        hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
-        ForgetCache();
+        hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
+        HostFailure();
     }
     return done;
 }
@@ -258,26 +316,26 @@ int CPackFileManager::HostSeek(std::int32_t offset, int origin)
     switch (origin) {
     case FILE_BEGIN:
         if (offset == hostPosition) return 0;
-        result = std::fseek(hostFile, offset, SEEK_SET);
-        hostPosition = result == 0 ? offset : static_cast<std::int32_t>(std::ftell(hostFile));
+        result = SeekDiskFile(hostFile, offset, SEEK_SET);
+        hostPosition = result == 0 ? offset : static_cast<std::int32_t>(TellDiskFile(hostFile));
         break;
     case FILE_CURRENT:
-        result = std::fseek(hostFile, offset, SEEK_CUR);
+        result = SeekDiskFile(hostFile, offset, SEEK_CUR);
         if (result == 0)
             hostPosition += offset;
         else
-            hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+            hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
         break;
     case FILE_END:
-        result = std::fseek(hostFile, offset, SEEK_END);
-        hostPosition = static_cast<std::int32_t>(std::ftell(hostFile));
+        result = SeekDiskFile(hostFile, offset, SEEK_END);
+        hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
         break;
     default: return -1;
     }
     lastTransfer = Transfer::None;
     // A seek flushes what the stream holds: when that fails, what was
     // written may not have reached the file.
-    if (result != 0) ForgetCache();
+    if (result != 0) HostFailure();
     return result;
 }
 
@@ -311,10 +369,10 @@ int CPackFileManager::WriteZeroBlock(std::int32_t block)
 int CPackFileManager::Flush()
 {
     if (!hostFile) return -1;
-    const bool flushed = std::fflush(hostFile) == 0 && !std::ferror(hostFile);
+    const bool flushed = FlushDiskFile(hostFile) == 0 && !std::ferror(hostFile);
     std::clearerr(hostFile);
-    if (!flushed) ForgetCache();
-    return flushed ? 0 : -1;
+    if (!flushed) HostFailure();
+    return flushed && !hostFailed ? 0 : -1;
 }
 
 void CPackFileManager::StopWhenFull()
@@ -339,8 +397,10 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
 
     // Block 0 holds the root from the pack's creation on. A table that calls
     // it free is damaged, and handing it out would overwrite the root.
+    // A free block that a damaged chain names stays free: handed out, it
+    // would lie in two chains.
     for (std::int32_t b = lowestFreeHint > 0 ? lowestFreeHint : 1; b < blockCount; ++b) {
-        if (table[b] != kFreeBlock) continue;
+        if (table[b] != kFreeBlock || TestBit(namedFreeBlocks, b)) continue;
         lowestFreeHint = b;
         if (mode == 1 && WriteZeroBlock(b) != 0) return 0;
         return b;
@@ -352,10 +412,6 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
     // before anything names it: on a full disk the stream's buffer would
     // otherwise fail later, unseen, and leave table entries and directory
     // entries naming blocks past the file's end.
-    if (WriteZeroBlock(blockCount) != 0 || std::fflush(hostFile) != 0) {
-        std::clearerr(hostFile);
-        ForgetCache();
-        return 0;
-    }
+    if (WriteZeroBlock(blockCount) != 0 || Flush() != 0) return 0;
     return blockCount++;
 }

@@ -64,6 +64,7 @@ struct PackHandle {
     std::uint8_t replacing;
     std::int32_t replacedFirst;
     std::uint8_t writeFailed;  // a write stopped short
+    std::int32_t directory;    // first block of the directory that lists the file
 };
 
 // What AllocateBlock calls once the allocation table is full, after every
@@ -87,10 +88,33 @@ public:
     // mode with w) a pack; 1 when the host file is open afterwards, else 0.
     // A host file that is no pack is refused (0), silently but for a header
     // that cannot be read ("\n load pack error!( header )" on stdout).
+    //
+    // One writer holds a pack: open read-write (or created) the host file is
+    // held exclusively until Close, read-only it is shared with other
+    // readers. An open that another holder keeps out fails at once (0) and
+    // InUse says so.
+    //
+    // Opening checks the stored tree as `pak fsck` does (IsSound), and the
+    // engine keeps clear of what the check found damaged: no entry is
+    // written into a directory whose chain is unsound, no block that a chain
+    // names is handed out, and no block two chains share is freed.
     int Open(const char* hostPath, const char* mode);
     // Closes every handle (storing written files), then the host file. 1.
     int Close();
     bool IsOpen() const { return hostFile != nullptr; }
+    // The last Open failed because another open holds the host file.
+    bool InUse() const { return inUse; }
+    // The stored tree broke no rule and held no lost block when it was
+    // opened, and it could be read whole.
+    bool IsSound() const { return sound; }
+    // A read, write, seek or flush of the host file failed since the pack was
+    // opened (kept after Close until the next Open). From that moment the
+    // engine writes nothing more to it: what the host file holds is no longer
+    // known, and a write made on that guess could damage it. Files being
+    // written are dropped, as a failed write drops them.
+    bool Failed() const { return hostFailed; }
+    // Makes every byte written so far reach the host file. 0 or -1.
+    int Flush();
 
     // Writes the in-memory table entry of block to the host file. 0 or -1.
     int StoreTableEntry(std::int32_t block);
@@ -157,6 +181,10 @@ public:
     // Makes the handle's entry be written again at its close (the creation
     // time kept, the contiguous byte recomputed).
     void MarkForRewrite(int handle);
+    // Closes a handle and drops what it wrote: a replaced file stays as it
+    // was, a new one is not made. For a writer whose source failed. 0, or -1
+    // for an invalid handle.
+    int DiscardFile(int handle);
     // Removes a file of the current directory. 0, or -1 (none, a directory,
     // open, or the entry cannot be written).
     int RemoveFile(const char* name);
@@ -169,6 +197,15 @@ public:
     // The block after block in its chain: 0 at the end of the chain, -1 when
     // the link is broken (outside the data area, or onto a free block).
     std::int32_t NextBlock(std::int32_t block) const;
+
+    // Whether the directory whose chain starts at first was found damaged
+    // when the pack was opened: it is read, but nothing is written into it.
+    bool IsDamagedDirectory(std::int32_t first) const { return TestBit(damagedDirectories, first); }
+    // Whether more than one chain holds block.
+    bool IsSharedBlock(std::int32_t block) const { return TestBit(sharedBlocks, block); }
+    // Blocks that a writer can have: free table entries of the data area
+    // that no chain names, and the blocks the data area may still grow by.
+    std::int32_t FreeBlocks() const;
 
     // What the tools look at.
     std::int32_t BlockCount() const { return blockCount; }
@@ -185,8 +222,12 @@ private:
     std::size_t HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount);
     std::size_t HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount);
     int HostSeek(std::int32_t offset, int origin);
-    // Makes every byte written so far reach the host file. 0 or -1.
-    int Flush();
+    // Whether a host transfer may be made now: not after a failure.
+    bool HostWritable() const { return hostFile && !hostFailed; }
+    // Notes a failed host transfer.
+    void HostFailure();
+    // Learns from the checker what the stored tree holds (Open).
+    void LearnTree();
     // The lowest free block other than block 0, the root's, whatever the
     // table says of it (kBlockForDirectory: zero-filled; kBlockForData: old
     // bytes may stay), appending one when none is free; 0 when the block
@@ -223,7 +264,22 @@ private:
     // gives its slot 0; 1, or 0 on failure.
     int ExtendDirectory(std::int32_t last, pack::DirEntry& entry);
     // Whether the table entry of block may differ from the stored one.
-    bool TableDirty(std::int32_t block) const { return (tableDirty[block >> 3] >> (block & 7)) & 1; }
+    bool TableDirty(std::int32_t block) const { return TestBit(tableDirty, block); }
+    using BlockBits = std::uint8_t[pack::kMaxBlocks / 8];
+    static bool TestBit(const BlockBits& bits, std::int32_t block)
+    {
+        return block >= 0 && block < pack::kMaxBlocks && ((bits[block >> 3] >> (block & 7)) & 1);
+    }
+    static void SetBit(BlockBits& bits, std::int32_t block)
+    {
+        bits[block >> 3] = static_cast<std::uint8_t>(bits[block >> 3] | (1u << (block & 7)));
+    }
+    // Whether an entry may be written into the directory whose chain starts
+    // at first.
+    bool MayWriteEntries(std::int32_t first) const { return HostWritable() && !IsDamagedDirectory(first); }
+    // Writes the in-use byte of the entry at (block, slot) as 0 and makes it
+    // reach the host file. 0 or -1.
+    int ClearEntry(std::int32_t block, int slot);
 
     void ResetState();
     int LoadArchive();
@@ -280,5 +336,14 @@ private:
     bool cacheEnabled;
     // Per block: set when its table entry changed in memory and has not been
     // stored since.
-    std::uint8_t tableDirty[pack::kMaxBlocks / 8];
+    BlockBits tableDirty;
+
+    // What the check at Open found (see IsDamagedDirectory, IsSharedBlock),
+    // and the free blocks that a chain names, which are never handed out.
+    BlockBits damagedDirectories;
+    BlockBits sharedBlocks;
+    BlockBits namedFreeBlocks;
+    bool sound;
+    bool inUse;
+    bool hostFailed;
 };

@@ -127,6 +127,7 @@ int CPackFileManager::OpenForRead(const char* name)
     h.dirty = 0;
     h.inPack = 1;
     h.contiguous = entry.Contiguous();
+    h.directory = currentDir;
     return handle;
 }
 
@@ -139,6 +140,7 @@ int CPackFileManager::CreateNewFile(const char* name)
     // every other directory holds as directories) are refused.
     const std::size_t length = std::strlen(name);
     if (length < 1 || length > kMaxNameLength || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return -1;
+    if (!MayWriteEntries(currentDir)) return -1;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     DirEntry existing;
@@ -188,6 +190,7 @@ int CPackFileManager::CreateNewFile(const char* name)
     h.entrySlot = slot;
     h.type = kTypeFile;
     h.inPack = 1;
+    h.directory = currentDir;
     return handle;
 }
 
@@ -197,15 +200,19 @@ int CPackFileManager::RemoveFile(const char* name)
     if (!FindEntry(name, kTypeFile, entry) || entry.Type() != kTypeFile) return -1;
     // An open file stays: its handle would store the freed chain again.
     if (IsEntryOpen(entry.EntryBlock(), entry.EntrySlot(), false)) return -1;
+    if (!MayWriteEntries(currentDir)) return -1;
 
     // The entry goes first: a stop half-way leaves blocks that no chain holds,
     // never an entry that names free blocks.
-    const std::uint8_t unused = 0;
-    if (HostSeek(BlockOffset(entry.EntryBlock()) + kEntrySize * entry.EntrySlot(), 0) != 0 ||
-        HostWrite(&unused, 1, 1) != 1)
-        return -1;
-
+    if (ClearEntry(entry.EntryBlock(), entry.EntrySlot()) != 0) return -1;
     FreeChain(entry.FirstBlock());
+    return 0;
+}
+
+int CPackFileManager::ClearEntry(std::int32_t block, int slot)
+{
+    const std::uint8_t unused = 0;
+    if (HostSeek(BlockOffset(block) + kEntrySize * slot, FILE_BEGIN) != 0 || HostWrite(&unused, 1, 1) != 1) return -1;
     return 0;
 }
 
@@ -213,7 +220,8 @@ void CPackFileManager::FreeChain(std::int32_t first)
 {
     std::int32_t block = first;
     for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
-        if (table[block] == kFreeBlock) break;
+        // A block another chain holds too stays with it.
+        if (table[block] == kFreeBlock || IsSharedBlock(block)) break;
         const std::int32_t next = NextBlock(block);
         SetTableEntry(block, kFreeBlock);
         StoreTableEntry(block);
@@ -295,7 +303,7 @@ int CPackFileManager::ReadBytes(int handle, void* buffer, int byteCount)
 // A write into the pack that stopped short (no block to be had, a broken
 // chain, a failed host write) is remembered: a replacement so written is not
 // stored.
-static std::size_t Failed(PackHandle& h, std::size_t items)
+static std::size_t WriteStopped(PackHandle& h, std::size_t items)
 {
     h.writeFailed = 1;
     return items;
@@ -337,7 +345,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
         while (left > 0) {
             if (h->currentBlock == 0) {
                 const std::int32_t block = AllocateBlock(kBlockForData);
-                if (block == 0) return Failed(*h, items);
+                if (block == 0) return WriteStopped(*h, items);
                 SetTableEntry(block, kEndOfChain);
                 h->firstBlock = block;
                 h->currentBlock = block;
@@ -345,10 +353,10 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
                 HostSeek(BlockOffset(block), 0);
             } else if (h->blockOffset >= kBlockSize) {
                 std::int32_t next = NextBlock(h->currentBlock);
-                if (next < 0) return Failed(*h, items);
+                if (next < 0) return WriteStopped(*h, items);
                 if (next == 0) {
                     next = AllocateBlock(kBlockForData);
-                    if (next == 0) return Failed(*h, items);
+                    if (next == 0) return WriteStopped(*h, items);
                     SetTableEntry(next, kEndOfChain);
                     SetTableEntry(h->currentBlock, next);
                 }
@@ -358,7 +366,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
             }
             const std::size_t room = static_cast<std::size_t>(kBlockSize - h->blockOffset);
             const std::size_t piece = left < room ? left : room;
-            if (HostWrite(in, piece, 1) != 1) return Failed(*h, items);
+            if (HostWrite(in, piece, 1) != 1) return WriteStopped(*h, items);
             in += piece;
             left -= piece;
             h->position += static_cast<std::int32_t>(piece);
@@ -435,6 +443,18 @@ int CPackFileManager::CloseFile(int handle)
     return stored ? 0 : -1;
 }
 
+int CPackFileManager::DiscardFile(int handle)
+{
+    PackHandle* h = ValidHandle(handle);
+    if (!h) return -1;
+    if (h->inPack && h->created) {
+        h->dirty = 1;
+        h->writeFailed = 1;
+    }
+    CloseFile(handle);
+    return 0;
+}
+
 void CPackFileManager::DropFailedWrite(PackHandle& h)
 {
     // The chain was never stored, so on disk its blocks are free already.
@@ -447,10 +467,18 @@ void CPackFileManager::DropFailedWrite(PackHandle& h)
     }
     h.firstBlock = 0;
     // A replaced file keeps its entry and chain. A new file goes again: its
-    // entry was written, empty, when it was created.
-    if (!h.replacing) {
-        const std::uint8_t unused = 0;
-        if (HostSeek(BlockOffset(h.entryBlock) + kEntrySize * h.entrySlot, 0) == 0) HostWrite(&unused, 1, 1);
+    // entry was written, empty, when it was created. That one write is made
+    // even after a failure: an in-use byte of 0 over an entry that names no
+    // block takes nothing from any chain, and without it the pack would list
+    // an empty file that was never written.
+    if (!h.replacing && hostFile) {
+        const bool failedBefore = hostFailed;
+        hostFailed = false;
+        std::clearerr(hostFile);
+        lastTransfer = Transfer::None;
+        hostPosition = -1;  // wherever the stream stands, it is told again
+        const bool cleared = ClearEntry(h.entryBlock, h.entrySlot) == 0 && Flush() == 0;
+        hostFailed = failedBefore || !cleared;
     }
     h.replacing = 0;
 }
@@ -458,18 +486,22 @@ void CPackFileManager::DropFailedWrite(PackHandle& h)
 bool CPackFileManager::StoreEntry(int handle)
 {
     PackHandle& h = handles[handle];
-    // A file whose writing stopped short is not stored half-written: the
-    // old file stays, or a new one is not made at all.
-    if (h.created && h.writeFailed) {
+    // A file whose writing stopped short, or that can no longer be stored
+    // whole, is not stored half-written: the old file stays, or a new one is
+    // not made at all.
+    const bool storable = !h.writeFailed && MayWriteEntries(h.directory);
+    if (h.created && !storable) {
         DropFailedWrite(h);
         return false;
     }
+    if (!storable) return false;
     std::uint8_t contiguous = 1;
+    bool chainStored = true;
     std::int32_t block = h.firstBlock;
     // Only table entries of the data area are stored: a damaged entry's
     // first block may lie outside it.
     for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
-        StoreTableEntry(block);
+        if (StoreTableEntry(block) != 0) chainStored = false;
         const std::int32_t next = NextBlock(block);
         if (next != 0 && next != block + 1) contiguous = 0;
         if (next <= 0) break;
@@ -488,15 +520,17 @@ bool CPackFileManager::StoreEntry(int handle)
     // The entry is written after the chain's table entries, and a replaced
     // file's blocks are freed after the entry: a stop in between leaves
     // blocks that no chain holds, never an entry naming free blocks. Nor is
-    // it written when a write before it failed (a full disk): then the file
-    // stays as it was, old or empty, and the blocks are only lost.
-    const bool flushed = std::fflush(hostFile) == 0 && !std::ferror(hostFile);
-    if (!flushed) ForgetCache();
-    const bool written = flushed && WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
-    std::clearerr(hostFile);
+    // it written when anything before it failed (a full disk, a table entry
+    // not stored): then the file stays as it was, old or absent, and the
+    // blocks are only lost.
+    const bool written = chainStored && Flush() == 0 && WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
+    if (!written && h.created) {
+        DropFailedWrite(h);
+        return false;
+    }
     if (written && h.replacing) FreeChain(h.replacedFirst);
     h.replacing = 0;
-    return written && !h.writeFailed;
+    return written;
 }
 
 void CPackFileManager::MarkForRewrite(int handle)
