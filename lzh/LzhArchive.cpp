@@ -145,7 +145,14 @@ std::uint32_t Le32(const std::uint8_t* p)
 
 bool ReadArchiveBytes(std::uint8_t* to, std::size_t count)
 {
-    return std::fread(to, 1, count, lzhReader.archive) == count;
+    return ReadDiskFile(to, 1, count, lzhReader.archive) == count;
+}
+
+// The next byte of the archive, or EOF.
+int ReadArchiveByte()
+{
+    std::uint8_t byte;
+    return ReadArchiveBytes(&byte, 1) ? byte : EOF;
 }
 
 bool EndWalk(LzhWalkEnd reason)
@@ -198,7 +205,7 @@ bool ReadLevel01Header()
         if (extensionSize < 3 || extensionSize > a.packedLeft) return false;
         a.packedLeft -= extensionSize;
         for (unsigned i = 2; i < extensionSize; ++i) {
-            if (std::getc(a.archive) == EOF) return false;
+            if (ReadArchiveByte() == EOF) return false;
         }
         std::uint8_t next[2];
         if (!ReadArchiveBytes(next, 2)) return false;
@@ -231,7 +238,7 @@ bool ReadLevel2Header(unsigned totalSize)
     while (extensionSize != 0) {
         consumed += extensionSize;
         if (extensionSize < 3 || consumed > kLevel2MaxHeaderSize) return false;
-        const int type = std::getc(a.archive);
+        const int type = ReadArchiveByte();
         if (type == EOF) return false;
         crc = Crc16Byte(crc, static_cast<std::uint8_t>(type));
         if (type == kFileNameExtension) {
@@ -239,7 +246,7 @@ bool ReadLevel2Header(unsigned totalSize)
             a.nameTooLong = false;
         }
         for (unsigned i = 0; i < extensionSize - 3; ++i) {
-            const int c = std::getc(a.archive);
+            const int c = ReadArchiveByte();
             if (c == EOF) return false;
             std::uint8_t byte = static_cast<std::uint8_t>(c);
             if (type == kHeaderCrcExtension && i < 2) {
@@ -260,7 +267,7 @@ bool ReadLevel2Header(unsigned totalSize)
         extensionSize = Le16(next);
     }
     for (; consumed < totalSize; ++consumed) {
-        const int c = std::getc(a.archive);
+        const int c = ReadArchiveByte();
         if (c == EOF) return false;
         crc = Crc16Byte(crc, static_cast<std::uint8_t>(c));
     }
@@ -397,9 +404,12 @@ bool OpenLzhArchive(const char* archiveName)
     static char archiveBuffer[65536];
     if (a.archive) std::setvbuf(a.archive, archiveBuffer, _IOFBF, sizeof archiveBuffer);
     a.archiveSize = 0;
-    if (a.archive && std::fseek(a.archive, 0, SEEK_END) == 0) {
-        a.archiveSize = std::ftell(a.archive);
-        std::rewind(a.archive);
+    if (a.archive && SeekDiskFile(a.archive, 0, SEEK_END) == 0) {
+        a.archiveSize = TellDiskFile(a.archive);
+        if (SeekDiskFile(a.archive, 0, SEEK_SET) != 0) {
+            CloseDiskFile(a.archive);
+            a.archive = nullptr;
+        }
     }
     a.output = nullptr;
     a.temporary[0] = 0;
@@ -415,14 +425,14 @@ bool OpenLzhArchive(const char* archiveName)
 void CloseLzhArchive()
 {
     LzhArchiveReader& a = lzhReader;
-    if (a.archive) std::fclose(a.archive);
+    if (a.archive) CloseDiskFile(a.archive);
     a.archive = nullptr;
 }
 
 void AbandonLzhWalk()
 {
     LzhArchiveReader& a = lzhReader;
-    if (a.output) std::fclose(a.output);
+    if (a.output) CloseDiskFile(a.output);
     a.output = nullptr;
     if (a.temporary[0]) RemoveDiskFile(a.temporary);
     a.temporary[0] = 0;
@@ -445,10 +455,10 @@ bool ReadMemberHeader()
     a.unpackedLeft = 0;
     MemberName()[0] = 0;
 
-    const int first = std::getc(a.archive);
+    const int first = ReadArchiveByte();
     if (first == EOF) return EndWalk(LzhWalkEnd::FileEnd);
     if (first == 0) return EndWalk(LzhWalkEnd::EndMarker);
-    const int second = std::getc(a.archive);
+    const int second = ReadArchiveByte();
     if (second == EOF) return EndWalk(LzhWalkEnd::BadHeader);
     a.headerSize = static_cast<std::uint8_t>(first);
     a.headerSum = static_cast<std::uint8_t>(second);
@@ -532,7 +542,7 @@ void ExtractMember()
     }
 
     const bool complete = UnpackMember(true);
-    const bool closed = std::fclose(a.output) == 0;
+    const bool closed = CloseDiskFile(a.output) == 0;
     a.output = nullptr;
     if (!closed) LzhFatal("Unable to write");
 
@@ -565,7 +575,7 @@ void SkipMember()
     constexpr std::uint32_t kLargestStep = 1u << 30;
     while (a.packedLeft > 0) {
         const std::uint32_t step = a.packedLeft < kLargestStep ? a.packedLeft : kLargestStep;
-        if (std::fseek(a.archive, static_cast<long>(step), SEEK_CUR) != 0) break;
+        if (SeekDiskFile(a.archive, static_cast<long>(step), SEEK_CUR) != 0) break;
         a.packedLeft -= step;
     }
     a.packedLeft = 0;
@@ -573,7 +583,7 @@ void SkipMember()
 
 void WriteChunk(const std::uint8_t* data, std::size_t count)
 {
-    if (std::fwrite(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
+    if (WriteDiskFile(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
 }
 
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)

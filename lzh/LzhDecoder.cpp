@@ -20,6 +20,7 @@
 #include <iterator>
 
 #include "lzh/LzhArchive.h"
+#include "platform/Disk.h"
 
 LzhDecoder lzhDecoder;
 
@@ -45,7 +46,7 @@ void FillInput()
     std::uint32_t room = (d.byteAtATime ? 1 : kLzhInputSize) - kept;
     if (d.unfetched > 0 && !d.fileEnded) {
         const std::uint32_t wanted = room < d.unfetched ? room : d.unfetched;
-        const auto got = static_cast<std::uint32_t>(std::fread(d.input + kept, 1, wanted, lzhReader.archive));
+        const auto got = static_cast<std::uint32_t>(ReadDiskFile(d.input + kept, 1, wanted, lzhReader.archive));
         d.unfetched -= got;
         d.inputEnd += got;
         d.inputRealEnd = d.inputEnd;
@@ -628,7 +629,7 @@ void StartMemberDecoding()
     d.unfetched = d.memberPacked;
     d.fileBytes = d.memberPacked;
     d.fileEnded = false;
-    d.byteAtATime = std::ftell(lzhReader.archive) < 0;
+    d.byteAtATime = TellDiskFile(lzhReader.archive) < 0;
     d.inputBase = 0;
     d.inputNext = 0;
     d.inputEnd = 0;
@@ -649,7 +650,7 @@ void FinishMemberDecoding()
     const std::uint64_t taken = d.inputBase + d.inputNext;
     const std::uint32_t unread = d.inputRealEnd > d.inputNext ? d.inputRealEnd - d.inputNext : 0;
     if (unread > 0) {
-        std::fseek(lzhReader.archive, -static_cast<long>(unread), SEEK_CUR);
+        SeekDiskFile(lzhReader.archive, -static_cast<long>(unread), SEEK_CUR);
         d.fileEnded = false;
         d.fileBytes = d.memberPacked;
     } else if (d.fileEnded && taken <= d.fileBytes) {

@@ -11,6 +11,7 @@
 
 #include "lzh/LzhArchive.h"
 #include "lzh/LzhEncoder.h"
+#include "platform/Disk.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::size_t ReadContent(void* context, std::uint8_t* to, std::size_t count)
     Streams& s = *static_cast<Streams*>(context);
     if (count > s.left) count = static_cast<std::size_t>(s.left);
     if (count == 0 || s.readFailed) return 0;
-    const std::size_t got = std::fread(to, 1, count, s.source);
+    const std::size_t got = ReadDiskFile(to, 1, count, s.source);
     if (got < count) s.readFailed = true;
     s.left -= got;
     return got;
@@ -50,7 +51,7 @@ bool WritePacked(void* context, const std::uint8_t* bytes, std::size_t count)
 {
     Streams& s = *static_cast<Streams*>(context);
     if (s.packed + count >= s.packedLimit) return false;
-    if (std::fwrite(bytes, 1, count, s.archive) != count) {
+    if (WriteDiskFile(bytes, 1, count, s.archive) != count) {
         s.writeFailed = true;
         return false;
     }
@@ -67,7 +68,7 @@ bool StoreContent(Streams& s, std::uint16_t& crc)
         const std::size_t n = ReadContent(&s, buffer, sizeof buffer);
         if (n == 0) return false;
         crc = UpdateLzhCrc(crc, buffer, n);
-        if (std::fwrite(buffer, 1, n, s.archive) != n) {
+        if (WriteDiskFile(buffer, 1, n, s.archive) != n) {
             s.writeFailed = true;
             return false;
         }
@@ -128,7 +129,7 @@ LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t
     std::fpos_t dataAt;
     if (std::fgetpos(archive, &headerAt) != 0) return {LzhAddResult::CannotWrite, false, 0};
     const std::size_t headerSize = MakeLzhMemberHeader(fields, header);
-    if (std::fwrite(header, 1, headerSize, archive) != headerSize || std::fgetpos(archive, &dataAt) != 0)
+    if (WriteDiskFile(header, 1, headerSize, archive) != headerSize || std::fgetpos(archive, &dataAt) != 0)
         return {LzhAddResult::CannotWrite, false, 0};
 
     Streams s{archive, source, size, size, 0, false, false};
@@ -143,7 +144,7 @@ LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t
         if (!packed) {
             // Start again, and store.
             s.left = size;
-            if (std::fseek(source, 0, SEEK_SET) != 0) return {LzhAddResult::CannotRead, false, 0};
+            if (SeekDiskFile(source, 0, SEEK_SET) != 0) return {LzhAddResult::CannotRead, false, 0};
             if (std::fsetpos(archive, &dataAt) != 0) return {LzhAddResult::CannotWrite, false, 0};
         }
     }
@@ -157,9 +158,13 @@ LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t
     std::fpos_t endAt;
     MakeLzhMemberHeader(fields, header);
     if (std::fgetpos(archive, &endAt) != 0 || std::fsetpos(archive, &headerAt) != 0 ||
-        std::fwrite(header, 1, headerSize, archive) != headerSize || std::fsetpos(archive, &endAt) != 0)
+        WriteDiskFile(header, 1, headerSize, archive) != headerSize || std::fsetpos(archive, &endAt) != 0)
         return {LzhAddResult::CannotWrite, false, 0};
     return {LzhAddResult::Added, packed, fields.packedSize};
 }
 
-bool EndLzhArchive(std::FILE* archive) { return std::fputc(0, archive) != EOF && std::fflush(archive) == 0; }
+bool EndLzhArchive(std::FILE* archive)
+{
+    const std::uint8_t end = 0;
+    return WriteDiskFile(&end, 1, 1, archive) == 1 && FlushDiskFile(archive) == 0;
+}
