@@ -198,6 +198,13 @@ bool CUpdateDlg::LauncherWasRunning() const { return m_bLauncherWasRunning; }
 
 void CUpdateDlg::SetVersionSummary(const char* text) { m_strVersionSummary = text; }
 
+void CUpdateDlg::ShowNote(const char* text) { AfxShowNote(text); }
+
+void CUpdateDlg::ShowText(const char* text)
+{
+    ShowMessageBox(m_hWnd, text, GetUpdateMessage(kMessageCaption), MB_OK);
+}
+
 void CUpdateDlg::OnClickedYes()
 {
     CDialog::OnOK();

@@ -38,6 +38,8 @@ public:
     void ShowNeedVersion(const VersionNumber& need) override;
     bool LauncherWasRunning() const override;
     void SetVersionSummary(const char* text) override;
+    void ShowNote(const char* text) override;
+    void ShowText(const char* text) override;
 
 protected:
     void DoDataExchange(CDataExchange* exchange) override;

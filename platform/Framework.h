@@ -162,6 +162,11 @@ CWnd* AfxGetMainWnd();
 // the prefix's owner when that is another user than the one running the
 // program. On Windows the dialog is all a player sees: nothing.
 void AfxShowInstallation(const char* gameDir);
+// One line that tells the user what the program did or why it stopped,
+// beside its dialog: on Linux a line of the terminal's output (after a
+// progress line, on a line of its own); on Windows nothing, the dialog
+// being all a player sees.
+void AfxShowNote(const char* text);
 // A message box under the application's name.
 int AfxMessageBox(const char* text, UINT type = MB_OK);
 // A message box with text under caption: the one way the program's texts

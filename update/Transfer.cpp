@@ -77,7 +77,175 @@ bool IsPlainName(const char* name, bool disk)
     return true;
 }
 
-// Where a copy writes: a disk stream, or a file of GamePack.
+// The room the copying pass takes, as the counting pass follows it: the game
+// pack's allocator step by step (free blocks of the data area first, then
+// blocks appended, until the table can describe no more), and the bytes the
+// disk holds at the peak, a file's replacement written beside the old file.
+struct Room {
+    std::int32_t freeBelow;  // free blocks of the data area the allocator may take
+    std::int32_t blocks;     // the data area's blocks
+    std::int32_t firstBlocks;
+    std::int32_t held;  // blocks taken beyond those at the start, at this step
+    bool packFits;
+    std::int64_t diskHeld;
+};
+Room room;
+
+// File systems give space in clusters; 4 KB is the usual one.
+std::int64_t OnDisk(std::int64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
+
+void TakeBlock()
+{
+    if (room.blocks >= pack::kMaxBlocks) {
+        room.packFits = false;
+        return;
+    }
+    if (room.freeBelow > 0)
+        --room.freeBelow;
+    else
+        ++room.blocks;
+    ++room.held;
+    if (room.held > transfer.plan.packNeeded) transfer.plan.packNeeded = room.held;
+}
+
+void GiveBlocks(std::int32_t count)
+{
+    room.freeBelow += count;
+    room.held -= count;
+}
+
+void HoldOnDisk(std::int64_t bytes)
+{
+    room.diskHeld += bytes;
+    if (room.diskHeld > transfer.plan.diskNeeded) transfer.plan.diskNeeded = room.diskHeld;
+}
+
+std::int32_t BlocksFor(std::int64_t size) { return static_cast<std::int32_t>((size + pack::kBlockSize - 1) / pack::kBlockSize); }
+
+// Where the walk stands on the mirror side: a folder that exists (and is the
+// current one), or one the copying pass will make. In the game pack, the free
+// slots of that directory.
+struct Place {
+    bool exists;
+    std::int32_t freeSlots;
+};
+// The place of the folder the walk is in, while it plans.
+Place* here = nullptr;
+
+// The free slots of the directory whose chain starts at first, as the
+// engine's search for a free slot meets them.
+std::int32_t FreeSlots(std::int32_t first)
+{
+    std::int32_t free = 0;
+    pack::DirEntry entries[pack::kEntriesPerBlock];
+    std::int32_t block = first;
+    for (std::int32_t passed = 0; passed < GamePack.BlockCount(); ++passed) {
+        if (!GamePack.ReadEntries(block, 0, pack::kEntriesPerBlock, entries)) break;
+        for (const pack::DirEntry& entry : entries)
+            if (entry.InUse() == 0) ++free;
+        block = GamePack.NextBlock(block);
+        if (block <= 0) break;
+    }
+    return free;
+}
+
+// Notes what stands in the copying pass's way at name (or at the folder the
+// walk is in, for a null name).
+void Obstacle(TransferObstacle what, const char* name)
+{
+    TransferPlan& plan = transfer.plan;
+    if (plan.obstacles++ != 0) return;
+    plan.obstacle = what;
+    const std::size_t size = sizeof plan.obstaclePath;
+    int length;
+    if (name) {
+        length = std::snprintf(plan.obstaclePath, size, "%s%s", transfer.walkPath, name);
+    } else {
+        length = std::snprintf(plan.obstaclePath, size, "%s", transfer.walkPath);
+        if (length > 0 && static_cast<std::size_t>(length) < size) plan.obstaclePath[length - 1] = 0;
+    }
+    if (length < 0 || static_cast<std::size_t>(length) >= size) std::memcpy(plan.obstaclePath + size - 4, "...", 4);
+}
+
+void Plan(TransferPlace place, TransferStep step, const char* name, std::int64_t size)
+{
+    if (step == TransferStep::MakeFolder)
+        ++transfer.plan.folders;
+    else
+        ++transfer.plan.files;
+    if (!transfer.listener) return;
+    char path[260];
+    const int length = std::snprintf(path, sizeof path, "%s%s", transfer.walkPath, name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) std::memcpy(path + sizeof path - 4, "...", 4);
+    transfer.listener->Planned(place, step, path, size);
+}
+
+// A new entry in the game pack directory the walk is in.
+void TakeSlot()
+{
+    if (here->exists && GamePack.IsDamagedDirectory(GamePack.GetCurrentDir())) Obstacle(TransferObstacle::DamagedDirectory, nullptr);
+    if (here->freeSlots == 0) {
+        TakeBlock();
+        here->freeSlots = pack::kEntriesPerBlock;
+    }
+    --here->freeSlots;
+}
+
+// Whether the disk path of name below the game directory fits a Windows path.
+bool DiskPathFits(const char* name, bool folder)
+{
+    return std::strlen(GameDir) + std::strlen(transfer.walkPath) + std::strlen(name) + (folder ? 1 : 0) <
+           static_cast<std::size_t>(kMaxPath);
+}
+
+// The counting pass's step for one file: what the copy will do, and the room
+// it takes.
+void PlanFile(const char* source, std::int32_t listed, bool toPack)
+{
+    transfer.countedBytes += listed;
+    std::int64_t size = listed;
+    if (size == 0) {
+        // Measured as the copy will measure it.
+        const int from = UpdatePack.OpenFile(source, OF_READ, kInPack);
+        if (from == -1) {
+            Obstacle(TransferObstacle::Unreadable, source);
+            return;
+        }
+        UpdatePack.Seek(from, 0, FILE_END);
+        size = UpdatePack.Tell(from);
+        UpdatePack.CloseFile(from);
+    }
+    bool replacing = false;
+    std::int64_t old = 0;
+    if (toPack) {
+        pack::DirEntry entry;
+        if (here->exists && GamePack.FindEntry(source, pack::kTypeAny, entry)) {
+            if (entry.Type() & pack::kTypeDirectory) Obstacle(TransferObstacle::FolderInTheWay, source);
+            if (GamePack.IsDamagedDirectory(GamePack.GetCurrentDir())) Obstacle(TransferObstacle::DamagedDirectory, nullptr);
+            replacing = true;
+            old = entry.Size();
+        } else {
+            TakeSlot();
+        }
+        for (std::int32_t b = BlocksFor(size); b > 0; --b) TakeBlock();
+        if (replacing) GiveBlocks(BlocksFor(old));
+    } else {
+        DiskPathInfo info{};
+        if (!DiskPathFits(source, false)) Obstacle(TransferObstacle::PathTooLong, source);
+        if (here->exists && StatDiskPath(source, &info) == 0) {
+            if (info.directory) Obstacle(TransferObstacle::FolderInTheWay, source);
+            if (!info.directory && !info.file) Obstacle(TransferObstacle::NotAFile, source);
+            replacing = true;
+            old = static_cast<std::int64_t>(info.size);
+        }
+        HoldOnDisk(OnDisk(size));
+        HoldOnDisk(-OnDisk(old));
+    }
+    Plan(toPack ? TransferPlace::Pack : TransferPlace::Disk, replacing ? TransferStep::ReplaceFile : TransferStep::AddFile,
+         source, size);
+}
+
+// Where a copy writes: a disk file replaced whole, or a file of GamePack.
 struct Destination {
     std::FILE* disk = nullptr;
     int packHandle = -1;
@@ -85,21 +253,26 @@ struct Destination {
     bool Open(const char* name, bool toPack)
     {
         if (toPack) {
-            packHandle = GamePack.OpenFile(name, OF_WRITE, kInPackThenOnDisk);
+            packHandle = GamePack.OpenFile(name, OF_WRITE, kInPack);
             return packHandle != -1;
         }
-        disk = OpenDiskFile(name, "wb");
+        disk = BeginDiskReplacement(name);
         return disk != nullptr;
     }
     bool Write(std::size_t count)
     {
-        if (disk) return std::fwrite(transferBuffer, count, 1, disk) == 1;
+        if (disk) return WriteDiskFile(transferBuffer, count, 1, disk) == 1;
         return GamePack.Write(transferBuffer, count, 1, packHandle) == 1;
     }
-    // False when what was written could not be kept.
-    bool Close()
+    // With keep, puts what was written in the file's place: false when it
+    // could not be kept. Without, the file stays as it was.
+    bool Close(bool keep)
     {
-        if (disk) return std::fclose(disk) == 0;
+        if (disk) return FinishDiskReplacement(disk, keep) == 0 && keep;
+        if (!keep) {
+            GamePack.DiscardFile(packHandle);
+            return false;
+        }
         return GamePack.CloseFile(packHandle) == 0;
     }
 };
@@ -107,14 +280,19 @@ struct Destination {
 int CopyFile(const char* source, const char* destination, std::int32_t size, bool toPack)
 {
     if (!transfer.copyingPass) {
-        transfer.countedBytes += size;
+        if (IsPlainName(destination, !toPack))
+            PlanFile(source, size, toPack);
+        else
+            Obstacle(TransferObstacle::UnsafeName, source);
         return 0;
     }
     if (!IsPlainName(destination, !toPack)) {
         RecordFailure(source);
         return -1;
     }
-    const int from = UpdatePack.OpenFile(source, OF_READ, kInPackThenOnDisk);
+    // Only the patch's own file: a disk file of that name beside the game is
+    // no part of the patch.
+    const int from = UpdatePack.OpenFile(source, OF_READ, kInPack);
     if (from == -1) {
         RecordFailure(source);
         return -1;
@@ -145,14 +323,14 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
         const std::int32_t count = i < chunks ? kChunk : remainder;
         if (count <= 0) break;
         // A short read ends the copy like a failed write: nothing left over
-        // in the buffer reaches the destination.
+        // in the buffer reaches the destination, which stays as it was.
         ok = UpdatePack.Read(transferBuffer, static_cast<std::size_t>(count), 1, from) == 1 &&
              to.Write(static_cast<std::size_t>(count));
         if (!ok) break;
         transfer.copiedBytes += count;
         ShowProgress();
     }
-    ok = to.Close() && ok;
+    ok = to.Close(ok);
     UpdatePack.CloseFile(from);
     if (!ok) {
         RecordFailure(source);
@@ -169,7 +347,14 @@ constexpr char kVersionFile[] = "Version.txt";
 // update procedure copies it last.
 bool IsVersionLeftForLast(const char* name)
 {
-    return transfer.versionLast && transfer.copyingPass && transfer.depth == 1 && pack::EqualNames(name, kVersionFile);
+    return transfer.versionLast && transfer.depth == 1 && pack::EqualNames(name, kVersionFile);
+}
+
+// A walk that cannot go back where it came from stops all walks.
+void Abandon(const char* name)
+{
+    RecordFailure(name);
+    transfer.abandoned = true;
 }
 
 // The mirror side of a walk: GamePack's current directory or the process's.
@@ -187,12 +372,43 @@ struct Mirror {
         GamePack.MakeDir(name);
         return GamePack.ChangeDir(name) == 0;
     }
-    void Leave() const
+
+    // The counting pass enters a folder that exists; one that does not is
+    // planned, with the room making it takes.
+    bool Plan(const char* name, Place& child) const
     {
-        if (disk)
-            ChangeDiskDirectory("..");
-        else
-            GamePack.ChangeDir("..");
+        child = Place{false, pack::kEntriesPerBlock - 2};  // "." and ".."
+        if (disk) {
+            if (!DiskPathFits(name, true)) Obstacle(TransferObstacle::PathTooLong, name);
+            DiskPathInfo info{};
+            if (here->exists && ChangeDiskDirectory(name) == 0) {
+                child.exists = true;
+                return true;
+            }
+            // A folder that is there but cannot be entered is no place to copy to.
+            if (here->exists && StatDiskPath(name, &info) == 0)
+                Obstacle(info.directory ? TransferObstacle::Unreadable : TransferObstacle::FileInTheWay, name);
+            HoldOnDisk(OnDisk(1));
+        } else {
+            pack::DirEntry entry;
+            if (here->exists && GamePack.ChangeDir(name) == 0) {
+                child = Place{true, FreeSlots(GamePack.GetCurrentDir())};
+                return true;
+            }
+            if (here->exists && GamePack.FindEntry(name, pack::kTypeAny, entry))
+                Obstacle(TransferObstacle::FileInTheWay, name);
+            TakeSlot();
+            TakeBlock();
+        }
+        ::Plan(disk ? TransferPlace::Disk : TransferPlace::Pack, TransferStep::MakeFolder, name, 0);
+        return true;
+    }
+
+    // Back to the folder the walk came from; false when it cannot be had.
+    bool Leave() const
+    {
+        if (disk) return ChangeDiskDirectory("..") == 0;
+        return GamePack.ChangeDir("..") == 0;
     }
 };
 
@@ -203,6 +419,7 @@ int CopyTree(const char* pattern, bool disk)
     if (result != 0) return result;
     const Mirror mirror{disk};
     do {
+        if (transfer.abandoned) return 1;
         if (find.type != pack::kTypeDirectory) {
             if (disk)
                 CopyFileToDisk(find.name, find.name, find.size);
@@ -211,23 +428,33 @@ int CopyTree(const char* pattern, bool disk)
         } else if (find.name[0] == '.' || (disk && IsKivraPak(find.name))) {
             // Passed over.
         } else if (!IsPlainName(find.name, disk) || transfer.depth >= kMaxDepth) {
-            if (transfer.copyingPass) RecordFailure(find.name);
+            if (transfer.copyingPass)
+                RecordFailure(find.name);
+            else
+                Obstacle(transfer.depth >= kMaxDepth ? TransferObstacle::TooDeep : TransferObstacle::UnsafeName,
+                         find.name);
         } else if (UpdatePack.ChangeDir(find.name) == 0) {
+            Place child{};
+            Place* const parent = here;
             // A folder that cannot be made or entered leaves its whole
             // subtree out.
-            if (mirror.Enter(find.name)) {
+            if (transfer.copyingPass ? mirror.Enter(find.name) : mirror.Plan(find.name, child)) {
+                here = &child;
                 ++transfer.depth;
                 EnterWalkPath(find.name);
                 CopyTree("*.*", disk);
                 LeaveWalkPath();
                 --transfer.depth;
-                mirror.Leave();
-            } else if (transfer.copyingPass) {
+                here = parent;
+                if ((transfer.copyingPass || child.exists) && !mirror.Leave()) Abandon(find.name);
+            } else {
                 RecordFailure(find.name);
             }
-            UpdatePack.ChangeDir("..");
+            if (UpdatePack.ChangeDir("..") != 0) Abandon(find.name);
         } else if (transfer.copyingPass) {
             RecordFailure(find.name);
+        } else {
+            Obstacle(TransferObstacle::Unreadable, find.name);
         }
         result = find.FindNext();
     } while (result == 0);
@@ -248,6 +475,9 @@ void ResetTransfer(UpdateUi* panel)
     transfer.walkPath[0] = 0;
     transfer.walkPathHidden = 0;
     transfer.depth = 0;
+    transfer.abandoned = false;
+    transfer.plan = TransferPlan{};
+    transfer.listener = nullptr;
 }
 
 int CopyFileToDisk(const char* source, const char* destination, std::int32_t size)
@@ -268,14 +498,38 @@ bool TransferPackData()
 {
     CPackFind find;
     if (find.FindFirst(&UpdatePack, "Kivra_Pak", pack::kTypeDirectory) != 0) return false;
+    Place root{true, transfer.copyingPass ? 0 : FreeSlots(GamePack.GetCurrentDir())};
+    here = &root;
     CopyTreeToPack("Kivra_Pak");
+    here = nullptr;
     return true;
 }
 
 bool TransferDiskData()
 {
+    Place root{true, 0};
+    here = &root;
     CopyTreeToDisk("*.*");
+    here = nullptr;
     return true;
+}
+
+void PlanTransfer()
+{
+    TransferPlan& plan = transfer.plan;
+    const std::int32_t blocks = GamePack.BlockCount();
+    plan.packFree = GamePack.FreeBlocks();
+    room = Room{blocks < pack::kMaxBlocks ? plan.packFree - (pack::kMaxBlocks - blocks) : 0, blocks, blocks, 0, true, 0};
+    transfer.copyingPass = 0;
+    TransferPackData();
+    TransferDiskData();
+    if (transfer.versionLast) CopyPackVersion();
+    plan.packFits = room.packFits;
+    // The game pack grows on the same disk.
+    plan.diskNeeded += static_cast<std::int64_t>(room.blocks - room.firstBlocks) * pack::kBlockSize;
+    std::uint64_t free = 0;
+    plan.diskFree = FreeDiskSpace(GameDir, &free) == 0 ? static_cast<std::int64_t>(free) : -1;
+    if (UpdatePack.Failed() || GamePack.Failed()) Obstacle(TransferObstacle::Unreadable, "");
 }
 
 int RewriteDirectoryEntries(const char* pattern)
@@ -313,9 +567,12 @@ bool CopyPackVersion()
     CPackFind find;
     if (UpdatePack.ChangeDir("Z:\\Kivra_Pak") == 0 && find.FindFirst(&UpdatePack, kVersionFile, pack::kTypeFile) == 0 &&
         GamePack.ChangeDir("Z:\\Kivra_Pak") == 0) {
+        Place versionPlace{true, transfer.copyingPass ? 0 : FreeSlots(GamePack.GetCurrentDir())};
+        here = &versionPlace;
         EnterWalkPath("Kivra_Pak");
         copied = CopyFileToPack(find.name, find.name, find.size) == 0;
         LeaveWalkPath();
+        here = nullptr;
     }
     UpdatePack.ChangeDir("Z:\\");
     GamePack.ChangeDir("Z:\\");

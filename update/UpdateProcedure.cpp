@@ -1,10 +1,15 @@
 // The patch run from the launcher's replacement to the version summary.
 #include "update/UpdateProcedure.h"
 
+#include <csetjmp>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "lzh/LzhArchive.h"
+#include "lzh/LzhDecoder.h"
+#include "pack/PackText.h"
 #include "platform/Disk.h"
 #include "platform/Framework.h"
 #include "update/Globals.h"
@@ -29,13 +34,117 @@ void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
     ui.ShowMessage(id, detail);
 }
 
+constexpr char kUpdatePackName[] = "Update.pak";
+constexpr char kGamePackName[] = "Dev\\Kivra.pak";
+constexpr char kArchiveName[] = "update.lzh";
+
+// A line for the terminal, formatted by printf rules (cut to 511 bytes).
+void Note(UpdateUi& ui, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void Note(UpdateUi& ui, const char* format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    ui.ShowNote(line);
+}
+
 bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, const char* mode, UpdateUi* ui)
 {
     char path[kMaxPath];
-    if (JoinPath(path, directory, name)) pack.Open(path, mode);
+    if (!pack.IsOpen() && JoinPath(path, directory, name)) pack.Open(path, mode);
     if (pack.IsOpen()) return true;
     if (ui) Tell(*ui, kMessageFileOpen, "\n(%s%s)", directory, name);
     return false;
+}
+
+// Message 7 for a file of the patch or the game that keeps the run from
+// going on, and the line that says why.
+void Refuse(UpdateUi& ui, const char* directory, const char* name, const char* why)
+{
+    Note(ui, "%s%s %s", directory, name, why);
+    Tell(ui, kMessageFileOpen, "\n(%s%s)", directory, name);
+}
+
+constexpr char kInUse[] = "is in use by another program: close it and run the patch again.";
+
+// The game pack is held from before anything is unpacked until the run
+// ends, so that no other patcher or tool writes it meanwhile. False after
+// telling when another program holds it; a pack that cannot be opened for
+// another reason is told of where the packs are opened.
+bool HoldGamePack(UpdateUi& ui)
+{
+    char path[kMaxPath];
+    if (!JoinPath(path, GameDir, kGamePackName) || GamePack.Open(path, "rb+") == 1 || !GamePack.InUse()) return true;
+    Refuse(ui, GameDir, kGamePackName, kInUse);
+    return false;
+}
+
+// What unpacking update.lzh came to: no archive, an archive whose every
+// member was written whole, or the first thing wrong with it.
+struct Unpacked {
+    bool found;
+    bool whole;
+    char problem[320];
+};
+Unpacked unpacked;
+
+void UnpackProblem(const char* format, const char* name)
+{
+    if (!unpacked.whole) return;
+    unpacked.whole = false;
+    // A long name is cut.
+    if (std::snprintf(unpacked.problem, sizeof unpacked.problem, format, name) < 0) unpacked.problem[0] = 0;
+}
+
+const char* ProblemText(LzhMemberProblem problem)
+{
+    switch (problem) {
+    case LzhMemberProblem::UnsupportedMethod: return "%s: a method this patcher does not unpack";
+    case LzhMemberProblem::EmptyName: return "a member without a name%s";
+    case LzhMemberProblem::UnsafeName: return "%s: a name that leads outside the folder";
+    case LzhMemberProblem::NameTooLong: return "%s: a name too long";
+    case LzhMemberProblem::CannotCreate: return "%s: cannot be created";
+    case LzhMemberProblem::DataEnded: return "%s: its data ends early";
+    case LzhMemberProblem::CrcError: return "%s: CRC error";
+    case LzhMemberProblem::CannotReplace: return "%s: cannot replace the file of that name";
+    }
+    return "%s: cannot be unpacked";
+}
+
+bool IsFolderMember()
+{
+    return std::memcmp(lzhReader.header, "-lhd-", 5) == 0 && lzhReader.unpackedSize == 0;
+}
+
+// The patcher's account of a member it does not write: each one makes the
+// archive unusable, but for a folder's member, which holds nothing (no
+// folders are made).
+void ReportPatchMember(LzhMemberProblem problem, const char* name)
+{
+    if (problem == LzhMemberProblem::UnsupportedMethod && IsFolderMember()) return;
+    ReportUnwrittenMember(problem, name);
+    UnpackProblem(ProblemText(problem), name);
+}
+
+// A fatal stop of the walk ("Bad table", "Unable to write") comes back here:
+// the walk is abandoned already, its temporary removed, and nothing below the
+// walk holds anything to be undone.
+std::jmp_buf unpackStopped;
+void StopUnpacking() { std::longjmp(unpackStopped, 1); }
+
+// Walks the archive; false when it stopped at a fatal error.
+bool WalkArchive()
+{
+    if (setjmp(unpackStopped) != 0) return false;
+    while (ReadMemberHeader()) ExtractMember();
+    CloseLzhArchive();
+    return true;
 }
 
 // On a terminal the unpacking of update.lzh is one line of its own that
@@ -52,14 +161,35 @@ void ShowUnpackLine(long read)
     unpackLineShown = true;
 }
 
-void ShowUnpackProgress() { ShowUnpackLine(std::ftell(lzhReader.archive)); }
+void ShowUnpackProgress() { ShowUnpackLine(TellDiskFile(lzhReader.archive)); }
 
+// Unpacks update.lzh, when there is one, into the current directory, member
+// by member, each checked by its CRC before it takes its name.
 void UnpackUpdateArchive()
 {
+    unpacked = Unpacked{false, true, {}};
+    DiskPathInfo info{};
+    unpacked.found = StatDiskPath(kArchiveName, &info) == 0;
+    if (!unpacked.found) return;
+    if (info.directory || !OpenLzhArchive(kArchiveName)) {
+        UnpackProblem("%s cannot be read", kArchiveName);
+        return;
+    }
     const bool onTerminal = _isatty(_fileno(stderr)) != 0;
     if (onTerminal) lzhChunkWritten = ShowUnpackProgress;
+    lzhReportMember = ReportPatchMember;
+    const LzhStopFunction fatal = lzhStop;
+    lzhStop = StopUnpacking;
     unpackLineShown = false;
-    ExtractLzhArchive("update.lzh");
+    if (!WalkArchive()) UnpackProblem("%s: stopped at a damaged member", LzhMemberName()[0] ? LzhMemberName() : "?");
+    lzhStop = fatal;
+    lzhReportMember = ReportUnwrittenMember;
+    // Every archiver ends an archive with its end marker: one that ends
+    // before it, or at a damaged header, has lost members.
+    if (lzhReader.walkEnd == LzhWalkEnd::BadHeader)
+        UnpackProblem("a damaged header after %s", std::to_string(lzhReader.membersRead).append(" members").c_str());
+    else if (lzhReader.walkEnd == LzhWalkEnd::FileEnd)
+        UnpackProblem("%s ends before its end marker", kArchiveName);
     if (unpackLineShown) {
         // A walk that reached the archive's end has read all of it.
         if (lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd)
@@ -73,8 +203,8 @@ void UnpackUpdateArchive()
 
 bool OpenPacks(UpdateUi* ui)
 {
-    return OpenOne(UpdatePack, UpdaterDir, "Update.pak", "rb", ui) &&
-           OpenOne(GamePack, GameDir, "Dev\\Kivra.pak", "rb+", ui);
+    return OpenOne(UpdatePack, UpdaterDir, kUpdatePackName, "rb", ui) &&
+           OpenOne(GamePack, GameDir, kGamePackName, "rb+", ui);
 }
 
 UpdateVerdict DecideUpdate(const VersionFacts& facts)
@@ -153,24 +283,167 @@ void TellVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
     }
 }
 
+constexpr char kOnlyLauncher[] = "; only the launcher was replaced.";
+
+// A quiet run tells the terminal what it did not do, and why.
+void NoteNotApplied(UpdateUi& ui, const char* why) { Note(ui, "Patch not applied: %s%s", why, kOnlyLauncher); }
+
+void NoteVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
+{
+    char current[64];
+    char other[64];
+    FormatVersion(facts.current, current, sizeof current);
+    char why[200];
+    switch (verdict) {
+    case UpdateVerdict::NoNeedVersion: NoteNotApplied(ui, "the patch has no readable NeedVersion.txt"); return;
+    case UpdateVerdict::NoCurrentVersion:
+        NoteNotApplied(ui, "the game pack has no readable Kivra_Pak\\Version.txt");
+        return;
+    case UpdateVerdict::NoPatchVersion: NoteNotApplied(ui, "the patch has no readable Kivra_Pak\\Version.txt"); return;
+    case UpdateVerdict::NeedsNewer:
+        FormatVersion(facts.need, other, sizeof other);
+        std::snprintf(why, sizeof why, "the game is %s, this patch needs %s", current, other);
+        break;
+    case UpdateVerdict::PatchIsOlder:
+        FormatVersion(facts.patch, other, sizeof other);
+        std::snprintf(why, sizeof why, "the game is %s, this patch brings the older %s", current, other);
+        break;
+    case UpdateVerdict::NothingToDo: Note(ui, "The game is %s already%s", current, kOnlyLauncher); return;
+    case UpdateVerdict::Proceed: return;
+    }
+    NoteNotApplied(ui, why);
+}
+
+// The pack that OpenPacks could not open: a quiet run leaves a missing one
+// unsaid, but not one that is there and cannot be used.
+bool TellPackNotOpened(UpdateUi& ui, bool quiet)
+{
+    const bool patch = !UpdatePack.IsOpen();
+    const char* directory = patch ? UpdaterDir : GameDir;
+    const char* name = patch ? kUpdatePackName : kGamePackName;
+    char path[kMaxPath];
+    DiskPathInfo info{};
+    const bool present = JoinPath(path, directory, name) && StatDiskPath(path, &info) == 0;
+    CPackFileManager& pack = patch ? UpdatePack : GamePack;
+    if (pack.InUse()) {
+        Refuse(ui, directory, name, kInUse);
+        return false;
+    }
+    if (present) {
+        Refuse(ui, directory, name, "is no pack file this patcher can read.");
+        return false;
+    }
+    if (!quiet) {
+        Tell(ui, kMessageFileOpen, "\n(%s%s)", directory, name);
+        return false;
+    }
+    char why[kMaxPath + 40];
+    std::snprintf(why, sizeof why, "%s%s is missing", directory, name);
+    NoteNotApplied(ui, why);
+    return true;
+}
+
+const char* ObstacleText(TransferObstacle obstacle)
+{
+    switch (obstacle) {
+    case TransferObstacle::UnsafeName: return "has a name that leads outside its folder";
+    case TransferObstacle::TooDeep: return "lies deeper than a path can reach";
+    case TransferObstacle::PathTooLong: return "would have a path of 260 bytes or more";
+    case TransferObstacle::FolderInTheWay: return "is a folder in the game, where the patch has a file";
+    case TransferObstacle::FileInTheWay: return "is a file in the game, where the patch has a folder";
+    case TransferObstacle::NotAFile: return "is no regular file (a device or a pipe), where the patch has a file";
+    case TransferObstacle::DamagedDirectory: return "is a damaged directory of the game pack (see pak fsck)";
+    case TransferObstacle::Unreadable: return "cannot be read";
+    case TransferObstacle::None: break;
+    }
+    return "is in the way";
+}
+
+// What the counting pass found that keeps the copying pass from finishing;
+// false after telling.
+bool TellPlan(UpdateUi& ui)
+{
+    const TransferPlan& plan = transfer.plan;
+    if (plan.obstacle == TransferObstacle::Unreadable && plan.obstaclePath[0] == 0) {
+        const bool patch = UpdatePack.Failed();
+        Refuse(ui, patch ? UpdaterDir : GameDir, patch ? kUpdatePackName : kGamePackName,
+               "cannot be read; nothing of the game was changed.");
+        return false;
+    }
+    if (plan.obstacles > 0) {
+        Note(ui, "%s %s; nothing of the game was changed.", plan.obstaclePath, ObstacleText(plan.obstacle));
+        Tell(ui, kMessageFileOpen, "\n(%s)", plan.obstaclePath);
+        return false;
+    }
+    char text[kMaxPath + 200];
+    if (!plan.packFits) {
+        std::snprintf(text, sizeof text,
+                      "The game pack has no room for this patch.\n(%s%s: %d blocks needed, %d free)", GameDir,
+                      kGamePackName, plan.packNeeded, plan.packFree);
+        ui.ShowText(text);
+        return false;
+    }
+    if (plan.diskFree >= 0 && plan.diskNeeded > plan.diskFree) {
+        std::snprintf(text, sizeof text, "The disk has no room for this patch.\n(%s: %lld bytes needed, %lld free)",
+                      GameDir, static_cast<long long>(plan.diskNeeded), static_cast<long long>(plan.diskFree));
+        ui.ShowText(text);
+        return false;
+    }
+    return true;
+}
+
+// What the copying pass met that a copy did not: a patch that could not be
+// read whole, a game pack whose last writes did not reach it.
+void CountUnseenFailures()
+{
+    if (transfer.failedCopies > 0) return;
+    char path[kMaxPath];
+    if (UpdatePack.Failed() && JoinPath(path, UpdaterDir, kUpdatePackName)) {
+        ++transfer.failedCopies;
+        pack::CopyText(transfer.firstFailedFile, path, sizeof transfer.firstFailedFile);
+    } else if (GamePack.Failed() && JoinPath(path, GameDir, kGamePackName)) {
+        ++transfer.failedCopies;
+        pack::CopyText(transfer.firstFailedFile, path, sizeof transfer.firstFailedFile);
+    }
+}
+
 }  // namespace
 
 bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
 {
     // A run after the launcher was replaced is quiet: what keeps it from
-    // copying is not shown, and it counts as completed.
+    // copying is not shown, and it counts as completed. A patch that is
+    // there and damaged, or that could not be applied whole, is no such
+    // thing: it is told and fails in either case.
     const bool quiet = launcherReplaced;
     UpdateUi* const teller = quiet ? nullptr : &ui;
     ResetTransfer(&ui);
 
+    if (!HoldGamePack(ui)) return false;
+
     UnpackUpdateArchive();
+    if (unpacked.found && !unpacked.whole) {
+        Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
+             unpacked.problem);
+        Tell(ui, kMessageFileOpen, "\n(%s)", kArchiveName);
+        return false;
+    }
 
     if (ChangeDiskDirectory(GameDir) != 0) {
         // A stale InstallPath, or a drive the system does not have.
         if (teller) teller->ShowMessage(kMessageNoGamePath, "");
+        if (quiet) NoteNotApplied(ui, "the game directory cannot be entered");
         return launcherReplaced;
     }
-    if (!OpenPacks(teller)) return launcherReplaced;
+    if (!OpenPacks(nullptr)) return TellPackNotOpened(ui, quiet);
+    if (!UpdatePack.IsSound() || UpdatePack.Failed()) {
+        Refuse(ui, UpdaterDir, kUpdatePackName, "is damaged (see pak fsck): the patch was not applied.");
+        return false;
+    }
+    if (GamePack.Failed()) {
+        Refuse(ui, GameDir, kGamePackName, "cannot be read.");
+        return false;
+    }
 
     // The versions are read in this order, then decided on together.
     VersionFacts facts;
@@ -182,6 +455,7 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     facts.launcherWasRunning = ui.LauncherWasRunning();
 
     const UpdateVerdict verdict = DecideUpdate(facts);
+    if (quiet) NoteVerdict(ui, verdict, facts);
     if (verdict == UpdateVerdict::NothingToDo) return true;
     if (verdict != UpdateVerdict::Proceed) {
         if (teller) TellVerdict(*teller, verdict, facts);
@@ -190,26 +464,33 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     const VersionNumber& currentVersion = facts.current;
     const VersionNumber& patchVersion = facts.patch;
 
-    transfer.copyingPass = 0;
-    TransferPackData();
-    TransferDiskData();
+    // Everything is looked at before anything is written.
+    transfer.versionLast = 1;
+    PlanTransfer();
+    if (!TellPlan(ui)) return false;
+
     ui.SetProgressRange(transfer.countedBytes);
     transfer.copyingPass = 1;
-    transfer.versionLast = 1;
     TransferPackData();
     TransferDiskData();
 
     UpgradeOldPackEntries(currentVersion);
-    // The new version is recorded only over a complete installation: after
-    // a failed copy the game pack keeps the version it had, so that the
-    // patch is applied again, and no later patch takes it for this one.
-    if (transfer.failedCopies == 0) CopyPackVersion();
+    // The new version is recorded only over a complete installation whose
+    // writes have all reached the game pack: after a failed copy the game
+    // pack keeps the version it had, so that the patch is applied again, and
+    // no later patch takes it for this one.
+    CountUnseenFailures();
+    if (transfer.failedCopies == 0 && GamePack.Flush() == 0) CopyPackVersion();
     ClosePacks();
+    CountUnseenFailures();
 
     // A file that could not be copied leaves the installation incomplete:
     // that run did not complete, and the player is told so even in a quiet
     // run.
     if (transfer.failedCopies > 0) {
+        Note(ui, "%s could not be copied: the patch is applied in part, every file wholly old or wholly new; "
+                 "run it again.",
+             transfer.firstFailedFile);
         Tell(ui, kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
         return false;
     }

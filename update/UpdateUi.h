@@ -41,6 +41,12 @@ public:
     virtual bool LauncherWasRunning() const = 0;
     // The version summary the completion text ends with.
     virtual void SetVersionSummary(const char* text) = 0;
+    // One line that says what the run did or why it stopped, beside what
+    // the dialog shows: the terminal prints it, Windows has no place for it.
+    virtual void ShowNote(const char* text) = 0;
+    // A message box whose text the procedure made whole (the game pack or
+    // the disk has no room for the patch), under the caption "UPDATE".
+    virtual void ShowText(const char* text) = 0;
 
 protected:
     ~UpdateUi() = default;

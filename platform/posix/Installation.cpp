@@ -1,4 +1,5 @@
-// The first line of a run on Linux: which prefix and which game directory.
+// What the terminal says of a run beside its dialog: the first line, which
+// prefix and which game directory, and the notes of what the run did.
 #include <cstdio>
 #include <pwd.h>
 #include <string>
@@ -44,5 +45,12 @@ void AfxShowInstallation(const char* gameDir)
         line += ", no game directory in its registry";
     }
     std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void AfxShowNote(const char* text)
+{
+    terminal::FinishLine();
+    std::printf("%s\n", terminal::ToUtf8(text).c_str());
     std::fflush(stdout);
 }

@@ -161,3 +161,5 @@ void AfxShowInstallation(const char*)
 {
     // The dialog is all a player sees.
 }
+
+void AfxShowNote(const char*) {}

@@ -202,6 +202,11 @@ TEST_F(InterruptedRun, EveryKillLeavesOnlyLostBlocksAndTheRerunCompletesThePatch
     const std::string pack = fs::canonical(reference.GamePack()).string();
     for (int phase = 0; phase < kPhases; ++phase) {
         const std::vector<long>& all = byPhase[static_cast<std::size_t>(phase)];
+        // The counting pass looks, and writes nothing.
+        if (phase == kCounting) {
+            EXPECT_EQ(all.size(), 0u) << "the counting pass writes";
+            continue;
+        }
         ASSERT_GE(all.size(), 4u) << kPhaseNames[phase] << " has too few writes";
         const std::size_t take = std::min(kPointsPerPhase, all.size());
         for (std::size_t i = 0; i < take; ++i)

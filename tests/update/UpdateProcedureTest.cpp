@@ -72,9 +72,12 @@ public:
     }
     bool LauncherWasRunning() const override { return launcherRunning; }
     void SetVersionSummary(const char* text) override { summary = text; }
+    void ShowNote(const char* text) override { notes.push_back(text); }
+    void ShowText(const char* text) override { shown.push_back(std::string("text ") + text); }
 
     bool launcherRunning = false;
     std::vector<std::string> shown;
+    std::vector<std::string> notes;
     std::string summary;
 };
 
