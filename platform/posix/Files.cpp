@@ -81,50 +81,30 @@ BOOL FailOn(int error, const char* host)
 // A disk path that does not resolve: too long, or on a drive the prefix lacks.
 BOOL FailResolve() { return Fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno)); }
 
-bool WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Copies in to out, gives out the source's mode bits and times; false with
-// errno set.
-bool CopyContents(int in, int out, const struct stat& source)
+// Copies in to out through the disk table and gives out the source's mode
+// bits and times; false with errno set.
+bool CopyContents(std::FILE* in, std::FILE* out, const struct stat& source)
 {
     static thread_local char buffer[65536];
-    for (;;) {
-        const ssize_t n = read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        if (!WriteAll(out, buffer, static_cast<std::size_t>(n))) return false;
+    // The source is read to its length: a read that comes up short before
+    // it has failed, whether the stream says so or not.
+    for (off_t left = source.st_size; left > 0;) {
+        const std::size_t want = left < static_cast<off_t>(sizeof buffer) ? static_cast<std::size_t>(left) : sizeof buffer;
+        if (ReadDiskFile(buffer, 1, want, in) != want) {
+            if (errno == 0) errno = EIO;
+            return false;
+        }
+        if (WriteDiskFile(buffer, 1, want, out) != want) {
+            if (errno == 0) errno = ENOSPC;
+            return false;
+        }
+        left -= static_cast<off_t>(want);
     }
-    if (fchmod(out, source.st_mode & 0777) != 0) return false;
+    const int fd = fileno(out);
+    if (fchmod(fd, source.st_mode & 0777) != 0) return false;
     const timespec times[2] = {source.st_atim, source.st_mtim};
-    if (futimens(out, times) != 0) return false;
-    return fsync(out) == 0;
-}
-
-// Puts the finished temporary in the target's place; with noReplace only
-// where nothing is.
-bool Install(const char* temporary, const char* target, bool noReplace)
-{
-    if (!noReplace) return rename(temporary, target) == 0;
-    if (renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without the flag: a link is made only where nothing is.
-    if (link(temporary, target) != 0) return false;
-    unlink(temporary);
-    return true;
+    if (futimens(fd, times) != 0) return false;
+    return FlushDiskFile(out) == 0 && fsync(fd) == 0;
 }
 
 }  // namespace
@@ -173,22 +153,22 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists)
     char to[kHostPathMax];
     if (!ResolveDiskPath(existing, from, sizeof from) || !ResolveDiskPath(target, to, sizeof to)) return FailResolve();
 
-    const int in = open(from, O_RDONLY | O_CLOEXEC);
-    if (in < 0) return FailOn(errno, from);
+    std::FILE* in = OpenDiskFile(existing, "rb");
+    if (!in) return FailOn(errno, from);
     struct stat source {};
-    if (fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
-        close(in);
+    if (fstat(fileno(in), &source) != 0 || !S_ISREG(source.st_mode)) {
+        CloseDiskFile(in);
         return Fail(ERROR_ACCESS_DENIED);
     }
 
     struct stat present {};
     if (stat(to, &present) == 0) {
         if (failIfExists) {
-            close(in);
+            CloseDiskFile(in);
             return Fail(kErrorFileExists);
         }
         if (S_ISDIR(present.st_mode)) {
-            close(in);
+            CloseDiskFile(in);
             return Fail(ERROR_ACCESS_DENIED);
         }
         // Windows refuses to overwrite what a running program holds; here a
@@ -196,39 +176,37 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists)
         const int probe = open(to, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (probe < 0) {
             const int error = errno;
-            close(in);
+            CloseDiskFile(in);
             return FailOn(error, to);
         }
         close(probe);
     }
 
-    // The copy goes to a temporary beside the target and is renamed over it,
-    // so the target is replaced whole or not at all.
-    char temporary[kHostPathMax + 16];
-    const char* slash = std::strrchr(to, '/');
-    const int directoryLength = slash ? static_cast<int>(slash - to + 1) : 0;
-    std::snprintf(temporary, sizeof temporary, "%.*s.%s.XXXXXX", directoryLength, to, to + directoryLength);
-    const int out = mkostemp(temporary, O_CLOEXEC);
-    if (out < 0) {
+    // A target that is there is replaced whole or not at all: the copy goes
+    // to a temporary beside it, which takes its place when complete. A new
+    // one is made where nothing may be, and removed again when the copy
+    // fails.
+    std::FILE* out = failIfExists ? CreateNewDiskFile(target) : BeginDiskReplacement(target);
+    if (!out) {
         const int error = errno;
-        close(in);
+        CloseDiskFile(in);
         return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(error));
     }
+    errno = 0;
     bool copied = CopyContents(in, out, source);
     int error = errno;
-    close(in);
-    if (close(out) != 0 && copied) {
+    CloseDiskFile(in);
+    if (failIfExists) {
+        if (CloseDiskFile(out) != 0 && copied) {
+            copied = false;
+            error = errno;
+        }
+        if (!copied) RemoveDiskFile(target);
+    } else if (FinishDiskReplacement(out, copied) != 0 && copied) {
         copied = false;
         error = errno;
     }
-    if (copied && !Install(temporary, to, failIfExists)) {
-        copied = false;
-        error = errno;
-    }
-    if (!copied) {
-        unlink(temporary);
-        return FailOn(error, to);
-    }
+    if (!copied) return FailOn(error == 0 ? EIO : error, to);
     return TRUE;
 }
 

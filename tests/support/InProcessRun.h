@@ -1,0 +1,186 @@
+// Whole patch runs inside the test process: a game folder with its pack and
+// disk files, a patch folder with update.lzh, RunUpdate over them, and what
+// the installation holds afterwards, read from its bytes.
+//
+//   root/game/Dev/Kivra.pak, root/game/...     GameDir
+//   root/patch/update.lzh (Update.pak inside)  UpdaterDir, and where the run starts
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "lzh/LzhWriter.h"
+#include "pack/PackFileManager.h"
+#include "support/PackImage.h"
+#include "support/TempDir.h"
+#include "update/Globals.h"
+#include "update/UpdateProcedure.h"
+
+namespace inprocess {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+// Path ("Kivra_Pak\a.map", "Bin\a.dll") to content.
+using Files = std::map<std::string, Bytes>;
+
+inline Bytes B(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+inline Bytes Noise(std::size_t size, unsigned seed)
+{
+    Bytes bytes(size);
+    std::uint32_t x = seed * 2654435761u + 7;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<std::uint8_t>(x);
+    }
+    return bytes;
+}
+
+inline std::string Slashes(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+// Makes a pack at path holding files, through the engine.
+inline void MakePack(const fs::path& path, const Files& files)
+{
+    CPackFileManager engine;
+    ASSERT_EQ(engine.Open(path.c_str(), "wb"), 1);
+    engine.Close();
+    ASSERT_EQ(engine.Open(path.c_str(), "rb+"), 1);
+    for (const auto& [name, content] : files) {
+        const std::string full = "Z:\\" + name;
+        ASSERT_EQ(engine.MakeDir(full.substr(0, full.rfind('\\')).c_str()), 0) << name;
+        const int h = engine.OpenFile(full.c_str(), OF_WRITE, kInPack);
+        ASSERT_GE(h, 1) << name;
+        if (!content.empty()) {
+            ASSERT_EQ(engine.Write(content.data(), content.size(), 1, h), 1u);
+        }
+        ASSERT_EQ(engine.CloseFile(h), 0);
+    }
+    engine.Close();
+}
+
+// An archive of the named disk files, each packed.
+inline void MakeArchive(const fs::path& archive, const std::vector<fs::path>& members)
+{
+    std::FILE* out = std::fopen(archive.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    for (const fs::path& member : members) {
+        std::FILE* in = std::fopen(member.c_str(), "rb");
+        ASSERT_NE(in, nullptr);
+        const LzhAddedMember added =
+            AddLzhMember(out, in, fs::file_size(member), member.filename().c_str(), LzhDosTime(2026, 12, 9, 12, 0, 0), true);
+        std::fclose(in);
+        ASSERT_EQ(added.result, LzhAddResult::Added);
+    }
+    ASSERT_TRUE(EndLzhArchive(out));
+    std::fclose(out);
+}
+
+// What an installation holds: the game pack's files, read from its bytes
+// with the test's own reader, and the files below the game folder.
+struct Holding {
+    bool packReadable = false;
+    Files pack;
+    Files disk;
+};
+
+inline Holding Read(const fs::path& game)
+{
+    Holding h;
+    testpack::Image image;
+    image.bytes = testutil::ReadFile(game / "Dev/Kivra.pak");
+    std::vector<testpack::Node> nodes;
+    h.packReadable = testpack::ReadTree(image, nodes);
+    for (const auto& node : nodes)
+        if (node.entry.type == 2) h.pack[node.path] = node.data;
+    for (const auto& item : fs::recursive_directory_iterator(game)) {
+        const std::string below = fs::relative(item.path(), game).string();
+        if (!item.is_regular_file() || below == "Dev/Kivra.pak") continue;
+        std::string name = below;
+        for (char& c : name)
+            if (c == '/') c = '\\';
+        h.disk[name] = testutil::ReadFile(item.path());
+    }
+    return h;
+}
+
+// An installation and a patch for it, laid out below root.
+struct Patch {
+    Files installedPack;
+    Files installedDisk;
+    Files patch;  // the patch's Update.pak: "Kivra_Pak\..." into the pack, the rest onto disk
+
+    // What a complete run leaves.
+    Holding Patched() const
+    {
+        Holding h;
+        h.packReadable = true;
+        h.pack = installedPack;
+        h.disk = installedDisk;
+        for (const auto& [name, content] : patch) (name.rfind("Kivra_Pak\\", 0) == 0 ? h.pack : h.disk)[name] = content;
+        return h;
+    }
+
+    void Lay(const fs::path& root) const
+    {
+        const fs::path game = root / "game";
+        const fs::path folder = root / "patch";
+        fs::create_directories(game / "Dev");
+        fs::create_directories(folder);
+        MakePack(game / "Dev/Kivra.pak", installedPack);
+        for (const auto& [name, content] : installedDisk) {
+            const fs::path path = game / Slashes(name);
+            fs::create_directories(path.parent_path());
+            testutil::WriteFile(path, content);
+        }
+        MakePack(root / "Update.pak", patch);
+        MakeArchive(folder / "update.lzh", {root / "Update.pak"});
+        fs::remove(root / "Update.pak");
+    }
+};
+
+// Runs the patch of root as the patcher does, started in the patch folder.
+inline bool RunPatch(const fs::path& root, UpdateUi& ui, bool quiet = false)
+{
+    const fs::path saved = fs::current_path();
+    std::snprintf(GameDir, sizeof GameDir, "%s/", (root / "game").c_str());
+    std::snprintf(UpdaterDir, sizeof UpdaterDir, "%s/", (root / "patch").c_str());
+    fs::current_path(root / "patch");
+    const bool completed = RunUpdate(quiet, ui);
+    UpdatePack.Close();
+    GamePack.Close();
+    fs::current_path(saved);
+    return completed;
+}
+
+// A user interface that keeps what it is told.
+class Recorder final : public UpdateUi {
+public:
+    void SetProgressRange(std::int32_t) override {}
+    void SetProgressPos(std::int32_t) override {}
+    void SetStatus(const char*) override {}
+    void Refresh() override {}
+    void ShowMessage(UpdateMessageId id, const char* detail) override { shown.push_back(std::to_string(id) + detail); }
+    void ShowNeedVersion(const VersionNumber& need) override { shown.push_back("1 need " + std::to_string(need.build)); }
+    bool LauncherWasRunning() const override { return false; }
+    void SetVersionSummary(const char* text) override { summary = text; }
+    void ShowNote(const char* text) override { notes.push_back(text); }
+    void ShowText(const char* text) override { shown.push_back(text); }
+
+    std::vector<std::string> shown;
+    std::vector<std::string> notes;
+    std::string summary;
+};
+
+}  // namespace inprocess
