@@ -132,7 +132,8 @@ struct Patch {
         return h;
     }
 
-    void Lay(const fs::path& root) const
+    // With archived false, Update.pak lies in the patch folder as it is.
+    void Lay(const fs::path& root, bool archived = true) const
     {
         const fs::path game = root / "game";
         const fs::path folder = root / "patch";
@@ -143,6 +144,10 @@ struct Patch {
             const fs::path path = game / Slashes(name);
             fs::create_directories(path.parent_path());
             testutil::WriteFile(path, content);
+        }
+        if (!archived) {
+            MakePack(folder / "Update.pak", patch);
+            return;
         }
         MakePack(root / "Update.pak", patch);
         MakeArchive(folder / "update.lzh", {root / "Update.pak"});
