@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "app/DialogTemplates.h"
+#include "app/DryRun.h"
 #include "app/ProgramWindows.h"
 #include "app/Resource.h"
 #include "app/UpdateDlg.h"
@@ -12,7 +13,7 @@ CUpdateApp theApp;
 namespace {
 
 const char kHelpText[] =
-    "usage: kivra-update [--help | --version]\n"
+    "usage: kivra-update [--dry-run | --help | --version]\n"
     "\n"
     "Applies the Kivra patch that lies beside this program to the game installed in\n"
     "a Wine prefix. Put kivra-update in the patch folder, beside Update.pak or\n"
@@ -34,8 +35,17 @@ const char kHelpText[] =
     "  a file of update.lzh that cannot be created: another name, or an empty line\n"
     "    to leave it out.\n"
     "\n"
+    "--dry-run checks the patch and the installation as a run does, and lists what\n"
+    "it would do, without closing, unpacking into or changing anything: the\n"
+    "launcher's replacement, each file it adds or replaces in the game pack and on\n"
+    "disk with its size, the version before and after, and the game pack blocks\n"
+    "and disk bytes needed and free. Its exit status is 0 when the patch would be\n"
+    "applied, 1 when it would be refused.\n"
+    "\n"
     "Exit status: 0 when the patch was applied or there was nothing to do, 1 when\n"
     "the run failed.\n";
+
+const CWinApp::Option kOptions[] = {{"--dry-run", RunDryRun}};
 
 }  // namespace
 
@@ -45,6 +55,8 @@ CUpdateApp::CUpdateApp()
     AfxRegisterProgramWindows(kProgramWindows, static_cast<int>(std::size(kProgramWindows)));
     m_pszHelpText = kHelpText;
     m_pszVersionText = "kivra-update " KIVRA_UPDATE_VERSION_TEXT;
+    m_pOptions = kOptions;
+    m_nOptions = static_cast<int>(std::size(kOptions));
 }
 
 CUpdateApp::~CUpdateApp() = default;

@@ -134,6 +134,14 @@ public:
     // with 0. The Windows program takes no options.
     const char* m_pszHelpText = nullptr;
     const char* m_pszVersionText = nullptr;
+    // The other options the Linux front-end takes, each run instead of
+    // InitInstance, its result the exit status.
+    struct Option {
+        const char* name;  // "--dry-run"
+        int (*run)();
+    };
+    const Option* m_pOptions = nullptr;
+    int m_nOptions = 0;
     // What the process returns when the application ends.
     int m_nExitCode = 0;
 };

@@ -217,6 +217,10 @@ DWORD GetModuleFileNameA(HINSTANCE module, LPSTR path, DWORD size);
 // not at all, and "in use" is a running executable (ETXTBSY); the copy keeps
 // the source's permission bits and times.
 BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
+// The folder for temporary files, ending in a separator: its length, or
+// the size needed (terminator included) when size is too small. On Linux
+// $TMPDIR, else /tmp.
+DWORD GetTempPathA(DWORD size, LPSTR buffer);
 // The Win32 error code of the calling thread's last failure.
 DWORD GetLastError();
 void SetLastError(DWORD code);

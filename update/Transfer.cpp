@@ -96,11 +96,10 @@ std::int64_t OnDisk(std::int64_t bytes) { return (bytes + 4095) / 4096 * 4096; }
 
 void TakeBlock()
 {
-    if (room.blocks >= pack::kMaxBlocks) {
+    // Past the end of the table the count goes on, for the room needed.
+    if (room.blocks >= pack::kMaxBlocks)
         room.packFits = false;
-        return;
-    }
-    if (room.freeBelow > 0)
+    else if (room.freeBelow > 0)
         --room.freeBelow;
     else
         ++room.blocks;

@@ -1,6 +1,7 @@
 // The patch run from the launcher's replacement to the version summary.
 #include "update/UpdateProcedure.h"
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
 #include <cstdio>
@@ -163,16 +164,24 @@ void ShowUnpackLine(long read)
 
 void ShowUnpackProgress() { ShowUnpackLine(TellDiskFile(lzhReader.archive)); }
 
-// Unpacks update.lzh, when there is one, into the current directory, member
-// by member, each checked by its CRC before it takes its name.
-void UnpackUpdateArchive()
+// Unpacks update.lzh, when the current directory holds one, into into (null:
+// the current directory), member by member, each checked by its CRC before
+// it takes its name.
+void UnpackUpdateArchive(const char* into)
 {
     unpacked = Unpacked{false, true, {}};
     DiskPathInfo info{};
-    unpacked.found = StatDiskPath(kArchiveName, &info) == 0;
+    // Only an archive that is surely not there is none: one that cannot be
+    // looked at would leave an earlier Update.pak in its place.
+    unpacked.found = StatDiskPath(kArchiveName, &info) == 0 || errno != ENOENT;
     if (!unpacked.found) return;
     if (info.directory || !OpenLzhArchive(kArchiveName)) {
         UnpackProblem("%s cannot be read", kArchiveName);
+        return;
+    }
+    if (into && ChangeDiskDirectory(into) != 0) {
+        CloseLzhArchive();
+        UnpackProblem("%s cannot be unpacked", kArchiveName);
         return;
     }
     const bool onTerminal = _isatty(_fileno(stderr)) != 0;
@@ -409,33 +418,20 @@ void CountUnseenFailures()
 
 }  // namespace
 
-bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
+namespace {
+
+// What a run and a dry run share once update.lzh is unpacked and GameDir is
+// the current directory: the packs opened and checked, the versions read and
+// decided on, the copying pass planned. True when the copy is to go ahead;
+// otherwise the run ends here with result. A quiet run leaves unsaid what a
+// quiet run does (a version refusal, a missing pack) and says so in a note.
+bool PrepareCopy(UpdateUi& ui, bool quiet, VersionFacts& facts, bool& result)
 {
-    // A run after the launcher was replaced is quiet: what keeps it from
-    // copying is not shown, and it counts as completed. A patch that is
-    // there and damaged, or that could not be applied whole, is no such
-    // thing: it is told and fails in either case.
-    const bool quiet = launcherReplaced;
-    UpdateUi* const teller = quiet ? nullptr : &ui;
-    ResetTransfer(&ui);
-
-    if (!HoldGamePack(ui)) return false;
-
-    UnpackUpdateArchive();
-    if (unpacked.found && !unpacked.whole) {
-        Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
-             unpacked.problem);
-        Tell(ui, kMessageFileOpen, "\n(%s)", kArchiveName);
+    result = false;
+    if (!OpenPacks(nullptr)) {
+        result = TellPackNotOpened(ui, quiet);
         return false;
     }
-
-    if (ChangeDiskDirectory(GameDir) != 0) {
-        // A stale InstallPath, or a drive the system does not have.
-        if (teller) teller->ShowMessage(kMessageNoGamePath, "");
-        if (quiet) NoteNotApplied(ui, "the game directory cannot be entered");
-        return launcherReplaced;
-    }
-    if (!OpenPacks(nullptr)) return TellPackNotOpened(ui, quiet);
     if (!UpdatePack.IsSound() || UpdatePack.Failed()) {
         Refuse(ui, UpdaterDir, kUpdatePackName, "is damaged (see pak fsck): the patch was not applied.");
         return false;
@@ -446,7 +442,6 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     }
 
     // The versions are read in this order, then decided on together.
-    VersionFacts facts;
     facts.needRead = ReadNeedVersion(facts.need);
     facts.currentRead = facts.needRead && ReadPackVersion(GamePack, facts.current);
     facts.patchRead = facts.currentRead && ReadPackVersion(UpdatePack, facts.patch);
@@ -456,18 +451,64 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
 
     const UpdateVerdict verdict = DecideUpdate(facts);
     if (quiet) NoteVerdict(ui, verdict, facts);
-    if (verdict == UpdateVerdict::NothingToDo) return true;
-    if (verdict != UpdateVerdict::Proceed) {
-        if (teller) TellVerdict(*teller, verdict, facts);
-        return launcherReplaced;
+    if (verdict == UpdateVerdict::NothingToDo) {
+        result = true;
+        return false;
     }
-    const VersionNumber& currentVersion = facts.current;
-    const VersionNumber& patchVersion = facts.patch;
+    if (verdict != UpdateVerdict::Proceed) {
+        if (!quiet) TellVerdict(ui, verdict, facts);
+        result = quiet;
+        return false;
+    }
 
     // Everything is looked at before anything is written.
     transfer.versionLast = 1;
     PlanTransfer();
-    if (!TellPlan(ui)) return false;
+    return TellPlan(ui);
+}
+
+// update.lzh, when there is one, unpacked; false after telling when it is
+// damaged.
+bool Unpack(UpdateUi& ui, const char* into)
+{
+    UnpackUpdateArchive(into);
+    if (!unpacked.found || unpacked.whole) return true;
+    Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
+         unpacked.problem);
+    Tell(ui, kMessageFileOpen, "\n(%s)", kArchiveName);
+    return false;
+}
+
+// GameDir made the current directory; false after telling when it cannot be.
+bool EnterGameDir(UpdateUi& ui, bool quiet)
+{
+    if (ChangeDiskDirectory(GameDir) == 0) return true;
+    // A stale InstallPath, or a drive the system does not have.
+    if (quiet)
+        NoteNotApplied(ui, "the game directory cannot be entered");
+    else
+        ui.ShowMessage(kMessageNoGamePath, "");
+    return false;
+}
+
+}  // namespace
+
+bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
+{
+    // A run after the launcher was replaced is quiet: what keeps it from
+    // copying is not shown, and it counts as completed. A patch that is
+    // there and damaged, or that could not be applied whole, is no such
+    // thing: it is told and fails in either case.
+    const bool quiet = launcherReplaced;
+    ResetTransfer(&ui);
+
+    if (!HoldGamePack(ui) || !Unpack(ui, nullptr)) return false;
+    if (!EnterGameDir(ui, quiet)) return launcherReplaced;
+    VersionFacts facts;
+    bool result = false;
+    if (!PrepareCopy(ui, quiet, facts, result)) return result;
+    const VersionNumber& currentVersion = facts.current;
+    const VersionNumber& patchVersion = facts.patch;
 
     ui.SetProgressRange(transfer.countedBytes);
     transfer.copyingPass = 1;
@@ -507,4 +548,86 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     if (JoinPath(readMe, GameDir, "ReadMe.txt"))
         ShellExecuteA(nullptr, "open", readMe, "ReadMe.txt", nullptr, SW_SHOWNORMAL);
     return true;
+}
+
+namespace {
+
+// What UpdateLauncher would do, as a line.
+void NoteLauncher(UpdateUi& ui)
+{
+    char source[kMaxPath];
+    char destination[kMaxPath];
+    VersionNumber offered{0, 0, 0, 0};
+    VersionNumber installed{0, 0, 0, 0};
+    char shown[2][64];
+    if (!JoinPath(source, UpdaterDir, "KNet.exe") || !JoinPath(destination, GameDir, "KNet.exe") ||
+        !ReadFileVersion(source, offered)) {
+        Note(ui, "launcher: not replaced (no KNet.exe with a version beside the patcher)");
+        return;
+    }
+    FormatVersion(offered, shown[0], sizeof shown[0]);
+    const bool hasInstalled = ReadFileVersion(destination, installed);
+    FormatVersion(installed, shown[1], sizeof shown[1]);
+    if (hasInstalled && CompareVersions(offered, installed) != VersionOrder::Greater)
+        Note(ui, "launcher: not replaced (KNet.exe %s is not newer than the installed %s)", shown[0], shown[1]);
+    else
+        Note(ui, "launcher: KNet.exe %s would replace %s", shown[0], hasInstalled ? shown[1] : "none");
+}
+
+void NoteRoom(UpdateUi& ui, const VersionFacts& facts)
+{
+    const TransferPlan& plan = transfer.plan;
+    char before[64];
+    char after[64];
+    FormatVersion(facts.current, before, sizeof before);
+    FormatVersion(facts.patch, after, sizeof after);
+    Note(ui, "version: %s -> %s", before, after);
+    Note(ui, "game pack: %d blocks needed, %d free", plan.packNeeded, plan.packFree);
+    if (plan.diskFree >= 0)
+        Note(ui, "disk: %lld bytes needed, %lld free", static_cast<long long>(plan.diskNeeded),
+             static_cast<long long>(plan.diskFree));
+    else
+        Note(ui, "disk: %lld bytes needed, free space unknown", static_cast<long long>(plan.diskNeeded));
+}
+
+}  // namespace
+
+bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
+{
+    ResetTransfer(&ui);
+    transfer.listener = &listener;
+    Note(ui, "Dry run: nothing is changed.");
+    NoteLauncher(ui);
+
+    // The archive goes into the caller's folder, and a pack it brings is read
+    // from there.
+    char updaterDir[kMaxPath];
+    pack::CopyText(updaterDir, UpdaterDir, sizeof updaterDir);
+    bool applies = Unpack(ui, folder);
+    if (applies && unpacked.found) {
+        Note(ui, "update.lzh: unpacked whole (%u members)", static_cast<unsigned>(lzhReader.membersRead));
+        char unpackedPack[kMaxPath];
+        DiskPathInfo info{};
+        if (JoinPath(unpackedPack, folder, kUpdatePackName) && StatDiskPath(unpackedPack, &info) == 0)
+            pack::CopyText(UpdaterDir, folder, sizeof UpdaterDir);
+    }
+    VersionFacts facts;
+    bool result = false;
+    if (applies && EnterGameDir(ui, false)) {
+        char path[kMaxPath];
+        if (JoinPath(path, GameDir, kGamePackName)) GamePack.Open(path, "rb");
+        applies = PrepareCopy(ui, false, facts, result);
+        if (transfer.plan.obstacles == 0 && facts.patchRead) NoteRoom(ui, facts);
+    } else {
+        applies = false;
+    }
+    ClosePacks();
+    pack::CopyText(UpdaterDir, updaterDir, sizeof UpdaterDir);
+    if (applies)
+        Note(ui, "would apply: %d files and %d folders", transfer.plan.files, transfer.plan.folders);
+    else if (result)
+        Note(ui, "would complete: nothing to do");
+    else
+        Note(ui, "would not apply");
+    return applies || result;
 }

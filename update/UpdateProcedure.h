@@ -2,6 +2,7 @@
 // checks and the transfer.
 #pragma once
 
+#include "update/Transfer.h"
 #include "update/UpdateUi.h"
 #include "update/Version.h"
 
@@ -42,6 +43,15 @@ UpdateVerdict DecideUpdate(const VersionFacts& facts);
 // always with message 7 when a copy failed (then the installed version stays
 // recorded).
 bool RunUpdate(bool launcherReplaced, UpdateUi& ui);
+// What a run would do, and nothing of it: the checks of a run (update.lzh
+// unpacked into folder, an empty folder of the caller's, which it takes as
+// UpdaterDir when the archive holds Update.pak; both packs read-only; the
+// versions), then every step of the copying pass told to listener, and lines
+// through ui: what the launcher's replacement would do, the version before
+// and after, the blocks and bytes needed and free. True when the patch
+// would be applied. The game, its launcher and the patch folder stay as
+// they are.
+bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder);
 // Opens UpdatePack from UpdaterDir and GamePack from GameDir. False when one
 // cannot be opened, with message 7 naming it when ui is given.
 bool OpenPacks(UpdateUi* ui);

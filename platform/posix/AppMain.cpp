@@ -1,7 +1,8 @@
 // The process entry of a framework application on Linux: the application
 // object exists already; its InitInstance runs the program. The options
-// --help and --version print the application's texts instead; any other
-// argument is left to the program (it reads its own command line).
+// --help and --version print the application's texts instead, and an option
+// of the application's own runs its function; any other argument is left to
+// the program (it reads its own command line).
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,12 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], "--version") == 0 && app->m_pszVersionText) {
         std::printf("%s\n", app->m_pszVersionText);
         return 0;
+    }
+    for (int i = 0; argc > 1 && i < app->m_nOptions; ++i) {
+        if (std::strcmp(argv[1], app->m_pOptions[i].name) != 0) continue;
+        const int status = app->m_pOptions[i].run();
+        std::fflush(stdout);
+        return status;
     }
     app->InitInstance();
     std::fflush(stdout);

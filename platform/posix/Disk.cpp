@@ -16,6 +16,7 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/DiskHost.h"
+#include "platform/Win32.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -300,6 +301,19 @@ std::string WinePrefix()
     return home && *home ? std::string(home) + "/.wine" : std::string();
 }
 
+DWORD GetTempPathA(DWORD size, LPSTR buffer)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string text;
+    // A folder whose name the code page lacks could not be named again.
+    if (!tmp || !*tmp || !codepage::Convert(codepage::Direction::kToCp949, tmp, text, codepage::Unconvertible::kFail))
+        text = "/tmp";
+    if (text.back() != '/') text += '/';
+    if (text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
     std::size_t floor = 0;
@@ -486,6 +500,13 @@ int MakeDirectory(const char* path)
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return mkdir(host, 0777) == 0 ? 0 : -1;
+}
+
+int RemoveDirectory(const char* path)
+{
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
+    return rmdir(host) == 0 ? 0 : -1;
 }
 
 int ChangeDirectory(const char* path)

@@ -76,6 +76,7 @@ const DiskCalls kFaulty = {
         real.finishReplacement(f, false);
         return Failed(EIO, -1);
     },
+    [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
 };
 
 // Makes every disk call go through the failing table while it lives.
