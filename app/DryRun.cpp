@@ -51,7 +51,7 @@ public:
 
     void Planned(TransferPlace place, TransferStep step, const char* path, std::int64_t size) override
     {
-        const char* what = step == TransferStep::AddFile ? "add" : step == TransferStep::ReplaceFile ? "replace" : "folder";
+        const char* what = step == TransferStep::Add ? "add" : step == TransferStep::Replace ? "replace" : "folder";
         char line[400];
         std::snprintf(line, sizeof line, "%s %-7s %10lld %s", place == TransferPlace::Pack ? "pack" : "disk", what,
                       static_cast<long long>(size), path);

@@ -25,5 +25,5 @@ DiskCalls diskCalls = {
     host::OpenFile,     host::OpenLockedFile, host::CreateNewFile, Read,          Write,
     Seek,               Tell,                 Flush,               Close,         host::RemoveFile,
     host::RenameFile,   host::MakeDirectory,  host::ChangeDirectory, host::StatPath, host::FreeSpace,
-    host::BeginReplacement, host::FinishReplacement, host::RemoveDirectory,
+    host::BeginReplacement, host::FinishReplacement, host::RemoveFolder,
 };

@@ -21,6 +21,6 @@ int StatPath(const char* path, DiskPathInfo* info);
 int FreeSpace(const char* directory, std::uint64_t* bytes);
 std::FILE* BeginReplacement(const char* path);
 int FinishReplacement(std::FILE* file, bool keep);
-int RemoveDirectory(const char* path);
+int RemoveFolder(const char* path);
 
 }  // namespace host

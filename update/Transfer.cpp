@@ -168,7 +168,7 @@ void Obstacle(TransferObstacle what, const char* name)
 
 void Plan(TransferPlace place, TransferStep step, const char* name, std::int64_t size)
 {
-    if (step == TransferStep::MakeFolder)
+    if (step == TransferStep::Folder)
         ++transfer.plan.folders;
     else
         ++transfer.plan.files;
@@ -240,7 +240,7 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
         HoldOnDisk(OnDisk(size));
         HoldOnDisk(-OnDisk(old));
     }
-    Plan(toPack ? TransferPlace::Pack : TransferPlace::Disk, replacing ? TransferStep::ReplaceFile : TransferStep::AddFile,
+    Plan(toPack ? TransferPlace::Pack : TransferPlace::Disk, replacing ? TransferStep::Replace : TransferStep::Add,
          source, size);
 }
 
@@ -399,7 +399,7 @@ struct Mirror {
             TakeSlot();
             TakeBlock();
         }
-        ::Plan(disk ? TransferPlace::Disk : TransferPlace::Pack, TransferStep::MakeFolder, name, 0);
+        ::Plan(disk ? TransferPlace::Disk : TransferPlace::Pack, TransferStep::Folder, name, 0);
         return true;
     }
 

@@ -37,9 +37,9 @@ enum class TransferPlace : std::uint8_t {
 
 // A step of the copying pass, as the counting pass plans it.
 enum class TransferStep : std::uint8_t {
-    AddFile,
-    ReplaceFile,
-    MakeFolder,
+    Add,      // a file
+    Replace,  // a file
+    Folder,   // made
 };
 
 // Told of every planned step, in the copying pass's order; path is below the

@@ -502,7 +502,7 @@ int MakeDirectory(const char* path)
     return mkdir(host, 0777) == 0 ? 0 : -1;
 }
 
-int RemoveDirectory(const char* path)
+int RemoveFolder(const char* path)
 {
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;

@@ -148,7 +148,7 @@ int MakeDirectory(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
 
 int ChangeDirectory(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
 
-int RemoveDirectory(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
+int RemoveFolder(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
 
 int StatPath(const char* path, DiskPathInfo* info)
 {
