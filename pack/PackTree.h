@@ -28,13 +28,17 @@ inline const char* NameFault(const std::string& name)
 
 // The entries of the directory whose chain starts at first, in slot order,
 // without "." and "..". A block already in seen ends the listing (a chain that
-// loops, or runs into another directory's), as does a broken link: false then.
+// loops, or runs into another directory's), as do a block that the engine
+// found in more than one chain (a chain that runs into a file's data, whose
+// bytes are no entries) and a broken link: false then.
 inline bool ReadDirectory(CPackFileManager& engine, std::int32_t first, std::vector<std::uint8_t>& seen,
                           std::vector<DirEntry>& entries)
 {
     entries.clear();
     for (std::int32_t block = first;;) {
-        if (block < 0 || block >= engine.BlockCount() || seen[static_cast<std::size_t>(block)]) return false;
+        if (block < 0 || block >= engine.BlockCount() || seen[static_cast<std::size_t>(block)] ||
+            engine.IsSharedBlock(block))
+            return false;
         seen[static_cast<std::size_t>(block)] = 1;
         DirEntry slots[kEntriesPerBlock];
         if (!engine.ReadEntries(block, 0, kEntriesPerBlock, slots)) return false;

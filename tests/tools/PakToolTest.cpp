@@ -682,4 +682,253 @@ TEST_F(PakTool, ListingsShowUtf8OnATerminalAndTheStoredBytesOtherwise)
     EXPECT_NE(Pak("tree " + pack).out.find("\t" + kHangulCp949 + "\\" + kPatchCp949 + "\n"), std::string::npos);
 }
 
+// The names in dir (not below) that a replacement's temporary would have.
+std::vector<std::string> Temporaries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(dir))
+        if (item.path().filename().string().rfind("~kivra", 0) == 0) names.push_back(item.path().string());
+    return names;
+}
+
+TEST_F(PakTool, AGetOrExportThatFailsLeavesTheFileOnDiskAsItWas)
+{
+    // In each directory a sound file, then one that cannot be read whole: its
+    // entry claims more than its chain holds, its chain runs onto a free
+    // block, or its size is past the data area.
+    Image image;
+    const struct {
+        const char* name;
+        std::int32_t size;  // stored in bad's entry; 0 keeps its own
+        bool breakChain;
+    } damages[] = {{"long", 6000, false}, {"broken", 0, true}, {"huge", 0x7fffffff, false}};
+    for (std::size_t i = 0; i < std::size(damages); ++i) {
+        const std::size_t sub = image.AddDirectory(0, i + 1, damages[i].name);
+        image.AddFile(sub, 2, "fine", Pattern(3000, 4));
+        const std::size_t bad = image.AddFile(sub, 3, "bad", Pattern(3000, 5));
+        Entry entry = image.GetEntry(sub, 3);
+        if (damages[i].size != 0) entry.size = static_cast<std::uint32_t>(damages[i].size);
+        // Read along its links, not as consecutive blocks.
+        entry.contiguous = 0;
+        image.PutEntry(sub, 3, entry);
+        if (damages[i].breakChain) image.SetLink(bad + 1, -1);
+    }
+    WriteFile(pack, image.bytes);
+
+    const std::string out = dir / "out";
+    struct Case {
+        std::string arguments;
+        std::string target;  // the user's file, there before
+        std::string err;
+    };
+    std::vector<Case> cases;
+    for (const auto& d : damages) {
+        const std::string unreadable = ": cannot be read (see pak fsck)\n";
+        const std::string source = "pak: Z:\\" + std::string(d.name) + "\\bad" + unreadable;
+        cases.push_back({"get " + pack + " " + d.name + "/bad " + dir / "mine", dir / "mine", source});
+        // Into the current directory, under the name as typed.
+        cases.push_back({"get " + pack + " " + d.name + "/BAD", dir / "BAD",
+                         "pak: Z:\\" + std::string(d.name) + "\\BAD" + unreadable});
+        cases.push_back({"export " + pack + " " + out + " " + d.name, out + "/bad", source});
+    }
+    // Windows writes over no file that may not be written; root may write
+    // any, so this one is seen only by other users.
+    if (geteuid() != 0)
+        cases.push_back({"get " + pack + " long/fine " + dir / "locked", dir / "locked",
+                         "pak: " + dir / "locked" + ": Permission denied\n"});
+    const std::string own = "the user's own file\n";
+    for (const Case& c : cases) {
+        fs::create_directories(out);
+        WriteFile(c.target, own);
+        if (c.target == dir / "locked") fs::permissions(c.target, fs::perms::owner_read);
+        const Result run = Pak(c.arguments, "cd " + dir.path() + " &&");
+        EXPECT_EQ(run.status, 1) << c.arguments;
+        EXPECT_EQ(run.err, c.err) << c.arguments;
+        EXPECT_TRUE(Text(ReadFile(c.target)) == own) << c.arguments;
+        EXPECT_EQ(Temporaries(fs::path(c.target).parent_path()), std::vector<std::string>()) << c.arguments;
+    }
+    // The sound file before the bad one was exported whole.
+    EXPECT_TRUE(ReadFile(out + "/fine") == Pattern(3000, 4));
+}
+
+// A regular file that reports more bytes than a read gives: the kernel's
+// attribute files say a page whatever they hold. Empty when there is none.
+std::string ShortReadingFile()
+{
+    for (const char* path : {"/sys/devices/system/cpu/online", "/sys/kernel/uevent_seqnum"}) {
+        std::error_code error;
+        if (fs::is_regular_file(path, error) && fs::file_size(path, error) > ReadFile(path).size() && !error)
+            return path;
+    }
+    return "";
+}
+
+TEST_F(PakTool, APutOrImportWhoseSourceCannotBeReadWholeKeepsTheOldFile)
+{
+    const std::string source = ShortReadingFile();
+    if (source.empty()) GTEST_SKIP() << "no file here reads shorter than its size";
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    WriteFile(dir / "kept", Pattern(5000, 6));
+    ASSERT_EQ(Pak("put " + pack + " " + dir / "kept").status, 0);
+    fs::create_directories(dir / "in");
+    fs::create_symlink(source, dir / "in/kept");
+    const std::vector<std::uint8_t> stored = ReadFile(pack);
+    const struct {
+        std::string arguments;
+        std::string unread;
+    } cases[] = {{"put " + pack + " " + source + " KEPT", source},
+                 {"import " + pack + " " + dir / "in", dir / "in/kept"}};
+    for (const auto& c : cases) {
+        const Result run = Pak(c.arguments);
+        EXPECT_EQ(run.status, 1) << c.arguments;
+        EXPECT_EQ(run.err, "pak: " + c.unread + ": cannot be read\n") << c.arguments;
+        EXPECT_TRUE(ReadFile(pack) == stored) << c.arguments;
+    }
+    // A new file is not made either.
+    EXPECT_EQ(Pak("put " + pack + " " + source + " new").status, 1);
+    EXPECT_EQ(Pak("ls " + pack).out, "f\t5000\t1\tkept\n");
+    EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n");
+}
+
+TEST_F(PakTool, APackHeldByAnotherProgramIsRefusedAndLeftAlone)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    WriteFile(dir / "f", Pattern(3000, 7));
+    fs::create_directories(dir / "in");
+    WriteFile(dir / "in/g", Pattern(10, 8));
+    ASSERT_EQ(Pak("put " + pack + " " + dir / "f" + " kept").status, 0);
+    const std::vector<std::uint8_t> stored = ReadFile(pack);
+    const std::string refused = "pak: " + pack + ": in use by another program\n";
+    const std::vector<std::string> writers = {"put " + pack + " " + dir / "f", "mkdir " + pack + " d",
+                                              "rm " + pack + " kept", "import " + pack + " " + dir / "in",
+                                              "fsck --repair " + pack};
+    const std::vector<std::string> readers = {"ls " + pack,
+                                              "tree " + pack,
+                                              "info " + pack,
+                                              "cat " + pack + " kept",
+                                              "get " + pack + " kept " + dir / "got",
+                                              "export " + pack + " " + dir / "out",
+                                              "fsck " + pack};
+
+    CPackFileManager holder;
+    ASSERT_EQ(holder.Open(pack.c_str(), "rb+"), 1);
+    for (const std::vector<std::string>* verbs : {&writers, &readers}) {
+        for (const std::string& arguments : *verbs) {
+            const Result run = Pak(arguments);
+            EXPECT_EQ(run.status, 1) << arguments;
+            EXPECT_EQ(run.out, "") << arguments;
+            EXPECT_EQ(run.err, refused) << arguments;
+        }
+    }
+    EXPECT_TRUE(ReadFile(pack) == stored);
+    EXPECT_FALSE(fs::exists(dir / "got"));
+    EXPECT_FALSE(fs::exists(dir / "out"));
+
+    // A file the holder is half-way through writing is its own to finish.
+    const std::vector<std::uint8_t> mine = Pattern(10000, 9);
+    const int handle = holder.OpenFile("Z:\\mine", OF_WRITE, kInPack);
+    ASSERT_GE(handle, 1);
+    ASSERT_EQ(holder.Write(mine.data(), 5000, 1, handle), 1u);
+    EXPECT_EQ(Pak(writers[0]).err, refused);
+    ASSERT_EQ(holder.Write(mine.data() + 5000, mine.size() - 5000, 1, handle), 1u);
+    ASSERT_EQ(holder.CloseFile(handle), 0);
+    holder.Close();
+    EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n");
+    EXPECT_EQ(Pak("cat " + pack + " mine").out, Text(mine));
+
+    // Readers share the pack; a writer waits for all of them to go.
+    ASSERT_EQ(holder.Open(pack.c_str(), "rb"), 1);
+    const Result list = Pak(readers[0]);
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, "f\t3000\t1\tkept\nf\t10000\t1\tmine\n");
+    EXPECT_EQ(Pak(writers[0]).err, refused);
+    holder.Close();
+    EXPECT_EQ(Pak(writers[0]).status, 0);
+}
+
+TEST_F(PakTool, ADirectoryWhoseChainRunsIntoAFileIsReadButNotWritten)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    WriteFile(dir / "one", Pattern(100, 1));
+    WriteFile(dir / "data", Pattern(5000, 2));
+    for (const auto& [source, target] : {std::pair{"one", "d/one"}, {"one", "d/two"}, {"data", "data"}})
+        ASSERT_EQ(Pak("put " + pack + " " + dir / source + " " + target).status, 0);
+    // d's one block now links on into the first block of data's chain.
+    Image image = Stored();
+    const Entry d = image.GetEntry(0, 1);
+    const Entry data = image.GetEntry(0, 2);
+    ASSERT_EQ(d.name, "d");
+    ASSERT_EQ(data.name, "data");
+    ASSERT_EQ(image.Link(static_cast<std::size_t>(d.first)), 0);
+    image.SetLink(static_cast<std::size_t>(d.first), data.first);
+    WriteFile(pack, image.bytes);
+    fs::create_directories(dir / "in");
+    WriteFile(dir / "in/x", Pattern(10, 3));
+
+    const std::string damaged = "pak: Z:\\d: directory is damaged (see pak fsck)\n";
+    const std::string refusals[] = {"put " + pack + " " + dir / "one" + " d/new",
+                                    "put " + pack + " " + dir / "one" + " d/ONE",
+                                    "put " + pack + " " + dir / "one" + " d",
+                                    "put " + pack + " " + dir / "one" + " d/sub/new",
+                                    "mkdir " + pack + " d/sub",
+                                    "mkdir " + pack + " d/sub/deeper",
+                                    "rm " + pack + " d/two",
+                                    "import " + pack + " " + dir / "in" + " d",
+                                    "import " + pack + " " + dir / "in" + " d/sub"};
+    for (const std::string& arguments : refusals) {
+        const Result run = Pak(arguments);
+        EXPECT_EQ(run.status, 1) << arguments;
+        EXPECT_EQ(run.err, damaged) << arguments;
+        EXPECT_TRUE(ReadFile(pack) == image.bytes) << arguments;
+    }
+
+    // Listings show d's own entries, not data's bytes read as entries.
+    const std::string entries = "f\t100\t1\tone\nf\t100\t1\ttwo\n";
+    const struct {
+        std::string arguments;
+        std::string out;
+    } listings[] = {{"ls " + pack + " d", entries},
+                    {"tree " + pack, "d\t0\t0\td\nf\t100\t1\td\\one\nf\t100\t1\td\\two\nf\t5000\t1\tdata\n"},
+                    {"export " + pack + " " + dir / "out", ""}};
+    for (const auto& l : listings) {
+        const Result run = Pak(l.arguments);
+        EXPECT_EQ(run.status, 1) << l.arguments;
+        EXPECT_EQ(run.out, l.out) << l.arguments;
+        EXPECT_EQ(run.err, damaged) << l.arguments;
+    }
+    EXPECT_TRUE(ReadFile(dir / "out/d/two") == Pattern(100, 1));
+    EXPECT_TRUE(ReadFile(dir / "out/data") == Pattern(5000, 2));
+    EXPECT_EQ(Pak("ls " + pack).status, 0);
+    EXPECT_TRUE(ReadFile(pack) == image.bytes);
+    // The root is sound and takes new entries.
+    EXPECT_EQ(Pak("put " + pack + " " + dir / "one" + " other").status, 0);
+    EXPECT_EQ(Pak("cat " + pack + " other").out, Text(Pattern(100, 1)));
+}
+
+TEST_F(PakTool, AWriterWhoseHostFileStopsTakingBytesDoesNotSucceed)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    WriteFile(dir / "small", Pattern(100, 1));
+    WriteFile(dir / "big", Pattern(10000, 2));
+    fs::create_directories(dir / "in");
+    WriteFile(dir / "in/x", Pattern(10, 3));
+    ASSERT_EQ(Pak("put " + pack + " " + dir / "small" + " kept").status, 0);
+    const std::string listing = Pak("ls " + pack).out;
+    // A file size limit (in 512-byte units) inside the table: no data block
+    // can be written, and the kernel's signal for it is ignored so that the
+    // write says so. rm's one entry stays in the stream until the pack
+    // closes, so only the close finds that it could not be written.
+    const std::string limit = "trap '' XFSZ; ulimit -f 503;";
+    for (const std::string& arguments :
+         {"put " + pack + " " + dir / "small" + " new", "put " + pack + " " + dir / "big" + " kept",
+          "mkdir " + pack + " a/b", "import " + pack + " " + dir / "in", "rm " + pack + " kept"}) {
+        const Result run = Pak(arguments, limit);
+        EXPECT_EQ(run.status, 1) << arguments;
+        EXPECT_EQ(run.err, "pak: " + pack + ": cannot be written\n") << arguments;
+        EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n") << arguments;
+        EXPECT_EQ(Pak("ls " + pack).out, listing) << arguments;
+    }
+    EXPECT_EQ(Pak("cat " + pack + " kept").out, Text(Pattern(100, 1)));
+}
+
 }  // namespace

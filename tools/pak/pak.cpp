@@ -51,6 +51,8 @@ bool progressLineOpen = false;
 // system code page, for the engine and the platform.
 std::string packName;
 std::string packSystemName;
+// The verb opened the pack to change it (or made it).
+bool packWritable = false;
 
 int Fail(const std::string& subject, const std::string& reason)
 {
@@ -70,6 +72,17 @@ bool Refuse(const std::string& subject, const std::string& reason)
 }
 
 int Damaged(const std::string& packFile) { return Fail(packFile, "directory tree is damaged (see pak fsck)"); }
+
+const char kDamagedDirectory[] = "directory is damaged (see pak fsck)";
+const char kInUse[] = "in use by another program";
+const char kNotWritten[] = "cannot be written";
+
+// Refuse for a write into the pack that failed: once a transfer of the host
+// file failed, that is the reason, whatever the engine call was.
+bool RefuseWrite(const std::string& subject, const std::string& reason)
+{
+    return engine.Failed() ? Refuse(packName, kNotWritten) : Refuse(subject, reason);
+}
 
 // The engine ends the process when the allocation table is full, after it
 // has dropped the file being written: the pack keeps what it held before.
@@ -181,15 +194,42 @@ bool OpenPack(const std::string& path, bool writable)
     const std::uintmax_t size = fs::is_regular_file(status) ? fs::file_size(path, error) : 0;
     if (error || size < static_cast<std::uintmax_t>(pack::kHeaderImageSize)) return Refuse(path, "not a pack file");
     std::fflush(stdout);
-    if (engine.Open(packSystemName.c_str(), writable ? "rb+" : "rb") == 1) return true;
+    // A writer holds the pack alone, and readers keep writers out.
+    if (engine.Open(packSystemName.c_str(), writable ? "rb+" : "rb") == 1) {
+        packWritable = writable;
+        return true;
+    }
+    if (engine.InUse()) return Refuse(path, kInUse);
     if (writable && engine.Open(packSystemName.c_str(), "rb") == 1) {
         engine.Close();
         return Refuse(path, "cannot be opened for writing");
     }
-    return Refuse(path, "not a pack file");
+    return Refuse(path, engine.InUse() ? kInUse : "not a pack file");
 }
 
 bool IsPackDirectory(const std::string& enginePath) { return engine.ChangeDir(enginePath.c_str()) == 0; }
+
+// Whether entries may be written into the directory of the first count
+// components of path: not when the engine found its chain damaged, for an
+// entry there could land in another chain's block. False after saying why.
+bool MayWriteInto(const PackPath& path, std::size_t count)
+{
+    const std::string text = EnginePath(path, count);
+    if (!IsPackDirectory(text) || !engine.IsDamagedDirectory(engine.GetCurrentDir())) return true;
+    return Refuse(Shown(text), kDamagedDirectory);
+}
+
+// Whether making the directories of the first count components of path, and
+// then a file in the last of them when file is set, writes into sound
+// directories only. The deepest directory on the way that is there already
+// is the one written into (the directories made below it are new); when all
+// are there and no file follows, nothing is written. False after saying why.
+bool ReachesSoundDirectory(const PackPath& path, std::size_t count, bool file)
+{
+    std::size_t depth = 0;
+    while (depth < count && IsPackDirectory(EnginePath(path, depth + 1))) ++depth;
+    return (depth == count && !file) || MayWriteInto(path, depth);
+}
 
 // The first block of the directory at path; -1 after saying why.
 std::int32_t FindDirectory(const PackPath& path)
@@ -214,20 +254,38 @@ bool MakePackDirectory(const PackPath& path, std::size_t count)
         if (engine.ChangeDir(EnginePath(path, i).c_str()) == 0 &&
             engine.FindEntry(path[i].c_str(), pack::kTypeFile, entry))
             return Refuse(Shown(text), "is a file, not a directory");
-        if (engine.MakeDir(text.c_str()) != 0) return Refuse(Shown(text), "cannot make directory (see pak fsck)");
+        if (!MayWriteInto(path, i)) return false;
+        if (engine.MakeDir(text.c_str()) != 0) return RefuseWrite(Shown(text), "cannot make directory (see pak fsck)");
     }
     return true;
 }
 
-// The disk file at target is the pack itself (by device and inode, however
-// it is named): false after saying why.
-bool NotThePack(const fs::path& target, const char* reason)
+// Whether the disk file at disk (a host path) is the pack itself, by device
+// and inode, however either is named.
+bool IsThePack(const fs::path& disk)
 {
     char host[kHostPathMax];
     std::error_code error;
-    if (!ResolveDiskPath(packSystemName.c_str(), host, sizeof host) || !fs::equivalent(target, host, error))
-        return true;
-    return Refuse(target.string(), reason);
+    return ResolveDiskPath(packSystemName.c_str(), host, sizeof host) && fs::equivalent(disk, host, error);
+}
+
+// The disk file at source is not the pack itself: false after saying why.
+bool NotThePack(const fs::path& source, const char* reason)
+{
+    return !IsThePack(source) || Refuse(source.string(), reason);
+}
+
+// The platform's name (system code page) for target, a disk file that get or
+// export writes, when that file is not the pack being read; false after
+// saying why. The platform finds a name in any letter case, as Windows does,
+// so it is the file it finds that must not be the pack.
+bool TargetName(const fs::path& target, std::string& system)
+{
+    if (!HostToSystemText(target.string(), system)) return Refuse(target.string(), kNoCodePageForm);
+    char host[kHostPathMax];
+    if (ResolveDiskPath(system.c_str(), host, sizeof host) && IsThePack(host))
+        return Refuse(target.string(), "is the pack being read");
+    return true;
 }
 
 // Opens the file at path for reading; -1 after saying why.
@@ -250,6 +308,29 @@ template <class Visit> WalkEnd WalkTree(std::int32_t first, Visit visit)
 {
     return pack::WalkTree(engine, first, visit);
 }
+
+// The first directory a listing or a copy met whose chain the engine found
+// damaged, to name it when the verb fails.
+class DamageSeen {
+public:
+    // The directory whose chain starts at first, at enginePath.
+    void Directory(std::int32_t first, const std::string& enginePath)
+    {
+        if (damaged.empty() && engine.IsDamagedDirectory(first)) damaged = enginePath;
+    }
+    // An entry of a walk below base, at below.
+    void Entry(const PackPath& base, const std::string& below, const DirEntry& entry)
+    {
+        if (entry.Type() == pack::kTypeDirectory) Directory(entry.FirstBlock(), EnginePathBelow(base, below));
+    }
+    bool Any() const { return !damaged.empty(); }
+    // Says that the walk did not reach everything: in the directory met, or
+    // somewhere in the tree.
+    int Report() const { return damaged.empty() ? Damaged(packName) : Fail(Shown(damaged), kDamagedDirectory); }
+
+private:
+    std::string damaged;
+};
 
 void PrintEntry(const std::string& name, const DirEntry& entry)
 {
@@ -283,7 +364,7 @@ template <class Move> Copy CopyItems(std::uint64_t size, Move move)
 Copy CopyIntoPack(std::FILE* from, std::uint64_t size, int handle)
 {
     return CopyItems(size, [&](std::size_t item) {
-        if (std::fread(copyBuffer, item, 1, from) != 1) return Copy::kSourceFailed;
+        if (ReadDiskFile(copyBuffer, item, 1, from) != 1) return Copy::kSourceFailed;
         return engine.Write(copyBuffer, item, 1, handle) == 1 ? Copy::kDone : Copy::kTargetFailed;
     });
 }
@@ -297,7 +378,7 @@ Copy CopyOutOfPack(int handle, std::FILE* to)
         return Copy::kSourceFailed;
     return CopyItems(static_cast<std::uint64_t>(length), [&](std::size_t item) {
         if (engine.Read(copyBuffer, item, 1, handle) != 1) return Copy::kSourceFailed;
-        return std::fwrite(copyBuffer, item, 1, to) == 1 ? Copy::kDone : Copy::kTargetFailed;
+        return WriteDiskFile(copyBuffer, item, 1, to) == 1 ? Copy::kDone : Copy::kTargetFailed;
     });
 }
 
@@ -317,12 +398,16 @@ bool DiskFileSize(const fs::path& disk, std::uint64_t& size)
 }
 
 // Copies a disk file of size bytes into the pack at path, making missing
-// directories and replacing a file that is there. A failed copy leaves no
-// file behind.
+// directories and replacing a file that is there. A copy that fails is not
+// stored: a file that was there stays as it was.
 bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
 {
-    if (!NotThePack(disk, "is the pack itself") || !MakePackDirectory(path, path.size() - 1)) return false;
+    if (!NotThePack(disk, "is the pack itself") || !MakePackDirectory(path, path.size() - 1) ||
+        !MayWriteInto(path, path.size() - 1))
+        return false;
     const std::string text = EnginePath(path);
+    // Opened by the host's own name, which needs no conversion: a source is
+    // only read, so it may be any file the host can name.
     std::FILE* in = std::fopen(disk.string().c_str(), "rb");
     if (!in) return Refuse(disk.string(), std::strerror(errno));
     // Opened by its name from inside its directory: given the whole path, the
@@ -332,35 +417,44 @@ bool PutFile(const fs::path& disk, std::uint64_t size, const PackPath& path)
                            ? engine.OpenFile(path.back().c_str(), OF_WRITE, kInPack)
                            : -1;
     if (handle == -1) {
-        std::fclose(in);
-        return Refuse(Shown(text), IsPackDirectory(text) ? "is a directory" : "cannot be created (see pak fsck)");
+        CloseDiskFile(in);
+        if (IsPackDirectory(text)) return Refuse(Shown(text), "is a directory");
+        return RefuseWrite(Shown(text), "cannot be created (see pak fsck)");
     }
     const Copy copy = CopyIntoPack(in, size, handle);
-    engine.CloseFile(handle);
-    std::fclose(in);
-    if (copy == Copy::kDone) return true;
-    if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) == 0) engine.RemoveFile(path.back().c_str());
-    if (copy == Copy::kSourceFailed) return Refuse(disk.string(), "cannot be read");
-    return Refuse(Shown(text), "cannot be written");
+    CloseDiskFile(in);
+    // What was read of a source that could not be read whole is dropped; the
+    // engine drops a write that failed itself when the handle closes.
+    if (copy == Copy::kSourceFailed) {
+        engine.DiscardFile(handle);
+        return Refuse(disk.string(), "cannot be read");
+    }
+    if (engine.CloseFile(handle) != 0 || copy != Copy::kDone) return RefuseWrite(Shown(text), kNotWritten);
+    return true;
 }
 
 // Copies the open pack file source onto the disk file target and closes the
-// handle. A failed copy leaves no file behind.
+// handle. The target is written beside the file and takes its place only
+// when complete: a copy that fails leaves a file that was there as it was.
 bool GetFile(int handle, const std::string& source, const fs::path& target)
 {
-    std::FILE* out = std::fopen(target.string().c_str(), "wb");
-    if (!out) {
+    std::string system;
+    if (!TargetName(target, system)) {
         engine.CloseFile(handle);
-        return Refuse(target.string(), std::strerror(errno));
+        return false;
+    }
+    std::FILE* out = BeginDiskReplacement(system.c_str());
+    if (!out) {
+        const int error = errno;
+        engine.CloseFile(handle);
+        return Refuse(target.string(), std::strerror(error));
     }
     Copy copy = CopyOutOfPack(handle, out);
     engine.CloseFile(handle);
-    if (std::fclose(out) != 0 && copy == Copy::kDone) copy = Copy::kTargetFailed;
+    if (FinishDiskReplacement(out, copy == Copy::kDone) != 0 && copy == Copy::kDone) copy = Copy::kTargetFailed;
     if (copy == Copy::kDone) return true;
-    std::error_code ignored;
-    fs::remove(target, ignored);
     if (copy == Copy::kSourceFailed) return Refuse(Shown(source), kUnreadable);
-    return Refuse(target.string(), "cannot be written");
+    return Refuse(target.string(), kNotWritten);
 }
 
 // The progress line of import and export, shown only on a terminal.
@@ -491,10 +585,12 @@ int Create(const Args& args)
     if (fs::exists(fs::symlink_status(path, error)) ||
         (ResolveDiskPath(system.c_str(), host, sizeof host) && fs::exists(fs::symlink_status(host, error))))
         return Fail(path, "exists already");
+    packName = path;
     if (engine.Open(system.c_str(), "wb") != 1) return Fail(path, "cannot be created");
+    packWritable = true;
     const bool ok = engine.BlockCount() == 1;
     engine.Close();
-    return ok ? 0 : Fail(path, "could not be written");
+    return ok && !engine.Failed() ? 0 : Fail(path, kNotWritten);
 }
 
 int Info(const Args& args)
@@ -529,7 +625,9 @@ int List(const Args& args)
     std::vector<DirEntry> entries;
     const bool whole = ReadDirectory(first, seen, entries);
     for (const DirEntry& entry : entries) PrintEntry(entry.Name(), entry);
-    return whole ? 0 : Damaged(args[0]);
+    DamageSeen damage;
+    damage.Directory(first, EnginePath(dir));
+    return whole && !damage.Any() ? 0 : damage.Report();
 }
 
 int Tree(const Args& args)
@@ -538,11 +636,14 @@ int Tree(const Args& args)
     if ((args.size() > 1 && !ParsePackPath(args[1], dir)) || !OpenPack(args[0], false)) return kExitFailure;
     const std::int32_t first = FindDirectory(dir);
     if (first < 0) return kExitFailure;
-    const WalkEnd end = WalkTree(first, [](const std::string& path, const DirEntry& entry, std::int32_t) {
+    DamageSeen damage;
+    damage.Directory(first, EnginePath(dir));
+    const WalkEnd end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t) {
         PrintEntry(path, entry);
+        damage.Entry(dir, path, entry);
         return true;
     });
-    return end == WalkEnd::kDone ? 0 : Damaged(args[0]);
+    return end == WalkEnd::kDone && !damage.Any() ? 0 : damage.Report();
 }
 
 int MakeDirectory(const Args& args)
@@ -582,11 +683,7 @@ int Get(const Args& args)
     SystemToHostText(path.back(), base);
     fs::path target = args.size() > 2 ? fs::path(args[2]) : fs::path(base);
     std::error_code error;
-    if (args.size() > 2 && fs::is_directory(target, error)) target /= path.back();
-    if (!NotThePack(target, "is the pack being read")) {
-        engine.CloseFile(handle);
-        return kExitFailure;
-    }
+    if (args.size() > 2 && fs::is_directory(target, error)) target /= base;
     return GetFile(handle, EnginePath(path), target) ? 0 : kExitFailure;
 }
 
@@ -611,12 +708,15 @@ int Remove(const Args& args)
     if (!ParsePackPath(args[1], path) || !OpenPack(args[0], true)) return kExitFailure;
     const std::string text = Shown(EnginePath(path));
     if (path.empty()) return Fail(text, "is a directory");
+    if (!MayWriteInto(path, path.size() - 1)) return kExitFailure;
     DirEntry entry;
     if (engine.ChangeDir(EnginePath(path, path.size() - 1).c_str()) != 0 ||
         !engine.FindEntry(path.back().c_str(), pack::kTypeAny, entry))
         return Fail(text, "no such file");
     if (entry.Type() == pack::kTypeDirectory) return Fail(text, "is a directory");
-    return engine.RemoveFile(path.back().c_str()) == 0 ? 0 : Fail(text, "cannot be removed");
+    if (engine.RemoveFile(path.back().c_str()) == 0) return 0;
+    RefuseWrite(text, "cannot be removed");
+    return kExitFailure;
 }
 
 int Import(const Args& args)
@@ -631,9 +731,14 @@ int Import(const Args& args)
     // Everything is looked at before the pack changes.
     std::vector<DiskItem> items;
     if (!CollectDiskTree(root, base, args[0], items)) return kExitFailure;
+    if (!ReachesSoundDirectory(base, base.size(), false)) return kExitFailure;
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
     for (const DiskItem& item : items) {
+        // A file's own name is not looked up: that would be one more pass
+        // over a directory that may hold thousands of entries.
+        const std::size_t directories = item.path.size() - (item.directory ? 0 : 1);
+        if (!ReachesSoundDirectory(item.path, directories, !item.directory)) return kExitFailure;
         if (item.directory) continue;
         ++files;
         bytes += item.size;
@@ -691,12 +796,16 @@ int Export(const Args& args)
     // before anything is.
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
+    DamageSeen damage;
+    damage.Directory(first, EnginePath(base));
     WalkEnd end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t) {
         const std::string source = EnginePathBelow(base, path);
         if (const char* fault = NameFault(entry.Name())) return Refuse(Shown(source), fault);
         std::string disk;
         if (!SystemToHostText(entry.Name(), disk)) return Refuse(Shown(source), kNotCodePageText);
-        if (!NotThePack(root / DiskPathBelow(path), "is the pack being read")) return false;
+        std::string system;
+        if (!TargetName(root / DiskPathBelow(path), system)) return false;
+        damage.Entry(base, path, entry);
         if (entry.Type() == pack::kTypeFile) {
             ++files;
             bytes += entry.Size();
@@ -713,7 +822,7 @@ int Export(const Args& args)
         return ExportEntry(root / DiskPathBelow(path), EnginePathBelow(base, path), entry, dir, progress);
     });
     if (end == WalkEnd::kStopped) return kExitFailure;
-    return end == WalkEnd::kDone ? 0 : Damaged(args[0]);
+    return end == WalkEnd::kDone && !damage.Any() ? 0 : damage.Report();
 }
 
 void PrintLostBlocks(const std::vector<std::int32_t>& lost)
@@ -820,8 +929,12 @@ int main(int argc, char** argv)
             const Args args(argv + 2, argv + argc);
             if (args.size() < verb.minArgs || args.size() > verb.maxArgs) break;
             const int status = verb.run(args);
+            // The close stores what the engine still holds: a verb that
+            // changed the pack has done so only if every host transfer,
+            // the close's among them, went through.
             engine.Close();
             if (status == kExitUsage) break;
+            if (status == 0 && packWritable && engine.Failed()) return Fail(packName, kNotWritten);
             return status;
         }
     }
