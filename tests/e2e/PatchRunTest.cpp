@@ -119,6 +119,7 @@ TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
     EXPECT_NE(o.out.find("\n[UPDATE 1]\n1.02 Build 30이상만 패치가 됩니다.\n"), std::string::npos) << o.out;
 
     offered["NeedVersion.txt"] = B("1.0.2.29");
+    fs::remove(patch / "Update.pak");
     offered["Kivra_Pak\\Version.txt"] = B("1.0.2.28");
     MakePack(patch / "Update.pak", offered);
     o = Run();
@@ -154,6 +155,23 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     EXPECT_NE(o.out.find("Update is completed.\n"), std::string::npos);
     EXPECT_EQ(o.out.find("Build 29 ->"), std::string::npos);
     EXPECT_EQ(ReadFile(game / "KNet.exe"), ReadFile(patch / "KNet.exe"));
+    // The terminal says that only the launcher changed, and why.
+    EXPECT_NE(o.out.find("Patch not applied: " + patch.string() + "/Update.pak is missing; only the launcher was "
+                         "replaced.\n"),
+              std::string::npos)
+        << o.out;
+
+    // A patch the installation is too old for: the same, with the versions.
+    offered["NeedVersion.txt"] = B("1.0.2.31");
+    MakePack(patch / "Update.pak", offered);
+    Executable(game / "KNet.exe", "1.0.2.29");
+    const Outcome refused = Run();
+    EXPECT_EQ(refused.status, 0) << refused.out;
+    EXPECT_NE(refused.out.find("Patch not applied: the game is 1.02 Build 29, this patch needs 1.02 Build 31; only the "
+                               "launcher was replaced.\nUpdate is completed."),
+              std::string::npos)
+        << refused.out;
+    fs::remove(patch / "Update.pak");
 
     // Not newer than the installed one: not copied, and the run is not
     // quiet.
@@ -271,6 +289,43 @@ TEST_F(PatchRun, AFileThatCannotBeWrittenIsNoCompletion)
     // The game pack itself was patched and is sound.
     const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());
     EXPECT_TRUE(check.Clean());
+}
+
+TEST_F(PatchRun, AnotherWriterOfTheGamePackKeepsThePatchOutUntilItIsDone)
+{
+    BuildPacks();
+    const std::string command = "cd '" + patch.string() + "' && '" LZH_TOOL "' a update.lzh Update.pak >/dev/null";
+    ASSERT_EQ(system(command.c_str()), 0);
+    fs::remove(patch / "Update.pak");
+
+    // Another program writes the game pack, and is half-way through a file.
+    {
+        auto writer = std::make_unique<CPackFileManager>();
+        ASSERT_EQ(writer->Open((game / "Dev/Kivra.pak").c_str(), "rb+"), 1);
+        const int h = writer->OpenFile("Z:\\Kivra_Pak\\mine.txt", OF_WRITE, kInPack);
+        ASSERT_GE(h, 1);
+        ASSERT_EQ(writer->Write("half", 4, 1, h), 1u);
+        ASSERT_EQ(writer->Flush(), 0);
+        const Bytes before = ReadFile(game / "Dev/Kivra.pak");
+
+        const Outcome o = Run();
+        EXPECT_EQ(o.status, 1) << o.out << o.err;
+        EXPECT_NE(o.out.find("C:\\Games\\Kivra\\Dev\\Kivra.pak is in use by another program"), std::string::npos)
+            << o.out;
+        EXPECT_NE(o.out.find("[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n"), std::string::npos)
+            << o.out;
+        // Refused before anything was unpacked.
+        EXPECT_FALSE(fs::exists(patch / "Update.pak"));
+        EXPECT_EQ(ReadFile(game / "Dev/Kivra.pak"), before);
+
+        ASSERT_EQ(writer->Write(" and whole", 10, 1, h), 1u);
+        EXPECT_EQ(writer->CloseFile(h), 0);
+        writer->Close();
+    }
+    const Outcome o = Run();
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    ExpectPatched();
+    EXPECT_EQ(PackFiles(game / "Dev/Kivra.pak").at("Kivra_Pak\\mine.txt"), B("half and whole"));
 }
 
 TEST_F(PatchRun, UnpacksUpdateLzhFirst)
