@@ -46,7 +46,7 @@ TEST_F(TerminalRun, HelpAndVersionPrintAndEndOtherArgumentsRunThePatch)
         std::string startsWith;
         bool patches;
     } cases[] = {
-        {{"--help"}, 0, "usage: kivra-update [--help | --version]\n", false},
+        {{"--help"}, 0, "usage: kivra-update [--dry-run | --help | --version]\n", false},
         {{"--version"}, 0, "kivra-update 1.0.0.1\n", false},
         {{"--version", "--help"}, 0, "kivra-update 1.0.0.1\n", false},
         {{"-h"}, 0, "Wine prefix ", true},
