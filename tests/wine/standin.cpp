@@ -11,6 +11,11 @@
 //   --hold=MS    when asked to close, leaves a helper behind that keeps this
 //                executable open, unshared, for MS milliseconds
 //   --life=S     ends by itself after S seconds (default 40)
+//   --keep-open=FILE
+//                plays another program that has FILE open: opens it for
+//                reading and writing, letting others only read it, and keeps
+//                it open until a file "stop" appears beside this executable
+//                or its life is over; its part is then "holder"
 // Without options the game and the launcher record that they were started
 // and end at once (the launcher that the patcher starts again).
 //
@@ -71,6 +76,25 @@ void LeaveHolder()
         CloseHandle(process.hProcess);
     }
     CloseHandle(holding);
+}
+
+// Keeps file open as a writer does until told to stop.
+int KeepOpen(const std::wstring& file, DWORD lifeSeconds)
+{
+    part = "holder";
+    HANDLE held = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        Record("open-failed\t" + std::to_string(GetLastError()));
+        return 1;
+    }
+    Record("holding");
+    const std::wstring stop = Directory(selfPath) + L"stop";
+    const ULONGLONG end = GetTickCount64() + lifeSeconds * 1000ULL;
+    while (GetFileAttributesW(stop.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end) Sleep(50);
+    CloseHandle(held);
+    Record("released");
+    return 0;
 }
 
 int Hold(DWORD milliseconds)
@@ -151,6 +175,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     bool deny = false;
     DWORD lifeSeconds = 40;
     bool options = false;
+    std::wstring keepOpen;
     std::string arguments;
     for (int i = 1; i < argc; ++i) {
         const std::wstring a = argv[i];
@@ -163,7 +188,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
         if (a.rfind(L"--hold=", 0) == 0)
             holdMilliseconds = static_cast<DWORD>(std::wcstoul(a.c_str() + 7, nullptr, 10));
         if (a.rfind(L"--life=", 0) == 0) lifeSeconds = static_cast<DWORD>(std::wcstoul(a.c_str() + 7, nullptr, 10));
+        if (a.rfind(L"--keep-open=", 0) == 0) keepOpen = a.substr(12);
     }
+    if (!keepOpen.empty()) return KeepOpen(keepOpen, lifeSeconds);
     if (!windowClass || !options) {
         wchar_t directory[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, directory);
