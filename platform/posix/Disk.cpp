@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -348,6 +349,36 @@ bool ReplacedFile(const char* path, char* target, std::size_t size)
     return true;
 }
 
+// Whether name is a replacement's temporary, "~kivraPID-N.tmp", of a
+// process that no longer runs.
+bool IsStaleTemporary(const char* name)
+{
+    unsigned long pid = 0;
+    unsigned counter = 0;
+    char again[64];
+    if (std::sscanf(name, "~kivra%lu-%u.tmp", &pid, &counter) != 2) return false;
+    std::snprintf(again, sizeof again, "~kivra%lu-%u.tmp", pid, counter);
+    if (std::strcmp(again, name) != 0 || pid == 0 || pid == static_cast<unsigned long>(getpid())) return false;
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A run killed while it wrote a replacement leaves its temporary: the next
+// one to write in that directory removes it. Names of that form alone, of
+// processes gone, in that directory alone; each directory once in a row.
+void RemoveStaleTemporaries(const char* target, int directoryLength)
+{
+    static char swept[kHostPathMax];
+    char directory[kHostPathMax];
+    std::snprintf(directory, sizeof directory, "%.*s", directoryLength, target);
+    if (std::strcmp(directory, swept) == 0) return;
+    std::strcpy(swept, directory);
+    DIR* d = opendir(directory[0] ? directory : ".");
+    if (!d) return;
+    while (const dirent* e = readdir(d))
+        if (IsStaleTemporary(e->d_name)) unlinkat(dirfd(d), e->d_name, 0);
+    closedir(d);
+}
+
 }  // namespace
 
 namespace host {
@@ -377,6 +408,7 @@ std::FILE* BeginReplacement(const char* path)
     if (exists && access(free->target, W_OK) != 0) return nullptr;
     const char* slash = std::strrchr(free->target, '/');
     const int directoryLength = slash ? static_cast<int>(slash - free->target + 1) : 0;
+    RemoveStaleTemporaries(free->target, directoryLength);
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
         const int length = std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%ld-%u.tmp",

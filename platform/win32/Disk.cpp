@@ -33,6 +33,47 @@ struct Replacement {
 Replacement replacements[16];
 unsigned replacementCounter = 0;
 
+// Whether name is a replacement's temporary, "~kivraPID-N.tmp", of a
+// process that no longer runs.
+bool IsStaleTemporary(const char* name)
+{
+    unsigned long pid = 0;
+    unsigned counter = 0;
+    char again[64];
+    if (std::sscanf(name, "~kivra%lu-%u.tmp", &pid, &counter) != 2) return false;
+    std::snprintf(again, sizeof again, "~kivra%lu-%u.tmp", pid, counter);
+    if (std::strcmp(again, name) != 0 || pid == 0 || pid == GetCurrentProcessId()) return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+// A run killed while it wrote a replacement leaves its temporary: the next
+// one to write in that directory removes it. Names of that form alone, of
+// processes gone, in that directory alone; each directory once in a row.
+void RemoveStaleTemporaries(const char* path, int directoryLength)
+{
+    static char swept[MAX_PATH];
+    char directory[MAX_PATH];
+    char pattern[MAX_PATH + 16];
+    std::snprintf(directory, sizeof directory, "%.*s", directoryLength, path);
+    if (std::strcmp(directory, swept) == 0) return;
+    std::strcpy(swept, directory);
+    std::snprintf(pattern, sizeof pattern, "%s~kivra*.tmp", directory);
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        char stale[MAX_PATH + 16];
+        if (!IsStaleTemporary(found.cFileName)) continue;
+        std::snprintf(stale, sizeof stale, "%s%s", directory, found.cFileName);
+        DeleteFileA(stale);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 namespace host {
@@ -64,6 +105,7 @@ std::FILE* BeginReplacement(const char* path)
     for (const char* p = path; *p; ++p)
         if (*p == '\\' || *p == '/' || *p == ':') cut = p;
     const int directoryLength = cut ? static_cast<int>(cut - path + 1) : 0;
+    RemoveStaleTemporaries(path, directoryLength);
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
         const int length =

@@ -4,11 +4,17 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "platform/Disk.h"
 #include "support/TempDir.h"
 
 using testutil::TempDir;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -92,6 +98,58 @@ TEST(DiskFile, CreatingANewFileNeverTakesOneThatIsThere)
     }
     EXPECT_EQ(testutil::ReadFile(dir / "Sub/Taken.txt").size(), 3u);
     EXPECT_EQ(testutil::ReadFile(dir / "Sub/new.txt").size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The id of a process that has ended.
+long EndedProcess()
+{
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(DiskFile, AReplacementTakesTheFilesPlaceOnlyWhenKeptAndSweepsUpAfterKilledRuns)
+{
+    TempDir dir;
+    const std::string target = dir / "game.dll";
+    const long ended = EndedProcess();
+    // What killed runs leave, and names that only look like it.
+    const std::vector<std::pair<std::string, bool>> others = {
+        {"~kivra" + std::to_string(ended) + "-0.tmp", false}, {"~kivra" + std::to_string(ended) + "-7.tmp", false},
+        {"~kivra1-0.tmp", true},  // a process that runs
+        {"~kivra" + std::to_string(ended) + "-0.tmpx", true},
+        {"~kivra-0.tmp", true},
+        {"~lzh" + std::to_string(ended) + "-0.tmp", true},
+    };
+    for (const auto& [name, stays] : others) testutil::WriteFile(dir / name, "left");
+    for (const bool keep : {false, true}) {
+        testutil::WriteFile(target, "old");
+        fs::permissions(target, fs::perms(0750));
+        std::FILE* file = BeginDiskReplacement(target.c_str());
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(WriteDiskFile("new", 3, 1, file), 1u);
+        EXPECT_EQ(FinishDiskReplacement(file, keep), keep ? 0 : -1);
+        EXPECT_EQ(testutil::ReadFile(target), std::vector<std::uint8_t>(keep ? "new" : "old", (keep ? "new" : "old") + 3));
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms(0750));
+        std::size_t files = 0;
+        for (const auto& [name, stays] : others) {
+            EXPECT_EQ(fs::exists(dir / name), stays) << name;
+            files += stays;
+        }
+        EXPECT_EQ(static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path()), {})), files + 1);
+    }
+    // What cannot be replaced whole is refused, and stays.
+    fs::create_directory(dir / "folder");
+    errno = 0;
+    EXPECT_EQ(BeginDiskReplacement((dir / "folder").c_str()), nullptr);
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(BeginDiskReplacement("/dev/null"), nullptr);
+    EXPECT_EQ(errno, EINVAL);
 }
 
 }  // namespace
