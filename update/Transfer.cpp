@@ -6,6 +6,7 @@
 
 #include "pack/PackFind.h"
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 #include "platform/Disk.h"
 #include "update/Globals.h"
 
@@ -197,6 +198,27 @@ bool DiskPathFits(const char* name, bool folder)
            static_cast<std::size_t>(kMaxPath);
 }
 
+// Whether the two disk paths name the same file, as the disk resolves them.
+bool SameDiskFile(const char* a, const char* b)
+{
+    static char hostA[kHostPathMax];
+    static char hostB[kHostPathMax];
+    return ResolveDiskPath(a, hostA, sizeof hostA) && ResolveDiskPath(b, hostB, sizeof hostB) &&
+           ascii::EqualIgnoringCase(hostA, hostB);
+}
+
+// Whether the disk file name, in the folder the walk is in, is the game pack
+// or the patch that the run reads.
+bool IsTheInput(const char* name)
+{
+    char target[kMaxPath];
+    char input[kMaxPath];
+    const int length = std::snprintf(target, sizeof target, "%s%s%s", GameDir, transfer.walkPath, name);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) return false;
+    return (JoinPath(input, GameDir, "Dev\\Kivra.pak") && SameDiskFile(target, input)) ||
+           (JoinPath(input, UpdaterDir, "Update.pak") && SameDiskFile(target, input));
+}
+
 // The counting pass's step for one file: what the copy will do, and the room
 // it takes.
 void PlanFile(const char* source, std::int32_t listed, bool toPack)
@@ -231,6 +253,7 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
     } else {
         DiskPathInfo info{};
         if (!DiskPathFits(source, false)) Obstacle(TransferObstacle::PathTooLong, source);
+        if (IsTheInput(source)) Obstacle(TransferObstacle::IsTheInput, source);
         if (here->exists && StatDiskPath(source, &info) == 0) {
             if (info.directory) Obstacle(TransferObstacle::FolderInTheWay, source);
             if (!info.directory && !info.file) Obstacle(TransferObstacle::NotAFile, source);

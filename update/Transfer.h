@@ -25,6 +25,7 @@ enum class TransferObstacle : std::uint8_t {
     FolderInTheWay,    // a folder of the name where the patch has a file
     FileInTheWay,      // a file of the name where the patch has a folder
     NotAFile,          // a device or a pipe of the name where the patch has a file
+    IsTheInput,        // a disk file of the patch that would land on the game pack or on the patch
     DamagedDirectory,  // a game pack directory that cannot take entries (see pak fsck)
     Unreadable,        // the patch, or the game pack, could not be read
 };

@@ -361,6 +361,7 @@ const char* ObstacleText(TransferObstacle obstacle)
     case TransferObstacle::FolderInTheWay: return "is a folder in the game, where the patch has a file";
     case TransferObstacle::FileInTheWay: return "is a file in the game, where the patch has a folder";
     case TransferObstacle::NotAFile: return "is no regular file (a device or a pipe), where the patch has a file";
+    case TransferObstacle::IsTheInput: return "is the game pack or the patch itself, which the patch cannot replace";
     case TransferObstacle::DamagedDirectory: return "is a damaged directory of the game pack (see pak fsck)";
     case TransferObstacle::Unreadable: return "cannot be read";
     case TransferObstacle::None: break;

@@ -26,21 +26,23 @@ TEST_F(HonestOutcome, EveryCopyThatFailsIsToldAndTheVersionStays)
 {
     const struct {
         const char* what;
-        std::function<void(const fs::path& game, Tree& installed)> arrange;
+        std::function<void(const fs::path& game, Tree& installed, Tree& offered)> arrange;
         const char* detail;  // message 7's detail: the path below the game directory
     } cases[] = {
-        {"a file where a folder goes", [](const fs::path& game, Tree&) { WriteFile(game / "Bin", std::string("x")); },
-         "Bin"},
-        {"a folder where a file goes", [](const fs::path& game, Tree&) { fs::create_directories(game / "ReadMe.txt"); },
-         "ReadMe.txt"},
+        {"a file where a folder goes",
+         [](const fs::path& game, Tree&, Tree&) { WriteFile(game / "Bin", std::string("x")); }, "Bin"},
+        {"a folder where a file goes",
+         [](const fs::path& game, Tree&, Tree&) { fs::create_directories(game / "ReadMe.txt"); }, "ReadMe.txt"},
         {"a file where a pack folder goes",
-         [](const fs::path&, Tree& installed) { installed["Kivra_Pak\\Sound"] = B("not a folder"); },
+         [](const fs::path&, Tree& installed, Tree&) { installed["Kivra_Pak\\Sound"] = B("not a folder"); },
          "Kivra_Pak\\Sound"},
         {"a pack folder where a pack file goes",
-         [](const fs::path&, Tree& installed) { installed["Kivra_Pak\\Map\\new.map\\"] = {}; },
+         [](const fs::path&, Tree& installed, Tree&) { installed["Kivra_Pak\\Map\\new.map\\"] = {}; },
          "Kivra_Pak\\Map\\new.map"},
+        {"a patch file that is the game pack itself",
+         [](const fs::path&, Tree&, Tree& offered) { offered["Dev\\KIVRA.PAK"] = B("not a pack"); }, "Dev\\KIVRA.PAK"},
         {"a full disk",
-         [](const fs::path& game, Tree&) {
+         [](const fs::path& game, Tree&, Tree&) {
              fs::create_directories(game / "Bin");
              fs::create_symlink("/dev/full", game / "Bin/tool.dll");
          },
@@ -53,7 +55,7 @@ TEST_F(HonestOutcome, EveryCopyThatFailsIsToldAndTheVersionStays)
             // A fresh installation and patch for each case.
             installation = Installation(scratch.path());
             SetUp();
-            c.arrange(game, installed);
+            c.arrange(game, installed, offered);
             if (quiet) {
                 // A newer launcher beside the patcher makes the run quiet.
                 Executable(game / "KNet.exe", "1.0.2.29");
