@@ -200,10 +200,7 @@ void CUpdateDlg::SetVersionSummary(const char* text) { m_strVersionSummary = tex
 
 void CUpdateDlg::ShowNote(const char* text) { AfxShowNote(text); }
 
-void CUpdateDlg::ShowText(const char* text)
-{
-    ShowMessageBox(m_hWnd, text, GetUpdateMessage(kMessageCaption), MB_OK);
-}
+void CUpdateDlg::ShowText(const char* text) { ShowMessageBox(m_hWnd, text, GetUpdateMessage(kMessageCaption), MB_OK); }
 
 void CUpdateDlg::OnClickedYes()
 {

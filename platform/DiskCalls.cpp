@@ -22,8 +22,22 @@ int Close(std::FILE* file) { return std::fclose(file); }
 }  // namespace
 
 DiskCalls diskCalls = {
-    host::OpenFile,     host::OpenLockedFile, host::CreateNewFile, Read,          Write,
-    Seek,               Tell,                 Flush,               Close,         host::RemoveFile,
-    host::RenameFile,   host::MakeDirectory,  host::ChangeDirectory, host::StatPath, host::FreeSpace,
-    host::BeginReplacement, host::FinishReplacement, host::RemoveFolder,
+    host::OpenFile,
+    host::OpenLockedFile,
+    host::CreateNewFile,
+    Read,
+    Write,
+    Seek,
+    Tell,
+    Flush,
+    Close,
+    host::RemoveFile,
+    host::RenameFile,
+    host::MakeDirectory,
+    host::ChangeDirectory,
+    host::StatPath,
+    host::FreeSpace,
+    host::BeginReplacement,
+    host::FinishReplacement,
+    host::RemoveFolder,
 };

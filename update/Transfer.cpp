@@ -120,7 +120,10 @@ void HoldOnDisk(std::int64_t bytes)
     if (room.diskHeld > transfer.plan.diskNeeded) transfer.plan.diskNeeded = room.diskHeld;
 }
 
-std::int32_t BlocksFor(std::int64_t size) { return static_cast<std::int32_t>((size + pack::kBlockSize - 1) / pack::kBlockSize); }
+std::int32_t BlocksFor(std::int64_t size)
+{
+    return static_cast<std::int32_t>((size + pack::kBlockSize - 1) / pack::kBlockSize);
+}
 
 // Where the walk stands on the mirror side: a folder that exists (and is the
 // current one), or one the copying pass will make. In the game pack, the free
@@ -183,7 +186,8 @@ void Plan(TransferPlace place, TransferStep step, const char* name, std::int64_t
 // A new entry in the game pack directory the walk is in.
 void TakeSlot()
 {
-    if (here->exists && GamePack.IsDamagedDirectory(GamePack.GetCurrentDir())) Obstacle(TransferObstacle::DamagedDirectory, nullptr);
+    if (here->exists && GamePack.IsDamagedDirectory(GamePack.GetCurrentDir()))
+        Obstacle(TransferObstacle::DamagedDirectory, nullptr);
     if (here->freeSlots == 0) {
         TakeBlock();
         here->freeSlots = pack::kEntriesPerBlock;
@@ -242,7 +246,8 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
         pack::DirEntry entry;
         if (here->exists && GamePack.FindEntry(source, pack::kTypeAny, entry)) {
             if (entry.Type() & pack::kTypeDirectory) Obstacle(TransferObstacle::FolderInTheWay, source);
-            if (GamePack.IsDamagedDirectory(GamePack.GetCurrentDir())) Obstacle(TransferObstacle::DamagedDirectory, nullptr);
+            if (GamePack.IsDamagedDirectory(GamePack.GetCurrentDir()))
+                Obstacle(TransferObstacle::DamagedDirectory, nullptr);
             replacing = true;
             old = entry.Size();
         } else {
@@ -541,7 +546,8 @@ void PlanTransfer()
     TransferPlan& plan = transfer.plan;
     const std::int32_t blocks = GamePack.BlockCount();
     plan.packFree = GamePack.FreeBlocks();
-    room = Room{blocks < pack::kMaxBlocks ? plan.packFree - (pack::kMaxBlocks - blocks) : 0, blocks, blocks, 0, true, 0};
+    room =
+        Room{blocks < pack::kMaxBlocks ? plan.packFree - (pack::kMaxBlocks - blocks) : 0, blocks, blocks, 0, true, 0};
     transfer.copyingPass = 0;
     TransferPackData();
     TransferDiskData();

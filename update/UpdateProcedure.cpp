@@ -118,10 +118,7 @@ const char* ProblemText(LzhMemberProblem problem)
     return "%s: cannot be unpacked";
 }
 
-bool IsFolderMember()
-{
-    return std::memcmp(lzhReader.header, "-lhd-", 5) == 0 && lzhReader.unpackedSize == 0;
-}
+bool IsFolderMember() { return std::memcmp(lzhReader.header, "-lhd-", 5) == 0 && lzhReader.unpackedSize == 0; }
 
 // The patcher's account of a member it does not write: each one makes the
 // archive unusable, but for a folder's member, which holds nothing (no
@@ -387,9 +384,8 @@ bool TellPlan(UpdateUi& ui)
     }
     char text[kMaxPath + 200];
     if (!plan.packFits) {
-        std::snprintf(text, sizeof text,
-                      "The game pack has no room for this patch.\n(%s%s: %d blocks needed, %d free)", GameDir,
-                      kGamePackName, plan.packNeeded, plan.packFree);
+        std::snprintf(text, sizeof text, "The game pack has no room for this patch.\n(%s%s: %d blocks needed, %d free)",
+                      GameDir, kGamePackName, plan.packNeeded, plan.packFree);
         ui.ShowText(text);
         return false;
     }
@@ -530,8 +526,9 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     // that run did not complete, and the player is told so even in a quiet
     // run.
     if (transfer.failedCopies > 0) {
-        Note(ui, "%s could not be copied: the patch is applied in part, every file wholly old or wholly new; "
-                 "run it again.",
+        Note(ui,
+             "%s could not be copied: the patch is applied in part, every file wholly old or wholly new; "
+             "run it again.",
              transfer.firstFailedFile);
         Tell(ui, kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
         return false;

@@ -411,9 +411,9 @@ std::FILE* BeginReplacement(const char* path)
     RemoveStaleTemporaries(free->target, directoryLength);
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
-        const int length = std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%ld-%u.tmp",
-                                         directoryLength, free->target, static_cast<long>(getpid()),
-                                         replacementCounter++);
+        const int length =
+            std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%ld-%u.tmp", directoryLength,
+                          free->target, static_cast<long>(getpid()), replacementCounter++);
         if (length < 0 || static_cast<std::size_t>(length) >= sizeof free->temporary) {
             errno = ENAMETOOLONG;
             return nullptr;

@@ -89,7 +89,8 @@ bool CopyContents(std::FILE* in, std::FILE* out, const struct stat& source)
     // The source is read to its length: a read that comes up short before
     // it has failed, whether the stream says so or not.
     for (off_t left = source.st_size; left > 0;) {
-        const std::size_t want = left < static_cast<off_t>(sizeof buffer) ? static_cast<std::size_t>(left) : sizeof buffer;
+        const std::size_t want =
+            left < static_cast<off_t>(sizeof buffer) ? static_cast<std::size_t>(left) : sizeof buffer;
         if (ReadDiskFile(buffer, 1, want, in) != want) {
             if (errno == 0) errno = EIO;
             return false;

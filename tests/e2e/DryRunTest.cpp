@@ -44,8 +44,8 @@ TEST_F(DryRun, ListsWhatARunWouldDoAndChangesNothing)
          {"Dry run: nothing is changed.", "launcher: not replaced (no KNet.exe with a version beside the patcher)",
           "pack add          70000 Kivra_Pak\\Map\\new.map", "pack replace       2049 Kivra_Pak\\Map\\old.map",
           "pack folder           0 Kivra_Pak\\Sound", "pack add          65536 Kivra_Pak\\Sound\\hit.wav",
-          "disk folder           0 Bin", "disk add         100000 Bin\\tool.dll", "disk add              8 NeedVersion.txt",
-          "disk add             12 ReadMe.txt",
+          "disk folder           0 Bin", "disk add         100000 Bin\\tool.dll",
+          "disk add              8 NeedVersion.txt", "disk add             12 ReadMe.txt",
           "pack replace         10 Kivra_Pak\\Version.txt", "version: 1.02 Build 29 -> 1.02 Build 30",
           "game pack: 69 blocks needed, 127991 free", "would apply: 7 files and 2 folders"}},
         {"from update.lzh, with a newer launcher",
@@ -53,7 +53,8 @@ TEST_F(DryRun, ListsWhatARunWouldDoAndChangesNothing)
              t.BuildPacks();
              Installation::Executable(t.patch / "KNet.exe", "1.0.2.30");
              Installation::Executable(t.game / "KNet.exe", "1.0.2.29");
-             const std::string command = "cd '" + t.patch.string() + "' && '" LZH_TOOL "' a update.lzh Update.pak >/dev/null";
+             const std::string command =
+                 "cd '" + t.patch.string() + "' && '" LZH_TOOL "' a update.lzh Update.pak >/dev/null";
              ASSERT_EQ(system(command.c_str()), 0);
              fs::remove(t.patch / "Update.pak");
          },

@@ -156,7 +156,8 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     EXPECT_EQ(o.out.find("Build 29 ->"), std::string::npos);
     EXPECT_EQ(ReadFile(game / "KNet.exe"), ReadFile(patch / "KNet.exe"));
     // The terminal says that only the launcher changed, and why.
-    EXPECT_NE(o.out.find("Patch not applied: " + patch.string() + "/Update.pak is missing; only the launcher was "
+    EXPECT_NE(o.out.find("Patch not applied: " + patch.string() +
+                         "/Update.pak is missing; only the launcher was "
                          "replaced.\n"),
               std::string::npos)
         << o.out;

@@ -204,20 +204,23 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
     const struct {
         std::string arguments;
         std::string message;
-    } cases[] = {
-        {"a old.lzh in/a.txt missing.txt", "lzh: missing.txt: cannot be read (no such file)\n"},
-        {"a old.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
-        {"a new.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
-        {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be created\n"},
-        {"a new.lzh pair", "lzh: pair/Read.me: member name differs from pair\\READ.ME only in letter case\n"},
-        {"a new.lzh folders", "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
-        {"a new.lzh folders/Data/a.txt folders/data/b.txt",
-         "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
-        {"a new.lzh hangul",
-         "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter case\n"},        // The archive named as its own input, by its name or another.
-        {"a old.lzh old.lzh", "lzh: old.lzh: is the archive being written\n"},
-        {"a old.lzh in/a.txt ./old.lzh", "lzh: ./old.lzh: is the archive being written\n"},
-    };
+    } cases[] =
+        {
+            {"a old.lzh in/a.txt missing.txt", "lzh: missing.txt: cannot be read (no such file)\n"},
+            {"a old.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
+            {"a new.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
+            {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be created\n"},
+            {"a new.lzh pair", "lzh: pair/Read.me: member name differs from pair\\READ.ME only in letter case\n"},
+            {"a new.lzh folders",
+             "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
+            {"a new.lzh folders/Data/a.txt folders/data/b.txt",
+             "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
+            {"a new.lzh hangul",
+             "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter "
+             "case\n"},  // The archive named as its own input, by its name or another.
+            {"a old.lzh old.lzh", "lzh: old.lzh: is the archive being written\n"},
+            {"a old.lzh in/a.txt ./old.lzh", "lzh: ./old.lzh: is the archive being written\n"},
+        };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments);
         const Outcome r = Lzh(temp.path(), arguments);

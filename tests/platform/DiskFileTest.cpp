@@ -120,7 +120,8 @@ TEST(DiskFile, AReplacementTakesTheFilesPlaceOnlyWhenKeptAndSweepsUpAfterKilledR
     const long ended = EndedProcess();
     // What killed runs leave, and names that only look like it.
     const std::vector<std::pair<std::string, bool>> others = {
-        {"~kivra" + std::to_string(ended) + "-0.tmp", false}, {"~kivra" + std::to_string(ended) + "-7.tmp", false},
+        {"~kivra" + std::to_string(ended) + "-0.tmp", false},
+        {"~kivra" + std::to_string(ended) + "-7.tmp", false},
         {"~kivra1-0.tmp", true},  // a process that runs
         {"~kivra" + std::to_string(ended) + "-0.tmpx", true},
         {"~kivra-0.tmp", true},
@@ -134,7 +135,8 @@ TEST(DiskFile, AReplacementTakesTheFilesPlaceOnlyWhenKeptAndSweepsUpAfterKilledR
         ASSERT_NE(file, nullptr);
         ASSERT_EQ(WriteDiskFile("new", 3, 1, file), 1u);
         EXPECT_EQ(FinishDiskReplacement(file, keep), keep ? 0 : -1);
-        EXPECT_EQ(testutil::ReadFile(target), std::vector<std::uint8_t>(keep ? "new" : "old", (keep ? "new" : "old") + 3));
+        EXPECT_EQ(testutil::ReadFile(target),
+                  std::vector<std::uint8_t>(keep ? "new" : "old", (keep ? "new" : "old") + 3));
         EXPECT_EQ(fs::status(target).permissions(), fs::perms(0750));
         std::size_t files = 0;
         for (const auto& [name, stays] : others) {

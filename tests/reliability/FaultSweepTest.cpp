@@ -143,8 +143,7 @@ void ExpectWhollyOldOrNew(const Files& held, const Files& before, const Files& a
         EXPECT_TRUE(isOld || isNew) << where << " " << name << " is neither old nor new (" << content.size()
                                     << " bytes)";
     }
-    for (const auto& [name, content] : before)
-        EXPECT_TRUE(held.count(name)) << where << " " << name << " is gone";
+    for (const auto& [name, content] : before) EXPECT_TRUE(held.count(name)) << where << " " << name << " is gone";
 }
 
 void ExpectSound(const fs::path& game)
@@ -182,8 +181,8 @@ TEST(FaultSweep, EachFailedDiskCallLeavesFilesWhollyOldOrNewAndARerunFinishes)
     int completed = 0;
     int refused = 0;
     for (const long at : Chosen(made)) {
-        SCOPED_TRACE("call " + std::to_string(at) + " of " + std::to_string(made.size()) + " fails: " +
-                     made[static_cast<std::size_t>(at - 1)]);
+        SCOPED_TRACE("call " + std::to_string(at) + " of " + std::to_string(made.size()) +
+                     " fails: " + made[static_cast<std::size_t>(at - 1)]);
         const int failuresBefore =
             ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
         testutil::TempDir dir;

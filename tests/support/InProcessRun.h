@@ -78,8 +78,8 @@ inline void MakeArchive(const fs::path& archive, const std::vector<fs::path>& me
     for (const fs::path& member : members) {
         std::FILE* in = std::fopen(member.c_str(), "rb");
         ASSERT_NE(in, nullptr);
-        const LzhAddedMember added =
-            AddLzhMember(out, in, fs::file_size(member), member.filename().c_str(), LzhDosTime(2026, 12, 9, 12, 0, 0), true);
+        const LzhAddedMember added = AddLzhMember(out, in, fs::file_size(member), member.filename().c_str(),
+                                                  LzhDosTime(2026, 12, 9, 12, 0, 0), true);
         std::fclose(in);
         ASSERT_EQ(added.result, LzhAddResult::Added);
     }
@@ -177,7 +177,10 @@ public:
     void SetStatus(const char*) override {}
     void Refresh() override {}
     void ShowMessage(UpdateMessageId id, const char* detail) override { shown.push_back(std::to_string(id) + detail); }
-    void ShowNeedVersion(const VersionNumber& need) override { shown.push_back("1 need " + std::to_string(need.build)); }
+    void ShowNeedVersion(const VersionNumber& need) override
+    {
+        shown.push_back("1 need " + std::to_string(need.build));
+    }
     bool LauncherWasRunning() const override { return false; }
     void SetVersionSummary(const char* text) override { summary = text; }
     void ShowNote(const char* text) override { notes.push_back(text); }

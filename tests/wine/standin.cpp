@@ -82,8 +82,8 @@ void LeaveHolder()
 int KeepOpen(const std::wstring& file, DWORD lifeSeconds)
 {
     part = "holder";
-    HANDLE held = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE held =
+        CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         Record("open-failed\t" + std::to_string(GetLastError()));
         return 1;
