@@ -1,6 +1,9 @@
 # Shared by the scripts: installs missing Debian packages, picks the job count.
 
-# need PACKAGE...: installs those that are not installed yet.
+# need PACKAGE...: installs those that are not installed yet. A mirror that
+# is out of sync for a moment (an index that cannot be fetched, packages that
+# cannot be installed together) is waited for and tried once more; the lists
+# that could be read are used either way.
 need() {
     local missing=()
     for p in "$@"; do
@@ -12,7 +15,14 @@ need() {
         echo "Need root to install: ${missing[*]}" >&2
         return 1
     fi
-    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    local try
+    for try in 1 2; do
+        [ $try -eq 2 ] && { echo "Trying again in 30 s" >&2; sleep 30; }
+        apt-get update -qq || true
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null &&
+            return 0
+    done
+    return 1
 }
 
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)

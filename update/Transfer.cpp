@@ -307,10 +307,17 @@ struct Destination {
 int CopyFile(const char* source, const char* destination, std::int32_t size, bool toPack)
 {
     if (!transfer.copyingPass) {
+        // A copy planned on its own plans in the folder it stands in.
+        Place start{true, 0};
+        if (!here) {
+            if (toPack) start.freeSlots = FreeSlots(GamePack.GetCurrentDir());
+            here = &start;
+        }
         if (IsPlainName(destination, !toPack))
             PlanFile(source, size, toPack);
         else
             Obstacle(TransferObstacle::UnsafeName, source);
+        if (here == &start) here = nullptr;
         return 0;
     }
     if (!IsPlainName(destination, !toPack)) {
@@ -445,8 +452,17 @@ int CopyTree(const char* pattern, bool disk)
     int result = find.FindFirst(&UpdatePack, pattern, pack::kTypeAny);
     if (result != 0) return result;
     const Mirror mirror{disk};
+    // A walk started on its own plans from the folder it stands in.
+    Place start{true, 0};
+    if (!here) {
+        if (!transfer.copyingPass && !disk) start.freeSlots = FreeSlots(GamePack.GetCurrentDir());
+        here = &start;
+    }
     do {
-        if (transfer.abandoned) return 1;
+        if (transfer.abandoned) {
+            result = 1;
+            break;
+        }
         if (find.type != pack::kTypeDirectory) {
             if (disk)
                 CopyFileToDisk(find.name, find.name, find.size);
@@ -485,6 +501,7 @@ int CopyTree(const char* pattern, bool disk)
         }
         result = find.FindNext();
     } while (result == 0);
+    if (here == &start) here = nullptr;
     return result;
 }
 
