@@ -272,6 +272,9 @@ private:
     }
     static void SetBit(BlockBits& bits, std::int32_t block)
     {
+        // A damaged entry may name any number: no block past the table is
+        // ever written.
+        if (block < 0 || block >= pack::kMaxBlocks) return;
         bits[block >> 3] = static_cast<std::uint8_t>(bits[block >> 3] | (1u << (block & 7)));
     }
     // Whether an entry may be written into the directory whose chain starts
