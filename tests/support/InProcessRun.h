@@ -181,11 +181,12 @@ public:
     {
         shown.push_back("1 need " + std::to_string(need.build));
     }
-    bool LauncherWasRunning() const override { return false; }
+    bool LauncherWasRunning() const override { return launcherRunning; }
     void SetVersionSummary(const char* text) override { summary = text; }
     void ShowNote(const char* text) override { notes.push_back(text); }
     void ShowText(const char* text) override { shown.push_back(text); }
 
+    bool launcherRunning = false;
     std::vector<std::string> shown;
     std::vector<std::string> notes;
     std::string summary;

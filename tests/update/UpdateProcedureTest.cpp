@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/InProcessRun.h"
 #include "support/PackFixture.h"
 #include "support/PeWriter.h"
 #include "update/Globals.h"
@@ -58,28 +59,7 @@ TEST(DecideUpdate, VersionsDecideInOrder)
     }
 }
 
-// Records what the run shows.
-class RecordingUi final : public UpdateUi {
-public:
-    void SetProgressRange(std::int32_t) override {}
-    void SetProgressPos(std::int32_t) override {}
-    void SetStatus(const char*) override {}
-    void Refresh() override {}
-    void ShowMessage(UpdateMessageId id, const char* detail) override { shown.push_back(std::to_string(id) + detail); }
-    void ShowNeedVersion(const VersionNumber& need) override
-    {
-        shown.push_back("1 need " + std::to_string(need.build));
-    }
-    bool LauncherWasRunning() const override { return launcherRunning; }
-    void SetVersionSummary(const char* text) override { summary = text; }
-    void ShowNote(const char* text) override { notes.push_back(text); }
-    void ShowText(const char* text) override { shown.push_back(std::string("text ") + text); }
-
-    bool launcherRunning = false;
-    std::vector<std::string> shown;
-    std::vector<std::string> notes;
-    std::string summary;
-};
+using RecordingUi = inprocess::Recorder;
 
 class RunUpdateInProcess : public ::testing::Test {
 protected:
