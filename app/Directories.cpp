@@ -4,6 +4,7 @@
 
 #include "pack/PackText.h"
 #include "platform/AsciiCase.h"
+#include "platform/Framework.h"
 #include "update/Globals.h"
 
 namespace {
@@ -19,6 +20,9 @@ void CutAfterLastSeparator(char* path)
         if (*p == '\\' || *p == '/') cut = p;
     if (cut) cut[1] = 0;
 }
+
+// GameDir from the registry; false when it cannot be read.
+bool ReadGameDir();
 
 }  // namespace
 
@@ -41,7 +45,12 @@ bool ReadRegistryString(HKEY key, const char* valueName, DWORD expectedType, cha
 
 bool InitDirectories()
 {
-    // The command line is cut after its last backslash, arguments included.
+    // The folder the Linux command line names; on Windows the command line
+    // is cut after its last backslash, arguments included.
+    if (const char* folder = AfxWorkFolder()) {
+        pack::CopyText(UpdaterDir, folder, kMaxPath);
+        return ReadGameDir();
+    }
     char line[kMaxPath];
     pack::CopyText(line, GetCommandLineA(), sizeof line);
     if (char* last = std::strrchr(line, '\\')) {
@@ -53,7 +62,13 @@ bool InitDirectories()
         UpdaterDir[0] = 0;
         if (GetModuleFileNameA(nullptr, UpdaterDir, kMaxPath) > 0) CutAfterLastSeparator(UpdaterDir);
     }
+    return ReadGameDir();
+}
 
+namespace {
+
+bool ReadGameDir()
+{
     HKEY key = nullptr;
 #if defined(_WIN64)
     // The game is a 32-bit program: its installer wrote the 32-bit view.
@@ -79,3 +94,5 @@ bool InitDirectories()
     GameDir[length + 1] = 0;
     return true;
 }
+
+}  // namespace

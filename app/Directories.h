@@ -3,8 +3,10 @@
 
 #include "platform/Win32.h"
 
-// Fills UpdaterDir from the command line and GameDir from the registry's
-// InstallPath. False when GameDir cannot be found.
+// Fills UpdaterDir with the folder the Linux command line names
+// (AfxWorkFolder), or else the program's own folder, from its command line;
+// and GameDir from the registry's InstallPath. False when GameDir cannot be
+// found.
 bool InitDirectories();
 
 // Reads a string value of expectedType into buffer. size: the capacity on

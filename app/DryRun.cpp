@@ -46,6 +46,10 @@ public:
         return FindWindowA(kLauncherWindow.className, kLauncherWindow.title) != nullptr;
     }
     void SetVersionSummary(const char*) override {}
+    void ShowUnpacking(std::int64_t done, std::int64_t total, bool finished) override
+    {
+        AfxShowWork("Unpacking update.lzh", done, total, finished);
+    }
     void ShowNote(const char* text) override { Line(text); }
     void ShowText(const char* text) override { Line(text); }
 

@@ -13,20 +13,22 @@ CUpdateApp theApp;
 namespace {
 
 const char kHelpText[] =
-    "usage: kivra-update [--dry-run | --help | --version]\n"
+    "usage: kivra-update [--dry-run] [PATCHDIR]\n"
+    "       kivra-update --help | --version\n"
     "\n"
-    "Applies the Kivra patch that lies beside this program to the game installed in\n"
-    "a Wine prefix. Put kivra-update in the patch folder, beside Update.pak or\n"
-    "update.lzh (and a newer KNet.exe when the patch brings one), and run it from\n"
-    "that folder: update.lzh is unpacked into the folder it is started in, and\n"
-    "Update.pak and KNet.exe are taken from the folder kivra-update is in.\n"
+    "Applies the Kivra patch in PATCHDIR to the game installed in a Wine prefix.\n"
+    "PATCHDIR holds Update.pak or update.lzh, and a newer KNet.exe when the patch\n"
+    "brings one; update.lzh is unpacked there. Without PATCHDIR the patch is the\n"
+    "one beside kivra-update when that folder holds Update.pak, update.lzh or\n"
+    "KNet.exe, else the one in the current folder.\n"
     "\n"
-    "    cd PATCH-FOLDER && WINEPREFIX=~/.wine ./kivra-update\n"
+    "    WINEPREFIX=~/.wine kivra-update ~/Downloads/kivra-patch-30\n"
     "\n"
     "The prefix is $WINEPREFIX, or ~/.wine when it is not set; the first line of\n"
     "the run names it and the game directory, the InstallPath that the game's\n"
-    "installer wrote into the prefix's registry. The game and the launcher that\n"
-    "this user runs in this prefix are closed first.\n"
+    "installer wrote into the prefix's registry. When neither holds the game, the\n"
+    "prefixes of Lutris, Bottles, Steam and PlayOnLinux that do are listed. The\n"
+    "game and the launcher that this user runs in this prefix are closed first.\n"
     "\n"
     "Answers it reads, from the terminal or from standard input:\n"
     "  a message: Enter (on a terminal) goes on;\n"
@@ -43,7 +45,10 @@ const char kHelpText[] =
     "applied, 1 when it would be refused.\n"
     "\n"
     "Exit status: 0 when the patch was applied or there was nothing to do, 1 when\n"
-    "the run failed.\n";
+    "the run failed, 2 for a command line it cannot take.\n";
+
+// The files that make the program's own folder the patch folder.
+const char* const kPatchFiles[] = {"Update.pak", "update.lzh", "KNet.exe", nullptr};
 
 const CWinApp::Option kOptions[] = {{"--dry-run", RunDryRun}};
 
@@ -56,6 +61,7 @@ CUpdateApp::CUpdateApp()
     m_pszHelpText = kHelpText;
     m_pszVersionText = "kivra-update " KIVRA_UPDATE_VERSION_TEXT;
     m_pOptions = kOptions;
+    m_ppszWorkFolderMarks = kPatchFiles;
     m_nOptions = static_cast<int>(std::size(kOptions));
 }
 

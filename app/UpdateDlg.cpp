@@ -198,6 +198,11 @@ bool CUpdateDlg::LauncherWasRunning() const { return m_bLauncherWasRunning; }
 
 void CUpdateDlg::SetVersionSummary(const char* text) { m_strVersionSummary = text; }
 
+void CUpdateDlg::ShowUnpacking(std::int64_t done, std::int64_t total, bool finished)
+{
+    AfxShowWork("Unpacking update.lzh", done, total, finished);
+}
+
 void CUpdateDlg::ShowNote(const char* text) { AfxShowNote(text); }
 
 void CUpdateDlg::ShowText(const char* text) { ShowMessageBox(m_hWnd, text, GetUpdateMessage(kMessageCaption), MB_OK); }

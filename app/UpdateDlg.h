@@ -38,6 +38,7 @@ public:
     void ShowNeedVersion(const VersionNumber& need) override;
     bool LauncherWasRunning() const override;
     void SetVersionSummary(const char* text) override;
+    void ShowUnpacking(std::int64_t done, std::int64_t total, bool finished) override;
     void ShowNote(const char* text) override;
     void ShowText(const char* text) override;
 

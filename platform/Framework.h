@@ -142,6 +142,11 @@ public:
     };
     const Option* m_pOptions = nullptr;
     int m_nOptions = 0;
+    // The Linux front-end takes one folder beside its options, the folder
+    // the program works in (AfxWorkFolder). Without it, the program's own
+    // folder when that holds one of these names (null-terminated list),
+    // else the current folder.
+    const char* const* m_ppszWorkFolderMarks = nullptr;
     // What the process returns when the application ends.
     int m_nExitCode = 0;
 };
@@ -175,6 +180,19 @@ void AfxShowInstallation(const char* gameDir);
 // progress line, on a line of its own); on Windows nothing, the dialog
 // being all a player sees.
 void AfxShowNote(const char* text);
+// How far a long job of the program's own has got before its dialog shows
+// progress (what: "Unpacking update.lzh"; done and total bytes), called as
+// it goes and once more with finished when it ends (done -1 when it stopped
+// short). On Linux a line of its
+// own on a terminal, drawn anew, and otherwise a line for each tenth done;
+// on Windows a full stop on standard error for each step.
+void AfxShowWork(const char* what, long long done, long long total, bool finished);
+// The folder the program works in, as the Linux command line named it (see
+// CWinApp::m_ppszWorkFolderMarks), absolute, in the system code page and
+// ending in a separator; it is the current directory when the program
+// starts. Null on Windows, where the program's own folder is meant, taken
+// from its command line.
+const char* AfxWorkFolder();
 // A message box under the application's name.
 int AfxMessageBox(const char* text, UINT type = MB_OK);
 // A message box with text under caption: the one way the program's texts

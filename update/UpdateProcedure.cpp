@@ -145,26 +145,15 @@ bool WalkArchive()
     return true;
 }
 
-// On a terminal the unpacking of update.lzh is one line of its own that
-// counts the archive's bytes; elsewhere it stays a full stop a chunk.
-bool unpackLineShown = false;
+// Where the unpacking's progress goes while the walk runs.
+UpdateUi* unpackUi = nullptr;
 
-void ShowUnpackLine(long read)
-{
-    // The line starts below whatever the terminal showed, and is drawn anew
-    // for each chunk.
-    std::fprintf(stderr, "%s\r\033[KUnpacking update.lzh: %ld of %ld bytes", unpackLineShown ? "" : "\n",
-                 read < 0 ? 0L : read, lzhReader.archiveSize);
-    std::fflush(stderr);
-    unpackLineShown = true;
-}
-
-void ShowUnpackProgress() { ShowUnpackLine(TellDiskFile(lzhReader.archive)); }
+void ShowUnpackProgress() { unpackUi->ShowUnpacking(TellDiskFile(lzhReader.archive), lzhReader.archiveSize, false); }
 
 // Unpacks update.lzh, when the current directory holds one, into into (null:
 // the current directory), member by member, each checked by its CRC before
 // it takes its name.
-void UnpackUpdateArchive(const char* into)
+void UnpackUpdateArchive(UpdateUi& ui, const char* into)
 {
     unpacked = Unpacked{false, true, {}};
     DiskPathInfo info{};
@@ -181,12 +170,11 @@ void UnpackUpdateArchive(const char* into)
         UnpackProblem("%s cannot be unpacked", kArchiveName);
         return;
     }
-    const bool onTerminal = _isatty(_fileno(stderr)) != 0;
-    if (onTerminal) lzhChunkWritten = ShowUnpackProgress;
+    unpackUi = &ui;
+    lzhChunkWritten = ShowUnpackProgress;
     lzhReportMember = ReportPatchMember;
     const LzhStopFunction fatal = lzhStop;
     lzhStop = StopUnpacking;
-    unpackLineShown = false;
     if (!WalkArchive()) UnpackProblem("%s: stopped at a damaged member", LzhMemberName()[0] ? LzhMemberName() : "?");
     lzhStop = fatal;
     lzhReportMember = ReportUnwrittenMember;
@@ -196,12 +184,9 @@ void UnpackUpdateArchive(const char* into)
         UnpackProblem("a damaged header after %s", std::to_string(lzhReader.membersRead).append(" members").c_str());
     else if (lzhReader.walkEnd == LzhWalkEnd::FileEnd)
         UnpackProblem("%s ends before its end marker", kArchiveName);
-    if (unpackLineShown) {
-        // A walk that reached the archive's end has read all of it.
-        if (lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd)
-            ShowUnpackLine(lzhReader.archiveSize);
-        std::fputc('\n', stderr);
-    }
+    // A walk that reached the archive's end has read all of it.
+    const bool ended = lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd;
+    ui.ShowUnpacking(ended ? lzhReader.archiveSize : -1, lzhReader.archiveSize, true);
     lzhChunkWritten = PutLzhProgressStop;
 }
 
@@ -468,7 +453,7 @@ bool PrepareCopy(UpdateUi& ui, bool quiet, VersionFacts& facts, bool& result)
 // damaged.
 bool Unpack(UpdateUi& ui, const char* into)
 {
-    UnpackUpdateArchive(into);
+    UnpackUpdateArchive(ui, into);
     if (!unpacked.found || unpacked.whole) return true;
     Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
          unpacked.problem);

@@ -41,6 +41,10 @@ public:
     virtual bool LauncherWasRunning() const = 0;
     // The version summary the completion text ends with.
     virtual void SetVersionSummary(const char* text) = 0;
+    // How much of update.lzh is unpacked: done of total archive bytes, as it
+    // goes, and once more with finished when the walk has ended (done -1
+    // when it stopped before the archive's end).
+    virtual void ShowUnpacking(std::int64_t done, std::int64_t total, bool finished) = 0;
     // One line that says what the run did or why it stopped, beside what
     // the dialog shows: the terminal prints it, Windows has no place for it.
     virtual void ShowNote(const char* text) = 0;

@@ -54,3 +54,8 @@ void AfxShowNote(const char* text)
     std::printf("%s\n", terminal::ToUtf8(text).c_str());
     std::fflush(stdout);
 }
+
+void AfxShowWork(const char* what, long long done, long long total, bool finished)
+{
+    terminal::ShowWork(what, done, total, finished);
+}

@@ -285,7 +285,8 @@ bool RunsUnderWine(int pid)
 
 // The close helper for a prefix: the one for its kind (its system.reg's
 // "#arch=" line; a prefix without one is a 32-bit prefix of old), beside the
-// running executable. Empty when it is not there.
+// running executable (a build's bin/) or in the library folder of the
+// prefix it is installed in (bin/../lib/kivra/). Empty when it is not there.
 std::string HelperFor(const std::string& prefix)
 {
     std::string head;
@@ -295,8 +296,10 @@ std::string HelperFor(const std::string& prefix)
     const ssize_t length = readlink("/proc/self/exe", own, sizeof own - 1);
     if (length <= 0) return {};
     own[length] = 0;
-    const std::string helper = std::string(own, BaseName(own).data() - own) + name;
-    return access(helper.c_str(), R_OK) == 0 ? helper : std::string();
+    const std::string folder(own, BaseName(own).data() - own);
+    for (const std::string& helper : {folder + name, folder + "../lib/kivra/" + name})
+        if (access(helper.c_str(), R_OK) == 0) return helper;
+    return {};
 }
 
 // What the helper answered: its exit status 0 (done) or 10 (no such

@@ -12,6 +12,9 @@
 namespace {
 
 bool progressLineOpen = false;
+// Off a terminal, a progress line is printed each time this many percent
+// more are done.
+constexpr int kLogStep = 5;
 
 bool OnTerminal() { return isatty(STDOUT_FILENO) == 1; }
 bool Interactive() { return OnTerminal() && isatty(STDIN_FILENO) == 1; }
@@ -72,9 +75,12 @@ void DrawProgress(HWND dialog, HWND bar)
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
         progressLineOpen = true;
-    } else if (status != dialog->shown) {
+    } else if (!status.empty() && (dialog->shownPercent < 0 || percent >= dialog->shownPercent + kLogStep ||
+                                   (percent == 100 && dialog->shownPercent < 100))) {
+        // A log gets whole lines, one every few percent.
         std::printf("[%3lld%%] %s\n", percent, status.c_str());
         std::fflush(stdout);
+        dialog->shownPercent = static_cast<int>(percent);
     }
     dialog->shown = status;
 }
@@ -151,7 +157,9 @@ int AskForButton(HWND__* dialog)
     std::fflush(stdout);
     char answer[64] = {};
     const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
-    if (!read || !std::strchr(answer, '\n')) std::fputs("\n", stdout);
+    // A terminal shows the answer and its line end; otherwise the line ends
+    // here, as the output does.
+    if (!read || !std::strchr(answer, '\n') || isatty(STDIN_FILENO) != 1) std::fputs("\n", stdout);
     std::fflush(stdout);
     answer[std::strcspn(answer, "\r\n")] = 0;
     for (char& c : answer) c = ascii::Fold(c);
@@ -159,6 +167,31 @@ int AskForButton(HWND__* dialog)
     if (yes && (std::strcmp(answer, "y") == 0 || std::strcmp(answer, "yes") == 0)) return yes->id;
     if (no) return no->id;
     return other ? other->id : yes->id;
+}
+
+void ShowWork(const char* what, long long done, long long total, bool finished)
+{
+    static int shownTenth = -1;
+    // A job that stopped short leaves its last step shown.
+    if (finished && done < 0) {
+        FinishLine();
+        shownTenth = -1;
+        return;
+    }
+    if (OnTerminal()) {
+        if (!progressLineOpen) std::fputs("\n", stdout);
+        std::printf("\r\033[K%s: %lld of %lld bytes", what, done < 0 ? 0 : done, total);
+        progressLineOpen = true;
+        if (finished) FinishLine();
+        std::fflush(stdout);
+        return;
+    }
+    const int tenth = total > 0 ? static_cast<int>(done * 10 / total) : 10;
+    if (tenth != shownTenth || (finished && shownTenth < 0)) {
+        std::printf("%s: %d%%\n", what, tenth * 10);
+        std::fflush(stdout);
+    }
+    shownTenth = finished ? -1 : tenth;
 }
 
 }  // namespace terminal

@@ -25,6 +25,7 @@ struct HWND__ {
     bool ended = false;         // a modal dialog whose EndDialog ran
     int result = 0;
     std::string shown;  // what the terminal last showed of it
+    int shownPercent = -1;  // off a terminal: the progress its last line gave
     // A window of another program (FindWindowA): it stands for that
     // program's process; a message posted to it goes to that program
     // (PostToProgram, platform/posix/Processes.h).
@@ -42,6 +43,8 @@ void ShowMessageBox(const char* caption, const char* text);
 int AskForButton(HWND__* dialog);
 // Ends a progress line that is still open, so other output starts afresh.
 void FinishLine();
+// AfxShowWork's Linux meaning (platform/Framework.h).
+void ShowWork(const char* what, long long done, long long total, bool finished);
 // The text converted from the system code page (949) to UTF-8.
 std::string ToUtf8(const std::string& text);
 

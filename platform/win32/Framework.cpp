@@ -163,3 +163,11 @@ void AfxShowInstallation(const char*)
 }
 
 void AfxShowNote(const char*) {}
+
+const char* AfxWorkFolder() { return nullptr; }
+
+void AfxShowWork(const char*, long long, long long, bool finished)
+{
+    // The archive reader's own trace: a full stop for each chunk.
+    if (!finished) std::fputc('.', stderr);
+}

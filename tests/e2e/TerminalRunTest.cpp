@@ -37,32 +37,72 @@ protected:
     }
 };
 
-TEST_F(TerminalRun, HelpAndVersionPrintAndEndOtherArgumentsRunThePatch)
+TEST_F(TerminalRun, TheCommandLineTakesAnOptionAndAPatchFolderAndRefusesTheRest)
 {
-    BuildPacks();
     const struct {
         std::vector<std::string> arguments;
         int status;
-        std::string startsWith;
+        std::string starts;  // stdout, or with status 2 stderr
         bool patches;
     } cases[] = {
-        {{"--help"}, 0, "usage: kivra-update [--dry-run | --help | --version]\n", false},
+        {{"--help"}, 0, "usage: kivra-update [--dry-run] [PATCHDIR]\n", false},
         {{"--version"}, 0, "kivra-update 1.0.0.1\n", false},
         {{"--version", "--help"}, 0, "kivra-update 1.0.0.1\n", false},
-        {{"-h"}, 0, "Wine prefix ", true},
-        {{"again"}, 0, "Wine prefix ", true},
+        {{"-h"}, 2, "kivra-update: unknown option: -h\nusage: kivra-update [--dry-run] [PATCHDIR]\n", false},
+        {{"--dry-rum"}, 2, "kivra-update: unknown option: --dry-rum\n", false},
+        {{"--dry-run", "--dry-run"}, 2, "kivra-update: unknown option: --dry-run\n", false},
+        {{".", "again"}, 2, "kivra-update: one folder at most: again\n", false},
+        {{"no-such-folder"}, 2, "kivra-update: no such folder: no-such-folder\n", false},
+        {{"."}, 0, "Wine prefix ", true},
+        {{"--", "."}, 0, "Wine prefix ", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.front());
         BuildPacks();
         const Outcome o = RunWith(c.arguments);
         EXPECT_EQ(o.status, c.status) << o.out << "\nstderr: " << o.err;
-        EXPECT_EQ(o.out.rfind(c.startsWith, 0), 0u) << o.out;
+        EXPECT_EQ((c.status == 2 ? o.err : o.out).rfind(c.starts, 0), 0u) << o.out << "\nstderr: " << o.err;
+        if (c.status == 2) {
+            EXPECT_EQ(o.out, "");
+        }
         EXPECT_EQ(o.out.find("Update is completed.") != std::string::npos, c.patches) << o.out;
     }
     const Outcome help = RunWith({"--help"});
-    for (const char* told : {"WINEPREFIX", "~/.wine", "Update.pak", "update.lzh", "Exit status"})
+    for (const char* told : {"WINEPREFIX", "~/.wine", "Update.pak", "update.lzh", "--dry-run", "Exit status"})
         EXPECT_NE(help.out.find(told), std::string::npos) << told;
+}
+
+TEST_F(TerminalRun, ThePatchFolderIsTheOneNamedTheOneBesideTheProgramOrTheCurrentOne)
+{
+    // An installed copy, found on the PATH, and a link to it.
+    const fs::path bin = root.path() + "/bin";
+    fs::create_directories(bin);
+    fs::copy_file(patch / "kivra-update", bin / "kivra-update");
+    fs::remove(patch / "kivra-update");
+    fs::create_symlink(bin / "kivra-update", patch / "kivra-update");
+    const struct {
+        const char* what;
+        std::string program;
+        std::string directory;
+        std::vector<std::string> arguments;
+    } cases[] = {
+        {"from the PATH, the folder named", "kivra-update", root.path(), {patch.string()}},
+        {"from the PATH, in the patch folder", "kivra-update", patch.string(), {}},
+        {"through a link in the patch folder", (patch / "kivra-update").string(), root.path(), {}},
+        {"a relative folder", (bin / "kivra-update").string(), root.path(), {"patch"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BuildPacks();
+        RunOptions options;
+        options.program = c.program;
+        options.directory = c.directory;
+        options.arguments = c.arguments;
+        options.environment = {"PATH=" + bin.string()};
+        const Outcome o = installation.Run(options);
+        EXPECT_EQ(o.status, 0) << o.out << o.err;
+        ExpectPatched();
+    }
 }
 
 TEST_F(TerminalRun, TheFirstLineNamesThePrefixTheGameAndAnotherOwner)
@@ -90,7 +130,7 @@ TEST_F(TerminalRun, TheFirstLineNamesThePrefixTheGameAndAnotherOwner)
     EXPECT_NE(o.status, 0);
 }
 
-TEST_F(TerminalRun, UnpackingIsOneLineOnATerminalAndFullStopsElsewhere)
+TEST_F(TerminalRun, UnpackingIsOneLineOnATerminalAndAFewWholeLinesInALog)
 {
     if (system("command -v jlha >/dev/null 2>&1") != 0) GTEST_SKIP() << "jlha is not installed";
     offered["Kivra_Pak\\Map\\big.map"] = Noise(300000, 9);
@@ -112,13 +152,31 @@ TEST_F(TerminalRun, UnpackingIsOneLineOnATerminalAndFullStopsElsewhere)
     EXPECT_EQ(shown.find(std::string(31, '.')), std::string::npos) << shown;
     EXPECT_NE(shown.find("Update is completed."), std::string::npos) << shown;
 
-    // Not a terminal: a full stop for each 8192 bytes of Update.pak.
+    // Not a terminal, as in a log of both streams: whole lines, a few of
+    // them, the last one ended too.
+    for (int i = 0; i < 40; ++i) offered["Kivra_Pak\\Map\\m" + std::to_string(i)] = Noise(3000, 20 + i);
+    BuildPacks();
     archive();
     const Outcome o = Run();
     EXPECT_EQ(o.status, 0) << o.out << o.err;
-    const std::size_t chunks = (fs::file_size(pack) + 8191) / 8192;
-    EXPECT_NE(o.err.find(std::string(chunks, '.')), std::string::npos) << o.err;
-    EXPECT_EQ(o.err.find("Unpacking"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find('.'), std::string::npos) << o.err;
+    ASSERT_FALSE(o.out.empty());
+    EXPECT_EQ(o.out.back(), '\n') << o.out;
+    std::size_t unpacking = 0;
+    std::size_t progress = 0;
+    for (std::size_t at = 0; at < o.out.size();) {
+        const std::size_t end = o.out.find('\n', at);
+        const std::string line = o.out.substr(at, end - at);
+        EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+        unpacking += line.rfind("Unpacking update.lzh: ", 0) == 0;
+        progress += line.rfind("[", 0) == 0 && line.find("%] ") == 4;
+        at = end + 1;
+    }
+    EXPECT_NE(o.out.find("Unpacking update.lzh: 100%\n"), std::string::npos) << o.out;
+    EXPECT_LE(unpacking, 11u) << o.out;
+    // 44 files, a line for each twentieth at most.
+    EXPECT_LE(progress, 21u) << o.out;
+    EXPECT_GE(progress, 2u) << o.out;
 }
 
 }  // namespace

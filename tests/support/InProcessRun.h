@@ -183,6 +183,7 @@ public:
     }
     bool LauncherWasRunning() const override { return launcherRunning; }
     void SetVersionSummary(const char* text) override { summary = text; }
+    void ShowUnpacking(std::int64_t, std::int64_t, bool) override {}
     void ShowNote(const char* text) override { notes.push_back(text); }
     void ShowText(const char* text) override { shown.push_back(text); }
 

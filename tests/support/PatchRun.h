@@ -114,6 +114,8 @@ struct RunOptions {
     rlim_t fileSizeLimit = RLIM_INFINITY;  // RLIMIT_FSIZE, with SIGXFSZ ignored
     int timeoutMs = 120000;                // a patcher that runs longer is killed: a failure
     std::vector<std::string> arguments;    // after the program's name
+    std::string program = "./kivra-update";
+    std::string directory;  // where it starts: the patch folder when empty
 };
 
 // One installation and patch folder below root.
@@ -172,7 +174,7 @@ public:
             dup2(i, 0);
             dup2(o, 1);
             dup2(e, 2);
-            if (chdir(patch.c_str()) != 0) _exit(126);
+            if (chdir(options.directory.empty() ? patch.c_str() : options.directory.c_str()) != 0) _exit(126);
             if (options.fileSizeLimit != RLIM_INFINITY) {
                 // A full disk: writes past the limit fail (EFBIG) instead of
                 // ending the process.
@@ -180,12 +182,18 @@ public:
                 const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
                 if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
             }
-            std::vector<std::string> words = {"./kivra-update"};
+            std::vector<std::string> words = {options.program};
             words.insert(words.end(), options.arguments.begin(), options.arguments.end());
             std::vector<char*> argv;
             for (std::string& w : words) argv.push_back(w.data());
             argv.push_back(nullptr);
-            execve("./kivra-update", argv.data(), env.data());
+            // A bare name is looked for on the PATH given, as a shell does.
+            for (const std::string& e : environment)
+                if (e.rfind("PATH=", 0) == 0) setenv("PATH", e.c_str() + 5, 1);
+            if (options.program.find('/') == std::string::npos)
+                execvpe(options.program.c_str(), argv.data(), env.data());
+            else
+                execve(options.program.c_str(), argv.data(), env.data());
             _exit(127);
         }
         int status = 0;

@@ -32,6 +32,7 @@ public:
     void ShowNeedVersion(const VersionNumber&) override { steps.push_back("message 1"); }
     bool LauncherWasRunning() const override { return false; }
     void SetVersionSummary(const char* text) override { steps.push_back(std::string("summary") + text); }
+    void ShowUnpacking(std::int64_t, std::int64_t, bool) override {}
     void ShowNote(const char* text) override { steps.push_back(std::string("note ") + text); }
     void ShowText(const char* text) override { steps.push_back(std::string("text ") + text); }
 
