@@ -290,6 +290,10 @@ bool OpenMemberTemporary(const char* name)
     std::size_t directoryLength = length;
     while (directoryLength > 0 && !IsSeparator(name[directoryLength - 1])) --directoryLength;
 
+    // What killed runs left in this directory goes first.
+    char directory[kLzhTemporaryNameSize];
+    std::snprintf(directory, sizeof directory, "%.*s", static_cast<int>(directoryLength), name);
+    SweepDiskTemporaries(directory, "~lzh");
     const unsigned long processId = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         const int written =
@@ -298,6 +302,8 @@ bool OpenMemberTemporary(const char* name)
         if (written < 0 || static_cast<std::size_t>(written) >= sizeof a.temporary) break;
         a.output = CreateNewDiskFile(a.temporary);
         if (a.output) {
+            // A stop by a signal removes it.
+            WatchDiskTemporary(a.temporary);
             // Eight chunks to a write: a system call costs more than the copy
             // into the buffer.
             static char outputBuffer[8 * kLzhChunkSize];
@@ -434,7 +440,10 @@ void AbandonLzhWalk()
     LzhArchiveReader& a = lzhReader;
     if (a.output) CloseDiskFile(a.output);
     a.output = nullptr;
-    if (a.temporary[0]) RemoveDiskFile(a.temporary);
+    if (a.temporary[0]) {
+        RemoveDiskFile(a.temporary);
+        ForgetDiskTemporary(a.temporary);
+    }
     a.temporary[0] = 0;
     CloseLzhArchive();
 }
@@ -547,6 +556,7 @@ void ExtractMember()
     if (!closed) LzhFatal("Unable to write");
 
     if (complete && a.contentCrc == a.memberCrc && RenameDiskFile(a.temporary, name) == 0) {
+        ForgetDiskTemporary(a.temporary);
         a.temporary[0] = 0;
         return;
     }
@@ -554,6 +564,7 @@ void ExtractMember()
                                      : a.contentCrc != a.memberCrc ? LzhMemberProblem::CrcError
                                                                    : LzhMemberProblem::CannotReplace;
     RemoveDiskFile(a.temporary);
+    ForgetDiskTemporary(a.temporary);
     a.temporary[0] = 0;
     ReportMember(problem, name);
 }

@@ -94,6 +94,7 @@ struct DiskCalls {
     std::FILE* (*beginReplacement)(const char* path);
     int (*finishReplacement)(std::FILE* file, bool keep);
     int (*removeDirectory)(const char* path);
+    int (*sweepTemporaries)(const char* directory, const char* prefix);
 };
 extern DiskCalls diskCalls;
 
@@ -130,6 +131,21 @@ inline std::FILE* CreateNewDiskFile(const char* path) { return diskCalls.createN
 // cannot be written. At most 16 are open at once.
 inline std::FILE* BeginDiskReplacement(const char* path) { return diskCalls.beginReplacement(path); }
 inline int FinishDiskReplacement(std::FILE* file, bool keep) { return diskCalls.finishReplacement(file, keep); }
+
+// Removes, in directory ("" for the current one), every file named
+// "PREFIXpid-N.tmp" ("~lzh1234-0.tmp") of a process that no longer runs:
+// what killed runs left. Names of that form only, that directory only. 0, or
+// -1 when the directory cannot be named.
+inline int SweepDiskTemporaries(const char* directory, const char* prefix)
+{
+    return diskCalls.sweepTemporaries(directory, prefix);
+}
+
+// The temporary at path is removed should the process be stopped by SIGINT,
+// SIGTERM or SIGHUP before it is forgotten (on Linux; Windows programs are
+// not stopped that way). A replacement's temporary is watched already.
+void WatchDiskTemporary(const char* path);
+void ForgetDiskTemporary(const char* path);
 
 // The stream calls of the C library (fread, fwrite, fseek, ftell, fflush,
 // fclose), with their results.

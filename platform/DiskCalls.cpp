@@ -40,4 +40,5 @@ DiskCalls diskCalls = {
     host::BeginReplacement,
     host::FinishReplacement,
     host::RemoveFolder,
+    host::SweepTemporaries,
 };

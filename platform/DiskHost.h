@@ -22,5 +22,6 @@ int FreeSpace(const char* directory, std::uint64_t* bytes);
 std::FILE* BeginReplacement(const char* path);
 int FinishReplacement(std::FILE* file, bool keep);
 int RemoveFolder(const char* path);
+int SweepTemporaries(const char* directory, const char* prefix);
 
 }  // namespace host

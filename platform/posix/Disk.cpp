@@ -19,6 +19,7 @@
 #include "platform/DiskHost.h"
 #include "platform/Win32.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/Temporaries.h"
 #include "platform/posix/WinePrefix.h"
 
 namespace {
@@ -315,6 +316,18 @@ DWORD GetTempPathA(DWORD size, LPSTR buffer)
     return static_cast<DWORD>(text.size());
 }
 
+void WatchDiskTemporary(const char* path)
+{
+    char host[kHostPathMax];
+    if (ResolveDiskPath(path, host, sizeof host)) WatchHostTemporary(host);
+}
+
+void ForgetDiskTemporary(const char* path)
+{
+    char host[kHostPathMax];
+    if (ResolveDiskPath(path, host, sizeof host)) ForgetHostTemporary(host);
+}
+
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
     std::size_t floor = 0;
@@ -349,36 +362,6 @@ bool ReplacedFile(const char* path, char* target, std::size_t size)
     return true;
 }
 
-// Whether name is a replacement's temporary, "~kivraPID-N.tmp", of a
-// process that no longer runs.
-bool IsStaleTemporary(const char* name)
-{
-    unsigned long pid = 0;
-    unsigned counter = 0;
-    char again[64];
-    if (std::sscanf(name, "~kivra%lu-%u.tmp", &pid, &counter) != 2) return false;
-    std::snprintf(again, sizeof again, "~kivra%lu-%u.tmp", pid, counter);
-    if (std::strcmp(again, name) != 0 || pid == 0 || pid == static_cast<unsigned long>(getpid())) return false;
-    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-}
-
-// A run killed while it wrote a replacement leaves its temporary: the next
-// one to write in that directory removes it. Names of that form alone, of
-// processes gone, in that directory alone; each directory once in a row.
-void RemoveStaleTemporaries(const char* target, int directoryLength)
-{
-    static char swept[kHostPathMax];
-    char directory[kHostPathMax];
-    std::snprintf(directory, sizeof directory, "%.*s", directoryLength, target);
-    if (std::strcmp(directory, swept) == 0) return;
-    std::strcpy(swept, directory);
-    DIR* d = opendir(directory[0] ? directory : ".");
-    if (!d) return;
-    while (const dirent* e = readdir(d))
-        if (IsStaleTemporary(e->d_name)) unlinkat(dirfd(d), e->d_name, 0);
-    closedir(d);
-}
-
 }  // namespace
 
 namespace host {
@@ -408,7 +391,9 @@ std::FILE* BeginReplacement(const char* path)
     if (exists && access(free->target, W_OK) != 0) return nullptr;
     const char* slash = std::strrchr(free->target, '/');
     const int directoryLength = slash ? static_cast<int>(slash - free->target + 1) : 0;
-    RemoveStaleTemporaries(free->target, directoryLength);
+    char directory[kHostPathMax];
+    std::snprintf(directory, sizeof directory, "%.*s", directoryLength, free->target);
+    SweepHostTemporaries(directory, "~kivra");
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
         const int length =
@@ -429,7 +414,9 @@ std::FILE* BeginReplacement(const char* path)
         close(fd);
         unlink(free->temporary);
         errno = error;
+        return nullptr;
     }
+    WatchHostTemporary(free->temporary);
     return free->file;
 }
 
@@ -440,7 +427,9 @@ int FinishReplacement(std::FILE* file, bool keep)
         r.file = nullptr;
         const bool written = !std::ferror(file);
         const bool closed = std::fclose(file) == 0;
-        if (keep && written && closed && std::rename(r.temporary, r.target) == 0) return 0;
+        const bool renamed = keep && written && closed && std::rename(r.temporary, r.target) == 0;
+        ForgetHostTemporary(r.temporary);
+        if (renamed) return 0;
         const int error = errno;
         unlink(r.temporary);
         errno = keep && written ? error : EIO;
@@ -532,6 +521,14 @@ int MakeDirectory(const char* path)
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return mkdir(host, 0777) == 0 ? 0 : -1;
+}
+
+int SweepTemporaries(const char* directory, const char* prefix)
+{
+    char host[kHostPathMax];
+    if (directory[0] && !ResolveDiskPath(directory, host, sizeof host)) return -1;
+    SweepHostTemporaries(directory[0] ? host : "", prefix);
+    return 0;
 }
 
 int RemoveFolder(const char* path)

@@ -33,16 +33,17 @@ struct Replacement {
 Replacement replacements[16];
 unsigned replacementCounter = 0;
 
-// Whether name is a replacement's temporary, "~kivraPID-N.tmp", of a
-// process that no longer runs.
-bool IsStaleTemporary(const char* name)
+// Whether name is "PREFIXpid-N.tmp" of a process that no longer runs.
+bool IsStaleTemporary(const char* name, const char* prefix)
 {
+    const std::size_t length = std::strlen(prefix);
+    if (std::strncmp(name, prefix, length) != 0) return false;
     unsigned long pid = 0;
     unsigned counter = 0;
     char again[64];
-    if (std::sscanf(name, "~kivra%lu-%u.tmp", &pid, &counter) != 2) return false;
-    std::snprintf(again, sizeof again, "~kivra%lu-%u.tmp", pid, counter);
-    if (std::strcmp(again, name) != 0 || pid == 0 || pid == GetCurrentProcessId()) return false;
+    if (std::sscanf(name + length, "%lu-%u.tmp", &pid, &counter) != 2) return false;
+    std::snprintf(again, sizeof again, "%lu-%u.tmp", pid, counter);
+    if (std::strcmp(again, name + length) != 0 || pid == 0 || pid == GetCurrentProcessId()) return false;
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
     const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
@@ -50,24 +51,23 @@ bool IsStaleTemporary(const char* name)
     return ended;
 }
 
-// A run killed while it wrote a replacement leaves its temporary: the next
-// one to write in that directory removes it. Names of that form alone, of
-// processes gone, in that directory alone; each directory once in a row.
-void RemoveStaleTemporaries(const char* path, int directoryLength)
+// Removes what killed runs left in directory (ending in a separator, or ""),
+// each directory once in a row for a prefix.
+void RemoveStaleTemporaries(const char* directory, const char* prefix)
 {
-    static char swept[MAX_PATH];
-    char directory[MAX_PATH];
-    char pattern[MAX_PATH + 16];
-    std::snprintf(directory, sizeof directory, "%.*s", directoryLength, path);
-    if (std::strcmp(directory, swept) == 0) return;
-    std::strcpy(swept, directory);
-    std::snprintf(pattern, sizeof pattern, "%s~kivra*.tmp", directory);
+    static char swept[MAX_PATH + 16];
+    char key[MAX_PATH + 16];
+    char pattern[MAX_PATH + 32];
+    std::snprintf(key, sizeof key, "%s\n%s", prefix, directory);
+    if (std::strcmp(key, swept) == 0) return;
+    std::strcpy(swept, key);
+    std::snprintf(pattern, sizeof pattern, "%s%s*.tmp", directory, prefix);
     WIN32_FIND_DATAA found{};
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-        char stale[MAX_PATH + 16];
-        if (!IsStaleTemporary(found.cFileName)) continue;
+        char stale[MAX_PATH + 32];
+        if (!IsStaleTemporary(found.cFileName, prefix)) continue;
         std::snprintf(stale, sizeof stale, "%s%s", directory, found.cFileName);
         DeleteFileA(stale);
     } while (FindNextFileA(search, &found));
@@ -105,7 +105,9 @@ std::FILE* BeginReplacement(const char* path)
     for (const char* p = path; *p; ++p)
         if (*p == '\\' || *p == '/' || *p == ':') cut = p;
     const int directoryLength = cut ? static_cast<int>(cut - path + 1) : 0;
-    RemoveStaleTemporaries(path, directoryLength);
+    char directory[MAX_PATH];
+    std::snprintf(directory, sizeof directory, "%.*s", directoryLength, path);
+    RemoveStaleTemporaries(directory, "~kivra");
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
         const int length =
@@ -192,6 +194,17 @@ int ChangeDirectory(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
 
 int RemoveFolder(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
 
+int SweepTemporaries(const char* directory, const char* prefix)
+{
+    const std::size_t length = std::strlen(directory);
+    if (length + 2 > MAX_PATH) return -1;
+    char folder[MAX_PATH];
+    std::strcpy(folder, directory);
+    if (length > 0 && folder[length - 1] != '\\' && folder[length - 1] != '/') std::strcat(folder, "\\");
+    RemoveStaleTemporaries(folder, prefix);
+    return 0;
+}
+
 int StatPath(const char* path, DiskPathInfo* info)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -217,3 +230,7 @@ int FreeSpace(const char* directory, std::uint64_t* bytes)
 }
 
 }  // namespace host
+
+// Windows programs are not stopped by signals.
+void WatchDiskTemporary(const char*) {}
+void ForgetDiskTemporary(const char*) {}

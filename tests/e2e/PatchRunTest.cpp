@@ -2,7 +2,11 @@
 // installations built here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <signal.h>
 #include <string>
 #include <sys/wait.h>
@@ -327,6 +331,53 @@ TEST_F(PatchRun, AnotherWriterOfTheGamePackKeepsThePatchOutUntilItIsDone)
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     ExpectPatched();
     EXPECT_EQ(PackFiles(game / "Dev/Kivra.pak").at("Kivra_Pak\\mine.txt"), B("half and whole"));
+}
+
+TEST_F(PatchRun, AStopWhileUnpackingLeavesNoTemporaryAndWhatKilledRunsLeftIsSweptUp)
+{
+    BuildPacks();
+    const std::string command = "cd '" + patch.string() + "' && '" LZH_TOOL "' a -0 stored.lzh Update.pak >/dev/null";
+    ASSERT_EQ(system(command.c_str()), 0);
+    const Bytes archive = ReadFile(patch / "stored.lzh");
+    fs::remove(patch / "stored.lzh");
+    fs::remove(patch / "Update.pak");
+    // The archive comes through a pipe that stops half-way: the patcher
+    // waits in the middle of the member, its temporary open.
+    ASSERT_EQ(mkfifo((patch / "update.lzh").c_str(), 0600), 0);
+    const pid_t gone = [] {
+        const pid_t child = fork();
+        if (child == 0) _exit(0);
+        waitpid(child, nullptr, 0);
+        return child;
+    }();
+    const std::string killed = "~lzh" + std::to_string(gone) + "-0.tmp";
+    WriteFile(patch / killed, std::string("left by a killed run"));
+    WriteFile(patch / "~lzh1-0.tmp", std::string("of a process that runs"));
+
+    std::thread feeder([&] {
+        const int fd = open((patch / "update.lzh").c_str(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(write(fd, archive.data(), archive.size() / 2), static_cast<ssize_t>(archive.size() / 2));
+        for (int waited = 0; waited < 10000; waited += 10) {
+            for (const auto& entry : fs::directory_iterator(patch)) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind("~lzh", 0) != 0 || name == "~lzh1-0.tmp" || name == killed) continue;
+                kill(static_cast<pid_t>(std::stol(name.substr(4))), SIGINT);
+                close(fd);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        close(fd);
+        ADD_FAILURE() << "the patcher made no temporary";
+    });
+    const Outcome o = Run();
+    feeder.join();
+    EXPECT_EQ(o.status, 128 + SIGINT) << o.out << o.err;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(patch)) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"kivra-update", "update.lzh", "~lzh1-0.tmp"}));
 }
 
 TEST_F(PatchRun, UnpacksUpdateLzhFirst)

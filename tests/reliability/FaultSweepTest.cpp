@@ -77,6 +77,7 @@ const DiskCalls kFaulty = {
         return Failed(EIO, -1);
     },
     [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
+    [](const char* d, const char* p) { return Fails("sweep") ? Failed(EIO, -1) : real.sweepTemporaries(d, p); },
 };
 
 // Makes every disk call go through the failing table while it lives.

@@ -1,0 +1,92 @@
+// Temporaries on Linux: swept up after killed runs, removed on a stop.
+#include "platform/posix/Temporaries.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <unistd.h>
+
+#include "platform/Disk.h"
+
+namespace {
+
+// Whether name is "PREFIXpid-N.tmp" of a process that no longer runs.
+bool IsStale(const char* name, const char* prefix)
+{
+    const std::size_t length = std::strlen(prefix);
+    if (std::strncmp(name, prefix, length) != 0) return false;
+    unsigned long pid = 0;
+    unsigned counter = 0;
+    char again[64];
+    if (std::sscanf(name + length, "%lu-%u.tmp", &pid, &counter) != 2) return false;
+    std::snprintf(again, sizeof again, "%lu-%u.tmp", pid, counter);
+    if (std::strcmp(again, name + length) != 0 || pid == 0 || pid == static_cast<unsigned long>(getpid())) return false;
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// The temporaries being written. A slot is taken only once its path is in
+// place, so the handler reads no half-written path.
+struct Watched {
+    char path[kHostPathMax];
+    volatile std::sig_atomic_t active;
+};
+Watched watched[16];
+bool handlersInstalled = false;
+constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RemoveWatchedAndStop(int signal)
+{
+    for (Watched& w : watched)
+        if (w.active) unlink(w.path);
+    std::signal(signal, SIG_DFL);
+    raise(signal);
+}
+
+void InstallHandlers()
+{
+    if (handlersInstalled) return;
+    handlersInstalled = true;
+    for (const int stop : kStops) {
+        struct sigaction current {};
+        if (sigaction(stop, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+        struct sigaction handler {};
+        handler.sa_handler = RemoveWatchedAndStop;
+        sigemptyset(&handler.sa_mask);
+        sigaction(stop, &handler, nullptr);
+    }
+}
+
+}  // namespace
+
+void SweepHostTemporaries(const char* directory, const char* prefix)
+{
+    static char swept[kHostPathMax + 16];
+    char key[kHostPathMax + 16];
+    std::snprintf(key, sizeof key, "%s\n%s", prefix, directory);
+    if (std::strcmp(key, swept) == 0) return;
+    std::strcpy(swept, key);
+    DIR* d = opendir(directory[0] ? directory : ".");
+    if (!d) return;
+    while (const dirent* e = readdir(d))
+        if (IsStale(e->d_name, prefix)) unlinkat(dirfd(d), e->d_name, 0);
+    closedir(d);
+}
+
+void WatchHostTemporary(const char* path)
+{
+    InstallHandlers();
+    for (Watched& w : watched) {
+        if (w.active) continue;
+        std::snprintf(w.path, sizeof w.path, "%s", path);
+        w.active = 1;
+        return;
+    }
+}
+
+void ForgetHostTemporary(const char* path)
+{
+    for (Watched& w : watched)
+        if (w.active && std::strcmp(w.path, path) == 0) w.active = 0;
+}

@@ -1,0 +1,14 @@
+// Temporaries on Linux: those of killed runs swept up, and those being
+// written removed when the process is stopped by a signal. Host paths.
+#pragma once
+
+// Removes, in directory ("" for the current one), every file named
+// "PREFIXpid-N.tmp" whose process no longer runs; each directory once in a
+// row for a prefix.
+void SweepHostTemporaries(const char* directory, const char* prefix);
+
+// The temporary at path (at most 16 at once) is removed should SIGINT,
+// SIGTERM or SIGHUP stop the process before it is forgotten. Signals the
+// program handles itself are left to it.
+void WatchHostTemporary(const char* path);
+void ForgetHostTemporary(const char* path);
