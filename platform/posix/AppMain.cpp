@@ -95,11 +95,11 @@ int main(int argc, char** argv)
     CWinApp* app = AfxGetApp();
     if (!app) return 1;
     programName = std::strrchr(argv[0], '/') ? std::strrchr(argv[0], '/') + 1 : argv[0];
-    if (argc > 1 && std::strcmp(argv[1], "--help") == 0 && app->m_pszHelpText) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0 && app->m_pszHelpText) {
         std::fputs(app->m_pszHelpText, stdout);
         return 0;
     }
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0 && app->m_pszVersionText) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0 && app->m_pszVersionText) {
         std::printf("%s\n", app->m_pszVersionText);
         return 0;
     }
@@ -113,6 +113,8 @@ int main(int argc, char** argv)
             options = false;
             continue;
         }
+        if (options && (argument == "--help" || argument == "--version"))
+            return Usage(*app, (argument + " takes nothing beside it").c_str());
         if (options && argument.size() > 1 && argument[0] == '-') {
             int (*found)() = nullptr;
             for (int o = 0; o < app->m_nOptions; ++o)

@@ -47,7 +47,7 @@ TEST_F(TerminalRun, TheCommandLineTakesAnOptionAndAPatchFolderAndRefusesTheRest)
     } cases[] = {
         {{"--help"}, 0, "usage: kivra-update [--dry-run] [PATCHDIR]\n", false},
         {{"--version"}, 0, "kivra-update 1.0.0.1\n", false},
-        {{"--version", "--help"}, 0, "kivra-update 1.0.0.1\n", false},
+        {{"--version", "--help"}, 2, "kivra-update: --version takes nothing beside it\n", false},
         {{"-h"}, 2, "kivra-update: unknown option: -h\nusage: kivra-update [--dry-run] [PATCHDIR]\n", false},
         {{"--dry-rum"}, 2, "kivra-update: unknown option: --dry-rum\n", false},
         {{"--dry-run", "--dry-run"}, 2, "kivra-update: unknown option: --dry-run\n", false},
