@@ -28,16 +28,17 @@ need() {
 BUILD_PACKAGES=(cmake ninja-build g++ libgtest-dev)
 # The install tests (tests/tools/install-test): cpack's Debian package with
 # its dependencies computed (dpkg-shlibdeps, file), and the manual pages
-# rendered (man-db, groff-base).
-INSTALL_TEST_PACKAGES=(dpkg-dev file man-db groff-base)
+# rendered (man-db, groff-base), and the package linted (lintian).
+INSTALL_TEST_PACKAGES=(dpkg-dev file man-db groff-base lintian)
 TEST_PACKAGES=(lhasa jlha-utils p7zip-full g++-mingw-w64-x86-64 g++-mingw-w64-i686
     "${INSTALL_TEST_PACKAGES[@]}")
 JOBS=2
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Windows builds (mingw-w64; python3 draws the icon) and the Wine suite:
-# Wine on a virtual display, a Korean font, xwd for the screenshots.
+# Wine on a virtual display, a Korean font, xwd for the screenshots, and the
+# Korean locale's definition (tests/wine/run makes ko_KR.UTF-8 from it).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 python3)
-WINE_PACKAGES=("${WINDOWS_PACKAGES[@]}" wine wine64 xvfb x11-apps fonts-nanum jlha-utils)
+WINE_PACKAGES=("${WINDOWS_PACKAGES[@]}" wine wine64 xvfb x11-apps fonts-nanum jlha-utils locales)
 
 # need_wine32: Debian's 32-bit Wine (wine32:i386) beside the 64-bit one, for
 # the i686 build in a 32-bit prefix; adds the i386 architecture first. Only
