@@ -43,6 +43,8 @@ bool ReadRegistryString(HKEY key, const char* valueName, DWORD expectedType, cha
     return true;
 }
 
+void ShowOtherInstallations() { AfxShowOtherInstallations(kGameKey, kInstallPath); }
+
 bool InitDirectories()
 {
     // The folder the Linux command line names; on Windows the command line

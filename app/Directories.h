@@ -9,6 +9,10 @@
 // found.
 bool InitDirectories();
 
+// Says where else the game is installed, when the registry in use lacks it
+// (on Linux, other Wine prefixes).
+void ShowOtherInstallations();
+
 // Reads a string value of expectedType into buffer. size: the capacity on
 // the way in; the bytes stored, or needed, on the way out.
 bool ReadRegistryString(HKEY key, const char* valueName, DWORD expectedType, char* buffer, DWORD& size);

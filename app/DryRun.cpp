@@ -97,6 +97,7 @@ int RunDryRun()
     AfxShowInstallation(found ? GameDir : nullptr);
     DryRunUi ui;
     if (!found) {
+        ShowOtherInstallations();
         ui.ShowMessage(kMessageNoGamePath, "");
         return 1;
     }

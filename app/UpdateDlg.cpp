@@ -83,6 +83,7 @@ BOOL CUpdateDlg::OnInitDialog()
     const bool found = InitDirectories();
     AfxShowInstallation(found ? GameDir : nullptr);
     if (!found) {
+        ShowOtherInstallations();
         ShowUpdateMessage(kMessageNoGamePath, "");
         return Close();
     }

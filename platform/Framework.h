@@ -175,6 +175,12 @@ CWnd* AfxGetMainWnd();
 // the prefix's owner when that is another user than the one running the
 // program. On Windows the dialog is all a player sees: nothing.
 void AfxShowInstallation(const char* gameDir);
+// When the Wine prefix in use was not named (no WINEPREFIX) and does not hold
+// the program's registry value (a path below HKEY_LOCAL_MACHINE and a value
+// name), says on Linux which prefixes of the usual game launchers (Lutris,
+// Bottles, Steam, PlayOnLinux) hold it, and how to choose one; none is
+// chosen. On Windows nothing.
+void AfxShowOtherInstallations(const char* key, const char* value);
 // One line that tells the user what the program did or why it stopped,
 // beside its dialog: on Linux a line of the terminal's output (after a
 // progress line, on a line of its own); on Windows nothing, the dialog

@@ -1,6 +1,10 @@
 // What the terminal says of a run beside its dialog: the first line, which
-// prefix and which game directory, and the notes of what the run did.
+// prefix and which game directory, where else the game is, and the notes of
+// what the run did.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 #include <pwd.h>
 #include <string>
 #include <sys/stat.h>
@@ -8,6 +12,8 @@
 
 #include "platform/Disk.h"
 #include "platform/Framework.h"
+#include "platform/posix/CodePage.h"
+#include "platform/posix/LauncherPrefixes.h"
 #include "platform/posix/WindowModel.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -58,4 +64,29 @@ void AfxShowNote(const char* text)
 void AfxShowWork(const char* what, long long done, long long total, bool finished)
 {
     terminal::ShowWork(what, done, total, finished);
+}
+
+void AfxShowOtherInstallations(const char* key, const char* value)
+{
+    if (const char* named = std::getenv("WINEPREFIX"); named && *named) return;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return;
+    std::string keyText;
+    std::string valueText;
+    codepage::Convert(codepage::Direction::kToUtf8, key, keyText, codepage::Unconvertible::kQuestionMark);
+    codepage::Convert(codepage::Direction::kToUtf8, value, valueText, codepage::Unconvertible::kQuestionMark);
+    const std::vector<std::string> found = LauncherPrefixesHolding(home, keyText, valueText);
+    terminal::FinishLine();
+    if (found.empty()) {
+        std::printf(
+            "No Wine prefix of Lutris, Bottles, Steam or PlayOnLinux holds the game either; name the game's "
+            "prefix with WINEPREFIX.\n");
+    } else {
+        std::printf("The game is installed in %s:\n", found.size() == 1 ? "this Wine prefix" : "these Wine prefixes");
+        for (const std::string& prefix : found) std::printf("  %s\n", prefix.c_str());
+        const char* folder = AfxWorkFolder();
+        std::printf("Choose one and run the patch again: WINEPREFIX=%s %s%s%s\n", found.front().c_str(),
+                    program_invocation_short_name, folder ? " " : "", folder ? terminal::ToUtf8(folder).c_str() : "");
+    }
+    std::fflush(stdout);
 }

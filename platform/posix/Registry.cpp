@@ -1,12 +1,9 @@
 // HKEY_LOCAL_MACHINE on Linux: the Wine prefix's system.reg, read only. Key
 // and value names and string data cross in the system code page.
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <set>
 #include <string>
-#include <strings.h>
 
 #include "platform/posix/CodePage.h"
 #include "platform/posix/Errors.h"
@@ -20,9 +17,6 @@ struct HKEY__ {
 
 namespace {
 
-// Larger than any registry Wine writes; a file beyond it is no registry.
-constexpr std::streamoff kMaxRegistryFile = 256 << 20;
-
 std::mutex keysLock;
 std::set<HKEY> openKeys;
 
@@ -35,35 +29,7 @@ bool IsOpen(HKEY key)
 bool ReadMachineRegistry(std::string& text)
 {
     const std::string prefix = WinePrefix();
-    if (prefix.empty()) return false;
-    std::ifstream in(prefix + "/system.reg", std::ios::binary);
-    if (!in) return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0 || size > kMaxRegistryFile) return false;
-    in.seekg(0);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool SameIgnoringCase(const std::string& a, const char* b)
-{
-    return a.size() == std::strlen(b) && strncasecmp(a.c_str(), b, a.size()) == 0;
-}
-
-// The game is a 32-bit program: in a 64-bit prefix it sees Software\X as
-// Software\Wow6432Node\X.
-std::string ThirtyTwoBitView(const std::string& path)
-{
-    const std::size_t first = path.find('\\');
-    const std::string top = path.substr(0, first);
-    if (!SameIgnoringCase(top, "Software")) return path;
-    if (first == std::string::npos) return path + "\\Wow6432Node";
-    const std::size_t second = path.find('\\', first + 1);
-    if (SameIgnoringCase(path.substr(first + 1, second == std::string::npos ? second : second - first - 1),
-                         "Wow6432Node"))
-        return path;
-    return top + "\\Wow6432Node" + path.substr(first);
+    return !prefix.empty() && registry::ReadPrefixRegistry(prefix, text);
 }
 
 // A name the caller gives in the system code page, as the file's reader
@@ -111,7 +77,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
 
     std::string text;
     if (!ReadMachineRegistry(text)) return ERROR_FILE_NOT_FOUND;
-    if (fromRoot && registry::ReadArch(text) == registry::Arch::Win64) path = ThirtyTwoBitView(path);
+    if (fromRoot && registry::ReadArch(text) == registry::Arch::Win64) path = registry::ThirtyTwoBitView(path);
     std::optional<registry::Key> found = registry::ReadKey(text, path);
     if (!found) return ERROR_FILE_NOT_FOUND;
 

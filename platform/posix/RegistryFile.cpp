@@ -2,6 +2,8 @@
 #include "platform/posix/RegistryFile.h"
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -347,6 +349,32 @@ std::optional<Key> ReadKey(std::string_view text, std::string_view path)
         pos = end + 1;
     }
     return key;
+}
+
+std::string ThirtyTwoBitView(const std::string& path)
+{
+    const std::size_t first = path.find('\\');
+    const std::string top = path.substr(0, first);
+    if (!ascii::EqualIgnoringCase(top, "Software")) return path;
+    if (first == std::string::npos) return path + "\\Wow6432Node";
+    const std::size_t second = path.find('\\', first + 1);
+    const std::string next = path.substr(first + 1, second == std::string::npos ? second : second - first - 1);
+    if (ascii::EqualIgnoringCase(next, "Wow6432Node")) return path;
+    return top + "\\Wow6432Node" + path.substr(first);
+}
+
+bool ReadPrefixRegistry(const std::string& prefix, std::string& text)
+{
+    // Larger than any registry Wine writes; a file beyond it is no registry.
+    constexpr std::streamoff kMaxRegistryFile = 256 << 20;
+    std::ifstream in(prefix + "/system.reg", std::ios::binary);
+    if (!in) return false;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0 || size > kMaxRegistryFile) return false;
+    in.seekg(0);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
 }
 
 }  // namespace registry

@@ -61,4 +61,12 @@ Arch ReadArch(std::string_view text);
 // key nor one below it.
 std::optional<Key> ReadKey(std::string_view text, std::string_view path);
 
+// The key path a 32-bit program means in a 64-bit prefix: Software\X is
+// Software\Wow6432Node\X there.
+std::string ThirtyTwoBitView(const std::string& path);
+
+// The text of prefix's system.reg; false when it cannot be read or is
+// larger than any registry Wine writes.
+bool ReadPrefixRegistry(const std::string& prefix, std::string& text);
+
 }  // namespace registry

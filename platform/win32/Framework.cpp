@@ -164,6 +164,8 @@ void AfxShowInstallation(const char*)
 
 void AfxShowNote(const char*) {}
 
+void AfxShowOtherInstallations(const char*, const char*) {}
+
 const char* AfxWorkFolder() { return nullptr; }
 
 void AfxShowWork(const char*, long long, long long, bool finished)

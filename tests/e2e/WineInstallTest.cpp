@@ -200,3 +200,64 @@ TEST_F(WineInstall, APatchFolderNamedWithACharacterCodePage949LacksIsNamedInTheM
 }
 
 }  // namespace
+
+namespace {
+
+// With no WINEPREFIX and no game in ~/.wine, the prefixes of the launchers
+// that hold the game are named, and none is patched.
+TEST_F(WineInstall, WithoutAPrefixNamedThePrefixesOfLaunchersThatHoldTheGameAreListed)
+{
+    BuildPacks();
+    const fs::path home = root.path() + "/home";
+    const std::string key64 =
+        "[Software\\\\Wow6432Node\\\\Pendix\\\\Kivra] 1700000000\n\"InstallPath\"=\"C:\\\\Kivra\"\n";
+    const std::string key32 = "[Software\\\\Pendix\\\\Kivra] 1700000000\n\"InstallPath\"=\"C:\\\\Kivra\"\n";
+    const struct {
+        const char* prefix;  // below home
+        std::string arch;
+        std::string keys;
+        bool holds;
+    } prefixes[] = {
+        {"Games/kivra", "win64", key64, true},
+        {"Games/other-game", "win64", "[Software\\\\Other] 1\n\"InstallPath\"=\"C:\\\\x\"\n", false},
+        {"Games/wrong-view", "win64", key32, false},
+        {".local/share/bottles/bottles/Kivra", "win32", key32, true},
+        {".local/share/Steam/steamapps/compatdata/4242/pfx", "win64", key64, true},
+        {".PlayOnLinux/wineprefix/KivraOnline", "win64", key64, true},
+    };
+    std::vector<std::string> expected;
+    for (const auto& p : prefixes) {
+        fs::create_directories(home / p.prefix);
+        WriteFile(home / p.prefix / "system.reg", "WINE REGISTRY Version 2\n\n#arch=" + p.arch + "\n\n" + p.keys);
+        if (p.holds) expected.push_back("  " + (home / p.prefix).string() + "\n");
+    }
+    // Steam's other root is a link to the same prefixes: each is named once.
+    fs::create_directories(home / ".steam");
+    fs::create_symlink(home / ".local/share/Steam", home / ".steam/steam");
+    std::sort(expected.begin(), expected.end());
+
+    RunOptions options;
+    options.environment = {"WINEPREFIX=", "HOME=" + home.string()};
+    const Outcome o = installation.Run(options);
+    EXPECT_EQ(o.status, 1) << o.out;
+    std::string listed = "The game is installed in these Wine prefixes:\n";
+    for (const std::string& line : expected) listed += line;
+    listed +=
+        "Choose one and run the patch again: WINEPREFIX=" + expected.front().substr(2, expected.front().size() - 3) +
+        " kivra-update " + patch.string() + "/\n";
+    EXPECT_NE(o.out.find(listed), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("[UPDATE 2]\nCannot find the route of game."), std::string::npos) << o.out;
+
+    // A prefix named is the one: nothing else is looked at.
+    options.environment = {"WINEPREFIX=" + (home / "Games/other-game").string(), "HOME=" + home.string()};
+    EXPECT_EQ(installation.Run(options).out.find("Wine prefixes"), std::string::npos);
+    // None holds it.
+    fs::remove_all(home);
+    fs::create_directories(home);
+    options.environment = {"WINEPREFIX=", "HOME=" + home.string()};
+    EXPECT_NE(installation.Run(options).out.find("No Wine prefix of Lutris, Bottles, Steam or PlayOnLinux holds the "
+                                                 "game either"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -110,7 +110,7 @@ struct Outcome {
 
 struct RunOptions {
     std::string input;                     // standard input
-    std::vector<std::string> environment;  // NAME=VALUE, added to the patcher's few
+    std::vector<std::string> environment;  // NAME=VALUE, added to the patcher's few or taking their place
     rlim_t fileSizeLimit = RLIM_INFINITY;  // RLIMIT_FSIZE, with SIGXFSZ ignored
     int timeoutMs = 120000;                // a patcher that runs longer is killed: a failure
     std::vector<std::string> arguments;    // after the program's name
@@ -162,7 +162,12 @@ public:
         std::vector<std::string> environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + root.string(),
                                                 // No Wine on the PATH: starting the launcher is only reported.
                                                 "PATH=" + (root / "no-programs").string()};
-        environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+        // An entry of the options takes the place of one of the same name.
+        for (const std::string& e : options.environment) {
+            const std::string name = e.substr(0, e.find('=') + 1);
+            std::erase_if(environment, [&](const std::string& old) { return old.rfind(name, 0) == 0; });
+            environment.push_back(e);
+        }
         std::vector<char*> env;
         for (std::string& e : environment) env.push_back(e.data());
         env.push_back(nullptr);
