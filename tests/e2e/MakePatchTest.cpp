@@ -1,16 +1,21 @@
 // kivra-mkpatch as a process: random pairs of installations are turned into a
 // patch, the patch is applied to a copy of the old one by kivra-update, and
 // the result read back (the pack by the layout model of PackImage.h) must be
-// the new installation, but for the files a patch cannot remove. A table of
-// faulty inputs must each fail cleanly.
+// the new installation, but for the files a patch cannot remove. The same
+// trees must give the same bytes. A table of faulty inputs must each fail
+// cleanly, a run stopped at any point leave nothing behind, and excluded
+// files stay out of the patch.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <random>
 #include <set>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "support/PatchRun.h"
@@ -177,13 +182,19 @@ struct ToolRun {
     std::string err;
 };
 
-ToolRun RunMakePatch(const fs::path& scratch, const std::vector<std::string>& arguments,
-                     rlim_t fileSizeLimit = RLIM_INFINITY)
+// Starts kivra-mkpatch with SOURCE_DATE_EPOCH set to sourceDate (unset when
+// empty), its output to files in scratch.
+pid_t StartMakePatch(const fs::path& scratch, const std::vector<std::string>& arguments,
+                     rlim_t fileSizeLimit = RLIM_INFINITY, const std::string& sourceDate = "")
 {
     const std::string out = scratch / "mkpatch.out";
     const std::string err = scratch / "mkpatch.err";
     const pid_t pid = fork();
     if (pid == 0) {
+        if (sourceDate.empty())
+            unsetenv("SOURCE_DATE_EPOCH");
+        else
+            setenv("SOURCE_DATE_EPOCH", sourceDate.c_str(), 1);
         const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(o, 1);
@@ -201,13 +212,56 @@ ToolRun RunMakePatch(const fs::path& scratch, const std::vector<std::string>& ar
         execv(KIVRA_MKPATCH, argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+ToolRun FinishMakePatch(const fs::path& scratch, pid_t pid)
+{
     int status = 0;
     waitpid(pid, &status, 0);
     ToolRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.out = Slurp(out);
-    run.err = Slurp(err);
+    run.out = Slurp(scratch / "mkpatch.out");
+    run.err = Slurp(scratch / "mkpatch.err");
     return run;
+}
+
+ToolRun RunMakePatch(const fs::path& scratch, const std::vector<std::string>& arguments,
+                     rlim_t fileSizeLimit = RLIM_INFINITY, const std::string& sourceDate = "")
+{
+    return FinishMakePatch(scratch, StartMakePatch(scratch, arguments, fileSizeLimit, sourceDate));
+}
+
+// The files of the Update.pak in an update.lzh, unpacked by the lzh tool.
+Files Unpacked(const Bytes& archive)
+{
+    testutil::TempDir folder;
+    WriteFile(folder / "update.lzh", archive);
+    const std::string line = "cd '" + folder.path() + "' && '" LZH_TOOL "' x update.lzh >/dev/null 2>&1";
+    EXPECT_EQ(std::system(line.c_str()), 0);
+    return PackFiles(folder / "Update.pak");
+}
+
+// The MS-DOS time in the header of an archive's first member.
+std::uint32_t MemberTime(const Bytes& archive)
+{
+    return archive.size() < 19 ? 0
+                               : archive[15] | archive[16] << 8 | archive[17] << 16 | std::uint32_t{archive[18]} << 24;
+}
+
+std::uint32_t DosTime(const std::tm& t)
+{
+    return static_cast<std::uint32_t>(t.tm_year - 80) << 25 | static_cast<std::uint32_t>(t.tm_mon + 1) << 21 |
+           static_cast<std::uint32_t>(t.tm_mday) << 16 | static_cast<std::uint32_t>(t.tm_hour) << 11 |
+           static_cast<std::uint32_t>(t.tm_min) << 5 | static_cast<std::uint32_t>(t.tm_sec / 2);
+}
+
+// The names in folder.
+std::set<std::string> Listing(const fs::path& folder)
+{
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) names.insert(item.path().filename().string());
+    return names;
 }
 
 // The files below game but the pack, keyed by their paths folded (what the
@@ -384,6 +438,73 @@ TEST_P(MakePatchRoundTrip, AppliedPatchMakesTheNewInstallation)
 
 INSTANTIATE_TEST_SUITE_P(Seeds, MakePatchRoundTrip, ::testing::Range(1u, 9u));
 
+// --- The same trees, the same bytes -------------------------------------------------
+
+class MakePatchReproducible : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(MakePatchReproducible, SameTreesGiveTheSameArchive)
+{
+    const unsigned seed = GetParam();
+    testutil::TempDir scratch;
+    Side before;
+    Side after;
+    MakePair(seed, before, after);
+    const fs::path oldGame = scratch / "old";
+    const fs::path newGame = scratch / "new";
+    Lay(before, oldGame, "1.0.2.29");
+    Lay(after, newGame, "1.0.2.30\r\n");
+    // Files with times of their own, from years back, as a copy keeps them.
+    std::mt19937 random(seed);
+    const auto now = fs::file_time_type::clock::now();
+    for (const fs::path& game : {oldGame, newGame})
+        for (const auto& item : fs::recursive_directory_iterator(game))
+            if (item.is_regular_file())
+                fs::last_write_time(item.path(), now - std::chrono::hours(1 + random() % 80000));
+    int runs = 0;
+    const auto make = [&](const std::string& sourceDate) {
+        const fs::path out = scratch / ("out" + std::to_string(++runs));
+        const ToolRun run = RunMakePatch(scratch.path(), {oldGame, newGame, out}, RLIM_INFINITY, sourceDate);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return ReadFile(out / "update.lzh");
+    };
+
+    const Bytes first = make("");
+    EXPECT_EQ(make("") == first, true);
+    const std::time_t epoch = 315532800 + static_cast<std::time_t>(random() % 3900000000u);
+    const Bytes dated = make(std::to_string(epoch));
+    EXPECT_EQ(make(std::to_string(epoch)) == dated, true);
+    std::tm utc{};
+    gmtime_r(&epoch, &utc);
+    EXPECT_EQ(MemberTime(dated), DosTime(utc));
+    // Every entry of Update.pak, the root's own among them, has that time.
+    testutil::TempDir folder;
+    WriteFile(folder / "update.lzh", dated);
+    ASSERT_EQ(std::system(("cd '" + folder.path() + "' && '" LZH_TOOL "' x update.lzh >/dev/null 2>&1").c_str()), 0);
+    testpack::Image image;
+    image.bytes = ReadFile(folder / "Update.pak");
+    std::vector<testpack::Node> nodes;
+    ASSERT_TRUE(testpack::ReadTree(image, nodes));
+    const std::uint64_t ticks = 116444736000000000ULL + static_cast<std::uint64_t>(epoch) * 10000000ULL;
+    nodes.push_back(testpack::Node{".", image.GetEntry(0, 0), {}});
+    for (const testpack::Node& node : nodes)
+        EXPECT_EQ((std::uint64_t{node.entry.timeHigh} << 32 | node.entry.timeLow), ticks) << node.path;
+
+    // NEW's launcher, always in the patch, made the newest file: the
+    // archive's time is its time, the contents stay; SOURCE_DATE_EPOCH wins.
+    const auto later = now + std::chrono::hours(24 * 400);
+    fs::last_write_time(newGame / "KNet.exe", later);
+    const Bytes touched = make("");
+    const std::time_t laterSeconds = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(later));
+    std::tm local{};
+    localtime_r(&laterSeconds, &local);
+    EXPECT_EQ(MemberTime(touched), DosTime(local));
+    EXPECT_NE(MemberTime(touched), MemberTime(first));
+    EXPECT_EQ(Unpacked(touched) == Unpacked(first), true);
+    EXPECT_EQ(make(std::to_string(epoch)) == dated, true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, MakePatchReproducible, ::testing::Range(1u, 4u));
+
 // --- Faulty inputs ----------------------------------------------------------------
 
 struct Fault {
@@ -474,6 +595,26 @@ const Fault kFaults[] = {
          Put(now / "Bin/A.txt", B("2"));
      },
      1, "only in letter case"},
+    {"rename in letter case only",
+     [](const fs::path& old, const fs::path& now, std::vector<std::string>&) {
+         Put(old / "Bin/Old.map", B("m"));
+         Put(now / "Bin/old.map", B("m"));
+     },
+     1, "Bin\\Old.map in OLD is Bin\\old.map in NEW: the patcher takes names differing only in letter case"},
+    {"rename in letter case only under --strict",
+     [](const fs::path& old, const fs::path& now, std::vector<std::string>& a) {
+         Put(old / "Bin/Old.map", B("m"));
+         Put(now / "Bin/old.map", B("m"));
+         Put(now / "new.txt", B("n"));
+         a.insert(a.begin(), "--strict");
+     },
+     1, "1 names of OLD differ in NEW only in letter case (--strict)"},
+    {"pack folder renamed in letter case only",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
+         MakePack(now / "Dev/Kivra.pak",
+                  {{"Kivra_Pak\\Version.txt", B("1.0.2.30")}, {"Kivra_Pak\\MAP\\a.map", Noise(5000, 1)}});
+     },
+     1, "Kivra_Pak\\Map in OLD's pack is Kivra_Pak\\MAP in NEW's"},
     {"path past 260 bytes",
      [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
          fs::path deep = now;
@@ -551,5 +692,192 @@ INSTANTIATE_TEST_SUITE_P(Table, MakePatchFault, ::testing::ValuesIn(kFaults),
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;
                          });
+
+// --- Stopped runs ----------------------------------------------------------------
+
+struct Stop {
+    const char* name;
+    int signal;
+    const char* at;     // the work file whose making is the moment to stop
+    bool earlierPatch;  // OUTDIR holds one; else OUTDIR does not exist
+};
+
+const Stop kStops[] = {
+    {"sigint_writing", SIGINT, "Update.pak", true},        {"sigint_compressing", SIGINT, "update.lzh", true},
+    {"sigint_no_outdir", SIGINT, "update.lzh", false},     {"sigterm_writing", SIGTERM, "Update.pak", false},
+    {"sighup_compressing", SIGHUP, "update.lzh", true},    {"sigkill_writing", SIGKILL, "Update.pak", true},
+    {"sigkill_compressing", SIGKILL, "update.lzh", false},
+};
+
+class MakePatchStop : public ::testing::TestWithParam<Stop> {};
+
+TEST_P(MakePatchStop, LeavesNothingBehind)
+{
+    const Stop& stop = GetParam();
+    testutil::TempDir scratch;
+    const fs::path old = scratch / "old";
+    const fs::path now = scratch / "new";
+    const fs::path out = scratch / "out";
+    for (const fs::path& game : {old, now}) {
+        fs::create_directories(game / "Dev");
+        SetPackFile(game, "Kivra_Pak\\Map\\a.map", Noise(5000, 1));
+        Put(game / "KNet.exe", B(game == old ? "launcher" : "new launcher"));
+    }
+    // Enough to stop in the middle of.
+    for (unsigned i = 0; i < 10; ++i) Put(now / ("Bin/part" + std::to_string(i) + ".bin"), Noise(2000000, i));
+    const std::string sourceDate = "1767225600";
+    const fs::path reference = scratch / "reference/out";
+    ASSERT_EQ(RunMakePatch(scratch.path(), {old, now, reference}, RLIM_INFINITY, sourceDate).status, 0);
+    if (stop.earlierPatch) {
+        Put(out / "update.lzh", B("an earlier patch"));
+        Put(out / "KNet.exe", B("an earlier launcher"));
+    }
+
+    const pid_t pid = StartMakePatch(scratch.path(), {old, now, out}, RLIM_INFINITY, sourceDate);
+    const fs::path work = scratch / (".kivra-mkpatch-" + std::to_string(pid));
+    bool reached = false;
+    for (int waited = 0; !reached && waited < 600000; ++waited) {
+        siginfo_t info{};
+        reached = fs::exists(work / stop.at);
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+        if (!reached) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    kill(pid, stop.signal);
+    const ToolRun stopped = FinishMakePatch(scratch.path(), pid);
+    ASSERT_TRUE(reached) << "the run ended before it made " << stop.at << ": " << stopped.err;
+    EXPECT_EQ(stopped.status, 128 + stop.signal) << stopped.err;
+
+    std::set<std::string> expected = {"old", "new", "reference", "mkpatch.out", "mkpatch.err"};
+    if (stop.earlierPatch) expected.insert("out");
+    if (stop.signal != SIGKILL) {
+        // As it was: no work folder, OUTDIR with the earlier patch or none.
+        EXPECT_EQ(Listing(scratch.path()), expected);
+        if (stop.earlierPatch) {
+            EXPECT_EQ(Listing(out), (std::set<std::string>{"KNet.exe", "update.lzh"}));
+            EXPECT_EQ(Slurp(out / "update.lzh"), "an earlier patch");
+            EXPECT_EQ(Slurp(out / "KNet.exe"), "an earlier launcher");
+        }
+        return;
+    }
+
+    // The next run removes what the killed one left, and only that.
+    EXPECT_TRUE(fs::is_directory(work));
+    const fs::path live = scratch / (".kivra-mkpatch-" + std::to_string(getpid()));
+    Put(live / "Update.pak", B("a running run's"));
+    Put(scratch / ".kivra-mkpatch-1x/Update.pak", B("not a run's"));
+    const ToolRun next = RunMakePatch(scratch.path(), {old, now, out}, RLIM_INFINITY, sourceDate);
+    ASSERT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.err.find(work.string() + ": left by a kivra-mkpatch run that was stopped; removed"),
+              std::string::npos)
+        << next.err;
+    expected.insert({"out", live.filename().string(), ".kivra-mkpatch-1x"});
+    EXPECT_EQ(Listing(scratch.path()), expected);
+    EXPECT_EQ(Listing(out), (std::set<std::string>{"KNet.exe", "update.lzh"}));
+    EXPECT_EQ(ReadFile(out / "update.lzh") == ReadFile(reference / "update.lzh"), true);
+    EXPECT_EQ(Slurp(out / "KNet.exe"), "new launcher");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MakePatchStop, ::testing::ValuesIn(kStops),
+                         [](const ::testing::TestParamInfo<Stop>& info) { return std::string(info.param.name); });
+
+// --- Excluded files -----------------------------------------------------------------
+
+struct Exclusion {
+    const char* name;
+    std::vector<std::string> patterns;
+    // The paths (below the game directory, pack files below Kivra_Pak\) that
+    // the patterns leave out.
+    std::set<std::string> excluded;
+};
+
+// NEW adds these to OLD, in the pack and on disk.
+const char* const kAdded[] = {
+    "Kivra_Pak\\Map\\new.map",
+    "Kivra_Pak\\Test\\t.map",
+    "Kivra_Pak\\Test\\deep\\u.map",
+    "Logs\\a.log",
+    "Logs\\sub\\b.log",
+    "x.bak",
+    "Bin\\y.bak",
+    "Bin\\한글.txt",
+    "Bin\\갂.txt",  // 81 41 in code page 949: its second byte is an "A"
+    "Bin\\tool.dll",
+};
+// NEW lacks these of OLD's.
+const char* const kRemoved[] = {"Kivra_Pak\\Test\\gone.map", "old.log"};
+
+const Exclusion kExclusions[] = {
+    {"none", {}, {}},
+    {"name_anywhere", {"*.log"}, {"Logs\\a.log", "Logs\\sub\\b.log", "old.log"}},
+    {"star_in_one_folder", {"Logs/*.log"}, {"Logs\\a.log"}},
+    {"double_star_across", {"Logs/**"}, {"Logs\\a.log", "Logs\\sub\\b.log"}},
+    {"either_case", {"*.BAK"}, {"x.bak", "Bin\\y.bak"}},
+    {"set_and_root", {"[!x]*.bak", "/x.bak"}, {"x.bak", "Bin\\y.bak"}},
+    {"pack_folder_below",
+     {"Kivra_Pak/Test/**"},
+     {"Kivra_Pak\\Test\\t.map", "Kivra_Pak\\Test\\deep\\u.map", "Kivra_Pak\\Test\\gone.map"}},
+    {"folder_by_name",
+     {"test/"},
+     {"Kivra_Pak\\Test\\t.map", "Kivra_Pak\\Test\\deep\\u.map", "Kivra_Pak\\Test\\gone.map"}},
+    {"question_mark", {"Kivra_Pak/*/?.map"}, {"Kivra_Pak\\Test\\t.map"}},
+    {"question_mark_hangul", {"Bin/?글.txt"}, {"Bin\\한글.txt"}},
+    {"no_half_characters", {"*a.txt", "Bin/?A.txt"}, {}},
+    {"version_kept",
+     {"**/*.map", "Kivra_Pak/Version.txt"},
+     {"Kivra_Pak\\Map\\new.map", "Kivra_Pak\\Test\\t.map", "Kivra_Pak\\Test\\deep\\u.map",
+      "Kivra_Pak\\Test\\gone.map"}},
+};
+
+class MakePatchExclude : public ::testing::TestWithParam<Exclusion> {};
+
+TEST_P(MakePatchExclude, LeavesOutWhatThePatternsMatch)
+{
+    const Exclusion& row = GetParam();
+    testutil::TempDir scratch;
+    Tree oldPack = {{"Kivra_Pak\\Version.txt", B("1.0.2.29")}, {"Kivra_Pak\\Map\\keep.map", B("k")}};
+    Tree newPack = {{"Kivra_Pak\\Version.txt", B("1.0.2.30")}, {"Kivra_Pak\\Map\\keep.map", B("k")}};
+    const auto put = [&](const fs::path& game, Tree& pack, const std::string& path) {
+        if (path.rfind("Kivra_Pak\\", 0) == 0) {
+            pack[path] = B(path);
+            return;
+        }
+        std::string name = path;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        Put(game / name, B(path));
+    };
+    for (const char* path : kAdded) put(scratch / "new", newPack, path);
+    for (const char* path : kRemoved) put(scratch / "old", oldPack, path);
+    for (const auto& [game, pack] :
+         {std::pair{fs::path(scratch / "old"), &oldPack}, std::pair{fs::path(scratch / "new"), &newPack}}) {
+        fs::create_directories(game / "Dev");
+        MakePack(game / "Dev/Kivra.pak", *pack);
+    }
+    std::vector<std::string> arguments;
+    for (const std::string& pattern : row.patterns) arguments.insert(arguments.end(), {"--exclude", pattern});
+    arguments.insert(arguments.end(), {scratch / "old", scratch / "new", scratch / "out"});
+    const ToolRun run = RunMakePatch(scratch.path(), arguments);
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    // In the pack's code page: a disk name's Hangul too.
+    const auto packName = [](std::string path) {
+        for (const auto& [utf8, cp949] : {std::pair{"한글", "\xC7\xD1\xB1\xDB"}, std::pair{"갂", "\x81\x41"}})
+            if (const std::size_t at = path.find(utf8); at != std::string::npos)
+                path.replace(at, std::strlen(utf8), cp949);
+        return path;
+    };
+    std::set<std::string> wanted = {"NeedVersion.txt", "Kivra_Pak\\Version.txt"};
+    for (const char* path : kAdded)
+        if (!row.excluded.count(path)) wanted.insert(packName(path));
+    std::set<std::string> carried;
+    for (const auto& [path, content] : Unpacked(ReadFile(scratch / "out/update.lzh"))) carried.insert(path);
+    EXPECT_EQ(carried, wanted);
+    for (const std::string& path : std::vector<std::string>(std::begin(kRemoved), std::end(kRemoved))) {
+        const std::string name = path.substr(path.rfind('\\') + 1);
+        EXPECT_EQ(run.err.find(name) != std::string::npos, !row.excluded.count(path)) << path << ": " << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MakePatchExclude, ::testing::ValuesIn(kExclusions),
+                         [](const ::testing::TestParamInfo<Exclusion>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The files of an installation's two trees, the pack's "Kivra_Pak" tree and
-// the disk files below the game directory, and what differs between an old
-// and a new installation's tree.
+// the disk files below the game directory, what differs between an old and a
+// new installation's tree, and the shell patterns that leave paths out.
 //
 // Paths are kept as the patch will hold them: in the system code page, with
 // backslashes between components, below the tree's root. Two paths name the
@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CPackFileManager;
@@ -26,6 +27,8 @@ struct TreeFile {
     std::int32_t directory = -1;
     // On disk: the host's path of the file.
     std::filesystem::path host;
+    // A FILETIME: in a pack the entry's time, on disk the modification time.
+    std::uint64_t time = 0;
 };
 
 struct Tree {
@@ -35,6 +38,9 @@ struct Tree {
 
 // The key under which path is matched: ASCII letters in lower case.
 std::string FoldedPath(const std::string& path);
+
+// A host file time as a FILETIME (0 for a time before 1601).
+std::uint64_t FileTimeTicks(std::filesystem::file_time_type time);
 
 // The files and folders below the pack directory whose chain starts at
 // first. False, with why in error, when the tree is damaged. Every entry that
@@ -64,6 +70,11 @@ struct TreeChanges {
     // Paths of the new tree that are a file there and a folder in the old
     // tree, or the other way round: a patch cannot make them so.
     std::vector<std::string> clashes;
+    // Files and folders whose names differ only in letter case between the
+    // trees, as (old path, new path), folders first: a patch cannot rename
+    // them. One whose own name is the same is left out, as the folder above it
+    // is listed.
+    std::vector<std::pair<std::string, std::string>> renamed;
     // Set when compare could not read a pair: the new file's index.
     std::size_t unreadable = SIZE_MAX;
 };
@@ -75,5 +86,22 @@ struct TreeChanges {
 bool CompareTrees(const Tree& before, const Tree& after,
                   const std::function<Sameness(const TreeFile& before, const TreeFile& after)>& compare,
                   TreeChanges& changes);
+
+// Whether a shell pattern matches path, a path below the installation in the
+// system code page with slashes between components ("Logs/a.log"). "*"
+// matches any characters but "/", "**" any characters ("**/" also none), "?"
+// one character but "/", "[...]" one character of a set ("[!...]" or
+// "[^...]" one not in it; ranges as "a-z"); a backslash makes the next
+// character plain. ASCII letters match in either case, as the patcher's names
+// do. A pattern without "/" or "**" is matched against the last component
+// alone, so at any depth; one with them against the whole path (a "/" at its
+// start changes nothing). A pattern ending in "/" matches only folders.
+bool PatternMatches(const std::string& pattern, const std::string& path, bool folder);
+
+// Takes out of tree the files and folders for which excluded(prefix + path
+// with slashes, whether it is a folder) is true, and what lies below such a
+// folder, prefix's own folders counting as folders above every path.
+void LeaveOut(Tree& tree, const std::string& prefix,
+              const std::function<bool(const std::string& path, bool folder)>& excluded);
 
 }  // namespace mkpatch

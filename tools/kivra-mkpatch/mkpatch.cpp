@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -18,10 +19,17 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <unistd.h>
+#endif
 
 #include "app/Resource.h"
 #include "lzh/LzhWriter.h"
@@ -47,7 +55,8 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "usage: kivra-mkpatch [--need VERSION] [--readme FILE] [--strict] OLD NEW OUTDIR\n"
+    "usage: kivra-mkpatch [--need VERSION] [--readme FILE] [--strict] [--exclude PATTERN]...\n"
+    "                     OLD NEW OUTDIR\n"
     "\n"
     "Compares the game installation NEW with OLD (each a game directory holding\n"
     "Dev\\Kivra.pak) and writes OUTDIR/update.lzh, the patch that takes OLD to NEW:\n"
@@ -61,16 +70,35 @@ const char kUsage[] =
     "                  OLD's version), as \"1.0.2.29\" or \"1, 0, 2, 29\"\n"
     "  --readme FILE   put FILE in the patch as ReadMe.txt, which the patcher\n"
     "                  copies to the game directory and opens after the run\n"
-    "  --strict        fail when OLD has files that NEW lacks\n"
+    "  --strict        fail when OLD has files that NEW lacks, or names that NEW\n"
+    "                  changes only in letter case\n"
+    "  --exclude PATTERN\n"
+    "                  leave out of the comparison, in OLD and NEW, the files and\n"
+    "                  folders that the shell pattern matches (repeatable)\n"
     "\n"
-    "A patch cannot remove files: each file of OLD missing in NEW is named on\n"
-    "stderr as a warning. NeedVersion.txt in the game directory is what earlier\n"
-    "patches left there; it is not compared.\n"
-    "OUTDIR is made when it does not exist, and removed again on a failure; it\n"
-    "must not lie inside OLD or NEW. An update.lzh there is replaced only once\n"
-    "the new one is complete; nothing is left behind on a failure. A KNet.exe or\n"
-    "Update.pak left in OUTDIR by an earlier patch is removed when this patch\n"
-    "has no launcher of its own.\n"
+    "A patch cannot remove files, nor rename one in letter case only (the patcher\n"
+    "takes such names for one): each file of OLD missing in NEW, and each such\n"
+    "rename, is named on stderr as a warning. NeedVersion.txt in the game\n"
+    "directory is what earlier patches left there; it is not compared.\n"
+    "\n"
+    "PATTERN is matched against paths below the game directory with \"/\" between\n"
+    "folders, the pack's files as Kivra_Pak/...: \"*\" matches within one name,\n"
+    "\"**\" across folders, \"?\" one character, \"[...]\" one of a set, letters in\n"
+    "either case. A pattern without \"/\" matches a name at any depth (\"*.bak\"),\n"
+    "one with \"/\" the whole path (\"Logs/*.log\", \"Kivra_Pak/Test/**\"); one\n"
+    "ending in \"/\" only folders. What a folder's pattern matches goes with all\n"
+    "below it. Kivra_Pak/Version.txt is always carried.\n"
+    "\n"
+    "OUTDIR must not lie inside OLD or NEW. The run works in .kivra-mkpatch-PID\n"
+    "beside OUTDIR (in its parent) and moves update.lzh and KNet.exe into OUTDIR\n"
+    "only once they are complete, OUTDIR made then when it does not exist; an\n"
+    "update.lzh there is replaced in one step. A failed or interrupted run\n"
+    "leaves nothing behind; what a killed one left is removed by the next run\n"
+    "beside the same OUTDIR. A KNet.exe or Update.pak left in OUTDIR by an\n"
+    "earlier patch is removed when this patch has no launcher of its own.\n"
+    "The archive's time stamps are the newest modification time of the files\n"
+    "put into the patch, or SOURCE_DATE_EPOCH (seconds since 1970, UTC) when it\n"
+    "is set: the same trees give the same update.lzh.\n"
     "When NEW does not differ from OLD no patch is written and the exit status\n"
     "is 1.\n"
     "A summary goes to stdout; on a terminal a progress line to stderr.\n"
@@ -96,7 +124,7 @@ CPackFileManager patchPack;
 std::uint8_t bufferA[kChunk];
 std::uint8_t bufferB[kChunk];
 
-// --- Messages and temporaries -----------------------------------------------
+// --- Messages -------------------------------------------------------------------
 
 bool progressShown = false;
 bool onTerminal = false;
@@ -118,31 +146,126 @@ void ShowProgress(const char* what, std::uint64_t done, std::uint64_t total, con
     progressShown = true;
 }
 
-// Files this run made in OUTDIR that are not the patch yet: removed on every
-// way out but success, a signal among them.
-constexpr int kTemporaries = 3;
-char temporaryHost[kTemporaries][kHostPathMax];
+// --- The work folder ----------------------------------------------------------------
+//
+// What a run makes lies in a folder of its own beside OUTDIR,
+// ".kivra-mkpatch-PID" in OUTDIR's parent (PID the process's id): on OUTDIR's
+// file system, so that the finished files are renamed into OUTDIR, and never
+// in what ships. Until the patch is in place it also keeps what the run moves
+// out of OUTDIR. Every way out but success removes it, a stop signal among
+// them, and the folders the run made on the way to it. What a killed run left
+// is removed by the next run beside the same OUTDIR, once its process is gone.
 
-// OUTDIR when this run made it: removed again, when empty, on a failure.
-fs::path madeOutDir;
+constexpr char kWorkPrefix[] = ".kivra-mkpatch-";
 
-void RemoveTemporaries()
+enum WorkFile {
+    kWorkPack,
+    kWorkArchive,
+    kWorkLauncher,
+    kEarlierLauncher,  // OUTDIR's KNet.exe, moved aside
+    kEarlierPack,      // OUTDIR's Update.pak, moved aside
+    kWorkFiles
+};
+// The only names a work folder holds.
+const char* const kWorkNames[kWorkFiles] = {"Update.pak", "update.lzh", "KNet.exe", "earlier KNet.exe",
+                                            "earlier Update.pak"};
+
+// OUTDIR and the work folder, system code page paths.
+std::string outSystem;
+std::string workSystem;
+// The work folder and its files as the host names them, for a signal
+// handler: empty while there is no work folder.
+char workHost[kHostPathMax];
+char workFileHost[kWorkFiles][kHostPathMax];
+// Host paths of the folders this run made, outermost first, OUTDIR among
+// them once it is made: removed again, when empty, unless the patch is in
+// place.
+std::vector<std::string> madeFolders;
+
+std::string Joined(const std::string& folder, const std::string& name)
 {
-    for (char* host : temporaryHost) {
-        if (host[0]) std::remove(host);
-        host[0] = 0;
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') return folder + '\\' + name;
+    return folder + name;
+}
+
+std::string InOutDir(const std::string& name) { return Joined(outSystem, name); }
+
+std::string InWork(WorkFile file) { return Joined(workSystem, kWorkNames[file]); }
+
+// The signals that stop a run.
+const int kStopSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+};
+
+// Keeps the stop signals waiting while it lives: the records above and OUTDIR
+// change under it, so that a stop finds each as it was or as it became.
+// Windows has no signal mask: there a stop may come in between.
+class SignalsHeld {
+public:
+    SignalsHeld()
+    {
+#ifndef _WIN32
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (int signal : kStopSignals) sigaddset(&stops, signal);
+        sigprocmask(SIG_BLOCK, &stops, &before);
+#endif
     }
-    if (!madeOutDir.empty()) {
-        std::error_code ignored;
-        fs::remove(madeOutDir, ignored);
-        madeOutDir.clear();
+    ~SignalsHeld()
+    {
+#ifndef _WIN32
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+#endif
     }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+#ifndef _WIN32
+    sigset_t before;
+#endif
+};
+
+// Removes the work folder and the folders this run made, by calls a signal
+// handler may make.
+void TakeBackWork()
+{
+    const auto removeFile = [](const char* host) {
+#ifdef _WIN32
+        std::remove(host);
+#else
+        unlink(host);
+#endif
+    };
+    const auto removeFolder = [](const char* host) {
+#ifdef _WIN32
+        RemoveDirectoryA(host);
+#else
+        rmdir(host);
+#endif
+    };
+    if (workHost[0]) {
+        for (const char* file : workFileHost) removeFile(file);
+        removeFolder(workHost);
+    }
+    for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it) removeFolder(it->c_str());
+}
+
+void RemoveWork()
+{
+    const SignalsHeld held;
+    TakeBackWork();
+    workHost[0] = 0;
+    madeFolders.clear();
 }
 
 extern "C" void StopOnSignal(int signal)
 {
-    for (char* host : temporaryHost)
-        if (host[0]) std::remove(host);
+    TakeBackWork();
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -152,7 +275,7 @@ int Fail(const std::string& text)
     EndProgressLine();
     std::fprintf(stderr, "kivra-mkpatch: %s\n", text.c_str());
     patchPack.Close();
-    RemoveTemporaries();
+    RemoveWork();
     return kExitFailure;
 }
 
@@ -179,6 +302,143 @@ void StopWhenFull(const char*)
          " blocks of " + std::to_string(pack::kBlockSize) + " bytes)");
     std::exit(kExitFailure);
 }
+
+// The parent of the folder at path, a system code page path, as a path of
+// the same kind.
+std::string ParentOf(std::string path)
+{
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
+    const std::size_t cut = path.find_last_of("/\\");
+    const std::string last = cut == std::string::npos ? path : path.substr(cut + 1);
+    if (last.empty() || last == "." || last == ".." || (path.size() == 2 && path[1] == ':')) return path + "\\..";
+    if (cut == std::string::npos) return ".";
+    // Keep the root: "\" or "C:\".
+    if (cut == 0 || (cut == 2 && path[1] == ':')) return path.substr(0, cut + 1);
+    return path.substr(0, cut);
+}
+
+// The process id a work folder's name holds, or 0 for a name of another
+// form.
+unsigned long WorkFolderProcess(const std::string& name)
+{
+    const std::size_t prefix = sizeof kWorkPrefix - 1;
+    if (name.compare(0, prefix, kWorkPrefix) != 0 || name.size() == prefix || name.size() > prefix + 10 ||
+        name[prefix] == '0')
+        return 0;
+    unsigned long long id = 0;
+    for (std::size_t i = prefix; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        id = id * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return id > 0xFFFFFFFFu ? 0 : static_cast<unsigned long>(id);
+}
+
+// Whether no process of that id runs.
+bool ProcessGone(unsigned long id)
+{
+#ifdef _WIN32
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+    CloseHandle(process);
+    return ended;
+#else
+    return id <= static_cast<unsigned long>(INT_MAX) && kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH;
+#endif
+}
+
+// Removes the work folders that killed runs left in OUTDIR's parent: those
+// whose process is gone (or has this process's id, so is no other run's),
+// and of what they hold only the work files.
+void SweepLeftovers()
+{
+    const std::string parent = ParentOf(outSystem);
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(parent.c_str(), host, sizeof host)) return;
+    std::error_code error;
+    std::vector<fs::path> left;
+    for (fs::directory_iterator it(host, error), end; !error && it != end; it.increment(error)) {
+        const unsigned long id = WorkFolderProcess(it->path().filename().string());
+        std::error_code ignored;
+        if (id == 0 || it->is_symlink(ignored) || !it->is_directory(ignored)) continue;
+        if (id == GetCurrentProcessId() || ProcessGone(id)) left.push_back(it->path());
+    }
+    for (const fs::path& folder : left) {
+        for (const char* name : kWorkNames) fs::remove(folder / name, error);
+        if (fs::remove(folder, error))
+            Warn(folder.string() + ": left by a kivra-mkpatch run that was stopped; removed");
+        else
+            Warn(folder.string() + ": left by a kivra-mkpatch run that was stopped, but it holds other files; kept");
+    }
+}
+
+// Makes the work folder in OUTDIR's parent, and the folders on the way to it
+// that are missing; false after saying why.
+bool MakeWorkFolder()
+{
+    const std::string parent = ParentOf(outSystem);
+    workSystem = Joined(parent, kWorkPrefix + std::to_string(GetCurrentProcessId()));
+    char folderHost[kHostPathMax];
+    char fileHost[kWorkFiles][kHostPathMax];
+    bool named = ResolveDiskPath(workSystem.c_str(), folderHost, sizeof folderHost);
+    for (int file = 0; file < kWorkFiles; ++file)
+        named = named && ResolveDiskPath(InWork(static_cast<WorkFile>(file)).c_str(), fileHost[file], kHostPathMax);
+    if (!named) return Refuse(Shown(workSystem) + ": cannot be named (" + std::strerror(errno) + ")");
+
+    std::vector<fs::path> missing;
+    std::error_code error;
+    for (fs::path folder = fs::path(folderHost).parent_path(); !fs::exists(folder, error) && folder.has_relative_path();
+         folder = folder.parent_path())
+        missing.push_back(folder);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        bool made = false;
+        {
+            const SignalsHeld held;
+            made = fs::create_directory(*it, error);
+            if (made) madeFolders.push_back(it->string());
+        }
+        if (error) return Refuse(it->string() + ": cannot be made (" + error.message() + ")");
+    }
+
+    bool made = false;
+    {
+        const SignalsHeld held;
+        made = MakeDiskDirectory(workSystem.c_str()) == 0;
+        if (made) {
+            std::memcpy(workFileHost, fileHost, sizeof fileHost);
+            std::memcpy(workHost, folderHost, sizeof folderHost);
+        }
+    }
+    if (!made) return Refuse(std::string(folderHost) + ": cannot be made (" + std::strerror(errno) + ")");
+    return true;
+}
+
+// --- Options ------------------------------------------------------------------
+
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01, both UTC.
+constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
+constexpr std::uint64_t kTicksPerSecond = 10000000;
+// The latest SOURCE_DATE_EPOCH taken: 9999-12-31 23:59:59 UTC.
+constexpr std::uint64_t kLatestSourceDate = 253402300799ULL;
+
+// When the patch was made, as its archive and pack record it.
+struct PatchTime {
+    std::uint64_t ticks = 0;  // a FILETIME
+    bool utc = false;         // the archive's local time is taken as UTC
+};
+
+struct Options {
+    bool strict = false;
+    bool needGiven = false;
+    VersionNumber need{0, 0, 0, 0};
+    std::string readMe;  // the file's bytes
+    std::uint64_t readMeTime = 0;
+    bool readMeGiven = false;
+    std::vector<std::string> excludes;  // system code page
+    bool sourceDateGiven = false;
+    PatchTime sourceDate;
+};
 
 // --- Installations ------------------------------------------------------------
 
@@ -244,7 +504,29 @@ bool OpenInstallation(Installation& game)
     return true;
 }
 
-bool ListTrees(Installation& game)
+bool IsVersionFile(const std::string& path) { return pack::EqualNames(path.c_str(), kVersionFile); }
+
+// Takes what the --exclude patterns match out of the installation's trees,
+// but for Kivra_Pak\Version.txt, the patch's version.
+void Exclude(Installation& game, const std::vector<std::string>& patterns)
+{
+    if (patterns.empty()) return;
+    const auto excluded = [&](const std::string& path, bool folder) {
+        for (const std::string& pattern : patterns)
+            if (mkpatch::PatternMatches(pattern, path, folder)) return true;
+        return false;
+    };
+    std::vector<TreeFile> version;
+    for (const TreeFile& file : game.packTree.files)
+        if (IsVersionFile(file.path)) version.push_back(file);
+    mkpatch::LeaveOut(game.packTree, std::string(kPackTree) + '/', excluded);
+    mkpatch::LeaveOut(game.diskTree, "", excluded);
+    if (std::none_of(game.packTree.files.begin(), game.packTree.files.end(),
+                     [](const TreeFile& file) { return IsVersionFile(file.path); }))
+        game.packTree.files.insert(game.packTree.files.begin(), version.begin(), version.end());
+}
+
+bool ListTrees(Installation& game, const Options& options)
 {
     std::string error;
     if (!mkpatch::ListPackTree(*game.pack, game.treeBlock, game.packTree, error))
@@ -258,6 +540,7 @@ bool ListTrees(Installation& game)
     if (!mkpatch::ListDiskTree(game.root, leaveOut, game.diskTree, notes, error))
         return Refuse(game.Name() + ": " + error);
     for (const std::string& note : notes) Warn(note);
+    Exclude(game, options.excludes);
     return true;
 }
 
@@ -318,6 +601,7 @@ struct PatchFile {
     const TreeFile* fromPack = nullptr;  // a file of NEW's pack
     fs::path fromDisk;                   // else a disk file, or
     std::string text;                    // else these bytes
+    std::uint64_t time = 0;              // the source's time, a FILETIME
 };
 
 // Whether path may be carried by the patch to where it belongs: each of its
@@ -352,12 +636,11 @@ struct Plan {
     std::uint64_t packAdded = 0, packChanged = 0, diskAdded = 0, diskChanged = 0;
     std::uint64_t packBytes = 0, diskBytes = 0;
     std::uint64_t removed = 0;
+    std::uint64_t renamed = 0;  // only in letter case
     const TreeFile* launcher = nullptr;
 };
 
 bool IsLauncher(const std::string& path) { return pack::EqualNames(path.c_str(), kLauncher); }
-
-bool IsVersionFile(const std::string& path) { return pack::EqualNames(path.c_str(), kVersionFile); }
 
 bool ReadWholeFile(const fs::path& path, std::string& bytes)
 {
@@ -371,16 +654,8 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes)
     return ok;
 }
 
-struct Options {
-    bool strict = false;
-    bool needGiven = false;
-    VersionNumber need{0, 0, 0, 0};
-    std::string readMe;  // the file's bytes
-    bool readMeGiven = false;
-};
-
 // Compares OLD with NEW into pack and disk, warns of the files a patch cannot
-// remove and refuses a file that became a folder or the reverse.
+// remove or rename and refuses a file that became a folder or the reverse.
 bool Compare(const Installation& before, const Installation& after, TreeChanges& pack, TreeChanges& disk, Plan& plan)
 {
     filesToCompare = 0;
@@ -401,6 +676,16 @@ bool Compare(const Installation& before, const Installation& after, TreeChanges&
     for (std::size_t i : disk.removed)
         Warn(before.diskTree.files[i].host.string() + " is in OLD but not in NEW; a patch cannot remove it");
     plan.removed = pack.removed.size() + disk.removed.size();
+    // The patcher takes names that differ only in letter case for one, so it
+    // finds the old file under the new name: a patch cannot rename it.
+    for (const auto* changes : {&pack, &disk})
+        for (const auto& [old, now] : changes->renamed) {
+            const std::string tree = changes == &pack ? "Kivra_Pak\\" : "";
+            Warn(tree + Shown(old) + " in OLD" + (changes == &pack ? "'s pack" : "") + " is " + tree + Shown(now) +
+                 " in NEW" + (changes == &pack ? "'s" : "") +
+                 ": the patcher takes names differing only in letter case for one, so a patch cannot rename it");
+        }
+    plan.renamed = pack.renamed.size() + disk.renamed.size();
 
     for (const auto* changes : {&pack, &disk})
         if (!changes->clashes.empty())
@@ -429,6 +714,7 @@ bool AddNeedAndReadMe(const Installation& before, const Options& options, Plan& 
         readMe.path = kReadMe;
         readMe.text = options.readMe;
         readMe.size = readMe.text.size();
+        readMe.time = options.readMeTime;
         plan.files.push_back(std::move(readMe));
     }
     return true;
@@ -445,6 +731,7 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
         PatchFile item;
         item.path = onDisk ? file.path : std::string(kPackTree) + '\\' + file.path;
         item.size = file.size;
+        item.time = file.time;
         if (onDisk)
             item.fromDisk = file.host;
         else
@@ -470,6 +757,7 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
                 PatchFile item;
                 item.path = std::string(kPackTree) + '\\' + file.path;
                 item.size = file.size;
+                item.time = file.time;
                 item.fromPack = &file;
                 plan.files.push_back(std::move(item));
             }
@@ -498,40 +786,13 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
     if (!anyChange && plan.folders.empty()) return Refuse("NEW does not differ from OLD: no patch written");
     if (plan.removed > 0 && options.strict)
         return Refuse(std::to_string(plan.removed) + " files of OLD are missing in NEW (--strict)");
+    if (plan.renamed > 0 && options.strict)
+        return Refuse(std::to_string(plan.renamed) + " names of OLD differ in NEW only in letter case (--strict)");
 
     return AddNeedAndReadMe(before, options, plan);
 }
 
 // --- Writing the patch ------------------------------------------------------------
-
-// The system code page path of name in OUTDIR.
-std::string outSystem;
-
-std::string InOutDir(const std::string& name)
-{
-    std::string path = outSystem;
-    if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '\\';
-    return path + name;
-}
-
-// A new file in OUTDIR, taken exclusively and recorded as temporary slot;
-// null after saying why.
-std::FILE* CreateTemporary(int slot, const char* extension, std::string& path)
-{
-    for (unsigned counter = 0; counter < 10000; ++counter) {
-        char name[64];
-        std::snprintf(name, sizeof name, "~mkpatch%lu-%u%s", static_cast<unsigned long>(GetCurrentProcessId()), counter,
-                      extension);
-        path = InOutDir(name);
-        if (!ResolveDiskPath(path.c_str(), temporaryHost[slot], sizeof temporaryHost[slot])) break;
-        if (std::FILE* file = CreateNewDiskFile(path.c_str())) return file;
-        temporaryHost[slot][0] = 0;
-        if (errno != EEXIST) break;
-    }
-    temporaryHost[slot][0] = 0;
-    Refuse(Shown(outSystem) + ": a file cannot be created there (" + std::strerror(errno) + ")");
-    return nullptr;
-}
 
 std::uint64_t writtenBytes = 0;
 std::uint64_t bytesToWrite = 0;
@@ -584,36 +845,6 @@ bool PutIntoPatch(const PatchFile& file)
         file.fromPack ? "NEW's pack: Kivra_Pak\\" + Shown(file.fromPack->path) : file.fromDisk.string();
     if (!readOk) return Refuse(source + ": cannot be read, or changed while the patch was made");
     if (!writeOk) return Refuse(std::string(kPatchPack) + ": " + Shown(file.path) + ": cannot be written (disk full?)");
-    return true;
-}
-
-std::uint32_t DosTimeNow()
-{
-    const std::time_t now = std::time(nullptr);
-    const std::tm* local = std::localtime(&now);
-    if (!local) return LzhDosTime(1980, 1, 1, 0, 0, 0);
-    return LzhDosTime(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min,
-                      local->tm_sec);
-}
-
-// Copies the disk file from onto OUTDIR's name, through a temporary in slot
-// renamed at the end; false after saying why.
-bool CopyIntoOutDir(const fs::path& from, const char* name, int slot)
-{
-    std::string temporary;
-    std::FILE* out = CreateTemporary(slot, ".tmp", temporary);
-    if (!out) return false;
-    std::FILE* in = std::fopen(from.string().c_str(), "rb");
-    bool ok = in != nullptr;
-    for (std::size_t got; ok && (got = std::fread(bufferA, 1, kChunk, in)) > 0;)
-        ok = std::fwrite(bufferA, got, 1, out) == 1;
-    if (in) ok = !std::ferror(in) && ok;
-    if (in) std::fclose(in);
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) return Refuse(from.string() + ": cannot be copied to " + Shown(InOutDir(name)));
-    if (RenameDiskFile(temporary.c_str(), InOutDir(name).c_str()) != 0)
-        return Refuse(Shown(InOutDir(name)) + ": cannot be written");
-    temporaryHost[slot][0] = 0;
     return true;
 }
 
@@ -690,24 +921,39 @@ void CheckLauncher(const Plan& plan, const Installation& before)
              "): the patcher replaces the launcher only with the patch's files");
 }
 
-// Makes OUTDIR when missing and writes the plan's folders and files into
-// Update.pak, a temporary there; its path goes to packPath.
-bool WritePatchPack(const fs::path& outDir, const Plan& plan, std::string& packPath)
+// The patch's time when SOURCE_DATE_EPOCH does not give it: the newest time
+// of the files put into it.
+PatchTime NewestTime(const Plan& plan)
 {
-    std::error_code error;
-    if (!fs::exists(outDir, error)) {
-        // Only the folder itself is taken back on a failure, not parents made
-        // with it.
-        fs::create_directories(outDir, error);
-        madeOutDir = outDir;
-    }
-    if (!fs::is_directory(outDir, error)) return Refuse(outDir.string() + ": cannot be made");
-    std::FILE* reserved = CreateTemporary(0, ".pak", packPath);
-    if (!reserved) return false;
-    std::fclose(reserved);
+    PatchTime time;
+    for (const PatchFile& file : plan.files) time.ticks = std::max(time.ticks, file.time);
+    return time;
+}
+
+// The archive's MS-DOS time of time: in local time, as LZH readers show it,
+// but in UTC for SOURCE_DATE_EPOCH, as that convention asks, so that the
+// patch is the same in every time zone.
+std::uint32_t DosTime(const PatchTime& time)
+{
+    const std::uint32_t earliest = LzhDosTime(1980, 1, 1, 0, 0, 0);
+    if (time.ticks < kUnixEpochTicks) return earliest;
+    const std::uint64_t seconds = (time.ticks - kUnixEpochTicks) / kTicksPerSecond;
+    if (seconds > static_cast<std::uint64_t>(std::numeric_limits<std::time_t>::max()))
+        return LzhDosTime(9999, 1, 1, 0, 0, 0);
+    const std::time_t moment = static_cast<std::time_t>(seconds);
+    const std::tm* t = time.utc ? std::gmtime(&moment) : std::localtime(&moment);
+    if (!t) return earliest;
+    return LzhDosTime(t->tm_year + 1900, t->tm_mon + 1, t->tm_mday, t->tm_hour, t->tm_min, t->tm_sec);
+}
+
+// Writes the plan's folders and files into Update.pak, in the work folder;
+// its path goes to packPath.
+bool WritePatchPack(const Plan& plan, std::string& packPath)
+{
+    packPath = InWork(kWorkPack);
     if (packPath.size() >= static_cast<std::size_t>(kMaxPath))
-        return Refuse(Shown(outSystem) + ": path too long for the pack engine (" + std::to_string(kMaxPath - 1) +
-                      " bytes with the temporary's name)");
+        return Refuse(Shown(packPath) + ": path too long for the pack engine (" + std::to_string(kMaxPath - 1) +
+                      " bytes)");
     if (patchPack.Open(packPath.c_str(), "wb") != 1) return Refuse(Shown(packPath) + ": cannot be made");
     patchPack.Close();
     if (patchPack.Open(packPath.c_str(), "rb+") != 1) return Refuse(Shown(packPath) + ": cannot be opened");
@@ -725,12 +971,62 @@ bool WritePatchPack(const fs::path& outDir, const Plan& plan, std::string& packP
     return true;
 }
 
-// Packs Update.pak (at packPath, packSize bytes) into a temporary
-// update.lzh; its path goes to archivePath.
-bool CompressPatch(const std::string& packPath, std::uint64_t packSize, std::string& archivePath)
+// Gives every entry of the closed Update.pak at path, "." and ".." among
+// them, the patch's time (a FILETIME), where the engine wrote the time of
+// day. False after saying why.
+bool StampPackTimes(const std::string& path, std::uint64_t ticks)
 {
-    std::FILE* archive = CreateTemporary(1, ".lzh", archivePath);
-    if (!archive) return false;
+    if (patchPack.Open(path.c_str(), "rb") != 1) return Refuse(Shown(path) + ": cannot be opened");
+    // Where the entries lie in the host file, directory by directory.
+    std::vector<long> entries;
+    std::vector<std::int32_t> directories{0};
+    std::vector<std::uint8_t> seen(static_cast<std::size_t>(patchPack.BlockCount()), 0);
+    bool whole = true;
+    for (std::size_t next = 0; whole && next < directories.size(); ++next) {
+        for (std::int32_t block = directories[next]; whole;) {
+            pack::DirEntry slots[pack::kEntriesPerBlock];
+            whole = block >= 0 && block < patchPack.BlockCount() && !seen[static_cast<std::size_t>(block)] &&
+                    patchPack.ReadEntries(block, 0, pack::kEntriesPerBlock, slots);
+            if (!whole) break;
+            seen[static_cast<std::size_t>(block)] = 1;
+            for (int slot = 0; slot < pack::kEntriesPerBlock; ++slot) {
+                const pack::DirEntry& entry = slots[slot];
+                if (entry.InUse() == 0) continue;
+                entries.push_back(static_cast<long>(pack::BlockOffset(block)) + slot * pack::kEntrySize);
+                if (entry.Type() == pack::kTypeDirectory && std::strcmp(entry.Name(), ".") != 0 &&
+                    std::strcmp(entry.Name(), "..") != 0)
+                    directories.push_back(entry.FirstBlock());
+            }
+            block = patchPack.NextBlock(block);
+            if (block == 0) break;
+        }
+    }
+    patchPack.Close();
+    if (!whole) return Refuse(Shown(path) + ": its tree cannot be read back");
+
+    std::uint8_t high[4];
+    std::uint8_t low[4];
+    pack::StoreU32(high, static_cast<std::uint32_t>(ticks >> 32));
+    pack::StoreU32(low, static_cast<std::uint32_t>(ticks));
+    std::FILE* file = OpenDiskFile(path.c_str(), "rb+");
+    bool written = file != nullptr;
+    for (long at : entries)
+        written = written && SeekDiskFile(file, at + pack::DirEntry::kTimeHigh, SEEK_SET) == 0 &&
+                  WriteDiskFile(high, sizeof high, 1, file) == 1 &&
+                  SeekDiskFile(file, at + pack::DirEntry::kTimeLow, SEEK_SET) == 0 &&
+                  WriteDiskFile(low, sizeof low, 1, file) == 1;
+    if (file) written = CloseDiskFile(file) == 0 && written;
+    if (!written) return Refuse(Shown(path) + ": cannot be written (disk full?)");
+    return true;
+}
+
+// Packs Update.pak (at packPath, packSize bytes) into update.lzh in the work
+// folder, its member stamped dosTime.
+bool CompressPatch(const std::string& packPath, std::uint64_t packSize, std::uint32_t dosTime)
+{
+    const std::string archivePath = InWork(kWorkArchive);
+    std::FILE* archive = CreateNewDiskFile(archivePath.c_str());
+    if (!archive) return Refuse(Shown(archivePath) + ": cannot be made (" + std::strerror(errno) + ")");
     static char archiveBuffer[1u << 16];
     std::setvbuf(archive, archiveBuffer, _IOFBF, sizeof archiveBuffer);
     std::FILE* source = OpenDiskFile(packPath.c_str(), "rb");
@@ -743,28 +1039,95 @@ bool CompressPatch(const std::string& packPath, std::uint64_t packSize, std::str
         std::fflush(stderr);
         progressShown = true;
     }
-    const LzhAddedMember added = AddLzhMember(archive, source, packSize, kPatchPack, DosTimeNow(), true);
+    const LzhAddedMember added = AddLzhMember(archive, source, packSize, kPatchPack, dosTime, true);
     std::fclose(source);
     bool written = added.result == LzhAddResult::Added && EndLzhArchive(archive);
     written = std::fclose(archive) == 0 && written;
     EndProgressLine();
     if (added.result == LzhAddResult::CannotRead) return Refuse(Shown(packPath) + ": cannot be read");
     if (added.result == LzhAddResult::TooLarge) return Refuse("Update.pak is too large for an LZH member");
-    if (!written) return Refuse(Shown(InOutDir(kArchive)) + ": cannot be written (disk full?)");
+    if (!written) return Refuse(Shown(archivePath) + ": cannot be written (disk full?)");
     return true;
 }
 
-// Removes name from OUTDIR where an earlier patch left it.
-bool RemoveLeftOver(const char* name)
+// Copies NEW's launcher at from into the work folder; false after saying
+// why.
+bool CopyLauncher(const fs::path& from)
 {
-    std::error_code error;
-    char host[kHostPathMax];
-    if (ResolveDiskPath(InOutDir(name).c_str(), host, sizeof host) && fs::exists(host, error)) {
-        if (RemoveDiskFile(InOutDir(name).c_str()) != 0)
-            return Refuse(std::string(host) + ": left by an earlier patch and cannot be removed");
-        Warn(std::string(host) + ": left by an earlier patch; removed");
-    }
+    const std::string to = InWork(kWorkLauncher);
+    std::FILE* out = CreateNewDiskFile(to.c_str());
+    if (!out) return Refuse(Shown(to) + ": cannot be made (" + std::strerror(errno) + ")");
+    std::FILE* in = std::fopen(from.string().c_str(), "rb");
+    bool ok = in != nullptr;
+    for (std::size_t got; ok && (got = std::fread(bufferA, 1, kChunk, in)) > 0;)
+        ok = std::fwrite(bufferA, got, 1, out) == 1;
+    if (in) ok = !std::ferror(in) && ok;
+    if (in) std::fclose(in);
+    ok = std::fclose(out) == 0 && ok;
+    if (!ok) return Refuse(from.string() + ": cannot be copied to " + Shown(to));
     return true;
+}
+
+// Puts the finished patch into OUTDIR, made when missing: a KNet.exe and an
+// Update.pak that an earlier patch left there are moved into the work folder,
+// then the patch's KNet.exe and last its update.lzh are renamed into OUTDIR,
+// each in one step. When a step fails those before it are undone, so OUTDIR
+// holds the earlier patch or this one; stop signals wait until it is over.
+// What an earlier patch left that this one does not replace is named in
+// removed. False after saying why.
+bool PutIntoOutDir(bool launcher, std::vector<std::string>& removed)
+{
+    struct Move {
+        std::string from;
+        std::string to;
+    };
+    std::vector<Move> done;
+    std::string failure;
+    {
+        const SignalsHeld held;
+        const auto move = [&](const std::string& from, const std::string& to, const std::string& fault) {
+            if (RenameDiskFile(from.c_str(), to.c_str()) != 0) {
+                failure = fault + " (" + std::strerror(errno) + ")";
+                return false;
+            }
+            done.push_back(Move{from, to});
+            return true;
+        };
+        char host[kHostPathMax];
+        DiskPathInfo info{};
+        bool ok = true;
+        if (StatDiskPath(outSystem.c_str(), &info) != 0) {
+            ok = ResolveDiskPath(outSystem.c_str(), host, sizeof host) && MakeDiskDirectory(outSystem.c_str()) == 0;
+            if (ok)
+                madeFolders.push_back(host);
+            else
+                failure = Shown(outSystem) + ": cannot be made (" + std::strerror(errno) + ")";
+        }
+        for (const auto& [name, aside] :
+             {std::pair{kLauncher, kEarlierLauncher}, std::pair{kPatchPack, kEarlierPack}}) {
+            const std::string there = InOutDir(name);
+            if (!ok || StatDiskPath(there.c_str(), &info) != 0) continue;
+            const std::string shown = ResolveDiskPath(there.c_str(), host, sizeof host) ? host : Shown(there);
+            if (!info.file) {
+                failure = shown + ": left in OUTDIR, and not a file";
+                ok = false;
+                continue;
+            }
+            ok = move(there, InWork(aside), shown + ": left by an earlier patch and cannot be removed");
+            if (ok && !(launcher && aside == kEarlierLauncher)) removed.push_back(shown);
+        }
+        ok = ok && (!launcher || move(InWork(kWorkLauncher), InOutDir(kLauncher),
+                                      Shown(InOutDir(kLauncher)) + ": cannot be written"));
+        ok = ok && move(InWork(kWorkArchive), InOutDir(kArchive), Shown(InOutDir(kArchive)) + ": cannot be written");
+        if (ok) {
+            // In place: OUTDIR and the folders made on the way to it stay.
+            madeFolders.clear();
+        } else {
+            removed.clear();
+            for (auto it = done.rbegin(); it != done.rend(); ++it) RenameDiskFile(it->to.c_str(), it->from.c_str());
+        }
+    }
+    return failure.empty() || Refuse(failure);
 }
 
 void PrintSummary(const Plan& plan, const VersionNumber& need, const Installation& after, std::uint64_t packSize,
@@ -789,36 +1152,50 @@ int Make(const Options& options, Installation& before, Installation& after, cons
 {
     if (!OpenInstallation(before) || !OpenInstallation(after)) return kExitFailure;
     if (!CheckOutDir(outDir, before, after)) return kExitFailure;
+    SweepLeftovers();
     const VersionNumber need = options.needGiven ? options.need : before.version;
     if (!CheckVersions(need, before, after)) return kExitFailure;
-    if (!ListTrees(before) || !ListTrees(after)) return kExitFailure;
+    if (!ListTrees(before, options) || !ListTrees(after, options)) return kExitFailure;
     Plan plan;
     if (!MakePlan(before, after, options, plan)) return kExitFailure;
     CheckLauncher(plan, before);
+    const PatchTime time = options.sourceDateGiven ? options.sourceDate : NewestTime(plan);
 
+    if (!MakeWorkFolder()) return kExitFailure;
     std::string packPath;
-    if (!WritePatchPack(outDir, plan, packPath)) return kExitFailure;
+    if (!WritePatchPack(plan, packPath) || !StampPackTimes(packPath, time.ticks)) return kExitFailure;
     std::error_code error;
-    const std::uint64_t packSize = fs::file_size(temporaryHost[0], error);
+    const std::uint64_t packSize = fs::file_size(workFileHost[kWorkPack], error);
     if (error) return Fail(Shown(packPath) + ": " + error.message());
-    std::string archivePath;
-    if (!CompressPatch(packPath, packSize, archivePath)) return kExitFailure;
-    const std::uint64_t archiveSize = fs::file_size(temporaryHost[1], error);
-
-    // The launcher beside the archive, or none left from an earlier patch.
-    if (plan.launcher) {
-        if (!CopyIntoOutDir(plan.launcher->host, kLauncher, 2)) return kExitFailure;
-    } else if (!RemoveLeftOver(kLauncher)) {
-        return kExitFailure;
-    }
-    if (!RemoveLeftOver(kPatchPack)) return kExitFailure;
-    if (RenameDiskFile(archivePath.c_str(), InOutDir(kArchive).c_str()) != 0)
-        return Fail(Shown(InOutDir(kArchive)) + ": cannot be written");
-    temporaryHost[1][0] = 0;
-    madeOutDir.clear();
-    RemoveTemporaries();
+    if (!CompressPatch(packPath, packSize, DosTime(time))) return kExitFailure;
+    const std::uint64_t archiveSize = fs::file_size(workFileHost[kWorkArchive], error);
+    if (plan.launcher && !CopyLauncher(plan.launcher->host)) return kExitFailure;
+    std::vector<std::string> removed;
+    if (!PutIntoOutDir(plan.launcher != nullptr, removed)) return kExitFailure;
+    for (const std::string& file : removed) Warn(file + ": left by an earlier patch; removed");
+    RemoveWork();
     PrintSummary(plan, need, after, packSize, archiveSize);
     return kExitSuccess;
+}
+
+// SOURCE_DATE_EPOCH, when set and not empty, into options; false after
+// saying why it is no time.
+bool ReadSourceDate(Options& options)
+{
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text) return true;
+    std::uint64_t seconds = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return Refuse(std::string("SOURCE_DATE_EPOCH (") + text + "): not a number of seconds since 1970");
+        if (seconds <= kLatestSourceDate) seconds = seconds * 10 + static_cast<unsigned>(*c - '0');
+    }
+    if (seconds > kLatestSourceDate)
+        return Refuse(std::string("SOURCE_DATE_EPOCH (") + text + "): later than the year 9999");
+    options.sourceDateGiven = true;
+    options.sourceDate.ticks = kUnixEpochTicks + seconds * kTicksPerSecond;
+    options.sourceDate.utc = true;
+    return true;
 }
 
 int Usage()
@@ -843,6 +1220,7 @@ int main(int argc, char** argv)
     std::vector<std::string> operands;
     std::string needText;
     std::string readMePath;
+    std::vector<std::string> excludes;
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
@@ -861,11 +1239,26 @@ int main(int argc, char** argv)
         } else if (word.rfind("--readme=", 0) == 0) {
             readMePath = word.substr(9);
             options.readMeGiven = true;
+        } else if (word == "--exclude" && i + 1 < argc) {
+            excludes.push_back(argv[++i]);
+        } else if (word.rfind("--exclude=", 0) == 0) {
+            excludes.push_back(word.substr(10));
         } else {
             return Usage();
         }
     }
     if (operands.size() != 3) return Usage();
+    for (const std::string& pattern : excludes) {
+        std::string system;
+        const char* fault = pattern.empty()                      ? "an empty pattern"
+                            : !HostToSystemText(pattern, system) ? "has a character that code page 949 lacks"
+                                                                 : nullptr;
+        if (fault) {
+            std::fprintf(stderr, "kivra-mkpatch: --exclude %s: %s\n", pattern.c_str(), fault);
+            return kExitUsage;
+        }
+        options.excludes.push_back(system);
+    }
     if (options.needGiven) {
         std::vector<char> text(needText.begin(), needText.end());
         text.push_back(0);
@@ -879,13 +1272,15 @@ int main(int argc, char** argv)
     }
     packFullStop = StopWhenFull;
     onTerminal = _isatty(_fileno(stderr)) != 0;
-    std::signal(SIGINT, StopOnSignal);
-    std::signal(SIGTERM, StopOnSignal);
+    for (int signal : kStopSignals) std::signal(signal, StopOnSignal);
+    if (!ReadSourceDate(options)) return kExitFailure;
     if (options.readMeGiven) {
         std::error_code error;
         if (!fs::is_regular_file(readMePath, error) || !ReadWholeFile(readMePath, options.readMe))
             return Fail(readMePath + ": cannot be read (--readme)");
         if (options.readMe.size() > kMaxPatchFile) return Fail(readMePath + ": too large (--readme)");
+        options.readMeTime = mkpatch::FileTimeTicks(fs::last_write_time(readMePath, error));
+        if (error) return Fail(readMePath + ": cannot be read (--readme)");
     }
     Installation before{"OLD", operands[0], {}, &oldPack, {}, -1, {}, {}};
     Installation after{"NEW", operands[1], {}, &newPack, {}, -1, {}, {}};
@@ -893,6 +1288,6 @@ int main(int argc, char** argv)
     oldPack.Close();
     newPack.Close();
     patchPack.Close();
-    if (status != kExitSuccess) RemoveTemporaries();
+    if (status != kExitSuccess) RemoveWork();
     return status;
 }
