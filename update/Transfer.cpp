@@ -152,6 +152,27 @@ std::int32_t FreeSlots(std::int32_t first)
     return free;
 }
 
+// A walk or a copy started on its own, outside a walk that plans, plans in
+// the folder it stands in: that folder's place while it lives.
+class PlaceOfItsOwn {
+public:
+    explicit PlaceOfItsOwn(bool pack)
+    {
+        if (here) return;
+        if (pack && !transfer.copyingPass) own.freeSlots = FreeSlots(GamePack.GetCurrentDir());
+        here = &own;
+    }
+    ~PlaceOfItsOwn()
+    {
+        if (here == &own) here = nullptr;
+    }
+    PlaceOfItsOwn(const PlaceOfItsOwn&) = delete;
+    PlaceOfItsOwn& operator=(const PlaceOfItsOwn&) = delete;
+
+private:
+    Place own{true, 0};
+};
+
 // Notes what stands in the copying pass's way at name (or at the folder the
 // walk is in, for a null name).
 void Obstacle(TransferObstacle what, const char* name)
@@ -183,11 +204,18 @@ void Plan(TransferPlace place, TransferStep step, const char* name, std::int64_t
     transfer.listener->Planned(place, step, path, size);
 }
 
-// A new entry in the game pack directory the walk is in.
-void TakeSlot()
+// An entry written into the game pack directory the walk is in, which must
+// be able to take it.
+void WriteEntryHere()
 {
     if (here->exists && GamePack.IsDamagedDirectory(GamePack.GetCurrentDir()))
         Obstacle(TransferObstacle::DamagedDirectory, nullptr);
+}
+
+// A new entry in the game pack directory the walk is in.
+void TakeSlot()
+{
+    WriteEntryHere();
     if (here->freeSlots == 0) {
         TakeBlock();
         here->freeSlots = pack::kEntriesPerBlock;
@@ -246,8 +274,7 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
         pack::DirEntry entry;
         if (here->exists && GamePack.FindEntry(source, pack::kTypeAny, entry)) {
             if (entry.Type() & pack::kTypeDirectory) Obstacle(TransferObstacle::FolderInTheWay, source);
-            if (GamePack.IsDamagedDirectory(GamePack.GetCurrentDir()))
-                Obstacle(TransferObstacle::DamagedDirectory, nullptr);
+            WriteEntryHere();
             replacing = true;
             old = entry.Size();
         } else {
@@ -307,17 +334,11 @@ struct Destination {
 int CopyFile(const char* source, const char* destination, std::int32_t size, bool toPack)
 {
     if (!transfer.copyingPass) {
-        // A copy planned on its own plans in the folder it stands in.
-        Place start{true, 0};
-        if (!here) {
-            if (toPack) start.freeSlots = FreeSlots(GamePack.GetCurrentDir());
-            here = &start;
-        }
+        const PlaceOfItsOwn place(toPack);
         if (IsPlainName(destination, !toPack))
             PlanFile(source, size, toPack);
         else
             Obstacle(TransferObstacle::UnsafeName, source);
-        if (here == &start) here = nullptr;
         return 0;
     }
     if (!IsPlainName(destination, !toPack)) {
@@ -452,12 +473,7 @@ int CopyTree(const char* pattern, bool disk)
     int result = find.FindFirst(&UpdatePack, pattern, pack::kTypeAny);
     if (result != 0) return result;
     const Mirror mirror{disk};
-    // A walk started on its own plans from the folder it stands in.
-    Place start{true, 0};
-    if (!here) {
-        if (!transfer.copyingPass && !disk) start.freeSlots = FreeSlots(GamePack.GetCurrentDir());
-        here = &start;
-    }
+    const PlaceOfItsOwn place(!disk);
     do {
         if (transfer.abandoned) {
             result = 1;
@@ -501,7 +517,6 @@ int CopyTree(const char* pattern, bool disk)
         }
         result = find.FindNext();
     } while (result == 0);
-    if (here == &start) here = nullptr;
     return result;
 }
 
@@ -542,19 +557,13 @@ bool TransferPackData()
 {
     CPackFind find;
     if (find.FindFirst(&UpdatePack, "Kivra_Pak", pack::kTypeDirectory) != 0) return false;
-    Place root{true, transfer.copyingPass ? 0 : FreeSlots(GamePack.GetCurrentDir())};
-    here = &root;
     CopyTreeToPack("Kivra_Pak");
-    here = nullptr;
     return true;
 }
 
 bool TransferDiskData()
 {
-    Place root{true, 0};
-    here = &root;
     CopyTreeToDisk("*.*");
-    here = nullptr;
     return true;
 }
 
@@ -612,12 +621,9 @@ bool CopyPackVersion()
     CPackFind find;
     if (UpdatePack.ChangeDir("Z:\\Kivra_Pak") == 0 && find.FindFirst(&UpdatePack, kVersionFile, pack::kTypeFile) == 0 &&
         GamePack.ChangeDir("Z:\\Kivra_Pak") == 0) {
-        Place versionPlace{true, transfer.copyingPass ? 0 : FreeSlots(GamePack.GetCurrentDir())};
-        here = &versionPlace;
         EnterWalkPath("Kivra_Pak");
         copied = CopyFileToPack(find.name, find.name, find.size) == 0;
         LeaveWalkPath();
-        here = nullptr;
     }
     UpdatePack.ChangeDir("Z:\\");
     GamePack.ChangeDir("Z:\\");
