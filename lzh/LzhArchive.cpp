@@ -11,6 +11,7 @@
 #include "lzh/LzhDecoder.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
+#include "platform/TemporaryName.h"
 #include "platform/Win32.h"
 
 LzhArchiveReader lzhReader;
@@ -296,10 +297,9 @@ bool OpenMemberTemporary(const char* name)
     SweepDiskTemporaries(directory, "~lzh");
     const unsigned long processId = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        const int written =
-            std::snprintf(a.temporary, sizeof a.temporary, "%.*s~lzh%lu-%lu.tmp", static_cast<int>(directoryLength),
-                          name, processId, static_cast<unsigned long>(a.temporaryCounter++));
-        if (written < 0 || static_cast<std::size_t>(written) >= sizeof a.temporary) break;
+        if (!MakeTemporaryName(a.temporary, sizeof a.temporary, name, directoryLength, "~lzh", processId,
+                               a.temporaryCounter++))
+            break;
         a.output = CreateNewDiskFile(a.temporary);
         if (a.output) {
             // A stop by a signal removes it.

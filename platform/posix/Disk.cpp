@@ -17,6 +17,7 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/DiskHost.h"
+#include "platform/TemporaryName.h"
 #include "platform/Win32.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/Temporaries.h"
@@ -396,10 +397,9 @@ std::FILE* BeginReplacement(const char* path)
     SweepHostTemporaries(directory, "~kivra");
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
-        const int length =
-            std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%ld-%u.tmp", directoryLength,
-                          free->target, static_cast<long>(getpid()), replacementCounter++);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof free->temporary) {
+        if (!MakeTemporaryName(free->temporary, sizeof free->temporary, free->target,
+                               static_cast<std::size_t>(directoryLength), "~kivra",
+                               static_cast<unsigned long>(getpid()), replacementCounter++)) {
             errno = ENAMETOOLONG;
             return nullptr;
         }

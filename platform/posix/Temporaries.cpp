@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/Disk.h"
+#include "platform/TemporaryName.h"
 
 namespace {
 

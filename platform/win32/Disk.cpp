@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "platform/DiskHost.h"
+#include "platform/TemporaryName.h"
 
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
@@ -36,14 +37,8 @@ unsigned replacementCounter = 0;
 // Whether name is "PREFIXpid-N.tmp" of a process that no longer runs.
 bool IsStaleTemporary(const char* name, const char* prefix)
 {
-    const std::size_t length = std::strlen(prefix);
-    if (std::strncmp(name, prefix, length) != 0) return false;
-    unsigned long pid = 0;
-    unsigned counter = 0;
-    char again[64];
-    if (std::sscanf(name + length, "%lu-%u.tmp", &pid, &counter) != 2) return false;
-    std::snprintf(again, sizeof again, "%lu-%u.tmp", pid, counter);
-    if (std::strcmp(again, name + length) != 0 || pid == 0 || pid == GetCurrentProcessId()) return false;
+    const unsigned long pid = TemporaryNameProcess(name, prefix);
+    if (pid == 0 || pid == GetCurrentProcessId()) return false;
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
     if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
     const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
@@ -110,10 +105,8 @@ std::FILE* BeginReplacement(const char* path)
     RemoveStaleTemporaries(directory, "~kivra");
     int fd = -1;
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
-        const int length =
-            std::snprintf(free->temporary, sizeof free->temporary, "%.*s~kivra%lu-%u.tmp", directoryLength, path,
-                          static_cast<unsigned long>(GetCurrentProcessId()), replacementCounter++);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof free->temporary) {
+        if (!MakeTemporaryName(free->temporary, sizeof free->temporary, path, static_cast<std::size_t>(directoryLength),
+                               "~kivra", GetCurrentProcessId(), replacementCounter++)) {
             errno = ENAMETOOLONG;
             return nullptr;
         }
