@@ -1,20 +1,17 @@
 // The patch run from the launcher's replacement to the version summary.
 #include "update/UpdateProcedure.h"
 
-#include <cerrno>
-#include <csetjmp>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "lzh/LzhArchive.h"
-#include "lzh/LzhDecoder.h"
 #include "pack/PackText.h"
 #include "platform/Disk.h"
 #include "platform/Framework.h"
 #include "update/Globals.h"
 #include "update/Transfer.h"
+#include "update/UpdateArchive.h"
 #include "update/Version.h"
 
 namespace {
@@ -37,6 +34,14 @@ void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
 
 constexpr char kUpdatePackName[] = "Update.pak";
 constexpr char kGamePackName[] = "Dev\\Kivra.pak";
+
+// Where a pack of the run lies.
+struct PackFile {
+    const char* directory;
+    const char* name;
+};
+const PackFile kPatchPack = {UpdaterDir, kUpdatePackName};
+const PackFile kTheGamePack = {GameDir, kGamePackName};
 constexpr char kArchiveName[] = "update.lzh";
 
 // A line for the terminal, formatted by printf rules (cut to 511 bytes).
@@ -84,110 +89,6 @@ bool HoldGamePack(UpdateUi& ui)
     if (!JoinPath(path, GameDir, kGamePackName) || GamePack.Open(path, "rb+") == 1 || !GamePack.InUse()) return true;
     Refuse(ui, GameDir, kGamePackName, kInUse);
     return false;
-}
-
-// What unpacking update.lzh came to: no archive, an archive whose every
-// member was written whole, or the first thing wrong with it.
-struct Unpacked {
-    bool found;
-    bool whole;
-    char problem[320];
-};
-Unpacked unpacked;
-
-void UnpackProblem(const char* format, const char* name)
-{
-    if (!unpacked.whole) return;
-    unpacked.whole = false;
-    // A long name is cut.
-    if (std::snprintf(unpacked.problem, sizeof unpacked.problem, format, name) < 0) unpacked.problem[0] = 0;
-}
-
-const char* ProblemText(LzhMemberProblem problem)
-{
-    switch (problem) {
-    case LzhMemberProblem::UnsupportedMethod: return "%s: a method this patcher does not unpack";
-    case LzhMemberProblem::EmptyName: return "a member without a name%s";
-    case LzhMemberProblem::UnsafeName: return "%s: a name that leads outside the folder";
-    case LzhMemberProblem::NameTooLong: return "%s: a name too long";
-    case LzhMemberProblem::CannotCreate: return "%s: cannot be created";
-    case LzhMemberProblem::DataEnded: return "%s: its data ends early";
-    case LzhMemberProblem::CrcError: return "%s: CRC error";
-    case LzhMemberProblem::CannotReplace: return "%s: cannot replace the file of that name";
-    }
-    return "%s: cannot be unpacked";
-}
-
-bool IsFolderMember() { return std::memcmp(lzhReader.header, "-lhd-", 5) == 0 && lzhReader.unpackedSize == 0; }
-
-// The patcher's account of a member it does not write: each one makes the
-// archive unusable, but for a folder's member, which holds nothing (no
-// folders are made).
-void ReportPatchMember(LzhMemberProblem problem, const char* name)
-{
-    if (problem == LzhMemberProblem::UnsupportedMethod && IsFolderMember()) return;
-    ReportUnwrittenMember(problem, name);
-    UnpackProblem(ProblemText(problem), name);
-}
-
-// A fatal stop of the walk ("Bad table", "Unable to write") comes back here:
-// the walk is abandoned already, its temporary removed, and nothing below the
-// walk holds anything to be undone.
-std::jmp_buf unpackStopped;
-void StopUnpacking() { std::longjmp(unpackStopped, 1); }
-
-// Walks the archive; false when it stopped at a fatal error.
-bool WalkArchive()
-{
-    if (setjmp(unpackStopped) != 0) return false;
-    while (ReadMemberHeader()) ExtractMember();
-    CloseLzhArchive();
-    return true;
-}
-
-// Where the unpacking's progress goes while the walk runs.
-UpdateUi* unpackUi = nullptr;
-
-void ShowUnpackProgress() { unpackUi->ShowUnpacking(TellDiskFile(lzhReader.archive), lzhReader.archiveSize, false); }
-
-// Unpacks update.lzh, when the current directory holds one, into into (null:
-// the current directory), member by member, each checked by its CRC before
-// it takes its name.
-void UnpackUpdateArchive(UpdateUi& ui, const char* into)
-{
-    unpacked = Unpacked{false, true, {}};
-    DiskPathInfo info{};
-    // Only an archive that is surely not there is none: one that cannot be
-    // looked at would leave an earlier Update.pak in its place.
-    unpacked.found = StatDiskPath(kArchiveName, &info) == 0 || errno != ENOENT;
-    if (!unpacked.found) return;
-    if (info.directory || !OpenLzhArchive(kArchiveName)) {
-        UnpackProblem("%s cannot be read", kArchiveName);
-        return;
-    }
-    if (into && ChangeDiskDirectory(into) != 0) {
-        CloseLzhArchive();
-        UnpackProblem("%s cannot be unpacked", kArchiveName);
-        return;
-    }
-    unpackUi = &ui;
-    lzhChunkWritten = ShowUnpackProgress;
-    lzhReportMember = ReportPatchMember;
-    const LzhStopFunction fatal = lzhStop;
-    lzhStop = StopUnpacking;
-    if (!WalkArchive()) UnpackProblem("%s: stopped at a damaged member", LzhMemberName()[0] ? LzhMemberName() : "?");
-    lzhStop = fatal;
-    lzhReportMember = ReportUnwrittenMember;
-    // Every archiver ends an archive with its end marker: one that ends
-    // before it, or at a damaged header, has lost members.
-    if (lzhReader.walkEnd == LzhWalkEnd::BadHeader)
-        UnpackProblem("a damaged header after %s", std::to_string(lzhReader.membersRead).append(" members").c_str());
-    else if (lzhReader.walkEnd == LzhWalkEnd::FileEnd)
-        UnpackProblem("%s ends before its end marker", kArchiveName);
-    // A walk that reached the archive's end has read all of it.
-    const bool ended = lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd;
-    ui.ShowUnpacking(ended ? lzhReader.archiveSize : -1, lzhReader.archiveSize, true);
-    lzhChunkWritten = PutLzhProgressStop;
 }
 
 }  // namespace
@@ -310,8 +211,8 @@ void NoteVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
 bool TellPackNotOpened(UpdateUi& ui, bool quiet)
 {
     const bool patch = !UpdatePack.IsOpen();
-    const char* directory = patch ? UpdaterDir : GameDir;
-    const char* name = patch ? kUpdatePackName : kGamePackName;
+    const char* directory = (patch ? kPatchPack : kTheGamePack).directory;
+    const char* name = (patch ? kPatchPack : kTheGamePack).name;
     char path[kMaxPath];
     DiskPathInfo info{};
     const bool present = JoinPath(path, directory, name) && StatDiskPath(path, &info) == 0;
@@ -357,9 +258,8 @@ bool TellPlan(UpdateUi& ui)
 {
     const TransferPlan& plan = transfer.plan;
     if (plan.obstacle == TransferObstacle::Unreadable && plan.obstaclePath[0] == 0) {
-        const bool patch = UpdatePack.Failed();
-        Refuse(ui, patch ? UpdaterDir : GameDir, patch ? kUpdatePackName : kGamePackName,
-               "cannot be read; nothing of the game was changed.");
+        const PackFile& unread = UpdatePack.Failed() ? kPatchPack : kTheGamePack;
+        Refuse(ui, unread.directory, unread.name, "cannot be read; nothing of the game was changed.");
         return false;
     }
     if (plan.obstacles > 0) {
@@ -387,20 +287,12 @@ bool TellPlan(UpdateUi& ui)
 // read whole, a game pack whose last writes did not reach it.
 void CountUnseenFailures()
 {
-    if (transfer.failedCopies > 0) return;
-    char path[kMaxPath];
-    if (UpdatePack.Failed() && JoinPath(path, UpdaterDir, kUpdatePackName)) {
-        ++transfer.failedCopies;
-        pack::CopyText(transfer.firstFailedFile, path, sizeof transfer.firstFailedFile);
-    } else if (GamePack.Failed() && JoinPath(path, GameDir, kGamePackName)) {
-        ++transfer.failedCopies;
-        pack::CopyText(transfer.firstFailedFile, path, sizeof transfer.firstFailedFile);
-    }
+    if (transfer.failedCopies > 0 || !(UpdatePack.Failed() || GamePack.Failed())) return;
+    const PackFile& failed = UpdatePack.Failed() ? kPatchPack : kTheGamePack;
+    ++transfer.failedCopies;
+    if (!JoinPath(transfer.firstFailedFile, failed.directory, failed.name))
+        pack::CopyText(transfer.firstFailedFile, failed.name, sizeof transfer.firstFailedFile);
 }
-
-}  // namespace
-
-namespace {
 
 // What a run and a dry run share once update.lzh is unpacked and GameDir is
 // the current directory: the packs opened and checked, the versions read and
@@ -449,16 +341,16 @@ bool PrepareCopy(UpdateUi& ui, bool quiet, VersionFacts& facts, bool& result)
     return TellPlan(ui);
 }
 
-// update.lzh, when there is one, unpacked; false after telling when it is
+// update.lzh, when there is one, unpacked; null after telling when it is
 // damaged.
-bool Unpack(UpdateUi& ui, const char* into)
+const UnpackedArchive* Unpack(UpdateUi& ui, const char* into)
 {
-    UnpackUpdateArchive(ui, into);
-    if (!unpacked.found || unpacked.whole) return true;
+    const UnpackedArchive& unpacked = UnpackUpdateArchive(ui, into);
+    if (!unpacked.found || unpacked.whole) return &unpacked;
     Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
          unpacked.problem);
     Tell(ui, kMessageFileOpen, "\n(%s)", kArchiveName);
-    return false;
+    return nullptr;
 }
 
 // GameDir made the current directory; false after telling when it cannot be.
@@ -586,9 +478,10 @@ bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
     // from there.
     char updaterDir[kMaxPath];
     pack::CopyText(updaterDir, UpdaterDir, sizeof updaterDir);
-    bool applies = Unpack(ui, folder);
-    if (applies && unpacked.found) {
-        Note(ui, "update.lzh: unpacked whole (%u members)", static_cast<unsigned>(lzhReader.membersRead));
+    const UnpackedArchive* archive = Unpack(ui, folder);
+    bool applies = archive != nullptr;
+    if (archive && archive->found) {
+        Note(ui, "update.lzh: unpacked whole (%u members)", static_cast<unsigned>(archive->members));
         char unpackedPack[kMaxPath];
         DiskPathInfo info{};
         if (JoinPath(unpackedPack, folder, kUpdatePackName) && StatDiskPath(unpackedPack, &info) == 0)

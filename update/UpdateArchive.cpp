@@ -1,0 +1,114 @@
+// Unpacking update.lzh for a patch run.
+#include "update/UpdateArchive.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "lzh/LzhArchive.h"
+#include "lzh/LzhDecoder.h"
+#include "platform/Disk.h"
+
+namespace {
+
+constexpr char kArchiveName[] = "update.lzh";
+
+UnpackedArchive unpacked;
+
+void UnpackProblem(const char* format, const char* name)
+{
+    if (!unpacked.whole) return;
+    unpacked.whole = false;
+    // A long name is cut.
+    if (std::snprintf(unpacked.problem, sizeof unpacked.problem, format, name) < 0) unpacked.problem[0] = 0;
+}
+
+const char* ProblemText(LzhMemberProblem problem)
+{
+    switch (problem) {
+    case LzhMemberProblem::UnsupportedMethod: return "%s: a method this patcher does not unpack";
+    case LzhMemberProblem::EmptyName: return "a member without a name%s";
+    case LzhMemberProblem::UnsafeName: return "%s: a name that leads outside the folder";
+    case LzhMemberProblem::NameTooLong: return "%s: a name too long";
+    case LzhMemberProblem::CannotCreate: return "%s: cannot be created";
+    case LzhMemberProblem::DataEnded: return "%s: its data ends early";
+    case LzhMemberProblem::CrcError: return "%s: CRC error";
+    case LzhMemberProblem::CannotReplace: return "%s: cannot replace the file of that name";
+    }
+    return "%s: cannot be unpacked";
+}
+
+bool IsFolderMember() { return std::memcmp(lzhReader.header, "-lhd-", 5) == 0 && lzhReader.unpackedSize == 0; }
+
+// The patcher's account of a member it does not write: each one makes the
+// archive unusable, but for a folder's member, which holds nothing (no
+// folders are made).
+void ReportPatchMember(LzhMemberProblem problem, const char* name)
+{
+    if (problem == LzhMemberProblem::UnsupportedMethod && IsFolderMember()) return;
+    ReportUnwrittenMember(problem, name);
+    UnpackProblem(ProblemText(problem), name);
+}
+
+// A fatal stop of the walk ("Bad table", "Unable to write") comes back here:
+// the walk is abandoned already, its temporary removed, and nothing below the
+// walk holds anything to be undone.
+std::jmp_buf unpackStopped;
+void StopUnpacking() { std::longjmp(unpackStopped, 1); }
+
+// Walks the archive; false when it stopped at a fatal error.
+bool WalkArchive()
+{
+    if (setjmp(unpackStopped) != 0) return false;
+    while (ReadMemberHeader()) ExtractMember();
+    CloseLzhArchive();
+    return true;
+}
+
+// Where the unpacking's progress goes while the walk runs.
+UpdateUi* unpackUi = nullptr;
+
+void ShowUnpackProgress() { unpackUi->ShowUnpacking(TellDiskFile(lzhReader.archive), lzhReader.archiveSize, false); }
+
+}  // namespace
+
+const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
+{
+    unpacked = UnpackedArchive{false, true, 0, {}};
+    DiskPathInfo info{};
+    // Only an archive that is surely not there is none: one that cannot be
+    // looked at would leave an earlier Update.pak in its place.
+    unpacked.found = StatDiskPath(kArchiveName, &info) == 0 || errno != ENOENT;
+    if (!unpacked.found) return unpacked;
+    if (info.directory || !OpenLzhArchive(kArchiveName)) {
+        UnpackProblem("%s cannot be read", kArchiveName);
+        return unpacked;
+    }
+    if (into && ChangeDiskDirectory(into) != 0) {
+        CloseLzhArchive();
+        UnpackProblem("%s cannot be unpacked", kArchiveName);
+        return unpacked;
+    }
+    unpackUi = &ui;
+    lzhChunkWritten = ShowUnpackProgress;
+    lzhReportMember = ReportPatchMember;
+    const LzhStopFunction fatal = lzhStop;
+    lzhStop = StopUnpacking;
+    if (!WalkArchive()) UnpackProblem("%s: stopped at a damaged member", LzhMemberName()[0] ? LzhMemberName() : "?");
+    lzhStop = fatal;
+    lzhReportMember = ReportUnwrittenMember;
+    // Every archiver ends an archive with its end marker: one that ends
+    // before it, or at a damaged header, has lost members.
+    if (lzhReader.walkEnd == LzhWalkEnd::BadHeader)
+        UnpackProblem("a damaged header after %s", std::to_string(lzhReader.membersRead).append(" members").c_str());
+    else if (lzhReader.walkEnd == LzhWalkEnd::FileEnd)
+        UnpackProblem("%s ends before its end marker", kArchiveName);
+    // A walk that reached the archive's end has read all of it.
+    const bool ended = lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd;
+    ui.ShowUnpacking(ended ? lzhReader.archiveSize : -1, lzhReader.archiveSize, true);
+    lzhChunkWritten = PutLzhProgressStop;
+    unpacked.members = lzhReader.membersRead;
+    return unpacked;
+}
