@@ -17,6 +17,7 @@
 #include "lzh/LzhWriter.h"
 #include "pack/PackFileManager.h"
 #include "support/PackImage.h"
+#include "support/PackTreeFiles.h"
 #include "support/TempDir.h"
 #include "update/Globals.h"
 #include "update/UpdateProcedure.h"
@@ -24,50 +25,18 @@
 namespace inprocess {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using testtree::B;
+using testtree::Bytes;
+using testtree::MakePack;
+using testtree::Noise;
 // Path ("Kivra_Pak\a.map", "Bin\a.dll") to content.
-using Files = std::map<std::string, Bytes>;
-
-inline Bytes B(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-inline Bytes Noise(std::size_t size, unsigned seed)
-{
-    Bytes bytes(size);
-    std::uint32_t x = seed * 2654435761u + 7;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<std::uint8_t>(x);
-    }
-    return bytes;
-}
+using Files = testtree::Tree;
 
 inline std::string Slashes(std::string path)
 {
     for (char& c : path)
         if (c == '\\') c = '/';
     return path;
-}
-
-// Makes a pack at path holding files, through the engine.
-inline void MakePack(const fs::path& path, const Files& files)
-{
-    CPackFileManager engine;
-    ASSERT_EQ(engine.Open(path.c_str(), "wb"), 1);
-    engine.Close();
-    ASSERT_EQ(engine.Open(path.c_str(), "rb+"), 1);
-    for (const auto& [name, content] : files) {
-        const std::string full = "Z:\\" + name;
-        ASSERT_EQ(engine.MakeDir(full.substr(0, full.rfind('\\')).c_str()), 0) << name;
-        const int h = engine.OpenFile(full.c_str(), OF_WRITE, kInPack);
-        ASSERT_GE(h, 1) << name;
-        if (!content.empty()) {
-            ASSERT_EQ(engine.Write(content.data(), content.size(), 1, h), 1u);
-        }
-        ASSERT_EQ(engine.CloseFile(h), 0);
-    }
-    engine.Close();
 }
 
 // An archive of the named disk files, each packed.

@@ -82,21 +82,9 @@ protected:
     // Makes a pack at path holding files (pack path to text).
     static void MakePack(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& files)
     {
-        CPackFileManager engine;
-        ASSERT_EQ(engine.Open(path.c_str(), "wb"), 1);
-        engine.Close();
-        ASSERT_EQ(engine.Open(path.c_str(), "rb+"), 1);
-        for (const auto& [name, text] : files) {
-            const std::string full = "Z:\\" + name;
-            ASSERT_EQ(engine.MakeDir(full.substr(0, full.rfind('\\')).c_str()), 0);
-            const int h = engine.OpenFile(full.c_str(), 1, 1);
-            ASSERT_GE(h, 1);
-            if (!text.empty()) {
-                ASSERT_EQ(engine.Write(text.data(), text.size(), 1, h), 1u);
-            }
-            engine.CloseFile(h);
-        }
-        engine.Close();
+        testtree::Tree tree;
+        for (const auto& [name, text] : files) tree[name] = testtree::B(text);
+        testtree::MakePack(path, tree);
     }
 
     std::string RecordedVersion()
