@@ -16,14 +16,8 @@ namespace {
 // Whether name is "PREFIXpid-N.tmp" of a process that no longer runs.
 bool IsStale(const char* name, const char* prefix)
 {
-    const std::size_t length = std::strlen(prefix);
-    if (std::strncmp(name, prefix, length) != 0) return false;
-    unsigned long pid = 0;
-    unsigned counter = 0;
-    char again[64];
-    if (std::sscanf(name + length, "%lu-%u.tmp", &pid, &counter) != 2) return false;
-    std::snprintf(again, sizeof again, "%lu-%u.tmp", pid, counter);
-    if (std::strcmp(again, name + length) != 0 || pid == 0 || pid == static_cast<unsigned long>(getpid())) return false;
+    const unsigned long pid = TemporaryNameProcess(name, prefix);
+    if (pid == 0 || pid == static_cast<unsigned long>(getpid())) return false;
     return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
