@@ -176,6 +176,22 @@ void MakePair(unsigned seed, Side& before, Side& after)
     after.diskFolders.insert("Empty\\빈 폴더");
 }
 
+// The installations of MakePair(seed), laid out at scratch/old and scratch/new.
+struct Pair {
+    Side before;
+    Side after;
+    fs::path oldGame;
+    fs::path newGame;
+};
+Pair LayPair(unsigned seed, const fs::path& scratch)
+{
+    Pair pair{{}, {}, scratch / "old", scratch / "new"};
+    MakePair(seed, pair.before, pair.after);
+    Lay(pair.before, pair.oldGame, "1.0.2.29");
+    Lay(pair.after, pair.newGame, "1.0.2.30\r\n");
+    return pair;
+}
+
 struct ToolRun {
     int status = -1;
     std::string out;
@@ -316,13 +332,7 @@ TEST_P(MakePatchRoundTrip, AppliedPatchMakesTheNewInstallation)
 {
     const unsigned seed = GetParam();
     testutil::TempDir scratch;
-    Side before;
-    Side after;
-    MakePair(seed, before, after);
-    const fs::path oldGame = scratch / "old";
-    const fs::path newGame = scratch / "new";
-    Lay(before, oldGame, "1.0.2.29");
-    Lay(after, newGame, "1.0.2.30\r\n");
+    const auto [before, after, oldGame, newGame] = LayPair(seed, scratch.path());
 
     Installation installation(scratch.path());
     installation.Lay();
@@ -446,13 +456,7 @@ TEST_P(MakePatchReproducible, SameTreesGiveTheSameArchive)
 {
     const unsigned seed = GetParam();
     testutil::TempDir scratch;
-    Side before;
-    Side after;
-    MakePair(seed, before, after);
-    const fs::path oldGame = scratch / "old";
-    const fs::path newGame = scratch / "new";
-    Lay(before, oldGame, "1.0.2.29");
-    Lay(after, newGame, "1.0.2.30\r\n");
+    const auto [before, after, oldGame, newGame] = LayPair(seed, scratch.path());
     // Files with times of their own, from years back, as a copy keeps them.
     std::mt19937 random(seed);
     const auto now = fs::file_time_type::clock::now();
