@@ -95,6 +95,7 @@ struct DiskCalls {
     int (*finishReplacement)(std::FILE* file, bool keep);
     int (*removeDirectory)(const char* path);
     int (*sweepTemporaries)(const char* directory, const char* prefix);
+    int (*setTime)(const char* path, long long unixTime);
 };
 extern DiskCalls diskCalls;
 
@@ -181,6 +182,11 @@ inline int ChangeDiskDirectory(const char* path) { return diskCalls.changeDirect
 // What is at path, links followed: 0 with info filled, -1 when nothing is
 // (or it cannot be looked at; errno set).
 inline int StatDiskPath(const char* path, DiskPathInfo* info) { return diskCalls.stat(path, info); }
+
+// Gives the file or directory at path (links followed) the modification
+// time unixTime, seconds since 1970 (UTC), as an archiver restores it. 0, or
+// -1 (errno set).
+inline int SetDiskFileTime(const char* path, long long unixTime) { return diskCalls.setTime(path, unixTime); }
 
 // The bytes the caller may still write on the volume that holds directory.
 // 0, or -1 (errno set).

@@ -41,4 +41,5 @@ DiskCalls diskCalls = {
     host::FinishReplacement,
     host::RemoveFolder,
     host::SweepTemporaries,
+    host::SetTime,
 };

@@ -23,5 +23,6 @@ std::FILE* BeginReplacement(const char* path);
 int FinishReplacement(std::FILE* file, bool keep);
 int RemoveFolder(const char* path);
 int SweepTemporaries(const char* directory, const char* prefix);
+int SetTime(const char* path, long long unixTime);
 
 }  // namespace host

@@ -531,6 +531,14 @@ int SweepTemporaries(const char* directory, const char* prefix)
     return 0;
 }
 
+int SetTime(const char* path, long long unixTime)
+{
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
+    const struct timespec times[2] = {{static_cast<time_t>(unixTime), 0}, {static_cast<time_t>(unixTime), 0}};
+    return utimensat(AT_FDCWD, host, times, 0) == 0 ? 0 : -1;
+}
+
 int RemoveFolder(const char* path)
 {
     char host[kHostPathMax];

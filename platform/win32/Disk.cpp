@@ -187,6 +187,27 @@ int ChangeDirectory(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
 
 int RemoveFolder(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
 
+int SetTime(const char* path, long long unixTime)
+{
+    // Backup semantics open a directory as well as a file.
+    const HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        errno = EACCES;
+        return -1;
+    }
+    // Windows counts 100 ns steps from 1601.
+    constexpr long long kStepsPerSecond = 10000000;
+    constexpr long long kSecondsFrom1601To1970 = 11644473600LL;
+    const unsigned long long steps =
+        static_cast<unsigned long long>((unixTime + kSecondsFrom1601To1970) * kStepsPerSecond);
+    FILETIME time{static_cast<DWORD>(steps), static_cast<DWORD>(steps >> 32)};
+    const bool set = SetFileTime(file, nullptr, &time, &time) != 0;
+    CloseHandle(file);
+    if (!set) errno = EACCES;
+    return set ? 0 : -1;
+}
+
 int SweepTemporaries(const char* directory, const char* prefix)
 {
     const std::size_t length = std::strlen(directory);
