@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "lzh/LzhDecoder.h"
@@ -33,9 +34,15 @@ constexpr std::uint32_t kLevel2MaxHeaderSize = 0xFFFF;
 constexpr unsigned kLevel0MinSize = 22;
 constexpr unsigned kLevel1MinSize = 25;
 
-// Extended header types read from level-2 headers.
+constexpr std::size_t kTimeIndex = 13;
+
+// Extended header types: the header's CRC and the file name are read from
+// level-2 headers, the folder and the Unix time from levels 1 and 2.
 constexpr int kHeaderCrcExtension = 0x00;
 constexpr int kFileNameExtension = 0x01;
+constexpr int kDirectoryExtension = 0x02;
+constexpr int kUnixTimeExtension = 0x54;
+constexpr std::uint8_t kDirectorySeparator = 0xFF;
 
 // Names tried for one temporary before the member is given up.
 constexpr int kTemporaryAttempts = 10000;
@@ -173,8 +180,39 @@ void ReportMember(LzhMemberProblem problem, const char* name)
     lzhReportMember(problem, name);
 }
 
+// An extended header of type begins: what it replaces is forgotten.
+void StartExtension(int type)
+{
+    LzhArchiveReader& a = lzhReader;
+    if (type == kDirectoryExtension) {
+        a.directoryLength = 0;
+        a.directoryTooLong = false;
+    } else if (type == kUnixTimeExtension) {
+        a.hasUnixTime = false;
+        a.unixTime = 0;
+    }
+}
+
+// Byte index of an extended header's content (after its type), kept when the
+// header is one of those the reader keeps: the folder, components ended by
+// backslashes, and the Unix time, which counts once all four bytes are read.
+void TakeExtensionByte(int type, unsigned index, std::uint8_t byte)
+{
+    LzhArchiveReader& a = lzhReader;
+    if (type == kDirectoryExtension) {
+        if (a.directoryLength == kLzhMaxPathLength) {
+            a.directoryTooLong = true;
+            return;
+        }
+        a.directory[a.directoryLength++] = byte == kDirectorySeparator || byte == '/' ? '\\' : static_cast<char>(byte);
+    } else if (type == kUnixTimeExtension && index < 4) {
+        a.unixTime |= static_cast<std::uint32_t>(byte) << (8 * index);
+        a.hasUnixTime = index == 3;
+    }
+}
+
 // Levels 0 and 1: the S header bytes, then for level 1 the extended headers,
-// whose contents are passed over.
+// of which the folder and the Unix time are kept.
 bool ReadLevel01Header()
 {
     LzhArchiveReader& a = lzhReader;
@@ -205,8 +243,13 @@ bool ReadLevel01Header()
     while (extensionSize != 0) {
         if (extensionSize < 3 || extensionSize > a.packedLeft) return false;
         a.packedLeft -= extensionSize;
-        for (unsigned i = 2; i < extensionSize; ++i) {
-            if (ReadArchiveByte() == EOF) return false;
+        const int type = ReadArchiveByte();
+        if (type == EOF) return false;
+        StartExtension(type);
+        for (unsigned i = 0; i < extensionSize - 3; ++i) {
+            const int c = ReadArchiveByte();
+            if (c == EOF) return false;
+            TakeExtensionByte(type, i, static_cast<std::uint8_t>(c));
         }
         std::uint8_t next[2];
         if (!ReadArchiveBytes(next, 2)) return false;
@@ -246,10 +289,12 @@ bool ReadLevel2Header(unsigned totalSize)
             nameLength = 0;
             a.nameTooLong = false;
         }
+        StartExtension(type);
         for (unsigned i = 0; i < extensionSize - 3; ++i) {
             const int c = ReadArchiveByte();
             if (c == EOF) return false;
             std::uint8_t byte = static_cast<std::uint8_t>(c);
+            TakeExtensionByte(type, i, byte);
             if (type == kHeaderCrcExtension && i < 2) {
                 headerCrc |= static_cast<unsigned>(byte) << (8 * i);
                 hasHeaderCrc = i == 1;
@@ -277,6 +322,51 @@ bool ReadLevel2Header(unsigned totalSize)
     return true;
 }
 
+// The path the member is written to: its name field, or with folders the
+// directory extended header's folder and the name, backslashes between
+// components.
+void FormMemberPath()
+{
+    LzhArchiveReader& a = lzhReader;
+    const char* name = MemberName();
+    if (a.naming == LzhNaming::NameField) {
+        std::memcpy(a.path, name, std::strlen(name) + 1);
+        return;
+    }
+    std::size_t length = 0;
+    bool fits = !a.directoryTooLong;
+    auto put = [&](char c) {
+        if (length == kLzhMaxPathLength)
+            fits = false;
+        else
+            a.path[length++] = c == '/' ? '\\' : c;
+    };
+    for (std::size_t i = 0; i < a.directoryLength; ++i) put(a.directory[i]);
+    if (length > 0 && a.path[length - 1] != '\\' && name[0]) put('\\');
+    for (const char* c = name; *c; ++c) put(*c);
+    // One that does not fit is not written; it is told by what fits.
+    a.path[length] = 0;
+    if (!fits) a.nameTooLong = true;
+}
+
+// Makes the folders that path holds, those missing, each component in turn;
+// with whole, path itself too. False when one is not a folder when done.
+bool MakePathFolders(const char* path, bool whole)
+{
+    char folder[kLzhMaxPathLength + 1];
+    const std::size_t length = std::strlen(path);
+    for (std::size_t i = 1; i <= length; ++i) {
+        const bool end = i == length ? whole && !IsSeparator(path[i - 1]) : IsSeparator(path[i]);
+        if (!end || IsSeparator(path[i - 1])) continue;
+        std::memcpy(folder, path, i);
+        folder[i] = 0;
+        DiskPathInfo info{};
+        if (StatDiskPath(folder, &info) == 0 && info.directory) continue;
+        if (MakeDiskDirectory(folder) != 0 && (StatDiskPath(folder, &info) != 0 || !info.directory)) return false;
+    }
+    return true;
+}
+
 // Opens a new temporary file in the directory of name. False when none can
 // be created there (no such directory, or name is no file name).
 //
@@ -288,6 +378,10 @@ bool OpenMemberTemporary(const char* name)
     LzhArchiveReader& a = lzhReader;
     const std::size_t length = std::strlen(name);
     if (length == 0 || IsSeparator(name[length - 1])) return false;
+    // A name the disk cannot take (a character the code page lacks, a
+    // wildcard) is seen before the member is unpacked for nothing.
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(name, host, sizeof host)) return false;
     std::size_t directoryLength = length;
     while (directoryLength > 0 && !IsSeparator(name[directoryLength - 1])) --directoryLength;
 
@@ -401,9 +495,10 @@ std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::siz
     return crc;
 }
 
-bool OpenLzhArchive(const char* archiveName)
+bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
 {
     LzhArchiveReader& a = lzhReader;
+    a.naming = naming;
     a.archive = OpenDiskFile(archiveName, "rb");
     // The bit input takes the archive a byte at a time from the stream's
     // buffer; a larger one than the default means fewer reads of the file.
@@ -462,7 +557,12 @@ bool ReadMemberHeader()
     a.nameTooLong = false;
     a.packedLeft = 0;
     a.unpackedLeft = 0;
+    a.hasUnixTime = false;
+    a.unixTime = 0;
+    a.directoryLength = 0;
+    a.directoryTooLong = false;
     MemberName()[0] = 0;
+    a.path[0] = 0;
 
     const int first = ReadArchiveByte();
     if (first == EOF) return EndWalk(LzhWalkEnd::FileEnd);
@@ -483,6 +583,12 @@ bool ReadMemberHeader()
     }
     a.packedSize = a.packedLeft;
     a.unpackedSize = a.unpackedLeft;
+    a.headerTime = Le32(a.header + kTimeIndex);
+    if (a.level == 2 && !a.hasUnixTime) {
+        a.hasUnixTime = true;
+        a.unixTime = a.headerTime;
+    }
+    FormMemberPath();
     ++a.membersRead;
     return true;
 }
@@ -517,36 +623,64 @@ bool IsSafeMemberName(const char* name)
     return true;
 }
 
-void ExtractMember()
+bool IsLzhFolderMember() { return std::memcmp(lzhReader.header + kMethodIndex, "-lhd-", 5) == 0; }
+
+long long LzhMemberTime()
+{
+    const LzhArchiveReader& a = lzhReader;
+    if (a.hasUnixTime) return a.unixTime;
+    // Bits: year since 1980 (7), month, day, hours, minutes, seconds / 2.
+    const std::uint32_t t = a.headerTime;
+    std::tm local{};
+    local.tm_year = static_cast<int>(t >> 25) + 80;
+    local.tm_mon = static_cast<int>((t >> 21) & 0x0F) - 1;
+    local.tm_mday = static_cast<int>((t >> 16) & 0x1F);
+    local.tm_hour = static_cast<int>((t >> 11) & 0x1F);
+    local.tm_min = static_cast<int>((t >> 5) & 0x3F);
+    local.tm_sec = static_cast<int>(t & 0x1F) * 2;
+    local.tm_isdst = -1;
+    return static_cast<long long>(std::mktime(&local));
+}
+
+bool IsSafeMemberPath(const char* path)
+{
+    if (!IsSafeMemberName(path)) return false;
+    for (const char* p = path; *p;) {
+        bool name = false;
+        for (; *p && !IsSeparator(*p); ++p) name = name || (*p != '.' && *p != ' ');
+        if (!name) return false;
+        if (*p) ++p;
+    }
+    return true;
+}
+
+bool ExtractMember()
 {
     LzhArchiveReader& a = lzhReader;
-    char* name = MemberName();
-    if (!IsLzhMethodSupported()) {
-        ReportMember(LzhMemberProblem::UnsupportedMethod, name);
+    char* name = a.path;
+    const bool folders = a.naming == LzhNaming::Folders;
+    const bool folder = folders && IsLzhFolderMember();
+    auto passOver = [&](LzhMemberProblem problem) {
+        ReportMember(problem, name);
         SkipMember();
-        return;
-    }
-    if (a.nameTooLong) {
-        ReportMember(LzhMemberProblem::NameTooLong, name);
-        SkipMember();
-        return;
-    }
+        return false;
+    };
+    if (!folder && !IsLzhMethodSupported()) return passOver(LzhMemberProblem::UnsupportedMethod);
+    if (a.nameTooLong) return passOver(LzhMemberProblem::NameTooLong);
     for (;;) {
-        if (!IsSafeMemberName(name)) {
-            ReportMember(LzhMemberProblem::UnsafeName, name);
+        if (folders ? !IsSafeMemberPath(name) : !IsSafeMemberName(name)) return passOver(LzhMemberProblem::UnsafeName);
+        if (folder) {
+            if (!name[0]) return passOver(LzhMemberProblem::EmptyName);
+            if (!MakePathFolders(name, true)) return passOver(LzhMemberProblem::CannotCreate);
             SkipMember();
-            return;
+            return true;
         }
-        if (OpenMemberTemporary(name)) break;
+        if ((!folders || MakePathFolders(name, false)) && OpenMemberTemporary(name)) break;
         // The file can't be created: ask for another name. The member keeps
         // the last name tried, to be told by.
         char replacement[kLzhMaxNameLength + 1];
         const std::size_t length = ReadReplacementName(replacement, kLzhMaxNameLength);
-        if (length == 0) {
-            ReportMember(name[0] ? LzhMemberProblem::CannotCreate : LzhMemberProblem::EmptyName, name);
-            SkipMember();
-            return;
-        }
+        if (length == 0) return passOver(name[0] ? LzhMemberProblem::CannotCreate : LzhMemberProblem::EmptyName);
         std::memcpy(name, replacement, length + 1);
     }
 
@@ -558,7 +692,7 @@ void ExtractMember()
     if (complete && a.contentCrc == a.memberCrc && RenameDiskFile(a.temporary, name) == 0) {
         ForgetDiskTemporary(a.temporary);
         a.temporary[0] = 0;
-        return;
+        return true;
     }
     const LzhMemberProblem problem = !complete                     ? LzhMemberProblem::DataEnded
                                      : a.contentCrc != a.memberCrc ? LzhMemberProblem::CrcError
@@ -567,6 +701,7 @@ void ExtractMember()
     ForgetDiskTemporary(a.temporary);
     a.temporary[0] = 0;
     ReportMember(problem, name);
+    return false;
 }
 
 LzhMemberCheck TestMember()
@@ -604,7 +739,7 @@ std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
     if (_isatty(_fileno(stdin))) {
         EndLzhProgressLine();
         std::fputs("Cannot create \"", stderr);
-        PutLzhName(stderr, LzhMemberName());
+        PutLzhName(stderr, LzhMemberPath());
         std::fputs("\". New name (an empty line skips it): ", stderr);
     }
     const bool typed = _isatty(_fileno(stdin)) != 0;

@@ -7,6 +7,11 @@
 // temporary file next to its target and takes the member's name only when its
 // CRC-16 matches, so a damaged member never replaces a file.
 //
+// What a member's name means is the caller's choice (LzhNaming): the patcher
+// takes the name field alone and makes no folders; the lzh tool puts the
+// folder of the directory extended header in front of it and makes folders,
+// those of -lhd- members among them.
+//
 // All state is the one process-wide record lzhReader; a walk is not re-entrant.
 #pragma once
 
@@ -18,9 +23,18 @@ inline constexpr std::size_t kLzhChunkSize = 8192;  // output chunk and decoder 
 inline constexpr std::size_t kLzhHeaderBufferSize = 256;
 inline constexpr std::size_t kLzhNameOffset = 20;      // the name's place in header
 inline constexpr std::size_t kLzhMaxNameLength = 230;  // longest name the header buffer takes
-// A temporary's name: the member's directory (at most kLzhMaxNameLength
+// Longest path a member may have with its folders: what a Windows path
+// below the current directory can hold.
+inline constexpr std::size_t kLzhMaxPathLength = 259;
+// A temporary's name: the member's directory (at most kLzhMaxPathLength
 // characters) and "~lzhPID-COUNTER.tmp".
-inline constexpr std::size_t kLzhTemporaryNameSize = 272;
+inline constexpr std::size_t kLzhTemporaryNameSize = kLzhMaxPathLength + 40;
+
+// What names a member's file.
+enum class LzhNaming : std::uint8_t {
+    NameField,  // the name field alone (a level-2 header's file name extended header), as it stands
+    Folders,    // the directory extended header's folder, then the name; '/' becomes '\'
+};
 
 // Why the last ReadMemberHeader yielded false.
 enum class LzhWalkEnd : std::uint8_t {
@@ -43,7 +57,7 @@ enum class LzhMemberProblem : std::uint8_t {
     UnsupportedMethod,  // a method this reader doesn't unpack
     EmptyName,          // no name, and no replacement name given
     UnsafeName,         // the name reaches outside the current directory
-    NameTooLong,        // a level-2 name longer than kLzhMaxNameLength
+    NameTooLong,        // a level-2 name longer than kLzhMaxNameLength, or a path longer than kLzhMaxPathLength
     CannotCreate,       // its file can't be created, and no replacement name given
     DataEnded,          // its data ends early
     CrcError,           // its content doesn't match its CRC
@@ -63,7 +77,19 @@ struct LzhArchiveReader {
     std::FILE* output;
     std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
 
+    LzhNaming naming;                       // chosen when the archive is opened
     std::uint8_t level;                     // header level as read (0, 1 or 2)
+    std::uint32_t headerTime;               // offset 15: MS-DOS time (levels 0, 1), Unix time (level 2)
+    bool hasUnixTime;                       // a Unix time extended header, or level 2
+    std::uint32_t unixTime;                 // seconds since 1970 (UTC)
+    // The folder of the directory extended header, components ended by
+    // backslashes; empty when there is none.
+    char directory[kLzhMaxPathLength + 1];
+    std::uint16_t directoryLength;
+    bool directoryTooLong;  // longer than kLzhMaxPathLength
+    // The path the walk writes the member to, as naming says. Replacement
+    // names go here.
+    char path[kLzhMaxPathLength + 1];
     std::uint16_t memberCrc;                // the header's CRC-16 of the content
     std::uint16_t contentCrc;               // CRC-16 of the content produced so far
     std::uint32_t packedSize;               // packed data bytes, extended headers not counted
@@ -79,14 +105,15 @@ struct LzhArchiveReader {
 
 extern LzhArchiveReader lzhReader;
 
-// Unpacks the archive archiveName (a disk path) into the current directory.
-// A missing archive, a finished one and a damaged one look alike: it returns
-// when the walk has ended, unless LzhFatal has stopped the process.
+// Unpacks the archive archiveName (a disk path) into the current directory,
+// each member named by its name field alone. A missing archive, a finished
+// one and a damaged one look alike: it returns when the walk has ended,
+// unless LzhFatal has stopped the process.
 void ExtractLzhArchive(const char* archiveName);
 
 // Opens the archive and makes the reader ready for a walk; false when it can't
 // be opened. CloseLzhArchive ends the walk.
-bool OpenLzhArchive(const char* archiveName);
+bool OpenLzhArchive(const char* archiveName, LzhNaming naming = LzhNaming::NameField);
 void CloseLzhArchive();
 
 // Reads the next member header, including its extended headers, and leaves
@@ -94,9 +121,11 @@ void CloseLzhArchive();
 // reason is in lzhReader.walkEnd.
 bool ReadMemberHeader();
 
-// Writes the member whose header was just read, or passes over it and tells
-// lzhReportMember why.
-void ExtractMember();
+// Writes the member whose header was just read to lzhReader.path, or passes
+// over it and tells lzhReportMember why; true when written. With
+// LzhNaming::Folders the folders of the path are made first, those missing,
+// and a folder's member (-lhd-) is the folder made.
+bool ExtractMember();
 
 // Decodes the member whose header was just read without writing it, and checks
 // its CRC. Leaves the stream where ExtractMember would.
@@ -144,12 +173,27 @@ std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
 // The member name of the last header read.
 inline const char* LzhMemberName() { return reinterpret_cast<const char*>(lzhReader.header + kLzhNameOffset); }
 
+// The path of the last header read, as the archive was opened to name it.
+inline const char* LzhMemberPath() { return lzhReader.path; }
+
 // True when the method of the last header read is one this reader unpacks.
 bool IsLzhMethodSupported();
+
+// True when the last header read is a folder's member (-lhd-).
+bool IsLzhFolderMember();
+
+// The member's time, in seconds since 1970 (UTC): the Unix time extended
+// header's, else the header's MS-DOS time taken as local time.
+long long LzhMemberTime();
 
 // True when name stays inside the current directory: not absolute, no drive,
 // and no parent-directory component with either separator.
 bool IsSafeMemberName(const char* name);
+
+// IsSafeMemberName, and every component a name: none empty (but after a
+// last separator) or made of dots and spaces alone, which Windows would take
+// for no name or for a folder above.
+bool IsSafeMemberPath(const char* path);
 
 // Closes the output and the archive and removes an open temporary file; used
 // by LzhFatal before the process ends.

@@ -163,6 +163,16 @@ LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t
     return {LzhAddResult::Added, packed, fields.packedSize};
 }
 
+bool AddLzhFolderMember(std::FILE* archive, const char* name, std::uint32_t dosTime)
+{
+    const std::size_t nameLength = std::strlen(name);
+    if (nameLength > kLzhMaxWrittenName) return false;
+    const LzhHeaderFields fields{'d', 0, 0, dosTime, 0, name, nameLength};
+    std::uint8_t header[kLzhMemberHeaderSize + kLzhMaxWrittenName];
+    const std::size_t headerSize = MakeLzhMemberHeader(fields, header);
+    return WriteDiskFile(header, 1, headerSize, archive) == headerSize;
+}
+
 bool EndLzhArchive(std::FILE* archive)
 {
     const std::uint8_t end = 0;

@@ -5,12 +5,12 @@
 // A member header is the level-1 header the reader of LzhArchive.h reads,
 // followed by one extended header, the CRC-16 of the whole header (taken
 // with its own field as zero). The name field holds the member's whole
-// relative path, components separated by backslashes, in the system code
-// page: the patcher's reader extracts by that field alone, and lhasa and 7z
-// take its backslashes as folders too. No directory extended header is
-// written: 7z would put the folders in front of the path once more. The
-// system byte is 'W' (Windows NT): lhasa turns names from MS-DOS into lower
-// case, but not these.
+// relative path in the system code page: the patcher's reader extracts by
+// that field alone. The patch maker separates folders with backslashes,
+// which lhasa and 7z take as folders too; the lzh tool with slashes, which
+// jlha takes so as well. No directory extended header is written: 7z would
+// put the folders in front of the path once more. The system byte is 'W'
+// (Windows NT): lhasa turns names from MS-DOS into lower case, but not these.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +21,7 @@ inline constexpr std::size_t kLzhMaxWrittenName = 230;   // what a level-1 heade
 inline constexpr std::size_t kLzhMemberHeaderSize = 32;  // the header less its name
 
 struct LzhHeaderFields {
-    char method;               // '0' (stored) or '5'
+    char method;               // '0' (stored), '5' or 'd' (a folder)
     std::uint32_t packedSize;  // packed data, the extended header not counted
     std::uint32_t size;
     std::uint32_t dosTime;  // MS-DOS date and time, local time
@@ -61,6 +61,11 @@ struct LzhAddedMember {
 // On a failure the archive holds a part of the member.
 LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t size, const char* name,
                             std::uint32_t dosTime, bool compress);
+
+// Appends a folder's member (-lhd-, no content) named name, which ends with
+// a separator; false when the archive could not be written or the name is
+// longer than kLzhMaxWrittenName.
+bool AddLzhFolderMember(std::FILE* archive, const char* name, std::uint32_t dosTime);
 
 // Writes the end marker; false when the archive could not be written.
 bool EndLzhArchive(std::FILE* archive);

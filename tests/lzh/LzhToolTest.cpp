@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +20,7 @@ protected:
     ToolResult Lzh(const std::string& arguments, const std::string& input = "/dev/null")
     {
         std::filesystem::create_directories(work);
-        const int status = RunShell("cd " + Quote(work) + " && " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
+        const int status = RunShell("cd " + Quote(work) + " && TZ=UTC " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
                                     Quote(temp / "out") + " 2>" + Quote(temp / "err") + " <" + Quote(input));
         return {status, Slurp(temp / "out"), Slurp(temp / "err")};
     }
@@ -108,27 +109,86 @@ TEST_F(LzhToolTest, ListShowsOneLinePerMember)
     extended.extensions = {{0x40, 0x20, 0x00}};
     Member directory = StoredMember("dir\x01", "");
     directory.method = "-lhd-";
+    Member inFolder = StoredMember("in.txt", "in");
+    inFolder.extensions = {{0x02, 'f', 0xFF, 'g', 0xFF}};
     const std::string archive =
         Write("a.lzh", Archive({Level1(StoredMember("a b.txt", "hello")), Level0(packed),
-                                Level2(StoredMember("two", "")), Level1(extended), Level1(directory)}));
+                                Level2(StoredMember("two", "")), Level1(extended), Level1(directory),
+                                Level1(inFolder)}));
     const ToolResult r = Lzh("l " + archive);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "-lh0- 1 5 5 " + Hex(Text("hello")) + " a b.txt\n" + "-lh5- 0 " +
-                         std::to_string(packed.packedData.size()) + " 17 " + Hex(packed.content) +
-                         " sub\\packed.txt\n"
-                         "-lh0- 2 0 0 0000 two\n"
-                         "-lh0- 1 1 1 " +
-                         Hex(Text("x")) +
-                         " ext.txt\n"
-                         "-lhd- 1 0 0 0000 dir?\n");
+    // The builder's MS-DOS time 0x5A8C3D21, and for level 2 its Unix time.
+    const std::string rule = "---------- ---------- ------ ------ ----- ---- ------------------- ----\n";
+    EXPECT_EQ(r.out, "      SIZE     PACKED  RATIO METHOD LEVEL CRC  TIME                NAME\n" + rule +
+                         "         5          5 100.0% -lh0-      1 " + Hex(Text("hello")) +
+                         " 2025-04-12 07:41:02 a b.txt\n"
+                         "        17         42 247.1% -lh5-      0 " + Hex(packed.content) +
+                         " 2025-04-12 07:41:02 sub/packed.txt\n"
+                         "         0          0 ****** -lh0-      2 0000 2018-02-20 15:22:09 two\n"
+                         "         1          1 100.0% -lh0-      1 " + Hex(Text("x")) +
+                         " 2025-04-12 07:41:02 ext.txt\n"
+                         "         0          0 ****** -lhd-      1 0000 2025-04-12 07:41:02 dir?/\n"
+                         "         2          2 100.0% -lh0-      1 " + Hex(Text("in")) +
+                         " 2025-04-12 07:41:02 f/g/in.txt\n" + rule +
+                         "        25         50 200.0% total of 6 members\n");
     EXPECT_EQ(r.err, "");
 
     Bytes damaged = Level1(StoredMember("after.txt", "after"));
     ++damaged[1];
     const ToolResult d = Lzh("l " + Write("d.lzh", Concat({Level1(StoredMember("a.txt", "a")), damaged, {0}})));
     EXPECT_EQ(d.status, 1);
-    EXPECT_EQ(d.out, "-lh0- 1 1 1 " + Hex(Text("a")) + " a.txt\n");
+    EXPECT_NE(d.out.find(" a.txt\n"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("total of 1 member\n"), std::string::npos) << d.out;
     EXPECT_NE(d.err.find("damaged header of member 2"), std::string::npos) << d.err;
+}
+
+// Folders come from -lhd- members, the directory extended header (levels 1
+// and 2) and the name; each component must be a name inside the current
+// directory.
+TEST_F(LzhToolTest, FolderHeadersGiveFoldersOnlyInsideTheCurrentDirectory)
+{
+    auto inFolder = [](const std::string& method, Bytes folder, const std::string& name) {
+        Member m = StoredMember(name, method == "-lhd-" ? "" : "x");
+        m.method = method;
+        folder.insert(folder.begin(), 0x02);
+        m.extensions = {folder};
+        return m;
+    };
+    const Bytes tooLong(300, 'f');
+    const struct {
+        Bytes member;
+        std::string line;  // on stderr; empty when written
+        std::vector<std::string> files;
+    } cases[] = {
+        {Level1(inFolder("-lh0-", {'a', 0xFF, 'b', 0xFF}, "c.txt")), "", {"a/b/c.txt"}},
+        {Level2(inFolder("-lh0-", {'a', '\\', 'b'}, "c.txt")), "", {"a/b/c.txt"}},
+        {Level0(StoredMember("a/b\\c.txt", "x")), "", {"a/b/c.txt"}},
+        {Level1(inFolder("-lhd-", {'e', 0xFF, 'm', 0xFF}, "")), "", {}},
+        {Level1(inFolder("-lh0-", {'.', '.', 0xFF}, "up.txt")), "lzh: ..\\up.txt: unsafe name", {}},
+        {Level1(inFolder("-lhd-", {'a', 0xFF, '.', '.', 0xFF}, "")), "lzh: a\\..\\: unsafe name", {}},
+        {Level2(inFolder("-lh0-", {0xFF, 't', 'm', 'p', 0xFF}, "x.txt")), "lzh: \\tmp\\x.txt: unsafe name", {}},
+        {Level1(inFolder("-lh0-", {'C', ':', 0xFF}, "x.txt")), "lzh: C:\\x.txt: unsafe name", {}},
+        {Level1(inFolder("-lh0-", {'a', 0xFF, 0xFF, 'b', 0xFF}, "x.txt")), "lzh: a\\\\b\\x.txt: unsafe name", {}},
+        {Level1(inFolder("-lh0-", {'a', 0xFF, '.', 0xFF}, "x.txt")), "lzh: a\\.\\x.txt: unsafe name", {}},
+        {Level0(StoredMember("a\\ . \\x.txt", "x")), "lzh: a\\ . \\x.txt: unsafe name", {}},
+        {Level1(inFolder("-lh0-", tooLong, "x.txt")), "lzh: " + std::string(259, 'f') + ": name too long", {}},
+    };
+    for (const auto& [member, line, files] : cases) {
+        SCOPED_TRACE(line);
+        std::filesystem::remove_all(work);
+        const ToolResult r = Lzh("x " + Write("f.lzh", Archive({member})));
+        EXPECT_EQ(r.status, line.empty() ? 0 : 1);
+        EXPECT_EQ(r.err, line.empty() ? (files.empty() ? "" : ".") : line + "\n");
+        EXPECT_EQ(FilesBelow(work), files);
+        if (files.empty() && line.empty()) {
+            EXPECT_TRUE(std::filesystem::is_directory(work + "/e/m"));
+        }
+        // Nothing lands beside the work folder.
+        std::set<std::string> beside;
+        for (const auto& entry : std::filesystem::directory_iterator(temp.path()))
+            beside.insert(entry.path().filename().string());
+        EXPECT_EQ(beside, (std::set<std::string>{"err", "f.lzh", "out", "work"}));
+    }
 }
 
 TEST_F(LzhToolTest, TestNamesEveryDamagedMemberAndWritesNothing)
@@ -179,7 +239,7 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
 {
     Member six = StoredMember("six.txt", "six");
     six.method = "-lh6-";
-    Member directory = StoredMember("dir", "");
+    Member directory = StoredMember("..\\", "");
     directory.method = "-lhd-";
     Member bad = StoredMember("bad.txt", "content");
     bad.crc = 1;
@@ -193,7 +253,7 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
         std::string line;  // on stderr, between the full stops of the members around it
     } cases[] = {
         {Level1(six), "", "lzh: six.txt: unsupported method -lh6-"},
-        {Level1(directory), "", "lzh: dir: unsupported method -lhd-"},
+        {Level1(directory), "", "lzh: ..\\: unsafe name"},
         {Level1(StoredMember("", "x")), "", "lzh: : empty name"},
         {Level1(StoredMember("..\\up.txt", "x")), "", "lzh: ..\\up.txt: unsafe name"},
         {Level2(StoredMember(longName, "x")), "", "lzh: " + longName.substr(0, 230) + ": name too long"},

@@ -78,6 +78,7 @@ const DiskCalls kFaulty = {
     },
     [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
     [](const char* d, const char* p) { return Fails("sweep") ? Failed(EIO, -1) : real.sweepTemporaries(d, p); },
+    [](const char* p, long long t) { return Fails("utime") ? Failed(EIO, -1) : real.setTime(p, t); },
 };
 
 // Makes every disk call go through the failing table while it lives.

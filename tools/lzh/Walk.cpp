@@ -1,0 +1,191 @@
+// lzh x, l and t: one walk of the archive each, members named with their
+// folders.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "lzh/LzhArchive.h"
+#include "lzh/LzhDecoder.h"
+#include "platform/CodePage.h"
+#include "platform/Disk.h"
+#include "tools/lzh/LzhTool.h"
+
+namespace lzhtool {
+
+namespace {
+
+// The method field of the last header read, its odd bytes shown as '?'.
+void MethodText(char (&text)[6])
+{
+    for (int i = 0; i < 5; ++i) {
+        const unsigned char c = lzhReader.header[i];
+        text[i] = c < 0x21 || c > 0x7E ? '?' : static_cast<char>(c);
+    }
+    text[5] = 0;
+}
+
+// Every member that x does not write: one line.
+void ReportUnwritten(LzhMemberProblem problem, const char* name)
+{
+    char method[6];
+    char text[32];
+    const char* reason = "not written";
+    switch (problem) {
+    case LzhMemberProblem::UnsupportedMethod:
+        MethodText(method);
+        std::snprintf(text, sizeof text, "unsupported method %s", method);
+        reason = text;
+        break;
+    case LzhMemberProblem::EmptyName: reason = "empty name"; break;
+    case LzhMemberProblem::UnsafeName: reason = "unsafe name"; break;
+    case LzhMemberProblem::NameTooLong: reason = "name too long"; break;
+    case LzhMemberProblem::CannotCreate: reason = "cannot be created"; break;
+    case LzhMemberProblem::DataEnded: reason = "data ends early"; break;
+    case LzhMemberProblem::CrcError: reason = "CRC error"; break;
+    case LzhMemberProblem::CannotReplace: reason = "cannot replace the file of that name"; break;
+    }
+    ReportMember(name, reason);
+}
+
+// After the reader's fatal message ("Bad table", "Unable to write"): name the
+// member it stopped in.
+void StopInMember()
+{
+    std::fflush(stdout);
+    ReportMember(LzhMemberPath(), "stopped here");
+    std::exit(kExitFailure);
+}
+
+int ReportWalkEnd(const Archive& archive)
+{
+    if (lzhReader.walkEnd != LzhWalkEnd::BadHeader) return kExitSuccess;
+    EndLzhProgressLine();
+    std::fprintf(stderr, "lzh: %s: damaged header of member %u; the walk ends there\n", archive.typed.c_str(),
+                 static_cast<unsigned>(lzhReader.membersRead + 1));
+    return kExitFailure;
+}
+
+// The member's path as people read it: '/' between folders, a folder's
+// ending with '/'.
+std::string ShownPath()
+{
+    std::string path = LzhMemberPath();
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    if (IsLzhFolderMember() && !path.empty() && path.back() != '/') path += '/';
+    return path;
+}
+
+void PutTime(long long seconds)
+{
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    const std::tm* local = std::localtime(&time);
+    char text[32] = "0000-00-00 00:00:00";
+    if (local) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", local);
+    std::fputs(text, stdout);
+}
+
+// "******" for nothing, else the packed size as a share of the size.
+void PutRatio(unsigned long long packed, unsigned long long size)
+{
+    if (size == 0)
+        std::fputs("******", stdout);
+    else
+        std::printf("%5.1f%%", 100.0 * static_cast<double>(packed) / static_cast<double>(size));
+}
+
+const char kListRule[] = "---------- ---------- ------ ------ ----- ---- ------------------- ----\n";
+
+}  // namespace
+
+int ExtractArchive(const Archive& archive)
+{
+    if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
+    lzhStop = StopInMember;
+    lzhReportMember = ReportUnwritten;
+    struct Folder {
+        std::string path;
+        long long time;
+    };
+    std::vector<Folder> folders;
+    int status = kExitSuccess;
+    auto setTime = [&status](const char* path, long long time) {
+        if (SetDiskFileTime(path, time) == 0) return;
+        ReportMember(path, "its time cannot be set");
+        status = kExitFailure;
+    };
+    while (ReadMemberHeader()) {
+        if (!ExtractMember()) continue;
+        if (IsLzhFolderMember())
+            folders.push_back({LzhMemberPath(), LzhMemberTime()});
+        else
+            setTime(LzhMemberPath(), LzhMemberTime());
+    }
+    CloseLzhArchive();
+    // Writing into a folder changes its time: folders take theirs after
+    // their contents, the deepest first.
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        setTime(folder->path.c_str(), folder->time);
+    if (ReportWalkEnd(archive) != kExitSuccess || lzhReader.membersFailed > 0) return kExitFailure;
+    return status;
+}
+
+int ListArchive(const Archive& archive)
+{
+    if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
+    std::fputs("      SIZE     PACKED  RATIO METHOD LEVEL CRC  TIME                NAME\n", stdout);
+    std::fputs(kListRule, stdout);
+    unsigned long long size = 0;
+    unsigned long long packed = 0;
+    unsigned members = 0;
+    while (ReadMemberHeader()) {
+        char method[6];
+        MethodText(method);
+        std::printf("%10lu %10lu ", static_cast<unsigned long>(lzhReader.unpackedSize),
+                    static_cast<unsigned long>(lzhReader.packedSize));
+        PutRatio(lzhReader.packedSize, lzhReader.unpackedSize);
+        std::printf(" %-6s %5u %04x ", method, static_cast<unsigned>(lzhReader.level),
+                    static_cast<unsigned>(lzhReader.memberCrc));
+        PutTime(LzhMemberTime());
+        std::putchar(' ');
+        PutLzhName(stdout, ShownPath().c_str());
+        std::putchar('\n');
+        size += lzhReader.unpackedSize;
+        packed += lzhReader.packedSize;
+        ++members;
+        SkipMember();
+    }
+    CloseLzhArchive();
+    std::fputs(kListRule, stdout);
+    std::printf("%10llu %10llu ", size, packed);
+    PutRatio(packed, size);
+    std::printf(" total of %u member%s\n", members, members == 1 ? "" : "s");
+    return ReportWalkEnd(archive);
+}
+
+int TestArchive(const Archive& archive)
+{
+    if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
+    lzhStop = StopInMember;
+    int status = kExitSuccess;
+    while (ReadMemberHeader()) {
+        const LzhMemberCheck check = IsLzhFolderMember() ? (SkipMember(), LzhMemberCheck::Good) : TestMember();
+        const char* result = "ok";
+        if (check == LzhMemberCheck::Skipped) {
+            result = "skipped";
+        } else if (check != LzhMemberCheck::Good) {
+            result = "failed";
+            ReportMember(LzhMemberPath(), check == LzhMemberCheck::CrcError ? "CRC error" : "data ends early");
+            status = kExitFailure;
+        }
+        std::printf("%s ", result);
+        PutLzhName(stdout, LzhMemberPath());
+        std::putchar('\n');
+    }
+    CloseLzhArchive();
+    return ReportWalkEnd(archive) == kExitSuccess ? status : kExitFailure;
+}
+
+}  // namespace lzhtool
