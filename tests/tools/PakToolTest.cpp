@@ -2,6 +2,7 @@
 // leaves in the pack, read back from the stored bytes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <filesystem>
 #include <map>
@@ -138,8 +139,9 @@ protected:
 
 TEST_F(PakTool, UsageErrorsExitTwoWithTheUsageText)
 {
-    for (const char* arguments : {"", "frobnicate p", "ls", "ls p a b", "put p", "get p a b c", "mkdir p", "create",
-                                  "fsck", "fsck --repair", "fsck --force p", "fsck p --repair", "import p"}) {
+    for (const char* arguments :
+         {"", "frobnicate p", "ls", "ls p a b", "put p", "get p a b c", "mkdir p", "create", "fsck", "fsck --repair",
+          "fsck --force p", "fsck p --repair", "import p", "import -L p", "import p d e f"}) {
         const Result run = Pak(arguments);
         EXPECT_EQ(run.status, 2) << arguments;
         EXPECT_EQ(run.out, "") << arguments;
@@ -773,21 +775,88 @@ TEST_F(PakTool, APutOrImportWhoseSourceCannotBeReadWholeKeepsTheOldFile)
     fs::create_directories(dir / "in");
     fs::create_symlink(source, dir / "in/kept");
     const std::vector<std::uint8_t> stored = ReadFile(pack);
+    // import does not read a link in its tree, -L none that leads outside it.
     const struct {
         std::string arguments;
-        std::string unread;
-    } cases[] = {{"put " + pack + " " + source + " KEPT", source},
-                 {"import " + pack + " " + dir / "in", dir / "in/kept"}};
+        int status;
+        std::string err;
+    } cases[] = {{"put " + pack + " " + source + " KEPT", 1, "pak: " + source + ": cannot be read\n"},
+                 {"import " + pack + " " + dir / "in", 0,
+                  "pak: " + dir / "in/kept" + ": symbolic link (-L follows links inside the tree), passed over\n"},
+                 {"import -L " + pack + " " + dir / "in", 0,
+                  "pak: " + dir / "in/kept" + ": symbolic link that leads outside the tree, passed over\n"}};
     for (const auto& c : cases) {
         const Result run = Pak(c.arguments);
-        EXPECT_EQ(run.status, 1) << c.arguments;
-        EXPECT_EQ(run.err, "pak: " + c.unread + ": cannot be read\n") << c.arguments;
+        EXPECT_EQ(run.status, c.status) << c.arguments;
+        EXPECT_EQ(run.err, c.err) << c.arguments;
         EXPECT_TRUE(ReadFile(pack) == stored) << c.arguments;
     }
     // A new file is not made either.
     EXPECT_EQ(Pak("put " + pack + " " + source + " new").status, 1);
     EXPECT_EQ(Pak("ls " + pack).out, "f\t5000\t1\tkept\n");
     EXPECT_EQ(Pak("fsck " + pack).out, "problems: 0\nlost: 0\n");
+}
+
+// The pack's entries in walk order, a directory's with a backslash after it.
+std::string Entries(const std::vector<Node>& nodes)
+{
+    std::string text;
+    for (const Node& node : nodes) text += node.path + (node.entry.type == 1 ? "\\ " : " ");
+    return text;
+}
+
+TEST_F(PakTool, ImportPassesOverLinksAndSpecialFilesAndWithDashLFollowsLinksInsideTheTree)
+{
+    const std::string in = dir / "in";
+    WriteDiskTree(in, DiskTree{{{"file.txt", {'1'}}, {"sub/inner.txt", {'2'}}}, {"sub"}});
+    for (const auto& [target, name] : {std::pair{"file.txt", "to-file"},
+                                       {"sub", "to-sub"},
+                                       {"/etc/passwd", "passwd"},
+                                       {"nowhere", "dangling"},
+                                       {".", "sub/loop"},
+                                       {"test.pak", "pack.lnk"}})
+        fs::create_symlink(target, in + "/" + name);
+    ASSERT_EQ(mkfifo((in + "/fifo").c_str(), 0600), 0);
+    pack = in + "/test.pak";  // left out, also when a followed link leads to it
+    const std::string link = ": symbolic link (-L follows links inside the tree)";
+    const std::string holder = ": symbolic link to a folder that holds it";
+    const struct {
+        const char* option;
+        std::string entries;
+        std::vector<std::string> passedOver;  // folder by folder, in name order
+    } cases[] = {
+        {"",
+         "file.txt sub\\ sub\\inner.txt ",
+         {"dangling" + link, "fifo: FIFO", "pack.lnk" + link, "passwd" + link, "to-file" + link, "to-sub" + link,
+          "sub/loop" + link}},
+        {"-L ",
+         "file.txt sub\\ sub\\inner.txt to-file to-sub\\ to-sub\\inner.txt ",
+         {"dangling: dangling symbolic link", "fifo: FIFO", "passwd: symbolic link that leads outside the tree",
+          "sub/loop" + holder, "to-sub/loop" + holder}},
+    };
+    for (const auto& c : cases) {
+        fs::remove(pack);
+        ASSERT_EQ(Pak("create " + pack).status, 0);
+        const Result run = Pak("import " + std::string(c.option) + pack + " " + in, "timeout 20");
+        std::string err;
+        for (const std::string& line : c.passedOver) err += "pak: " + in + "/" + line + ", passed over\n";
+        EXPECT_EQ(run.status, 0) << c.option;
+        EXPECT_EQ(run.err, err) << c.option;
+        const std::vector<Node> nodes = StoredTree();
+        EXPECT_EQ(Entries(nodes), c.entries) << c.option;
+        EXPECT_EQ(nodes.size() > 3 ? Text(nodes[3].data) : "1", "1");  // to-file holds what it leads to
+    }
+}
+
+TEST_F(PakTool, ADirTypedAsALinkIsFollowed)
+{
+    WriteDiskTree(dir / "in", DiskTree{{{"a", {'1'}}, {"sub/b", {'2'}}}, {"sub"}});
+    fs::create_symlink("in", dir / "link");
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    const Result run = Pak("import " + pack + " " + dir / "link");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Entries(StoredTree()), "a sub\\ sub\\b ");
 }
 
 TEST_F(PakTool, APackHeldByAnotherProgramIsRefusedAndLeftAlone)

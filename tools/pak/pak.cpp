@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/Resource.h"
@@ -24,6 +25,7 @@
 #include "pack/PackTree.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
+#include "tools/common/TreeEntry.h"
 #include "tools/pak/Terminal.h"
 
 namespace fs = std::filesystem;
@@ -509,29 +511,46 @@ struct DiskItem {
     PackPath path;
     bool directory;
     std::uint64_t size;
+    // For a directory not listed yet: the canonical paths of the folders from
+    // the root down to it, which a followed link must not lead back into.
+    std::vector<fs::path> inside;
 };
+
+// name with its ASCII letters folded, as the engine compares names.
+std::string Folded(std::string name)
+{
+    for (char& c : name) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
+    return name;
+}
 
 // The regular files and directories in dir, sorted by name, each checked for
 // what a pack can hold: the pack would take two names that differ only in
-// letter case for one. Symbolic links to directories are not followed, and the
-// pack file itself is left out.
-bool ListDiskDirectory(const DiskItem& dir, const fs::path& packFile, std::vector<DiskItem>& children)
+// letter case for one. Links and special files go as walk says, each one
+// passed over named on stderr; the pack file itself is left out, also when a
+// followed link leads to it.
+bool ListDiskDirectory(const tree::Walk& walk, const DiskItem& dir, const fs::path& packFile,
+                       std::vector<DiskItem>& children)
 {
     children.clear();
+    std::vector<std::pair<fs::path, const char*>> passedOver;
     std::set<std::string> folded;
     std::error_code error;
     for (fs::directory_iterator it(dir.disk, error), end; !error && it != end; it.increment(error)) {
-        std::error_code ignored;
-        DiskItem item{it->path(), dir.path, false, 0};
+        const tree::Met met = walk.Meet(*it, dir.inside);
+        if (met.kind == tree::Kind::kPassedOver) {
+            passedOver.emplace_back(it->path(), met.reason);
+            continue;
+        }
+        DiskItem item{it->path(), dir.path, met.kind == tree::Kind::kFolder, 0, {}};
         const std::string hostName = item.disk.filename().string();
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            item.directory = true;
+        std::error_code ignored;
+        if (item.directory) {
             if (hostName[0] == '.') return Refuse(item.disk.string(), kDotDirectory);
-        } else if (it->is_regular_file(ignored)) {
+            item.inside = dir.inside;
+            item.inside.push_back(met.canonical);
+        } else {
             if (fs::equivalent(item.disk, packFile, ignored)) continue;
             if (!DiskFileSize(item.disk, item.size)) return false;
-        } else {
-            continue;
         }
         // The pack holds the name in the system code page; its length is
         // counted there.
@@ -540,31 +559,36 @@ bool ListDiskDirectory(const DiskItem& dir, const fs::path& packFile, std::vecto
         item.path.push_back(name);
         if (const char* fault = NameFault(name)) return Refuse(item.disk.string(), fault);
         if (!PathFitsEngine(item.path)) return false;
-        std::string key = name;
-        for (char& c : key) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
-        if (!folded.insert(key).second) return Refuse(item.disk.string(), "another name differs only in letter case");
+        if (!folded.insert(Folded(name)).second)
+            return Refuse(item.disk.string(), "another name differs only in letter case");
         children.push_back(std::move(item));
     }
     if (error) return Refuse(dir.disk.string(), error.message());
+    // In name order, as the entries kept are, whatever order the disk lists.
+    std::sort(passedOver.begin(), passedOver.end());
+    for (const auto& [path, reason] : passedOver) tree::ReportPassedOver("pak", path, reason);
     std::sort(children.begin(), children.end(),
               [](const DiskItem& a, const DiskItem& b) { return a.path.back() < b.path.back(); });
     return true;
 }
 
-// The tree below root, depth first, each directory before its contents.
-bool CollectDiskTree(const fs::path& root, const PackPath& base, const fs::path& packFile, std::vector<DiskItem>& items)
+// The tree below the walk's root (root as typed), depth first, each
+// directory before its contents.
+bool CollectDiskTree(const tree::Walk& walk, const fs::path& root, const PackPath& base, const fs::path& packFile,
+                     std::vector<DiskItem>& items)
 {
     std::vector<DiskItem> pending;
     std::vector<DiskItem> children;
-    if (!ListDiskDirectory(DiskItem{root, base, true, 0}, packFile, children)) return false;
+    if (!ListDiskDirectory(walk, DiskItem{root, base, true, 0, {walk.Root()}}, packFile, children)) return false;
     pending.assign(std::make_move_iterator(children.rbegin()), std::make_move_iterator(children.rend()));
     while (!pending.empty()) {
         DiskItem item = std::move(pending.back());
         pending.pop_back();
         if (item.directory) {
-            if (!ListDiskDirectory(item, packFile, children)) return false;
+            if (!ListDiskDirectory(walk, item, packFile, children)) return false;
             pending.insert(pending.end(), std::make_move_iterator(children.rbegin()),
                            std::make_move_iterator(children.rend()));
+            item.inside = {};
         }
         items.push_back(std::move(item));
     }
@@ -719,8 +743,13 @@ int Remove(const Args& args)
     return kExitFailure;
 }
 
-int Import(const Args& args)
+int Import(const Args& given)
 {
+    // -L, before the other arguments, as tar's -h.
+    const bool followLinks = !given.empty() && (given[0] == "-L" || given[0] == "--dereference");
+    const Args args(given.begin() + (followLinks ? 1 : 0), given.end());
+    if (args.size() < 2 || args.size() > 3) return kExitUsage;
+    // DIR itself is followed when it is a link, as typed paths are.
     const fs::path root = args[1];
     PackPath base;
     if (args.size() > 2 && !ParsePackPath(args[2], base)) return kExitFailure;
@@ -730,7 +759,7 @@ int Import(const Args& args)
     if (!OpenPack(args[0], true)) return kExitFailure;
     // Everything is looked at before the pack changes.
     std::vector<DiskItem> items;
-    if (!CollectDiskTree(root, base, args[0], items)) return kExitFailure;
+    if (!CollectDiskTree(tree::Walk(root, followLinks), root, base, args[0], items)) return kExitFailure;
     if (!ReachesSoundDirectory(base, base.size(), false)) return kExitFailure;
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
@@ -892,7 +921,7 @@ const Verb kVerbs[] = {
     {"get", "get PACK PATH [FILE]", "copy a file of the pack onto disk", 2, 3, Get},
     {"cat", "cat PACK PATH", "write a file of the pack to standard output", 2, 2, Cat},
     {"rm", "rm PACK PATH", "remove a file", 2, 2, Remove},
-    {"import", "import PACK DIR [PACKDIR]", "copy a disk tree into the pack", 2, 3, Import},
+    {"import", "import [-L] PACK DIR [PACKDIR]", "copy a disk tree into the pack", 2, 4, Import},
     {"export", "export PACK DIR [PACKDIR]", "copy a tree of the pack onto disk", 2, 3, Export},
     {"fsck", "fsck [--repair] PACK", "check the pack; --repair frees lost blocks", 1, 2, Check},
 };
@@ -900,13 +929,16 @@ const Verb kVerbs[] = {
 // The usage text: on stdout for --help, on stderr for a command it cannot run.
 void PrintUsage(std::FILE* out)
 {
+    int width = 0;
+    for (const Verb& verb : kVerbs) width = std::max(width, static_cast<int>(std::strlen(verb.synopsis)) + 1);
     const char* lead = "usage:";
     for (const Verb& verb : kVerbs) {
-        std::fprintf(out, "%s pak %-26s %s\n", lead, verb.synopsis, verb.summary);
+        std::fprintf(out, "%s pak %-*s %s\n", lead, width, verb.synopsis, verb.summary);
         lead = "      ";
     }
-    std::fprintf(out, "%s pak %-26s %s\n", lead, "--help", "print this text on stdout");
-    std::fprintf(out, "%s pak %-26s %s\n", lead, "--version", "print the version");
+    std::fprintf(out, "%s pak %-*s %s\n", lead, width, "--help", "print this text on stdout");
+    std::fprintf(out, "%s pak %-*s %s\n", lead, width, "--version", "print the version");
+    std::fputs("import -L, --dereference: follow symbolic links that lead inside DIR\n", out);
     std::fputs("exit status: 0 success, 1 failure (one line on stderr says why), 2 usage\n", out);
 }
 
