@@ -859,6 +859,43 @@ TEST_F(PakTool, ADirTypedAsALinkIsFollowed)
     EXPECT_EQ(Entries(StoredTree()), "a sub\\ sub\\b ");
 }
 
+TEST_F(PakTool, AnImportThatClashesWithThePackIsRefusedBeforeAnyWrite)
+{
+    ASSERT_EQ(Pak("create " + pack).status, 0);
+    WriteFile(dir / "f", Pattern(10, 1));
+    for (const char* path : {"foo", "DATA", "a/b", "a/dir/inside"})
+        ASSERT_EQ(Pak("put " + pack + " " + dir / "f" + " " + path).status, 0);
+    const std::vector<std::uint8_t> stored = ReadFile(pack);
+    // Each tree has a file that sorts before the clash: a run that stopped
+    // half-way would have written it.
+    const struct {
+        DiskTree tree;
+        const char* packDir;
+        std::string err;
+    } cases[] = {
+        {{{{"0", {}}, {"foo/x", {}}}, {"foo"}}, "", "Z:\\foo: is a file in the pack, a folder on disk"},
+        {{{{"a/0", {}}, {"a/b/x", {}}}, {"a", "a/b"}}, "", "Z:\\a\\b: is a file in the pack, a folder on disk"},
+        {{{{"0", {}}, {"dir/inside/x", {}}}, {"dir/inside"}},
+         "A",
+         "Z:\\A\\dir\\inside: is a file in the pack, a folder on disk"},
+        {{{{"a/0", {}}, {"a/dir", {}}}, {"a"}}, "", "Z:\\a\\dir: is a folder in the pack, a file on disk"},
+        {{{{"0", {}}, {"data/x", {}}}, {"data"}}, "", "Z:\\data: is a file in the pack, a folder on disk"},
+        {{{{"x", {}}}, {""}}, "a/b/c", "Z:\\a\\b: is a file, not a directory"},
+        {{{{"x", {}}}, {""}}, "new/.x", "Z:\\new\\.x: a pack directory name cannot begin with a dot"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        WriteDiskTree(dir / std::to_string(i), cases[i].tree);
+        const Result run = Pak("import " + pack + " " + dir / std::to_string(i) + " " + cases[i].packDir);
+        EXPECT_EQ(run.status, 1) << cases[i].err;
+        EXPECT_EQ(run.err, "pak: " + cases[i].err + "\n");
+        EXPECT_TRUE(ReadFile(pack) == stored) << cases[i].err;
+    }
+    // A folder meets a directory in another letter case; a file replaces a file.
+    WriteDiskTree(dir / "ok", DiskTree{{{"A/DIR/INSIDE", {'n'}}}, {"A/DIR"}});
+    EXPECT_EQ(Pak("import " + pack + " " + dir / "ok").status, 0);
+    EXPECT_EQ(Pak("cat " + pack + " a/dir/inside").out, "n");
+}
+
 TEST_F(PakTool, APackHeldByAnotherProgramIsRefusedAndLeftAlone)
 {
     ASSERT_EQ(Pak("create " + pack).status, 0);

@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -221,18 +222,6 @@ bool MayWriteInto(const PackPath& path, std::size_t count)
     return Refuse(Shown(text), kDamagedDirectory);
 }
 
-// Whether making the directories of the first count components of path, and
-// then a file in the last of them when file is set, writes into sound
-// directories only. The deepest directory on the way that is there already
-// is the one written into (the directories made below it are new); when all
-// are there and no file follows, nothing is written. False after saying why.
-bool ReachesSoundDirectory(const PackPath& path, std::size_t count, bool file)
-{
-    std::size_t depth = 0;
-    while (depth < count && IsPackDirectory(EnginePath(path, depth + 1))) ++depth;
-    return (depth == count && !file) || MayWriteInto(path, depth);
-}
-
 // The first block of the directory at path; -1 after saying why.
 std::int32_t FindDirectory(const PackPath& path)
 {
@@ -244,19 +233,37 @@ std::int32_t FindDirectory(const PackPath& path)
     return engine.GetCurrentDir();
 }
 
-// Makes the directory of the first count components and its missing parents;
-// false after saying why.
-bool MakePackDirectory(const PackPath& path, std::size_t count)
+// Whether the directories of the first count components of path can be
+// made, without writing anything: depth is set to how many of them are there
+// already. Below the first one that is not there none is, so only that one
+// can be a file. False after saying why.
+bool PackDirectoryMayBeMade(const PackPath& path, std::size_t count, std::size_t& depth)
 {
-    for (std::size_t i = 0; i < count; ++i) {
+    depth = 0;
+    while (depth < count && IsPackDirectory(EnginePath(path, depth + 1))) ++depth;
+    for (std::size_t i = depth; i < count; ++i) {
         const std::string text = EnginePath(path, i + 1);
-        if (IsPackDirectory(text)) continue;
         if (path[i][0] == '.') return Refuse(Shown(text), kDotDirectory);
         DirEntry entry;
-        if (engine.ChangeDir(EnginePath(path, i).c_str()) == 0 &&
+        if (i == depth && engine.ChangeDir(EnginePath(path, i).c_str()) == 0 &&
             engine.FindEntry(path[i].c_str(), pack::kTypeFile, entry))
             return Refuse(Shown(text), "is a file, not a directory");
-        if (!MayWriteInto(path, i)) return false;
+    }
+    return true;
+}
+
+// Makes the directory of the first count components and its missing parents;
+// false after saying why. Every name is checked before the first is made, so
+// a refused path leaves the pack as it was.
+bool MakePackDirectory(const PackPath& path, std::size_t count)
+{
+    std::size_t depth = 0;
+    if (!PackDirectoryMayBeMade(path, count, depth)) return false;
+    // Only the deepest directory that is there is written into; the others
+    // are new.
+    if (depth < count && !MayWriteInto(path, depth)) return false;
+    for (std::size_t i = depth; i < count; ++i) {
+        const std::string text = EnginePath(path, i + 1);
         if (engine.MakeDir(text.c_str()) != 0) return RefuseWrite(Shown(text), "cannot make directory (see pak fsck)");
     }
     return true;
@@ -595,6 +602,62 @@ bool CollectDiskTree(const tree::Walk& walk, const fs::path& root, const PackPat
     return true;
 }
 
+// A pack directory that an import reaches, read once: its files and
+// directories by folded name.
+struct PackFolder {
+    std::int32_t first = -1;  // -1: not in the pack, to be made
+    std::unordered_map<std::string, DirEntry> entries;
+};
+
+PackFolder ReadPackFolder(std::int32_t first, std::vector<std::uint8_t>& seen)
+{
+    PackFolder folder;
+    folder.first = first;
+    // A damaged directory is read as far as it goes: nothing is written into
+    // one, and a name not read in it counts as new, so it is refused below.
+    std::vector<DirEntry> entries;
+    ReadDirectory(first, seen, entries);
+    for (const DirEntry& entry : entries)
+        if (entry.Type() == pack::kTypeDirectory || entry.Type() == pack::kTypeFile)
+            folder.entries.emplace(Folded(entry.Name()), entry);
+    return folder;
+}
+
+// Whether the disk tree items (from CollectDiskTree) can go below base
+// whole: where the pack holds a name already, in any letter case, a folder
+// meets a directory and a file a file, which it replaces; and no entry is
+// written into a damaged directory. False after saying why; nothing is
+// written. Each pack directory the tree reaches is read once and its names
+// looked up in memory: a directory may hold thousands of entries, and a
+// lookup through the engine for each item would pass over it every time.
+bool TreeFitsPack(const PackPath& base, const std::vector<DiskItem>& items)
+{
+    std::vector<std::uint8_t> seen(static_cast<std::size_t>(engine.BlockCount()), 0);
+    // The pack directories from base down to the folder that holds the item
+    // at hand.
+    std::vector<PackFolder> chain(1);
+    if (IsPackDirectory(EnginePath(base))) chain[0] = ReadPackFolder(engine.GetCurrentDir(), seen);
+    for (const DiskItem& item : items) {
+        chain.resize(item.path.size() - base.size());
+        const PackFolder& parent = chain.back();
+        const auto found = parent.entries.find(Folded(item.path.back()));
+        const DirEntry* met = found == parent.entries.end() ? nullptr : &found->second;
+        const std::string text = Shown(EnginePath(item.path));
+        if (met && item.directory && met->Type() == pack::kTypeFile)
+            return Refuse(text, "is a file in the pack, a folder on disk");
+        if (met && !item.directory && met->Type() == pack::kTypeDirectory)
+            return Refuse(text, "is a folder in the pack, a file on disk");
+        // A file, or a directory that is not there, is an entry written into
+        // parent; the directories below a new one are new as well.
+        if ((!item.directory || !met) && parent.first >= 0 && engine.IsDamagedDirectory(parent.first))
+            return Refuse(Shown(EnginePath(item.path, item.path.size() - 1)), kDamagedDirectory);
+        if (!item.directory) continue;
+        const std::int32_t first = met ? met->FirstBlock() : -1;
+        chain.push_back(first >= 0 ? ReadPackFolder(first, seen) : PackFolder());
+    }
+    return true;
+}
+
 // --- Verbs ----------------------------------------------------------------
 
 int Create(const Args& args)
@@ -760,14 +823,13 @@ int Import(const Args& given)
     // Everything is looked at before the pack changes.
     std::vector<DiskItem> items;
     if (!CollectDiskTree(tree::Walk(root, followLinks), root, base, args[0], items)) return kExitFailure;
-    if (!ReachesSoundDirectory(base, base.size(), false)) return kExitFailure;
+    std::size_t depth = 0;
+    if (!PackDirectoryMayBeMade(base, base.size(), depth) || (depth < base.size() && !MayWriteInto(base, depth)) ||
+        !TreeFitsPack(base, items))
+        return kExitFailure;
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
     for (const DiskItem& item : items) {
-        // A file's own name is not looked up: that would be one more pass
-        // over a directory that may hold thousands of entries.
-        const std::size_t directories = item.path.size() - (item.directory ? 0 : 1);
-        if (!ReachesSoundDirectory(item.path, directories, !item.directory)) return kExitFailure;
         if (item.directory) continue;
         ++files;
         bytes += item.size;
