@@ -667,6 +667,8 @@ bool ExtractMember()
     };
     if (!folder && !IsLzhMethodSupported()) return passOver(LzhMemberProblem::UnsupportedMethod);
     if (a.nameTooLong) return passOver(LzhMemberProblem::NameTooLong);
+    // Links are not made: one would lead wherever the archive says.
+    if (folder && std::strchr(name, '|')) return passOver(LzhMemberProblem::SymbolicLink);
     for (;;) {
         if (folders ? !IsSafeMemberPath(name) : !IsSafeMemberName(name)) return passOver(LzhMemberProblem::UnsafeName);
         if (folder) {

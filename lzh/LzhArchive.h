@@ -62,6 +62,7 @@ enum class LzhMemberProblem : std::uint8_t {
     DataEnded,          // its data ends early
     CrcError,           // its content doesn't match its CRC
     CannotReplace,      // the finished temporary can't take the member's name
+    SymbolicLink,       // a folder's member named "LINK|TARGET", as Unix archivers store a link
 };
 
 struct LzhArchiveReader {

@@ -36,11 +36,12 @@ const char* ProblemText(LzhMemberProblem problem)
     case LzhMemberProblem::DataEnded: return "%s: its data ends early";
     case LzhMemberProblem::CrcError: return "%s: CRC error";
     case LzhMemberProblem::CannotReplace: return "%s: cannot replace the file of that name";
+    case LzhMemberProblem::SymbolicLink: return "%s: a symbolic link";
     }
     return "%s: cannot be unpacked";
 }
 
-bool IsFolderMember() { return std::memcmp(lzhReader.header, "-lhd-", 5) == 0 && lzhReader.unpackedSize == 0; }
+bool IsFolderMember() { return IsLzhFolderMember() && lzhReader.unpackedSize == 0; }
 
 // The patcher's account of a member it does not write: each one makes the
 // archive unusable, but for a folder's member, which holds nothing (no

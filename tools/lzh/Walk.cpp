@@ -26,6 +26,9 @@ void MethodText(char (&text)[6])
     text[5] = 0;
 }
 
+// Links passed over: they are told of, but fail nothing.
+unsigned linksPassedOver = 0;
+
 // Every member that x does not write: one line.
 void ReportUnwritten(LzhMemberProblem problem, const char* name)
 {
@@ -45,6 +48,10 @@ void ReportUnwritten(LzhMemberProblem problem, const char* name)
     case LzhMemberProblem::DataEnded: reason = "data ends early"; break;
     case LzhMemberProblem::CrcError: reason = "CRC error"; break;
     case LzhMemberProblem::CannotReplace: reason = "cannot replace the file of that name"; break;
+    case LzhMemberProblem::SymbolicLink:
+        reason = "symbolic link, passed over";
+        ++linksPassedOver;
+        break;
     }
     ReportMember(name, reason);
 }
@@ -128,7 +135,7 @@ int ExtractArchive(const Archive& archive)
     // their contents, the deepest first.
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
         setTime(folder->path.c_str(), folder->time);
-    if (ReportWalkEnd(archive) != kExitSuccess || lzhReader.membersFailed > 0) return kExitFailure;
+    if (ReportWalkEnd(archive) != kExitSuccess || lzhReader.membersFailed > linksPassedOver) return kExitFailure;
     return status;
 }
 
