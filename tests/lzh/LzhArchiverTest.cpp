@@ -25,7 +25,7 @@ using Outcome = ToolResult;
 Outcome Lzh(const std::string& dir, const std::string& arguments)
 {
     testutil::TempDir out;
-    const int status = RunShell("cd " + Quote(dir) + " && " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
+    const int status = RunShell("cd " + Quote(dir) + " && TZ=UTC " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
                                 Quote(out / "out") + " 2>" + Quote(out / "err") + " </dev/null");
     return {status, Slurp(out / "out"), Slurp(out / "err")};
 }
@@ -77,6 +77,7 @@ void ExpectEveryToolExtracts(const std::string& archive, const Tree& tree)
         {"lzh", Quote(LZH_TOOL_PATH) + " x " + Quote(archive) + " 2>/dev/null"},
         {"lhasa", "lhasa xq " + Quote(archive) + " >/dev/null"},
         {"7z", "7z x -y " + Quote(archive) + " >/dev/null"},
+        {"jlha", "jlha x " + Quote(archive) + " >/dev/null 2>&1"},
     };
     for (const auto& [tool, command] : extractors) {
         if (std::string(tool) != "lzh" && !HaveCommand(tool)) {
@@ -95,16 +96,22 @@ void ExpectEveryToolExtracts(const std::string& archive, const Tree& tree)
     }
 }
 
-// Method letter of each member, by name.
+// Method letter of each member, by name as the listing shows it.
 std::map<std::string, char> Methods(const std::string& archive)
 {
     std::map<std::string, char> methods;
     std::istringstream list(Lzh(".", "l " + Quote(archive)).out);
+    int rules = 0;
     for (std::string line; std::getline(list, line);) {
-        // METHOD LEVEL PACKED SIZE CRC NAME: the name is the rest of the line.
-        std::size_t at = 0;
-        for (int field = 0; field < 5 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
-        if (at != std::string::npos) methods[line.substr(at + 1)] = line[3];
+        if (line.rfind("-----", 0) == 0) ++rules;
+        if (rules != 1 || line[0] == '-') continue;
+        // SIZE PACKED RATIO METHOD LEVEL CRC DATE TIME NAME: the name is the rest of the line.
+        std::istringstream fields(line);
+        std::string field[8];
+        for (std::string& f : field) fields >> f;
+        std::string name;
+        std::getline(fields >> std::ws, name);
+        methods[name] = field[3][3];
     }
     return methods;
 }
@@ -112,7 +119,7 @@ std::map<std::string, char> Methods(const std::string& archive)
 bool HasTemporary(const std::string& dir)
 {
     for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.path().filename().string().rfind("~lzh", 0) == 0) return true;
+        if (entry.path().filename().string().rfind("~", 0) == 0) return true;
     return false;
 }
 
@@ -147,12 +154,12 @@ TEST(LzhArchiver, TreesOfEveryShapeExtractAlikeWithEveryTool)
     ExpectEveryToolExtracts(temp / "update.lzh", expected);
 
     const std::map<std::string, char> methods = Methods(temp / "update.lzh");
-    EXPECT_EQ(methods.at("Patch\\Data\\Map\\field01.map"), '5');
-    EXPECT_EQ(methods.at("Patch\\Data\\8191.txt"), '5');
-    EXPECT_EQ(methods.at("Patch\\Movie\\Deep\\Deeper\\half.dat"), '5');
-    EXPECT_EQ(methods.at("Patch\\Movie\\noise.dat"), '0');
-    EXPECT_EQ(methods.at("Patch\\empty.bin"), '0');
-    EXPECT_EQ(methods.at("Patch\\one.bin"), '0');
+    EXPECT_EQ(methods.at("Patch/Data/Map/field01.map"), '5');
+    EXPECT_EQ(methods.at("Patch/Data/8191.txt"), '5');
+    EXPECT_EQ(methods.at("Patch/Movie/Deep/Deeper/half.dat"), '5');
+    EXPECT_EQ(methods.at("Patch/Movie/noise.dat"), '0');
+    EXPECT_EQ(methods.at("Patch/empty.bin"), '0');
+    EXPECT_EQ(methods.at("Patch/one.bin"), '0');
     const Outcome tested = Lzh(temp.path(), "t update.lzh");
     EXPECT_EQ(tested.status, 0) << tested.out;
 
@@ -163,7 +170,7 @@ TEST(LzhArchiver, TreesOfEveryShapeExtractAlikeWithEveryTool)
                          {"Data/Map/field01.map", tree["Data/Map/field01.map"]},
                          {"Data/Map/runs.bin", tree["Data/Map/runs.bin"]}};
     ExpectEveryToolExtracts(temp / "stored.lzh", stored);
-    for (const auto& [name, method] : Methods(temp / "stored.lzh")) EXPECT_EQ(method, '0') << name;
+    for (const auto& [name, method] : Methods(temp / "stored.lzh")) EXPECT_EQ(method, name.back() == '/' ? 'd' : '0') << name;
 }
 
 TEST(LzhArchiver, RecompressedCorpusExtractsAlike)
@@ -190,7 +197,7 @@ TEST(LzhArchiver, RecompressedCorpusExtractsAlike)
     ExpectEveryToolExtracts(temp / "corpus.lzh", tree);
 }
 
-TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
+TEST(LzhArchiver, AnAddThatCannotBeDoneWholeChangesNothing)
 {
     testutil::TempDir temp;
     WriteTree(temp / "in", {{"a.txt", Words(20000, 1)}, {"b/c.txt", Words(100, 2)}});
@@ -207,17 +214,18 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
     } cases[] =
         {
             {"a old.lzh in/a.txt missing.txt", "lzh: missing.txt: cannot be read (no such file)\n"},
-            {"a old.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
-            {"a new.lzh in", "lzh: in/b/dangling: cannot be read (no such file)\n"},
-            {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be created\n"},
-            {"a new.lzh pair", "lzh: pair/Read.me: member name differs from pair\\READ.ME only in letter case\n"},
-            {"a new.lzh folders",
-             "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
+            {"a old.lzh in",
+             "lzh: in/b/dangling: symbolic link (-L follows links inside the tree), passed over\n"
+             "lzh: old.lzh: is no LZH archive, or a damaged one: not changed\n"},
+            {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be written\n"},
+            {"a new.lzh pair", "lzh: pair/Read.me: would be the same member, pair/READ.ME, as pair/READ.ME\n"},
+            {"a new.lzh folders", "lzh: folders/data: would be the same member, folders/Data, as folders/Data\n"},
             {"a new.lzh folders/Data/a.txt folders/data/b.txt",
-             "lzh: folders/data/b.txt: member name differs from folders\\Data only in letter case\n"},
+             "lzh: folders/data/b.txt: its folder differs from folders/Data only in letter case\n"},
             {"a new.lzh hangul",
-             "lzh: hangul/\xED\x95\x9C/a.txt: member name differs from hangul\\\xED\x95\x9C\\A.TXT only in letter "
-             "case\n"},  // The archive named as its own input, by its name or another.
+             "lzh: hangul/\xED\x95\x9C/a.txt: would be the same member, hangul/\xED\x95\x9C/A.TXT, as "
+             "hangul/\xED\x95\x9C/A.TXT\n"},
+            // The archive named as its own input.
             {"a old.lzh old.lzh", "lzh: old.lzh: is the archive being written\n"},
             {"a old.lzh in/a.txt ./old.lzh", "lzh: ./old.lzh: is the archive being written\n"},
         };
@@ -231,16 +239,27 @@ TEST(LzhArchiver, AFileThatCannotBeReadLeavesNoArchive)
         EXPECT_EQ(testutil::ReadFile(temp / "old.lzh"), Text("the archive before"));
     }
 
-    // Once every file can be read, the old archive is replaced.
-    fs::remove(temp / "in/b/dangling");
-    ASSERT_EQ(Lzh(temp.path(), "a old.lzh in").status, 0);
-    EXPECT_EQ(Methods(temp / "old.lzh").size(), 2u);
+    // What is no archive is never written over; without it, one is made,
+    // the link passed over. One file reached twice is one member.
+    fs::remove(temp / "old.lzh");
+    const Outcome made = Lzh(temp.path(), "a old.lzh in in/../in/a.txt");
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.err, "lzh: in/b/dangling: symbolic link (-L follows links inside the tree), passed over\n");
+    EXPECT_EQ(Methods(temp / "old.lzh").size(), 4u);  // in/, in/a.txt, in/b/, in/b/c.txt
     EXPECT_FALSE(HasTemporary(temp.path()));
+
+    // Two files that would be one member.
+    testutil::WriteFile(temp / "x.txt", Text("up"));
+    testutil::WriteFile(temp / "in/x.txt", Text("here"));
+    const Outcome both = Lzh(temp / "in", "a both.lzh ../x.txt x.txt");
+    EXPECT_EQ(both.status, 1);
+    EXPECT_EQ(both.err, "lzh: x.txt: would be the same member, x.txt, as ../x.txt\n");
+    EXPECT_FALSE(fs::exists(temp / "in/both.lzh"));
 
     for (const char* usage : {"a", "a x.lzh", "a -0 x.lzh"}) {
         const Outcome r = Lzh(temp.path(), usage);
         EXPECT_EQ(r.status, 2) << usage;
-        EXPECT_NE(r.err.find("lzh a [-0] ARCHIVE PATH..."), std::string::npos) << usage;
+        EXPECT_NE(r.err.find("lzh a [-0] [-L] ARCHIVE PATH..."), std::string::npos) << usage;
     }
 }
 
@@ -249,7 +268,7 @@ TEST(LzhArchiver, HelpAndVersionAnswerOnStandardOutput)
     const Outcome help = Lzh(".", "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("usage: lzh x ARCHIVE", 0), 0u);
-    EXPECT_NE(help.out.find("lzh a [-0] ARCHIVE PATH..."), std::string::npos);
+    EXPECT_NE(help.out.find("lzh a [-0] [-L] ARCHIVE PATH..."), std::string::npos);
     EXPECT_EQ(help.err, "");
     const Outcome version = Lzh(".", "--version");
     EXPECT_EQ(version.status, 0);
