@@ -1,5 +1,7 @@
-// The LZH archive walk over an arbitrary "update.lzh": every member it
-// unpacks lands in a scratch directory that is emptied after each input.
+// The LZH archive walk over an arbitrary "update.lzh", once as the patcher
+// names members and once with their folders, as the lzh tool does: every
+// member lands in a scratch directory that is emptied after each input, and
+// nothing may land beside it.
 //
 // A fatal stop of the decoder ("Bad table", "Unable to write") would end the
 // process; here lzhStop jumps back into the harness instead. LzhFatal has
@@ -19,8 +21,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <ftw.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "lzh/LzhArchive.h"
@@ -35,15 +39,30 @@ std::jmp_buf fatalStop;
 
 void JumpBack() { std::longjmp(fatalStop, 1); }
 
-void EmptyDirectory()
+int RemoveEntry(const char* path, const struct stat*, int, FTW* at)
 {
-    DIR* d = opendir(".");
-    if (!d) return;
-    while (dirent* e = readdir(d)) {
-        const std::string name = e->d_name;
-        if (name != "." && name != "..") unlink(name.c_str());
-    }
+    if (at->level > 0) remove(path);
+    return 0;
+}
+
+void EmptyDirectory() { nftw(".", RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+// Entries of the folder that holds the scratch directory.
+int EntriesBeside()
+{
+    DIR* d = opendir("..");
+    if (!d) std::abort();
+    int count = 0;
+    while (readdir(d)) ++count;
     closedir(d);
+    return count;
+}
+
+void WalkWithFolders()
+{
+    if (!OpenLzhArchive("update.lzh", LzhNaming::Folders)) return;
+    while (ReadMemberHeader()) ExtractMember();
+    CloseLzhArchive();
 }
 
 }  // namespace
@@ -51,6 +70,8 @@ void EmptyDirectory()
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzzsupport::EnterScratchDirectory();
+    // A folder of its own inside, so that what lands beside it is seen.
+    if (mkdir("walk", 0700) != 0 || chdir("walk") != 0) std::abort();
     // A member whose name can't be created asks for another on standard input.
     if (!std::freopen("/dev/null", "r", stdin)) std::abort();
     std::signal(SIGXFSZ, SIG_IGN);
@@ -64,9 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > kOutputLimit) return 0;
     if (!fuzzsupport::WriteWholeFile("update.lzh", data, size)) std::abort();
+    const int beside = EntriesBeside();
     if (setjmp(fatalStop) == 0) ExtractLzhArchive("update.lzh");
     // Nothing of the walk stays open, whichever way it ended.
     if (lzhReader.archive || lzhReader.output) std::abort();
+    EmptyDirectory();
+    if (!fuzzsupport::WriteWholeFile("update.lzh", data, size)) std::abort();
+    if (setjmp(fatalStop) == 0) WalkWithFolders();
+    if (lzhReader.archive || lzhReader.output || EntriesBeside() != beside) std::abort();
     EmptyDirectory();
     return 0;
 }
