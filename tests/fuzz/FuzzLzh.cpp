@@ -58,9 +58,15 @@ int EntriesBeside()
     return count;
 }
 
+// Each walk in a frame of its own, which a fatal stop jumps back to.
+void WalkAsThePatcher()
+{
+    if (setjmp(fatalStop) == 0) ExtractLzhArchive("update.lzh");
+}
+
 void WalkWithFolders()
 {
-    if (!OpenLzhArchive("update.lzh", LzhNaming::Folders)) return;
+    if (setjmp(fatalStop) != 0 || !OpenLzhArchive("update.lzh", LzhNaming::Folders)) return;
     while (ReadMemberHeader()) ExtractMember();
     CloseLzhArchive();
 }
@@ -86,12 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > kOutputLimit) return 0;
     if (!fuzzsupport::WriteWholeFile("update.lzh", data, size)) std::abort();
     const int beside = EntriesBeside();
-    if (setjmp(fatalStop) == 0) ExtractLzhArchive("update.lzh");
+    WalkAsThePatcher();
     // Nothing of the walk stays open, whichever way it ended.
     if (lzhReader.archive || lzhReader.output) std::abort();
     EmptyDirectory();
     if (!fuzzsupport::WriteWholeFile("update.lzh", data, size)) std::abort();
-    if (setjmp(fatalStop) == 0) WalkWithFolders();
+    WalkWithFolders();
     if (lzhReader.archive || lzhReader.output || EntriesBeside() != beside) std::abort();
     EmptyDirectory();
     return 0;
