@@ -275,3 +275,24 @@ TEST(LzhArchiver, HelpAndVersionAnswerOnStandardOutput)
     EXPECT_EQ(version.out.rfind("lzh ", 0), 0u);
     EXPECT_EQ(version.err, "");
 }
+
+TEST(LzhArchiver, AnArchiveIsNeitherChangedByTwoWritersNorWrittenOverByItsOwnMember)
+{
+    testutil::TempDir temp;
+    WriteTree(temp.path(), {{"a.txt", Text("a")}, {"b.txt", Text("b")}});
+    ASSERT_EQ(Lzh(temp.path(), "a x.lzh a.txt").status, 0);
+    const Bytes before = testutil::ReadFile(temp / "x.lzh");
+    // Another writer holds it: refused, and the archive stays as it was.
+    EXPECT_EQ(RunShell("cd " + Quote(temp.path()) + " && flock x.lzh " + Quote(LZH_TOOL_PATH) +
+                       " a x.lzh b.txt 2>err.txt; test $? = 1 && grep -qx 'lzh: x.lzh: in use by another program' "
+                       "err.txt"),
+              0);
+    EXPECT_EQ(testutil::ReadFile(temp / "x.lzh"), before);
+    // A member of the archive's own name is not written over it.
+    fs::create_directories(temp / "sub");
+    fs::copy_file(temp / "x.lzh", temp / "sub/a.txt");
+    const Outcome self = Lzh(temp / "sub", "x a.txt");
+    EXPECT_EQ(self.status, 1);
+    EXPECT_NE(self.err.find("lzh: a.txt: is the archive being read"), std::string::npos) << self.err;
+    EXPECT_EQ(testutil::ReadFile(temp / "sub/a.txt"), before);
+}

@@ -30,13 +30,36 @@ struct OldMember {
     bool folder;
 };
 
+// The archive held against other writers while it is changed: one that
+// finds it held is refused, so that neither change is lost.
+class ArchiveHold {
+public:
+    ~ArchiveHold() { Release(); }
+    bool Take(const Archive& archive)
+    {
+        file_ = OpenLockedDiskFile(archive.system.c_str(), "rb", DiskLock::kExclusive);
+        return file_ || Refuse(archive.typed, errno == EBUSY ? "in use by another program" : "cannot be read");
+    }
+    void Release()
+    {
+        if (file_) CloseDiskFile(file_);
+        file_ = nullptr;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+ArchiveHold hold;
+
 // What the archive holds, or false after saying why it cannot be changed.
-// An archive that is not there holds nothing.
+// An archive that is not there holds nothing; one that is, is held.
 bool ReadOldMembers(const Archive& archive, std::vector<OldMember>& members)
 {
     DiskPathInfo info{};
     if (StatDiskPath(archive.system.c_str(), &info) != 0) return errno == ENOENT || Refuse(archive.typed, "cannot be read");
     if (!info.file) return Refuse(archive.typed, "is not a file");
+    if (!hold.Take(archive)) return false;
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return Refuse(archive.typed, "cannot be read");
     for (;;) {
         const long start = TellDiskFile(lzhReader.archive);
@@ -104,6 +127,10 @@ public:
         }
         ok = ok && (EndLzhArchive(out_) || Refuse(archive_.typed, "cannot be written"));
         if (old_) CloseDiskFile(old_);
+#ifdef _WIN32
+        // Windows does not put a file in the place of one that is open.
+        hold.Release();
+#endif
         const bool replaced = FinishDiskReplacement(out_, ok) == 0;
         return ok && (replaced || Refuse(archive_.typed, "cannot be written"));
     }

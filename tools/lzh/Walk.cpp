@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,15 @@ void PutRatio(unsigned long long packed, unsigned long long size)
         std::printf("%5.1f%%", 100.0 * static_cast<double>(packed) / static_cast<double>(size));
 }
 
+// True when the member would be written over the archive being read.
+bool IsTheArchive(const char* archiveHost)
+{
+    char host[kHostPathMax];
+    std::error_code error;
+    return archiveHost[0] && ResolveDiskPath(LzhMemberPath(), host, sizeof host) &&
+           std::filesystem::equivalent(host, archiveHost, error);
+}
+
 const char kListRule[] = "---------- ---------- ------ ------ ----- ---- ------------------- ----\n";
 
 }  // namespace
@@ -118,12 +128,20 @@ int ExtractArchive(const Archive& archive)
     };
     std::vector<Folder> folders;
     int status = kExitSuccess;
+    char archiveHost[kHostPathMax] = "";
+    if (!ResolveDiskPath(archive.system.c_str(), archiveHost, sizeof archiveHost)) archiveHost[0] = 0;
     auto setTime = [&status](const char* path, long long time) {
         if (SetDiskFileTime(path, time) == 0) return;
         ReportMember(path, "its time cannot be set");
         status = kExitFailure;
     };
     while (ReadMemberHeader()) {
+        if (!IsLzhFolderMember() && IsTheArchive(archiveHost)) {
+            ReportMember(LzhMemberPath(), "is the archive being read");
+            SkipMember();
+            status = kExitFailure;
+            continue;
+        }
         if (!ExtractMember()) continue;
         if (IsLzhFolderMember())
             folders.push_back({LzhMemberPath(), LzhMemberTime()});
