@@ -1,11 +1,14 @@
 // lzh x, a, l and d beside the archivers people have: what jlha makes and what
 // the corpus holds extracts as lhasa extracts it, folders and times included;
-// what lzh a makes every tool extracts alike.
+// what lzh a makes every tool extracts alike; adds and deletes keep the members
+// a plain model predicts; links are followed only when asked to.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <filesystem>
@@ -150,6 +153,26 @@ const std::map<std::string, Bytes> kTree = {{"Data/", {}},
                                             {"Sound/read.me", Text("the sound, not the data\n")},
                                             {"top.txt", Text("t")}};
 
+// Member names of lzh l in their order: what follows the time on each line
+// between the two rules.
+std::vector<std::string> Listed(const std::string& dir, const std::string& archive)
+{
+    std::vector<std::string> names;
+    std::istringstream list(Lzh(dir, "l " + Quote(archive)).out);
+    int rules = 0;
+    for (std::string line; std::getline(list, line);) {
+        if (line.rfind("----------", 0) == 0) {
+            ++rules;
+        } else if (rules == 1) {
+            std::istringstream fields(line);
+            std::string skip;
+            for (int i = 0; i < 8; ++i) fields >> skip;  // SIZE PACKED RATIO METHOD LEVEL CRC DATE TIME
+            names.push_back(fields ? line.substr(static_cast<std::size_t>(fields.tellg()) + 1) : line);
+        }
+    }
+    return names;
+}
+
 }  // namespace
 
 TEST(LzhPeer, JlhaTreesOfEveryLevelExtractAsLhasaExtractsThem)
@@ -255,4 +278,117 @@ TEST(LzhPeer, WhatLzhAMakesEveryToolExtractsAlike)
                               Extract(temp, "jlha", "jlha x", temp / "ascii.lzh", false), {.times = false}),
                   "");
     }
+}
+
+TEST(LzhPeer, AddAndDeleteFollowAModel)
+{
+    testutil::TempDir temp;
+    const std::string work = temp / "work", archive = temp / "model.lzh";
+    // From sub, ../twice.txt and twice.txt would both be the member twice.txt.
+    fs::create_directories(work + "/sub");
+    testutil::WriteFile(work + "/twice.txt", "1");
+    testutil::WriteFile(work + "/sub/twice.txt", "2");
+    std::vector<std::pair<std::string, Bytes>> model;  // name as lzh l shows it, content
+    std::mt19937 random(7);
+    const auto respell = [&](std::string name) {
+        for (char& c : name)
+            if (std::isalpha(static_cast<unsigned char>(c)) && random() % 2) c = static_cast<char>(c ^ 0x20);
+        return name;
+    };
+    for (int step = 0; step < 30; ++step) {
+        const Bytes before = testutil::ReadFile(archive);
+        // Mostly adds, so that the archive grows and replaced members have neighbours.
+        const unsigned roll = random() % 10, action = model.empty() || roll < 4 ? 0 : roll < 7 ? 1 : roll < 8 ? 2 : 3;
+        const std::size_t at = model.empty() ? 0 : random() % model.size();
+        std::string dir = work, command;
+        if (action <= 1) {
+            // A new name, or one there is in another spelling: it takes the old member's place.
+            const std::string name =
+                action == 0 ? (random() % 2 ? "sub/f" : "f") + std::to_string(step) + ".txt" : respell(model[at].first);
+            const Bytes content = Words(random() % 5000, static_cast<std::uint32_t>(step));
+            fs::create_directories(fs::path(work + "/" + name).parent_path());
+            testutil::WriteFile(work + "/" + name, content);
+            command = "a " + Quote(archive) + " " + name;
+            if (action == 0) model.emplace_back(name, content);
+            if (action == 1) model[at] = {name, content};
+        } else if (action == 2) {
+            std::string name = respell(model[at].first);
+            if (random() % 2) std::replace(name.begin(), name.end(), '/', '\\');
+            command = "d " + Quote(archive) + " " + Quote(name);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(at));
+        } else {
+            const std::string failing[] = {"a", "d", "twice"};
+            const std::string how = failing[random() % 3];
+            command = how == "twice" ? "a " + Quote(archive) + " ../twice.txt twice.txt"
+                                     : how + " " + Quote(archive) + " none" + std::to_string(step) + ".txt";
+            if (how == "twice") dir = work + "/sub";
+        }
+        SCOPED_TRACE("step " + std::to_string(step) + ": lzh " + command);
+        const ToolResult r = Lzh(dir, command);
+        EXPECT_EQ(r.status, action == 3 ? 1 : 0) << r.err;
+        if (action == 3) {
+            EXPECT_EQ(testutil::ReadFile(archive), before);
+        }
+        for (const auto& entry : fs::directory_iterator(temp.path()))
+            EXPECT_NE(entry.path().filename().string().rfind("~kivra", 0), 0u) << entry.path();
+
+        std::vector<std::string> names;
+        std::map<std::string, Bytes> files;
+        for (const auto& [name, content] : model) {
+            names.push_back(name);
+            files[Lower(name)] = content;
+        }
+        ASSERT_EQ(Listed(work, archive), names);
+        if (step % 5 != 4) continue;
+        std::map<std::string, Bytes> extracted;
+        for (const auto& [path, entry] : Extract(temp, "x" + std::to_string(step), kLzhX, archive, false))
+            if (!entry.folder) extracted[path] = entry.content;
+        EXPECT_EQ(extracted, files);
+    }
+}
+
+TEST(LzhPeer, LinksInsideTheTreeAreFollowedOnlyWithDashL)
+{
+    testutil::TempDir temp;
+    fs::create_directories(temp / "T/sub");
+    testutil::WriteFile(temp / "T/f.txt", "f");
+    testutil::WriteFile(temp / "T/sub/s.txt", "s");
+    fs::create_symlink("f.txt", temp / "T/lf");
+    fs::create_symlink("sub", temp / "T/ld");
+    fs::create_symlink("/etc/passwd", temp / "T/le");
+    fs::create_symlink("nowhere", temp / "T/dangling");
+    fs::create_symlink("..", temp / "T/sub/up");
+    ASSERT_EQ(mkfifo((temp / "T/fifo").c_str(), 0600), 0);
+
+    const struct {
+        std::string options, paths;
+        std::vector<std::string> members;
+        std::multiset<std::string> passedOver;
+    } runs[] = {{"", "T", {"T/", "T/f.txt", "T/sub/", "T/sub/s.txt"}, {"dangling", "fifo", "ld", "le", "lf", "sub/up"}},
+                {"-L",
+                 "T",
+                 {"T/", "T/f.txt", "T/ld/", "T/ld/s.txt", "T/lf", "T/sub/", "T/sub/s.txt"},
+                 {"dangling", "fifo", "ld/up", "le", "sub/up"}},
+                // What the command line names is followed.
+                {"", "T/ld", {"T/ld/", "T/ld/s.txt"}, {"ld/up"}},
+                {"", "T/lf T/le", {"T/lf", "T/le"}, {}}};
+    int made = 0;
+    for (const auto& [options, paths, members, passedOver] : runs) {
+        SCOPED_TRACE(options + " " + paths);
+        const std::string archive = std::to_string(++made) + ".lzh";
+        const ToolResult r = Lzh(temp.path(), "a " + options + " " + archive + " " + paths);
+        EXPECT_EQ(r.status, 0);
+        std::multiset<std::string> passed;
+        std::istringstream err(r.err);
+        for (std::string line; std::getline(err, line);) {
+            EXPECT_TRUE(line.starts_with("lzh: T/") && line.ends_with(", passed over")) << line;
+            passed.insert(line.substr(7, line.find(": ", 7) - 7));
+        }
+        EXPECT_EQ(passed, passedOver) << r.err;
+        EXPECT_EQ(Listed(temp.path(), archive), members);
+    }
+    // What -L follows is stored as the file or folder it leads to.
+    const Snapshot followed = Extract(temp, "out", kLzhX, temp / "2.lzh", false);
+    EXPECT_EQ(followed.at("t/lf").content, Text("f"));
+    EXPECT_EQ(followed.at("t/ld/s.txt").content, Text("s"));
 }
