@@ -623,7 +623,15 @@ bool IsSafeMemberName(const char* name)
     return true;
 }
 
-bool IsLzhFolderMember() { return std::memcmp(lzhReader.header + kMethodIndex, "-lhd-", 5) == 0; }
+bool IsLzhFolderMember()
+{
+    const LzhArchiveReader& a = lzhReader;
+    if (std::memcmp(a.header + kMethodIndex, "-lhd-", 5) == 0) return true;
+    // Some archivers store a folder as an empty file whose path ends with a
+    // separator.
+    const std::size_t length = std::strlen(a.path);
+    return a.naming == LzhNaming::Folders && a.unpackedSize == 0 && length > 0 && IsSeparator(a.path[length - 1]);
+}
 
 long long LzhMemberTime()
 {

@@ -180,7 +180,8 @@ inline const char* LzhMemberPath() { return lzhReader.path; }
 // True when the method of the last header read is one this reader unpacks.
 bool IsLzhMethodSupported();
 
-// True when the last header read is a folder's member (-lhd-).
+// True when the last header read is a folder's member: -lhd-, or with
+// LzhNaming::Folders an empty member whose path ends with a separator.
 bool IsLzhFolderMember();
 
 // The member's time, in seconds since 1970 (UTC): the Unix time extended
