@@ -20,6 +20,9 @@ constexpr std::uint8_t kLevel = 1;
 constexpr std::uint8_t kSystem = 'W';
 constexpr std::uint8_t kHeaderCrcExtension = 0x00;
 constexpr std::uint16_t kHeaderCrcExtensionSize = 5;  // type, CRC, next size
+constexpr std::uint8_t kUnixTimeExtension = 0x54;
+
+bool InUnixTimeRange(std::int64_t time) { return time >= 0 && time <= 0xFFFFFFFFLL; }
 
 void PutLe(std::uint8_t* p, std::uint32_t value, int bytes)
 {
@@ -81,12 +84,14 @@ bool StoreContent(Streams& s, std::uint16_t& crc)
 std::size_t MakeLzhMemberHeader(const LzhHeaderFields& fields, std::uint8_t* out)
 {
     const std::size_t n = fields.nameLength;
-    const std::size_t size = kLzhMemberHeaderSize + n;
+    const bool unixTime = InUnixTimeRange(fields.unixTime);
+    const std::size_t extensions = kHeaderCrcExtensionSize + (unixTime ? kLzhUnixTimeSize : 0);
+    const std::size_t size = kLzhMemberHeaderSize + n + (unixTime ? kLzhUnixTimeSize : 0);
     const std::size_t base = 27 + n;  // through the first extended header's size
     out[0] = static_cast<std::uint8_t>(base - 2);
     std::memcpy(out + 2, "-lh?-", 5);
     out[5] = static_cast<std::uint8_t>(fields.method);
-    PutLe(out + 7, fields.packedSize + kHeaderCrcExtensionSize, 4);
+    PutLe(out + 7, fields.packedSize + static_cast<std::uint32_t>(extensions), 4);
     PutLe(out + 11, fields.size, 4);
     PutLe(out + 15, fields.dosTime, 4);
     out[19] = kAttribute;
@@ -98,7 +103,13 @@ std::size_t MakeLzhMemberHeader(const LzhHeaderFields& fields, std::uint8_t* out
     PutLe(out + 25 + n, kHeaderCrcExtensionSize, 2);
     out[base] = kHeaderCrcExtension;
     PutLe(out + base + 1, 0, 2);
-    PutLe(out + base + 3, 0, 2);  // no further extended header
+    PutLe(out + base + 3, unixTime ? kLzhUnixTimeSize : 0, 2);
+    if (unixTime) {
+        const std::size_t at = base + kHeaderCrcExtensionSize;
+        out[at] = kUnixTimeExtension;
+        PutLe(out + at + 1, static_cast<std::uint32_t>(fields.unixTime), 4);
+        PutLe(out + at + 5, 0, 2);  // no further extended header
+    }
 
     std::uint8_t sum = 0;
     for (std::size_t i = 2; i < base; ++i) sum = static_cast<std::uint8_t>(sum + out[i]);
@@ -117,14 +128,14 @@ std::uint32_t LzhDosTime(int year, int month, int day, int hour, int minute, int
 }
 
 LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t size, const char* name,
-                            std::uint32_t dosTime, bool compress)
+                            std::uint32_t dosTime, bool compress, std::int64_t unixTime)
 {
     const std::size_t nameLength = std::strlen(name);
     if (nameLength > kLzhMaxWrittenName) return {LzhAddResult::NameTooLong, false, 0};
     if (size > kLzhMaxEncodedSize) return {LzhAddResult::TooLarge, false, 0};
 
-    LzhHeaderFields fields{'5', 0, static_cast<std::uint32_t>(size), dosTime, 0, name, nameLength};
-    std::uint8_t header[kLzhMemberHeaderSize + kLzhMaxWrittenName];
+    LzhHeaderFields fields{'5', 0, static_cast<std::uint32_t>(size), dosTime, 0, name, nameLength, unixTime};
+    std::uint8_t header[kLzhMaxMemberHeaderSize];
     std::fpos_t headerAt;
     std::fpos_t dataAt;
     if (std::fgetpos(archive, &headerAt) != 0) return {LzhAddResult::CannotWrite, false, 0};
@@ -163,12 +174,12 @@ LzhAddedMember AddLzhMember(std::FILE* archive, std::FILE* source, std::uint64_t
     return {LzhAddResult::Added, packed, fields.packedSize};
 }
 
-bool AddLzhFolderMember(std::FILE* archive, const char* name, std::uint32_t dosTime)
+bool AddLzhFolderMember(std::FILE* archive, const char* name, std::uint32_t dosTime, std::int64_t unixTime)
 {
     const std::size_t nameLength = std::strlen(name);
     if (nameLength > kLzhMaxWrittenName) return false;
-    const LzhHeaderFields fields{'d', 0, 0, dosTime, 0, name, nameLength};
-    std::uint8_t header[kLzhMemberHeaderSize + kLzhMaxWrittenName];
+    const LzhHeaderFields fields{'d', 0, 0, dosTime, 0, name, nameLength, unixTime};
+    std::uint8_t header[kLzhMaxMemberHeaderSize];
     const std::size_t headerSize = MakeLzhMemberHeader(fields, header);
     return WriteDiskFile(header, 1, headerSize, archive) == headerSize;
 }

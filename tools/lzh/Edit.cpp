@@ -154,11 +154,12 @@ private:
     {
         const std::string disk = member.disk.string();
         if (member.folder)
-            return AddLzhFolderMember(out_, member.name.c_str(), member.dosTime) ||
+            return AddLzhFolderMember(out_, member.name.c_str(), member.dosTime, member.unixTime) ||
                    Refuse(archive_.typed, "cannot be written");
         std::FILE* source = std::fopen(disk.c_str(), "rb");
         if (!source) return Refuse(disk, "cannot be read");
-        const LzhAddedMember added = AddLzhMember(out_, source, member.size, member.name.c_str(), member.dosTime, compress);
+        const LzhAddedMember added =
+            AddLzhMember(out_, source, member.size, member.name.c_str(), member.dosTime, compress, member.unixTime);
         std::fclose(source);
         switch (added.result) {
         case LzhAddResult::Added: return true;

@@ -35,17 +35,31 @@ fs::path MemberBase(const std::string& typed)
     return base;
 }
 
-std::uint32_t ModificationTime(const fs::path& disk)
+// The file's modification time, in seconds since 1970; -1 when unknown.
+long long UnixTime(const fs::path& disk)
 {
     std::error_code error;
     const fs::file_time_type written = fs::last_write_time(disk, error);
-    if (error) return LzhDosTime(1980, 1, 1, 0, 0, 0);
-    const std::time_t time = std::chrono::system_clock::to_time_t(
-        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(written)));
-    const std::tm* local = std::localtime(&time);
+    if (error) return -1;
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::file_clock::to_sys(written).time_since_epoch())
+        .count();
+}
+
+// That time as MS-DOS keeps it, in local time.
+std::uint32_t DosTime(long long unixTime)
+{
+    const std::time_t time = static_cast<std::time_t>(unixTime);
+    const std::tm* local = unixTime < 0 ? nullptr : std::localtime(&time);
     if (!local) return LzhDosTime(1980, 1, 1, 0, 0, 0);
     return LzhDosTime(local->tm_year + 1900, local->tm_mon + 1, local->tm_mday, local->tm_hour, local->tm_min,
                       local->tm_sec);
+}
+
+// A member of what is at disk, named later.
+NewMember MemberOf(const fs::path& disk, bool folder, std::uint64_t size)
+{
+    const long long time = UnixTime(disk);
+    return NewMember{disk, "", "", folder, size, DosTime(time), time};
 }
 
 }  // namespace
@@ -88,7 +102,7 @@ bool NewMembers::AddFile(const fs::path& disk, const fs::path& name)
 {
     if (IsTheArchive(disk)) return true;
     std::error_code error;
-    NewMember member{disk, "", "", false, fs::file_size(disk, error), ModificationTime(disk)};
+    NewMember member = MemberOf(disk, false, fs::file_size(disk, error));
     if (error) return Refuse(disk.string(), "cannot be read");
     if (member.size > kLzhMaxEncodedSize) return Refuse(disk.string(), "too large for an LZH member");
     return AddMember(std::move(member), name.generic_string());
@@ -144,7 +158,7 @@ bool NewMembers::AddFolder(const tree::Walk& walk, const fs::path& disk, const f
                            std::vector<fs::path>& inside)
 {
     if (!name.empty() &&
-        !AddMember(NewMember{disk, "", "", true, 0, ModificationTime(disk)}, name.generic_string()))
+        !AddMember(MemberOf(disk, true, 0), name.generic_string()))
         return false;
     std::error_code error;
     std::vector<fs::directory_entry> entries;

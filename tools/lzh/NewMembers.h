@@ -21,6 +21,7 @@ struct NewMember {
     bool folder;
     std::uint64_t size;
     std::uint32_t dosTime;
+    long long unixTime;  // -1 when unknown
 };
 
 // What tells members apart: the path in the host's text, ASCII letters
