@@ -680,8 +680,8 @@ bool ExtractMember()
     for (;;) {
         if (folders ? !IsSafeMemberPath(name) : !IsSafeMemberName(name)) return passOver(LzhMemberProblem::UnsafeName);
         if (folder) {
-            if (!name[0]) return passOver(LzhMemberProblem::EmptyName);
-            if (!MakePathFolders(name, true)) return passOver(LzhMemberProblem::CannotCreate);
+            // A folder without a name is the current directory, there already.
+            if (name[0] && !MakePathFolders(name, true)) return passOver(LzhMemberProblem::CannotCreate);
             SkipMember();
             return true;
         }

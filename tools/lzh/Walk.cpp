@@ -143,10 +143,12 @@ int ExtractArchive(const Archive& archive)
             continue;
         }
         if (!ExtractMember()) continue;
-        if (IsLzhFolderMember())
-            folders.push_back({LzhMemberPath(), LzhMemberTime()});
-        else
+        if (IsLzhFolderMember()) {
+            // The current directory, when it has no name, keeps its own time.
+            if (LzhMemberPath()[0]) folders.push_back({LzhMemberPath(), LzhMemberTime()});
+        } else {
             setTime(LzhMemberPath(), LzhMemberTime());
+        }
     }
     CloseLzhArchive();
     // Writing into a folder changes its time: folders take theirs after
