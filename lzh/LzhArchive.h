@@ -78,11 +78,11 @@ struct LzhArchiveReader {
     std::FILE* output;
     std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
 
-    LzhNaming naming;                       // chosen when the archive is opened
-    std::uint8_t level;                     // header level as read (0, 1 or 2)
-    std::uint32_t headerTime;               // offset 15: MS-DOS time (levels 0, 1), Unix time (level 2)
-    bool hasUnixTime;                       // a Unix time extended header, or level 2
-    std::uint32_t unixTime;                 // seconds since 1970 (UTC)
+    LzhNaming naming;          // chosen when the archive is opened
+    std::uint8_t level;        // header level as read (0, 1 or 2)
+    std::uint32_t headerTime;  // offset 15: MS-DOS time (levels 0, 1), Unix time (level 2)
+    bool hasUnixTime;          // a Unix time extended header, or level 2
+    std::uint32_t unixTime;    // seconds since 1970 (UTC)
     // The folder of the directory extended header, components ended by
     // backslashes; empty when there is none.
     char directory[kLzhMaxPathLength + 1];

@@ -31,7 +31,7 @@ struct LzhHeaderFields {
     std::uint32_t dosTime;  // MS-DOS date and time, local time
     std::uint16_t crc;      // CRC-16 of the content
     const char* name;
-    std::size_t nameLength;  // at most kLzhMaxWrittenName
+    std::size_t nameLength;      // at most kLzhMaxWrittenName
     std::int64_t unixTime = -1;  // seconds since 1970 (UTC) for the Unix time extended header; -1 for none
 };
 

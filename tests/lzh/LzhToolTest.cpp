@@ -20,8 +20,8 @@ protected:
     ToolResult Lzh(const std::string& arguments, const std::string& input = "/dev/null")
     {
         std::filesystem::create_directories(work);
-        const int status = RunShell("cd " + Quote(work) + " && TZ=UTC " + Quote(LZH_TOOL_PATH) + " " + arguments + " >" +
-                                    Quote(temp / "out") + " 2>" + Quote(temp / "err") + " <" + Quote(input));
+        const int status = RunShell("cd " + Quote(work) + " && TZ=UTC " + Quote(LZH_TOOL_PATH) + " " + arguments +
+                                    " >" + Quote(temp / "out") + " 2>" + Quote(temp / "err") + " <" + Quote(input));
         return {status, Slurp(temp / "out"), Slurp(temp / "err")};
     }
 
@@ -111,10 +111,9 @@ TEST_F(LzhToolTest, ListShowsOneLinePerMember)
     directory.method = "-lhd-";
     Member inFolder = StoredMember("in.txt", "in");
     inFolder.extensions = {{0x02, 'f', 0xFF, 'g', 0xFF}};
-    const std::string archive =
-        Write("a.lzh", Archive({Level1(StoredMember("a b.txt", "hello")), Level0(packed),
-                                Level2(StoredMember("two", "")), Level1(extended), Level1(directory),
-                                Level1(inFolder)}));
+    const std::string archive = Write(
+        "a.lzh", Archive({Level1(StoredMember("a b.txt", "hello")), Level0(packed), Level2(StoredMember("two", "")),
+                          Level1(extended), Level1(directory), Level1(inFolder)}));
     const ToolResult r = Lzh("l " + archive);
     EXPECT_EQ(r.status, 0);
     // The builder's MS-DOS time 0x5A8C3D21, and for level 2 its Unix time.
@@ -122,14 +121,16 @@ TEST_F(LzhToolTest, ListShowsOneLinePerMember)
     EXPECT_EQ(r.out, "      SIZE     PACKED  RATIO METHOD LEVEL CRC  TIME                NAME\n" + rule +
                          "         5          5 100.0% -lh0-      1 " + Hex(Text("hello")) +
                          " 2025-04-12 07:41:02 a b.txt\n"
-                         "        17         42 247.1% -lh5-      0 " + Hex(packed.content) +
+                         "        17         42 247.1% -lh5-      0 " +
+                         Hex(packed.content) +
                          " 2025-04-12 07:41:02 sub/packed.txt\n"
                          "         0          0 ****** -lh0-      2 0000 2018-02-20 15:22:09 two\n"
-                         "         1          1 100.0% -lh0-      1 " + Hex(Text("x")) +
+                         "         1          1 100.0% -lh0-      1 " +
+                         Hex(Text("x")) +
                          " 2025-04-12 07:41:02 ext.txt\n"
                          "         0          0 ****** -lhd-      1 0000 2025-04-12 07:41:02 dir?/\n"
-                         "         2          2 100.0% -lh0-      1 " + Hex(Text("in")) +
-                         " 2025-04-12 07:41:02 f/g/in.txt\n" + rule +
+                         "         2          2 100.0% -lh0-      1 " +
+                         Hex(Text("in")) + " 2025-04-12 07:41:02 f/g/in.txt\n" + rule +
                          "        25         50 200.0% total of 6 members\n");
     EXPECT_EQ(r.err, "");
 

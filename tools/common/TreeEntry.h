@@ -24,8 +24,8 @@ enum class Kind {
 
 struct Met {
     Kind kind;
-    const char* reason;                  // for kPassedOver: "symbolic link", "FIFO", ...
-    std::filesystem::path canonical;     // for kFolder: where it really is, for Walk::Inside
+    const char* reason;               // for kPassedOver: "symbolic link", "FIFO", ...
+    std::filesystem::path canonical;  // for kFolder: where it really is, for Walk::Inside
 };
 
 // The tree being walked.

@@ -57,7 +57,8 @@ ArchiveHold hold;
 bool ReadOldMembers(const Archive& archive, std::vector<OldMember>& members)
 {
     DiskPathInfo info{};
-    if (StatDiskPath(archive.system.c_str(), &info) != 0) return errno == ENOENT || Refuse(archive.typed, "cannot be read");
+    if (StatDiskPath(archive.system.c_str(), &info) != 0)
+        return errno == ENOENT || Refuse(archive.typed, "cannot be read");
     if (!info.file) return Refuse(archive.typed, "is not a file");
     if (!hold.Take(archive)) return false;
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return Refuse(archive.typed, "cannot be read");
@@ -76,8 +77,9 @@ bool ReadOldMembers(const Archive& archive, std::vector<OldMember>& members)
         SkipMember();
     }
     // A walk cut short by a failed read would lose what comes after.
-    const bool whole = lzhReader.walkEnd == LzhWalkEnd::EndMarker ||
-                       (lzhReader.walkEnd == LzhWalkEnd::FileEnd && TellDiskFile(lzhReader.archive) == lzhReader.archiveSize);
+    const bool whole =
+        lzhReader.walkEnd == LzhWalkEnd::EndMarker ||
+        (lzhReader.walkEnd == LzhWalkEnd::FileEnd && TellDiskFile(lzhReader.archive) == lzhReader.archiveSize);
     const bool damaged = lzhReader.walkEnd == LzhWalkEnd::BadHeader;
     CloseLzhArchive();
     if (damaged) return Refuse(archive.typed, "is no LZH archive, or a damaged one: not changed");

@@ -121,8 +121,7 @@ bool NewMembers::AddMember(NewMember member, const std::string& hostName)
         const NewMember& first = members_[known->second];
         std::error_code error;
         // The same folder, or the same file, reached twice is one member.
-        if (first.name == member.name && (member.folder || fs::equivalent(first.disk, member.disk, error)))
-            return true;
+        if (first.name == member.name && (member.folder || fs::equivalent(first.disk, member.disk, error))) return true;
         const std::string shown = first.name.substr(0, first.name.size() - (first.folder ? 1 : 0));
         std::string shownHost;
         SystemToHostText(shown, shownHost);
@@ -157,13 +156,10 @@ bool NewMembers::SpelledAlike(const std::string& hostName, const fs::path& disk)
 bool NewMembers::AddFolder(const tree::Walk& walk, const fs::path& disk, const fs::path& name,
                            std::vector<fs::path>& inside)
 {
-    if (!name.empty() &&
-        !AddMember(MemberOf(disk, true, 0), name.generic_string()))
-        return false;
+    if (!name.empty() && !AddMember(MemberOf(disk, true, 0), name.generic_string())) return false;
     std::error_code error;
     std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(disk, error), end; !error && it != end; it.increment(error))
-        entries.push_back(*it);
+    for (fs::directory_iterator it(disk, error), end; !error && it != end; it.increment(error)) entries.push_back(*it);
     if (error) return Refuse(disk.string(), "cannot be read");
     std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
         return a.path().filename() < b.path().filename();

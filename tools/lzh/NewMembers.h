@@ -52,8 +52,8 @@ private:
     std::filesystem::path archive_;
     bool followLinks_;
     std::vector<NewMember> members_;
-    std::map<std::string, std::size_t> byKey_;          // index in members_
-    std::map<std::string, std::string> spellings_;      // folded folder or name, as first spelled
+    std::map<std::string, std::size_t> byKey_;      // index in members_
+    std::map<std::string, std::string> spellings_;  // folded folder or name, as first spelled
 };
 
 }  // namespace lzhtool
