@@ -197,7 +197,7 @@ int AddToArchive(int argc, char** argv)
         else if (std::strcmp(argv[first], "-L") == 0 || std::strcmp(argv[first], "--dereference") == 0)
             followLinks = true;
         else
-            break;
+            first = argc;  // an option it does not know
     }
     if (argc - first < 2) {
         std::fputs(kUsage, stderr);
