@@ -260,6 +260,8 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
         {Level2(StoredMember(longName, "x")), "", "lzh: " + longName.substr(0, 230) + ": name too long"},
         // x makes the folders that names hold, but not where a file is in the way.
         {Level1(StoredMember("a.txt\\b.txt", "x")), "", "lzh: a.txt\\b.txt: cannot be created"},
+        // A name the disk cannot take is seen before anything is unpacked.
+        {Level1(StoredMember("a?b.txt", "x")), "", "lzh: a?b.txt: cannot be created"},
         {Level1(claims), "", "lzh: claims.bin: data ends early"},
         {Level1(bad), ".", "lzh: bad.txt: CRC error"},
         {Level1(StoredMember("taken", "x")), ".", "lzh: taken: cannot replace the file of that name"},
