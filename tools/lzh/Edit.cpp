@@ -217,14 +217,13 @@ int AddToArchive(int argc, char** argv)
     std::vector<Placed> placed;
     std::vector<bool> used(made.Members().size(), false);
     for (const OldMember& member : old) {
-        const auto same = std::find_if(made.Members().begin(), made.Members().end(),
-                                       [&](const NewMember& m) { return m.key == member.key; });
-        if (same == made.Members().end()) {
+        const long same = made.Find(member.key);
+        if (same < 0) {
             placed.push_back({&member, nullptr});
             continue;
         }
-        const std::size_t index = static_cast<std::size_t>(same - made.Members().begin());
-        if (!used[index]) placed.push_back({nullptr, &*same});
+        const std::size_t index = static_cast<std::size_t>(same);
+        if (!used[index]) placed.push_back({nullptr, &made.Members()[index]});
         used[index] = true;
     }
     for (std::size_t i = 0; i < used.size(); ++i)

@@ -41,6 +41,13 @@ public:
 
     const std::vector<NewMember>& Members() const { return members_; }
 
+    // The index in Members() of the member of that key; -1 for none.
+    long Find(const std::string& key) const
+    {
+        const auto found = byKey_.find(key);
+        return found == byKey_.end() ? -1 : static_cast<long>(found->second);
+    }
+
 private:
     bool AddFile(const std::filesystem::path& disk, const std::filesystem::path& name);
     bool AddFolder(const tree::Walk& walk, const std::filesystem::path& disk, const std::filesystem::path& name,
