@@ -204,7 +204,11 @@ void TakeExtensionByte(int type, unsigned index, std::uint8_t byte)
             a.directoryTooLong = true;
             return;
         }
-        a.directory[a.directoryLength++] = byte == kDirectorySeparator || byte == '/' ? '\\' : static_cast<char>(byte);
+        // A zero byte would end the path early: it becomes a wildcard, which
+        // names nothing, so that the member is not written elsewhere.
+        a.directory[a.directoryLength++] = byte == kDirectorySeparator || byte == '/' ? '\\'
+                                           : byte == 0                                ? '?'
+                                                                                      : static_cast<char>(byte);
     } else if (type == kUnixTimeExtension && index < 4) {
         a.unixTime |= static_cast<std::uint32_t>(byte) << (8 * index);
         a.hasUnixTime = index == 3;

@@ -172,6 +172,8 @@ TEST_F(LzhToolTest, FolderHeadersGiveFoldersOnlyInsideTheCurrentDirectory)
         {Level1(inFolder("-lh0-", {'a', 0xFF, 0xFF, 'b', 0xFF}, "x.txt")), "lzh: a\\\\b\\x.txt: unsafe name", {}},
         {Level1(inFolder("-lh0-", {'a', 0xFF, '.', 0xFF}, "x.txt")), "lzh: a\\.\\x.txt: unsafe name", {}},
         {Level0(StoredMember("a\\ . \\x.txt", "x")), "lzh: a\\ . \\x.txt: unsafe name", {}},
+        // A zero byte does not end the path early.
+        {Level1(inFolder("-lh0-", {'a', 0, 'b', 0xFF}, "x.txt")), "lzh: a?b\\x.txt: cannot be created", {}},
         {Level1(inFolder("-lh0-", tooLong, "x.txt")), "lzh: " + std::string(259, 'f') + ": name too long", {}},
     };
     for (const auto& [member, line, files] : cases) {
