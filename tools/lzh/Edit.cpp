@@ -66,14 +66,15 @@ bool ReadOldMembers(const Archive& archive, std::vector<OldMember>& members)
         const long start = TellDiskFile(lzhReader.archive);
         if (!ReadMemberHeader()) break;
         const long data = TellDiskFile(lzhReader.archive);
-        const long end = data + static_cast<long>(lzhReader.packedLeft);
+        // Counted wide: a packed size may be near 4 GB where a long holds 2.
+        const long long end = static_cast<long long>(data) + lzhReader.packedLeft;
         if (start < 0 || data < 0 || end > lzhReader.archiveSize) {
             CloseLzhArchive();
             return Refuse(archive.typed, "is damaged (a member's data runs past its end): not changed");
         }
         std::string shown;
         SystemToHostText(LzhMemberPath(), shown);
-        members.push_back({start, end, MemberKey(shown), shown, IsLzhFolderMember()});
+        members.push_back({start, static_cast<long>(end), MemberKey(shown), shown, IsLzhFolderMember()});
         SkipMember();
     }
     // A walk cut short by a failed read would lose what comes after.
