@@ -657,6 +657,16 @@ const Fault kFaults[] = {
      [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2, "usage"},
 };
 
+// Two small games alike but for their launchers: one map in the pack.
+void LaySmallPair(const fs::path& old, const fs::path& now, const char* newLauncher)
+{
+    for (const fs::path& game : {old, now}) {
+        fs::create_directories(game / "Dev");
+        SetPackFile(game, "Kivra_Pak\\Map\\a.map", Noise(5000, 1));
+        Put(game / "KNet.exe", B(game == old ? "launcher" : newLauncher));
+    }
+}
+
 class MakePatchFault : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(MakePatchFault, FailsAndLeavesTheEarlierPatch)
@@ -666,11 +676,7 @@ TEST_P(MakePatchFault, FailsAndLeavesTheEarlierPatch)
     const fs::path old = scratch / "old";
     const fs::path now = scratch / "new";
     const fs::path out = scratch / "out";
-    for (const fs::path& game : {old, now}) {
-        fs::create_directories(game / "Dev");
-        SetPackFile(game, "Kivra_Pak\\Map\\a.map", Noise(5000, 1));
-        Put(game / "KNet.exe", B("launcher"));
-    }
+    LaySmallPair(old, now, "launcher");
     fs::create_directories(out);
     WriteFile(out / "update.lzh", std::string("an earlier patch"));
     std::vector<std::string> arguments = {old, now, out};
@@ -722,11 +728,7 @@ TEST_P(MakePatchStop, LeavesNothingBehind)
     const fs::path old = scratch / "old";
     const fs::path now = scratch / "new";
     const fs::path out = scratch / "out";
-    for (const fs::path& game : {old, now}) {
-        fs::create_directories(game / "Dev");
-        SetPackFile(game, "Kivra_Pak\\Map\\a.map", Noise(5000, 1));
-        Put(game / "KNet.exe", B(game == old ? "launcher" : "new launcher"));
-    }
+    LaySmallPair(old, now, "new launcher");
     // Enough to stop in the middle of.
     for (unsigned i = 0; i < 10; ++i) Put(now / ("Bin/part" + std::to_string(i) + ".bin"), Noise(2000000, i));
     const std::string sourceDate = "1767225600";
