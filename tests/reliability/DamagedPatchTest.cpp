@@ -214,7 +214,11 @@ Patch MakeCrowdedPatch()
 
 class NoRoom : public ::testing::TestWithParam<Patch (*)()> {};
 
-INSTANTIATE_TEST_SUITE_P(Patches, NoRoom, ::testing::Values(MakePatch, MakeCrowdedPatch));
+// Named, so that the cases keep their names from one build to the next.
+INSTANTIATE_TEST_SUITE_P(Patches, NoRoom, ::testing::Values(MakePatch, MakeCrowdedPatch),
+                         [](const ::testing::TestParamInfo<NoRoom::ParamType>& info) {
+                             return info.param == MakePatch ? "Plain" : "Crowded";
+                         });
 
 TEST_P(NoRoom, APatchIsAppliedWholeOrRefusedBeforeAnythingIsWrittenNeverStoppedHalfWay)
 {
