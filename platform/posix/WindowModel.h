@@ -24,7 +24,7 @@ struct HWND__ {
     std::deque<UINT> posted;    // messages posted and not yet taken
     bool ended = false;         // a modal dialog whose EndDialog ran
     int result = 0;
-    std::string shown;  // what the terminal last showed of it
+    std::string shown;      // what the terminal last showed of it
     int shownPercent = -1;  // off a terminal: the progress its last line gave
     // A window of another program (FindWindowA): it stands for that
     // program's process; a message posted to it goes to that program

@@ -170,7 +170,8 @@ TEST(LzhArchiver, TreesOfEveryShapeExtractAlikeWithEveryTool)
                          {"Data/Map/field01.map", tree["Data/Map/field01.map"]},
                          {"Data/Map/runs.bin", tree["Data/Map/runs.bin"]}};
     ExpectEveryToolExtracts(temp / "stored.lzh", stored);
-    for (const auto& [name, method] : Methods(temp / "stored.lzh")) EXPECT_EQ(method, name.back() == '/' ? 'd' : '0') << name;
+    for (const auto& [name, method] : Methods(temp / "stored.lzh"))
+        EXPECT_EQ(method, name.back() == '/' ? 'd' : '0') << name;
 }
 
 TEST(LzhArchiver, RecompressedCorpusExtractsAlike)
@@ -211,24 +212,23 @@ TEST(LzhArchiver, AnAddThatCannotBeDoneWholeChangesNothing)
     const struct {
         std::string arguments;
         std::string message;
-    } cases[] =
-        {
-            {"a old.lzh in/a.txt missing.txt", "lzh: missing.txt: cannot be read (no such file)\n"},
-            {"a old.lzh in",
-             "lzh: in/b/dangling: symbolic link (-L follows links inside the tree), passed over\n"
-             "lzh: old.lzh: is no LZH archive, or a damaged one: not changed\n"},
-            {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be written\n"},
-            {"a new.lzh pair", "lzh: pair/Read.me: would be the same member, pair/READ.ME, as pair/READ.ME\n"},
-            {"a new.lzh folders", "lzh: folders/data: would be the same member, folders/Data, as folders/Data\n"},
-            {"a new.lzh folders/Data/a.txt folders/data/b.txt",
-             "lzh: folders/data/b.txt: its folder differs from folders/Data only in letter case\n"},
-            {"a new.lzh hangul",
-             "lzh: hangul/\xED\x95\x9C/a.txt: would be the same member, hangul/\xED\x95\x9C/A.TXT, as "
-             "hangul/\xED\x95\x9C/A.TXT\n"},
-            // The archive named as its own input.
-            {"a old.lzh old.lzh", "lzh: old.lzh: is the archive being written\n"},
-            {"a old.lzh in/a.txt ./old.lzh", "lzh: ./old.lzh: is the archive being written\n"},
-        };
+    } cases[] = {
+        {"a old.lzh in/a.txt missing.txt", "lzh: missing.txt: cannot be read (no such file)\n"},
+        {"a old.lzh in",
+         "lzh: in/b/dangling: symbolic link (-L follows links inside the tree), passed over\n"
+         "lzh: old.lzh: is no LZH archive, or a damaged one: not changed\n"},
+        {"a no/such/dir/new.lzh in/a.txt", "lzh: no/such/dir/new.lzh: cannot be written\n"},
+        {"a new.lzh pair", "lzh: pair/Read.me: would be the same member, pair/READ.ME, as pair/READ.ME\n"},
+        {"a new.lzh folders", "lzh: folders/data: would be the same member, folders/Data, as folders/Data\n"},
+        {"a new.lzh folders/Data/a.txt folders/data/b.txt",
+         "lzh: folders/data/b.txt: its folder differs from folders/Data only in letter case\n"},
+        {"a new.lzh hangul",
+         "lzh: hangul/\xED\x95\x9C/a.txt: would be the same member, hangul/\xED\x95\x9C/A.TXT, as "
+         "hangul/\xED\x95\x9C/A.TXT\n"},
+        // The archive named as its own input.
+        {"a old.lzh old.lzh", "lzh: old.lzh: is the archive being written\n"},
+        {"a old.lzh in/a.txt ./old.lzh", "lzh: ./old.lzh: is the archive being written\n"},
+    };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments);
         const Outcome r = Lzh(temp.path(), arguments);
