@@ -13,8 +13,9 @@
 
 namespace {
 
-// The table's bytes read as code page 949, independently of the terminal.
-std::string FromCp949(const char* bytes)
+// Whether the bytes are valid code page 949, read independently of the
+// terminal.
+bool IsCodePage949(const char* bytes)
 {
     iconv_t cd = iconv_open("UTF-8", "CP949");
     EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
@@ -23,30 +24,41 @@ std::string FromCp949(const char* bytes)
     std::size_t inLeft = std::strlen(bytes);
     char* at = out;
     std::size_t outLeft = sizeof out - 1;
-    EXPECT_NE(iconv(cd, &in, &inLeft, &at, &outLeft), static_cast<std::size_t>(-1));
+    const bool valid = iconv(cd, &in, &inLeft, &at, &outLeft) != static_cast<std::size_t>(-1);
     iconv_close(cd);
-    return out;
+    return valid;
 }
 
-TEST(MessageTables, EveryEntryByteForByte)
+// The conversions of a printf format, in order ("dddd" for four %d).
+std::string Conversions(const char* format)
 {
-    const char* english[] = {"UPDATE",
-                             "",
-                             "Cannot find the route of game.",
-                             "It has exceeded the maximum waiting time of kivra.exe.",
-                             "It has exceeded the maximum waiting time of knet.exe.",
-                             "Cannot find the version of Kivra net.",
-                             "Kivra Net is not completed normally.",
-                             "file open error",
-                             "file not found."};
-    for (int id = 0; id < 9; ++id) EXPECT_STREQ(GetUpdateMessage(id), english[id]) << id;
-    EXPECT_EQ(FromCp949(GetUpdateMessage(9)), "%d.%d%d Build %d이상만 패치가 됩니다.");
-    EXPECT_EQ(FromCp949(GetUpdateMessage(10)), "패치하려는 버젼이 더 오래된 버젼입니다.");
-    EXPECT_EQ(std::strlen(GetUpdateMessage(10)), 39u);  // two bytes a syllable
+    std::string kinds;
+    for (const char* c = format; *c; ++c)
+        if (*c == '%') kinds += *++c ? *c : '?';
+    return kinds;
+}
 
-    EXPECT_STREQ(GetCompletionText(0), "UPDATE Message");
-    EXPECT_STREQ(GetCompletionText(1), "Update is completed.\nDo you want to play a new Kivra net ");
-    EXPECT_STREQ(GetCompletionText(2), "Update is completed.");
+// Both tables: an entry for every id, valid code page 949, then the null
+// entry that ends the table.
+TEST(MessageTables, EveryIdHasAnEntryOfValidCodePage949AndTheTableEnds)
+{
+    const struct {
+        const char* (*entry)(int);
+        int last;
+    } tables[] = {{GetUpdateMessage, kMessagePatchIsOlder}, {GetCompletionText, 2}};
+    for (const auto& table : tables) {
+        for (int id = 0; id <= table.last; ++id) {
+            const char* text = table.entry(id);
+            ASSERT_NE(text, nullptr) << id;
+            EXPECT_TRUE(IsCodePage949(text)) << id;
+            // Only the formatted entry takes arguments; every other one is
+            // shown as it stands, its detail after it.
+            EXPECT_EQ(Conversions(text),
+                      id == kMessageNeedVersionFormat && table.entry == GetUpdateMessage ? "dddd" : "")
+                << id;
+        }
+        EXPECT_EQ(table.entry(table.last + 1), nullptr);
+    }
 }
 
 std::string Shown(void (*show)())
@@ -61,6 +73,7 @@ TEST(ShowUpdateMessage, CaptionTextAndDetail)
     EXPECT_EQ(Shown([] { ShowUpdateMessage(2, ""); }), "\n[UPDATE 2]\nCannot find the route of game.\n");
     EXPECT_EQ(Shown([] { ShowUpdateMessage(8, "\n(Need Version)"); }),
               "\n[UPDATE 8]\nfile not found.\n(Need Version)\n");
+    EXPECT_EQ(Shown([] { ShowUpdateMessage(6, ""); }), "\n[UPDATE 6]\nKivra Net is not completed normally.\n");
     EXPECT_EQ(Shown([] { ShowUpdateMessage(7, "\n(%s)", "C:\\Games\\Kivra\\Dev\\Kivra.pak"); }),
               "\n[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n");
     // Message 1 carries message 9's text as its format; the terminal shows it in UTF-8.
