@@ -22,6 +22,7 @@
 #include "app/Resource.h"
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
+#include "pack/PackRepair.h"
 #include "pack/PackText.h"
 #include "pack/PackTree.h"
 #include "platform/CodePage.h"
