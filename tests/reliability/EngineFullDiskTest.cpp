@@ -1,25 +1,23 @@
-// The pack engine on a full disk, in a child process with a file size limit
-// (SIGXFSZ ignored): a block that cannot be appended is not handed out, a
-// replacement that could not be written whole leaves the old file, and the
-// pack stays sound.
+// The pack engine on a full disk (a write that would take the pack past a
+// size fails, in this process): a block that cannot be appended is not
+// handed out, a replacement that could not be written whole leaves the old
+// file, and the pack stays sound.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
-#include "support/PatchRun.h"
+#include "support/FailingDisk.h"
+#include "support/PackTreeFiles.h"
 #include "support/TempDir.h"
 
 namespace {
 
-using patchrun::Bytes;
-using patchrun::Noise;
+using testtree::Bytes;
+using testtree::Noise;
 
 bool Put(CPackFileManager& pack, const char* name, const Bytes& content)
 {
@@ -39,16 +37,13 @@ Bytes Get(CPackFileManager& pack, const char* name)
     return content;
 }
 
-// Runs in the child: 0 when everything held, else the number of the first
-// check that failed.
-int FillUp(const std::string& path, rlim_t room)
+// 0 when everything held, else the number of the first check that failed.
+int FillUp(const std::string& path)
 {
-    const rlim_t size = std::filesystem::file_size(path);
+    const long size = static_cast<long>(std::filesystem::file_size(path));
     auto pack = std::make_unique<CPackFileManager>();
     if (pack->Open(path.c_str(), "rb+") != 1) return 1;
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{room, room};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    faults::FailingDisk full(faults::PassesTheRoom);
     const std::int32_t blocks = pack->BlockCount();
 
     // Replacing a file with more than there is room for: the write stops
@@ -57,7 +52,7 @@ int FillUp(const std::string& path, rlim_t room)
     if (Get(*pack, "keep") != Noise(3000, 1)) return 4;
     // A new file gets its entry, and no more than fits.
     if (Put(*pack, "new", Noise(9000, 3))) return 5;
-    if (pack->BlockCount() > blocks + static_cast<std::int32_t>((room - size) / 2048)) return 6;
+    if (pack->BlockCount() > blocks + static_cast<std::int32_t>((faults::room - size) / 2048)) return 6;
     pack->Close();
 
     const pack::CheckResult check = pack::CheckPackFile(path.c_str());
@@ -81,11 +76,12 @@ TEST(EngineFullDisk, NothingNamesABlockThatCouldNotBeWritten)
     }
     const Bytes pristine = testutil::ReadFile(path);
     // No room at all, room for part of a block, and for two blocks.
-    for (const rlim_t room : {static_cast<rlim_t>(pristine.size()), static_cast<rlim_t>(pristine.size() + 1000),
-                              static_cast<rlim_t>(pristine.size() + 2 * 2048)}) {
-        SCOPED_TRACE(room - pristine.size());
+    const long size = static_cast<long>(pristine.size());
+    for (const long more : {0, 1000, 2 * 2048}) {
+        SCOPED_TRACE(more);
         testutil::WriteFile(path, pristine);
-        EXPECT_EXIT(_exit(FillUp(path, room)), ::testing::ExitedWithCode(0), "");
+        faults::room = size + more;
+        EXPECT_EQ(FillUp(path), 0);
     }
 }
 

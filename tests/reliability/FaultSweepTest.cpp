@@ -19,82 +19,25 @@
 
 #include "pack/PackCheck.h"
 #include "platform/Disk.h"
+#include "support/FailingDisk.h"
 #include "support/InProcessRun.h"
 
 namespace {
 
 using namespace inprocess;
 
-// --- The failing table ------------------------------------------------------
+// --- The calls that fail ---------------------------------------------------
 
-DiskCalls real;
-long calls = 0;
+using faults::FailingDisk;
+
 long failAt = 0;  // the call that fails, counted from 1; 0 for none
-std::vector<std::string> kinds;
 
-// Whether this call, of kind, is the one to fail.
-bool Fails(const char* kind)
-{
-    kinds.push_back(kind);
-    return ++calls == failAt;
-}
+bool FailsAtTheChosenCall(const faults::Call& call) { return call.number == failAt; }
 
-template <class T> T Failed(int error, T result)
-{
-    errno = error;
-    return result;
-}
-
-const DiskCalls kFaulty = {
-    [](const char* p, const char* m) { return Fails("open") ? Failed(EIO, (std::FILE*)nullptr) : real.open(p, m); },
-    [](const char* p, const char* m, DiskLock l) {
-        return Fails("open") ? Failed(EIO, (std::FILE*)nullptr) : real.openLocked(p, m, l);
-    },
-    [](const char* p) { return Fails("open") ? Failed(EIO, (std::FILE*)nullptr) : real.createNew(p); },
-    [](void* b, std::size_t s, std::size_t n, std::FILE* f) {
-        return Fails("read") ? Failed(EIO, std::size_t{0}) : real.read(b, s, n, f);
-    },
-    [](const void* b, std::size_t s, std::size_t n, std::FILE* f) {
-        return Fails("write") ? Failed(ENOSPC, std::size_t{0}) : real.write(b, s, n, f);
-    },
-    [](std::FILE* f, long o, int w) { return Fails("seek") ? Failed(EIO, -1) : real.seek(f, o, w); },
-    [](std::FILE* f) { return Fails("tell") ? Failed(EIO, -1L) : real.tell(f); },
-    [](std::FILE* f) { return Fails("flush") ? Failed(ENOSPC, EOF) : real.flush(f); },
-    [](std::FILE* f) {
-        const int closed = real.close(f);
-        return Fails("close") ? Failed(EIO, EOF) : closed;
-    },
-    [](const char* p) { return Fails("remove") ? Failed(EIO, -1) : real.remove(p); },
-    [](const char* a, const char* b) { return Fails("rename") ? Failed(EIO, -1) : real.rename(a, b); },
-    [](const char* p) { return Fails("mkdir") ? Failed(EIO, -1) : real.makeDirectory(p); },
-    [](const char* p) { return Fails("chdir") ? Failed(EIO, -1) : real.changeDirectory(p); },
-    [](const char* p, DiskPathInfo* i) { return Fails("stat") ? Failed(EIO, -1) : real.stat(p, i); },
-    [](const char* p, std::uint64_t* b) { return Fails("statvfs") ? Failed(EIO, -1) : real.freeSpace(p, b); },
-    [](const char* p) { return Fails("open") ? Failed(EIO, (std::FILE*)nullptr) : real.beginReplacement(p); },
-    [](std::FILE* f, bool keep) {
-        if (!Fails("rename")) return real.finishReplacement(f, keep);
-        real.finishReplacement(f, false);
-        return Failed(EIO, -1);
-    },
-    [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
-    [](const char* d, const char* p) { return Fails("sweep") ? Failed(EIO, -1) : real.sweepTemporaries(d, p); },
-    [](const char* p, long long t) { return Fails("utime") ? Failed(EIO, -1) : real.setTime(p, t); },
-};
-
-// Makes every disk call go through the failing table while it lives.
-class FailingDisk {
+// The disk table fails the call numbered at while it lives.
+class FailingAt : public FailingDisk {
 public:
-    explicit FailingDisk(long at)
-    {
-        real = diskCalls;
-        diskCalls = kFaulty;
-        calls = 0;
-        failAt = at;
-        kinds.clear();
-    }
-    ~FailingDisk() { diskCalls = real; }
-    FailingDisk(const FailingDisk&) = delete;
-    FailingDisk& operator=(const FailingDisk&) = delete;
+    explicit FailingAt(long at) : FailingDisk(FailsAtTheChosenCall) { failAt = at; }
 };
 
 // The calls to fail: all of them, or all of the rare kinds and a fifth of the
@@ -174,9 +117,9 @@ TEST(FaultSweep, EachFailedDiskCallLeavesFilesWhollyOldOrNewAndARerunFinishes)
         testutil::TempDir dir;
         fs::copy(templateDir.path(), dir.path(), fs::copy_options::recursive);
         Recorder ui;
-        FailingDisk counting(0);
+        FailingAt counting(0);
         ASSERT_TRUE(RunPatch(dir.path(), ui)) << (ui.shown.empty() ? "" : ui.shown.front());
-        made = kinds;
+        made = faults::kinds;
     }
     ASSERT_GT(made.size(), 100u);
 
@@ -194,7 +137,7 @@ TEST(FaultSweep, EachFailedDiskCallLeavesFilesWhollyOldOrNewAndARerunFinishes)
         Recorder ui;
         bool done;
         {
-            FailingDisk failing(at);
+            FailingAt failing(at);
             done = RunPatch(dir.path(), ui);
         }
         const Holding held = Read(game);
@@ -235,7 +178,7 @@ TEST(FaultSweep, EachFailedCallOfACopyLeavesTheTargetWhole)
         testutil::WriteFile(target, old);
         BOOL copied;
         {
-            FailingDisk failing(at);
+            FailingAt failing(at);
             copied = CopyFileA(source.c_str(), target.c_str(), FALSE);
         }
         const Bytes held = testutil::ReadFile(target);
@@ -244,7 +187,7 @@ TEST(FaultSweep, EachFailedCallOfACopyLeavesTheTargetWhole)
         std::size_t files = 0;
         for (const auto& item : fs::directory_iterator(dir.path())) files += item.is_regular_file() ? 1 : 0;
         EXPECT_EQ(files, 2u) << "a temporary is left after call " << at;
-        if (at > calls) break;  // no call failed: every one has been tried
+        if (at > faults::calls) break;  // no call failed: every one has been tried
     }
 }
 

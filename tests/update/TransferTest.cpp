@@ -2,12 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <signal.h>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 #include "pack/PackFind.h"
+#include "support/FailingDisk.h"
 #include "support/PackFixture.h"
 #include "update/Globals.h"
 #include "update/Transfer.h"
@@ -334,21 +333,18 @@ TEST_F(TransferTest, FailedWritesAreRecorded)
     EXPECT_EQ(transfer.failedCopies, 1);
     EXPECT_STREQ(transfer.firstFailedFile, "full.bin");
 
-    // The game pack cannot grow past a file size limit: the copy into it
-    // fails part-way, and what was written is kept consistent.
-    EXPECT_EXIT(
-        {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{};
-            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(fs::file_size(gamePath) + 100000);
-            setrlimit(RLIMIT_FSIZE, &limit);
-            ResetTransfer(nullptr);
-            transfer.copyingPass = 1;
-            TransferPackData();
-            GamePack.Close();
-            std::exit(transfer.failedCopies == 1 && std::string(transfer.firstFailedFile) == "Kivra_Pak\\big" ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
+    // The game pack cannot grow past its size: the copy into it fails
+    // part-way, and what was written is kept consistent.
+    faults::room = static_cast<long>(fs::file_size(gamePath)) + 100000;
+    {
+        faults::FailingDisk full(faults::PassesTheRoom);
+        ResetTransfer(nullptr);
+        transfer.copyingPass = 1;
+        TransferPackData();
+        GamePack.Close();
+    }
+    EXPECT_EQ(transfer.failedCopies, 1);
+    EXPECT_STREQ(transfer.firstFailedFile, "Kivra_Pak\\big");
 }
 
 }  // namespace
