@@ -31,7 +31,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/Resource.h"
 #include "lzh/LzhWriter.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
@@ -41,6 +40,7 @@
 #include "platform/Win32.h"
 #include "tools/kivra-mkpatch/PatchTree.h"
 #include "update/Version.h"
+#include "version/ProductVersion.h"
 
 namespace fs = std::filesystem;
 using mkpatch::Sameness;
@@ -1213,7 +1213,7 @@ int main(int argc, char** argv)
         return kExitSuccess;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("kivra-mkpatch " KIVRA_UPDATE_VERSION_TEXT);
+        std::puts("kivra-mkpatch " KIVRA_VERSION_TEXT);
         return kExitSuccess;
     }
     Options options;

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Resource.h"
 #include "lzh/LzhArchive.h"
 #include "platform/CodePage.h"
 #include "tools/lzh/LzhTool.h"
+#include "version/ProductVersion.h"
 
 namespace lzhtool {
 
@@ -93,7 +93,7 @@ int main(int argc, char** argv)
         return kExitSuccess;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("lzh " KIVRA_UPDATE_VERSION_TEXT);
+        std::puts("lzh " KIVRA_VERSION_TEXT);
         return kExitSuccess;
     }
     if (argc >= 2 && std::strcmp(argv[1], "a") == 0) return AddToArchive(argc - 1, argv + 1);

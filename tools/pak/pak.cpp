@@ -19,7 +19,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/Resource.h"
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
@@ -28,6 +27,7 @@
 #include "platform/Disk.h"
 #include "tools/common/TreeEntry.h"
 #include "tools/pak/Terminal.h"
+#include "version/ProductVersion.h"
 
 namespace fs = std::filesystem;
 using pack::DirEntry;
@@ -1014,7 +1014,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("pak " KIVRA_UPDATE_VERSION_TEXT);
+        std::puts("pak " KIVRA_VERSION_TEXT);
         return 0;
     }
     if (argc >= 2) {
