@@ -38,9 +38,9 @@
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "platform/Win32.h"
+#include "tools/common/StandardOptions.h"
 #include "tools/kivra-mkpatch/PatchTree.h"
 #include "update/Version.h"
-#include "version/ProductVersion.h"
 
 namespace fs = std::filesystem;
 using mkpatch::Sameness;
@@ -1198,6 +1198,8 @@ bool ReadSourceDate(Options& options)
     return true;
 }
 
+void PrintUsage(std::FILE* out) { std::fputs(kUsage, out); }
+
 int Usage()
 {
     std::fputs(kUsage, stderr);
@@ -1208,14 +1210,7 @@ int Usage()
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return kExitSuccess;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("kivra-mkpatch " KIVRA_VERSION_TEXT);
-        return kExitSuccess;
-    }
+    if (AnswerStandardOption(argc, argv, "kivra-mkpatch", PrintUsage)) return kExitSuccess;
     Options options;
     std::vector<std::string> operands;
     std::string needText;
