@@ -27,7 +27,8 @@ inline constexpr const char* kWorkNames[kWorkFiles] = {"Update.pak", "update.lzh
 // OUTDIR, a system code page path, once it is checked.
 extern std::string outSystem;
 
-// name in folder, system code page paths both.
+// The path of name in folder, in OUTDIR, and of a file in the work folder:
+// system code page paths all.
 std::string Joined(const std::string& folder, const std::string& name);
 std::string InOutDir(const std::string& name);
 std::string InWork(WorkFile file);
