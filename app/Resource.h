@@ -11,7 +11,3 @@
 #define IDC_BUTTON_YES 1006
 #define IDC_BUTTON_NO 1007
 #define IDC_BUTTON_OK 1008
-
-// The patcher's own version, as its version information (KivraUpdate.rc)
-// gives it; kivra-update --version prints it.
-#define KIVRA_UPDATE_VERSION_TEXT "1.0.0.1"

@@ -5,8 +5,8 @@
 #include "app/DialogTemplates.h"
 #include "app/DryRun.h"
 #include "app/ProgramWindows.h"
-#include "app/Resource.h"
 #include "app/UpdateDlg.h"
+#include "version/ProductVersion.h"
 
 CUpdateApp theApp;
 
@@ -59,7 +59,7 @@ CUpdateApp::CUpdateApp()
     RegisterDialogTemplates();
     AfxRegisterProgramWindows(kProgramWindows, static_cast<int>(std::size(kProgramWindows)));
     m_pszHelpText = kHelpText;
-    m_pszVersionText = "kivra-update " KIVRA_UPDATE_VERSION_TEXT;
+    m_pszVersionText = "kivra-update " KIVRA_VERSION_TEXT;
     m_pOptions = kOptions;
     m_ppszWorkFolderMarks = kPatchFiles;
     m_nOptions = static_cast<int>(std::size(kOptions));

@@ -10,15 +10,19 @@ endif()
 
 include(GNUInstallDirs)
 
-# The version of everything installed and of the package: the patcher's own,
-# as app/Resource.h gives it (the tools print the same with --version).
-file(STRINGS ${CMAKE_SOURCE_DIR}/app/Resource.h kivra_version_line
-     REGEX "^#define KIVRA_UPDATE_VERSION_TEXT \"[^\"]*\"")
-string(REGEX REPLACE "^#define KIVRA_UPDATE_VERSION_TEXT \"([^\"]*)\".*" "\\1" KIVRA_VERSION "${kivra_version_line}")
-if(NOT KIVRA_VERSION MATCHES "^[0-9]+(\\.[0-9]+)*$")
-  message(FATAL_ERROR "app/Resource.h: no version in KIVRA_UPDATE_VERSION_TEXT")
-endif()
-set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/Resource.h)
+# The version of everything installed and of the package: the four numbers
+# of version/ProductVersion.h, joined by dots as --version prints them.
+set(kivra_version_header ${CMAKE_SOURCE_DIR}/version/ProductVersion.h)
+set(KIVRA_VERSION)
+foreach(part MAJOR MINOR REVISION BUILD)
+  file(STRINGS ${kivra_version_header} kivra_version_line REGEX "^#define KIVRA_VERSION_${part} [0-9]+$")
+  if(NOT kivra_version_line MATCHES "^#define KIVRA_VERSION_${part} ([0-9]+)$")
+    message(FATAL_ERROR "version/ProductVersion.h: no number in KIVRA_VERSION_${part}")
+  endif()
+  list(APPEND KIVRA_VERSION ${CMAKE_MATCH_1})
+endforeach()
+list(JOIN KIVRA_VERSION "." KIVRA_VERSION)
+set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${kivra_version_header})
 
 # The programs, each with its page man/NAME.1. kivra-mkpatch joins when it is
 # built.
@@ -85,7 +89,7 @@ set(changelog ${CMAKE_SOURCE_DIR}/packaging/changelog)
 file(STRINGS ${changelog} kivra_changelog_top LIMIT_COUNT 1)
 if(NOT kivra_changelog_top MATCHES "^kivra-tools \\(${KIVRA_VERSION}\\) ")
   message(WARNING "packaging/changelog: the latest entry is not for ${KIVRA_VERSION} "
-                  "(the version in app/Resource.h): add one")
+                  "(the version in version/ProductVersion.h): add one")
 endif()
 set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz

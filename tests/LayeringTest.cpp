@@ -1,5 +1,6 @@
 // The layers depend downwards only: platform <- pack, lzh <- update <- app <-
-// tools. Every #include "..." of the product's sources is read and checked.
+// tools; version, the product's version and below them all, is read by app
+// and tools. Every #include "..." of the product's sources is read and checked.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,12 +16,13 @@ namespace {
 
 // The folders a folder's sources may include from.
 const std::map<std::string, std::set<std::string>> kAllowed = {
+    {"version", {"version"}},
     {"platform", {"platform"}},
     {"pack", {"pack", "platform"}},
     {"lzh", {"lzh", "platform"}},
     {"update", {"update", "pack", "lzh", "platform"}},
-    {"app", {"app", "update", "pack", "lzh", "platform"}},
-    {"tools", {"tools", "app", "update", "pack", "lzh", "platform"}},
+    {"app", {"app", "update", "pack", "lzh", "platform", "version"}},
+    {"tools", {"tools", "app", "update", "pack", "lzh", "platform", "version"}},
 };
 
 TEST(Layering, NoSourceIncludesFromALayerAboveIt)

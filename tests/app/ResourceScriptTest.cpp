@@ -15,6 +15,7 @@
 #include "app/DialogTemplates.h"
 #include "app/Resource.h"
 #include "platform/Framework.h"
+#include "version/ProductVersion.h"
 
 namespace {
 
@@ -307,14 +308,23 @@ TEST(ResourceScript, AgreesWithTheWindowModels)
     }
 }
 
-// kivra-update --version prints the version the Windows build carries.
+// kivra-update --version prints the version the Windows build carries: the
+// script takes its numbers and strings from version/ProductVersion.h, and
+// what they become there is the --version text's numbers.
 TEST(ResourceScript, VersionAgreesWithKivraUpdateVersion)
 {
     std::string numbers;
-    for (const char c : std::string(KIVRA_UPDATE_VERSION_TEXT))
-        numbers += c == '.' ? std::string(", ") : std::string(1, c);
+    for (const char c : std::string(KIVRA_VERSION_TEXT)) numbers += c == '.' ? std::string(", ") : std::string(1, c);
+    const int parts[] = {KIVRA_VERSION_NUMBERS};
+    std::string fileVersion;
+    for (const int part : parts) fileVersion += (fileVersion.empty() ? "" : ", ") + std::to_string(part);
+    EXPECT_EQ(fileVersion, numbers);
+    EXPECT_EQ(std::string(KIVRA_VERSION_RESOURCE_TEXT), numbers);
     const std::string text = ReadText(KIVRA_SOURCE_DIR "/app/KivraUpdate.rc");
-    for (const std::string& line : {"FILEVERSION " + numbers, "VALUE \"FileVersion\", \"" + numbers + "\""})
+    for (const char* line :
+         {"#include \"version/ProductVersion.h\"", "FILEVERSION KIVRA_VERSION_NUMBERS",
+          "PRODUCTVERSION KIVRA_VERSION_NUMBERS", "VALUE \"FileVersion\", KIVRA_VERSION_RESOURCE_TEXT",
+          "VALUE \"ProductVersion\", KIVRA_VERSION_RESOURCE_TEXT"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
 }
 

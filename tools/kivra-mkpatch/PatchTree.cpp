@@ -48,55 +48,91 @@ bool ListPackTree(CPackFileManager& pack, std::int32_t first, Tree& tree, std::s
     return false;
 }
 
-bool ListDiskTree(const fs::path& root, const std::function<bool(const fs::path&, const std::string&)>& leaveOut,
-                  Tree& tree, std::vector<std::string>& notes, std::string& error)
+namespace {
+
+using LeaveOutTest = std::function<bool(const fs::path&, const std::string&)>;
+
+// A folder of the disk tree yet to be listed.
+struct Pending {
+    fs::path host;
+    std::string path;
+};
+
+// The entries of the folder at host, in name order; false, with why in
+// error, when it cannot be read.
+bool ReadFolder(const fs::path& host, std::vector<fs::directory_entry>& entries, std::string& error)
 {
-    struct Pending {
-        fs::path host;
-        std::string path;
-    };
+    std::error_code failure;
+    for (fs::directory_iterator it(host, failure), last; !failure && it != last; it.increment(failure))
+        entries.push_back(*it);
+    if (failure) {
+        error = host.string() + ": " + failure.message();
+        return false;
+    }
+    std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
+        return a.path().filename() < b.path().filename();
+    });
+    return true;
+}
+
+// Lists the regular file entry, at path in the tree, unless it is left out;
+// false, with why in error, when its size or time cannot be read.
+bool ListFile(const fs::directory_entry& entry, const std::string& path, const LeaveOutTest& leaveOut, Tree& tree,
+              std::string& error)
+{
+    if (leaveOut(entry.path(), path)) return true;
+    std::error_code failure;
+    const std::uintmax_t size = fs::file_size(entry.path(), failure);
+    const fs::file_time_type time = failure ? fs::file_time_type() : entry.last_write_time(failure);
+    if (failure) {
+        error = entry.path().string() + ": " + failure.message();
+        return false;
+    }
+    tree.files.push_back(TreeFile{path, size, -1, entry.path(), FileTimeTicks(time)});
+    return true;
+}
+
+// Lists what folder holds: its files and folders into tree, its folders also
+// into below, to be listed in turn. False, with why in error, as
+// ListDiskTree.
+bool ListFolder(const Pending& folder, const LeaveOutTest& leaveOut, Tree& tree, std::vector<Pending>& below,
+                std::vector<std::string>& notes, std::string& error)
+{
+    std::vector<fs::directory_entry> entries;
+    if (!ReadFolder(folder.host, entries, error)) return false;
+    for (const fs::directory_entry& entry : entries) {
+        std::string name;
+        if (!HostToSystemText(entry.path().filename().string(), name)) {
+            error = entry.path().string() + ": name has a character that code page 949 lacks";
+            return false;
+        }
+        const std::string path = folder.path.empty() ? name : folder.path + '\\' + name;
+        std::error_code ignored;
+        if (entry.is_symlink(ignored) && entry.is_directory(ignored)) {
+            notes.push_back(entry.path().string() + ": a link to a folder; passed over");
+        } else if (entry.is_directory(ignored)) {
+            tree.folders.push_back(path);
+            below.push_back(Pending{entry.path(), path});
+        } else if (entry.is_regular_file(ignored)) {
+            if (!ListFile(entry, path, leaveOut, tree, error)) return false;
+        } else {
+            notes.push_back(entry.path().string() + ": neither a file nor a folder; passed over");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ListDiskTree(const fs::path& root, const LeaveOutTest& leaveOut, Tree& tree, std::vector<std::string>& notes,
+                  std::string& error)
+{
     std::vector<Pending> pending{{root, ""}};
     while (!pending.empty()) {
         const Pending folder = std::move(pending.back());
         pending.pop_back();
-        std::vector<fs::directory_entry> entries;
-        std::error_code failure;
-        for (fs::directory_iterator it(folder.host, failure), last; !failure && it != last; it.increment(failure))
-            entries.push_back(*it);
-        if (failure) {
-            error = folder.host.string() + ": " + failure.message();
-            return false;
-        }
-        std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
-            return a.path().filename() < b.path().filename();
-        });
         std::vector<Pending> below;
-        for (const fs::directory_entry& entry : entries) {
-            std::string name;
-            if (!HostToSystemText(entry.path().filename().string(), name)) {
-                error = entry.path().string() + ": name has a character that code page 949 lacks";
-                return false;
-            }
-            const std::string path = folder.path.empty() ? name : folder.path + '\\' + name;
-            std::error_code ignored;
-            if (entry.is_symlink(ignored) && entry.is_directory(ignored)) {
-                notes.push_back(entry.path().string() + ": a link to a folder; passed over");
-            } else if (entry.is_directory(ignored)) {
-                tree.folders.push_back(path);
-                below.push_back(Pending{entry.path(), path});
-            } else if (entry.is_regular_file(ignored)) {
-                if (leaveOut(entry.path(), path)) continue;
-                const std::uintmax_t size = fs::file_size(entry.path(), failure);
-                const fs::file_time_type time = failure ? fs::file_time_type() : entry.last_write_time(failure);
-                if (failure) {
-                    error = entry.path().string() + ": " + failure.message();
-                    return false;
-                }
-                tree.files.push_back(TreeFile{path, size, -1, entry.path(), FileTimeTicks(time)});
-            } else {
-                notes.push_back(entry.path().string() + ": neither a file nor a folder; passed over");
-            }
-        }
+        if (!ListFolder(folder, leaveOut, tree, below, notes, error)) return false;
         // Folders are walked in name order, each after the files before it.
         pending.insert(pending.end(), std::make_move_iterator(below.rbegin()), std::make_move_iterator(below.rend()));
     }
@@ -113,34 +149,44 @@ std::string LastName(const std::string& path)
 
 }  // namespace
 
-bool CompareTrees(const Tree& before, const Tree& after,
-                  const std::function<Sameness(const TreeFile&, const TreeFile&)>& compare, TreeChanges& changes)
-{
+namespace {
+
+// The old tree's files by their paths, as written and folded, and which of
+// them a new file has matched.
+struct OldFiles {
     std::map<std::string, std::size_t> exact;
     std::multimap<std::string, std::size_t> folded;
-    for (std::size_t i = 0; i < before.files.size(); ++i) {
-        exact.emplace(before.files[i].path, i);
-        folded.emplace(FoldedPath(before.files[i].path), i);
-    }
-    std::vector<bool> matched(before.files.size(), false);
+    std::vector<bool> matched;
+};
+
+// The old file that the new file at path matches: the one of that path as
+// written, else of the old files that differ from it only in letter case
+// the first not matched yet, or the first of them. SIZE_MAX for none.
+std::size_t FindMatch(const OldFiles& old, const std::string& path)
+{
+    if (const auto it = old.exact.find(path); it != old.exact.end()) return it->second;
+    std::size_t match = SIZE_MAX;
+    const auto range = old.folded.equal_range(FoldedPath(path));
+    for (auto it = range.first; it != range.second && match == SIZE_MAX; ++it)
+        if (!old.matched[it->second]) match = it->second;
+    if (match == SIZE_MAX && range.first != range.second) match = range.first->second;
+    return match;
+}
+
+// Matches the new tree's files with the old ones and sorts them into
+// changes, but for the removed; false when compare answered kUnreadable.
+bool CompareFiles(const Tree& before, const Tree& after,
+                  const std::function<Sameness(const TreeFile&, const TreeFile&)>& compare, OldFiles& old,
+                  TreeChanges& changes)
+{
     for (std::size_t i = 0; i < after.files.size(); ++i) {
         const TreeFile& file = after.files[i];
-        std::size_t match = SIZE_MAX;
-        if (const auto it = exact.find(file.path); it != exact.end()) {
-            match = it->second;
-        } else {
-            // Of the old files that differ only in letter case, the first
-            // not matched yet.
-            const auto range = folded.equal_range(FoldedPath(file.path));
-            for (auto it = range.first; it != range.second && match == SIZE_MAX; ++it)
-                if (!matched[it->second]) match = it->second;
-            if (match == SIZE_MAX && range.first != range.second) match = range.first->second;
-        }
+        const std::size_t match = FindMatch(old, file.path);
         if (match == SIZE_MAX) {
             changes.added.push_back(i);
             continue;
         }
-        matched[match] = true;
+        old.matched[match] = true;
         if (LastName(before.files[match].path) != LastName(file.path))
             changes.renamed.emplace_back(before.files[match].path, file.path);
         const Sameness same =
@@ -151,8 +197,14 @@ bool CompareTrees(const Tree& before, const Tree& after,
         }
         if (same == Sameness::kDifferent) changes.changed.push_back(i);
     }
-    for (std::size_t i = 0; i < before.files.size(); ++i)
-        if (!matched[i]) changes.removed.push_back(i);
+    return true;
+}
+
+// The folders the new tree adds, those renamed in letter case (listed before
+// the files), and the paths that are a file in one tree and a folder in the
+// other.
+void CompareFolders(const Tree& before, const Tree& after, const OldFiles& old, TreeChanges& changes)
+{
     std::map<std::string, std::string> oldFolders;
     std::size_t renamedFolders = 0;
     for (const std::string& folder : before.folders) oldFolders.emplace(FoldedPath(folder), folder);
@@ -165,10 +217,27 @@ bool CompareTrees(const Tree& before, const Tree& after,
             continue;
         }
         changes.addedFolders.push_back(folder);
-        if (folded.count(FoldedPath(folder))) changes.clashes.push_back(folder);
+        if (old.folded.count(FoldedPath(folder))) changes.clashes.push_back(folder);
     }
     for (std::size_t i : changes.added)
         if (oldFolders.count(FoldedPath(after.files[i].path))) changes.clashes.push_back(after.files[i].path);
+}
+
+}  // namespace
+
+bool CompareTrees(const Tree& before, const Tree& after,
+                  const std::function<Sameness(const TreeFile&, const TreeFile&)>& compare, TreeChanges& changes)
+{
+    OldFiles old;
+    for (std::size_t i = 0; i < before.files.size(); ++i) {
+        old.exact.emplace(before.files[i].path, i);
+        old.folded.emplace(FoldedPath(before.files[i].path), i);
+    }
+    old.matched.assign(before.files.size(), false);
+    if (!CompareFiles(before, after, compare, old, changes)) return false;
+    for (std::size_t i = 0; i < before.files.size(); ++i)
+        if (!old.matched[i]) changes.removed.push_back(i);
+    CompareFolders(before, after, old, changes);
     return true;
 }
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Resource.h"
 #include "lzh/LzhArchive.h"
 #include "platform/CodePage.h"
+#include "tools/common/StandardOptions.h"
 #include "tools/lzh/LzhTool.h"
 
 namespace lzhtool {
@@ -60,6 +60,13 @@ const char kUsage[] =
     "walk early, a member is damaged (t) or not written (x), a file can't be read or\n"
     "the archive written (a, d); 2 usage\n";
 
+namespace {
+
+// The usage: on stdout for --help.
+void PrintUsage(std::FILE* out) { std::fputs(kUsage, out); }
+
+}  // namespace
+
 int Fail(const std::string& subject, const char* reason)
 {
     EndLzhProgressLine();
@@ -88,14 +95,7 @@ int CannotOpen(const Archive& archive) { return Fail(archive.typed, "cannot open
 int main(int argc, char** argv)
 {
     using namespace lzhtool;
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return kExitSuccess;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("lzh " KIVRA_UPDATE_VERSION_TEXT);
-        return kExitSuccess;
-    }
+    if (AnswerStandardOption(argc, argv, "lzh", PrintUsage)) return kExitSuccess;
     if (argc >= 2 && std::strcmp(argv[1], "a") == 0) return AddToArchive(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "d") == 0) return DeleteFromArchive(argc - 1, argv + 1);
     if (argc != 3 || std::strlen(argv[1]) != 1) {

@@ -19,7 +19,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/Resource.h"
 #include "pack/PackCheck.h"
 #include "pack/PackFileManager.h"
 #include "pack/PackRepair.h"
@@ -27,6 +26,7 @@
 #include "pack/PackTree.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
+#include "tools/common/StandardOptions.h"
 #include "tools/common/TreeEntry.h"
 #include "tools/pak/Terminal.h"
 
@@ -1010,14 +1010,7 @@ void PrintUsage(std::FILE* out)
 int main(int argc, char** argv)
 {
     packFullStop = StopWhenFull;
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        PrintUsage(stdout);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("pak " KIVRA_UPDATE_VERSION_TEXT);
-        return 0;
-    }
+    if (AnswerStandardOption(argc, argv, "pak", PrintUsage)) return 0;
     if (argc >= 2) {
         for (const Verb& verb : kVerbs) {
             if (std::strcmp(argv[1], verb.name) != 0) continue;

@@ -1,0 +1,82 @@
+#include "tools/kivra-mkpatch/Faults.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "pack/PackFileManager.h"
+#include "tools/kivra-mkpatch/Engines.h"
+#include "tools/kivra-mkpatch/PatchNames.h"
+#include "tools/kivra-mkpatch/Report.h"
+#include "tools/kivra-mkpatch/WorkFolder.h"
+
+namespace mkpatch {
+
+namespace {
+
+// The signals that stop a run.
+const int kStopSignals[] = {
+    SIGINT,
+    SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+};
+
+extern "C" void StopOnSignal(int signal)
+{
+    TakeBackWork();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// The engine ends the process once Update.pak's table is full, after it has
+// closed the pack.
+void StopWhenFull(const char*)
+{
+    Fail(std::string(kPatchPack) + ": the patch holds more than a pack can (" + std::to_string(pack::kMaxBlocks) +
+         " blocks of " + std::to_string(pack::kBlockSize) + " bytes)");
+    std::exit(kExitFailure);
+}
+
+}  // namespace
+
+int Fail(const std::string& text)
+{
+    EndProgressLine();
+    std::fprintf(stderr, "kivra-mkpatch: %s\n", text.c_str());
+    patchPack.Close();
+    RemoveWork();
+    return kExitFailure;
+}
+
+bool Refuse(const std::string& text)
+{
+    Fail(text);
+    return false;
+}
+
+void CatchFaults()
+{
+    packFullStop = StopWhenFull;
+    for (int signal : kStopSignals) std::signal(signal, StopOnSignal);
+}
+
+SignalsHeld::SignalsHeld()
+{
+#ifndef _WIN32
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int signal : kStopSignals) sigaddset(&stops, signal);
+    sigprocmask(SIG_BLOCK, &stops, &before);
+#endif
+}
+
+SignalsHeld::~SignalsHeld()
+{
+#ifndef _WIN32
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+#endif
+}
+
+}  // namespace mkpatch
