@@ -8,20 +8,12 @@
 #include "tools/kivra-mkpatch/Engines.h"
 #include "tools/kivra-mkpatch/PatchNames.h"
 #include "tools/kivra-mkpatch/Report.h"
+#include "tools/kivra-mkpatch/Signals.h"
 #include "tools/kivra-mkpatch/WorkFolder.h"
 
 namespace mkpatch {
 
 namespace {
-
-// The signals that stop a run.
-const int kStopSignals[] = {
-    SIGINT,
-    SIGTERM,
-#ifdef SIGHUP
-    SIGHUP,
-#endif
-};
 
 extern "C" void StopOnSignal(int signal)
 {
@@ -43,8 +35,7 @@ void StopWhenFull(const char*)
 
 int Fail(const std::string& text)
 {
-    EndProgressLine();
-    std::fprintf(stderr, "kivra-mkpatch: %s\n", text.c_str());
+    SayError(text);
     patchPack.Close();
     RemoveWork();
     return kExitFailure;
@@ -59,24 +50,7 @@ bool Refuse(const std::string& text)
 void CatchFaults()
 {
     packFullStop = StopWhenFull;
-    for (int signal : kStopSignals) std::signal(signal, StopOnSignal);
-}
-
-SignalsHeld::SignalsHeld()
-{
-#ifndef _WIN32
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (int signal : kStopSignals) sigaddset(&stops, signal);
-    sigprocmask(SIG_BLOCK, &stops, &before);
-#endif
-}
-
-SignalsHeld::~SignalsHeld()
-{
-#ifndef _WIN32
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-#endif
+    CatchStopSignals(StopOnSignal);
 }
 
 }  // namespace mkpatch

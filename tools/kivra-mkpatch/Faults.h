@@ -2,14 +2,10 @@
 // back what the run made: the work folder and the folders made on the way to
 // it. A full Update.pak ends the run so too, and a stop signal takes back the
 // same by calls a signal handler may make, then stops the process as the
-// signal would have.
+// signal would have (Signals.h).
 #pragma once
 
 #include <string>
-
-#ifndef _WIN32
-#include <signal.h>
-#endif
 
 namespace mkpatch {
 
@@ -21,21 +17,5 @@ bool Refuse(const std::string& text);
 
 // Has a full Update.pak and the stop signals end the run as above.
 void CatchFaults();
-
-// Keeps the stop signals waiting while it lives: the records of what the run
-// made and OUTDIR change under it, so that a stop finds each as it was or as
-// it became. Windows has no signal mask: there a stop may come in between.
-class SignalsHeld {
-public:
-    SignalsHeld();
-    ~SignalsHeld();
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-#ifndef _WIN32
-    sigset_t before;
-#endif
-};
 
 }  // namespace mkpatch

@@ -10,6 +10,7 @@
 #include "tools/kivra-mkpatch/Faults.h"
 #include "tools/kivra-mkpatch/PatchNames.h"
 #include "tools/kivra-mkpatch/Report.h"
+#include "tools/kivra-mkpatch/Signals.h"
 #include "tools/kivra-mkpatch/WorkFolder.h"
 
 namespace fs = std::filesystem;

@@ -1,20 +1,11 @@
 #include "tools/kivra-mkpatch/PatchTime.h"
 
-#include <algorithm>
 #include <ctime>
 #include <limits>
 
 #include "lzh/LzhWriter.h"
-#include "tools/kivra-mkpatch/Plan.h"
 
 namespace mkpatch {
-
-PatchTime NewestTime(const Plan& plan)
-{
-    PatchTime time;
-    for (const PatchFile& file : plan.files) time.ticks = std::max(time.ticks, file.time);
-    return time;
-}
 
 std::uint32_t DosTime(const PatchTime& time)
 {

@@ -7,8 +7,6 @@
 
 namespace mkpatch {
 
-struct Plan;
-
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01, both UTC.
 inline constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
 inline constexpr std::uint64_t kTicksPerSecond = 10000000;
@@ -17,10 +15,6 @@ struct PatchTime {
     std::uint64_t ticks = 0;  // a FILETIME
     bool utc = false;         // the archive's local time is taken as UTC
 };
-
-// The patch's time when SOURCE_DATE_EPOCH does not give it: the newest time
-// of the files put into it.
-PatchTime NewestTime(const Plan& plan);
 
 // The archive's MS-DOS time of time: in local time, as LZH readers show it,
 // but in UTC for SOURCE_DATE_EPOCH, as that convention asks, so that the

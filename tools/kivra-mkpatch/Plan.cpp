@@ -172,4 +172,11 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
     return CheckStrict(options, plan) && AddNeedAndReadMe(before, options, plan);
 }
 
+PatchTime NewestTime(const Plan& plan)
+{
+    PatchTime time;
+    for (const PatchFile& file : plan.files) time.ticks = std::max(time.ticks, file.time);
+    return time;
+}
+
 }  // namespace mkpatch

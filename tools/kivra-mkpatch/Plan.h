@@ -40,4 +40,8 @@ struct Plan {
 // False after saying why no patch can be made.
 bool MakePlan(const Installation& before, const Installation& after, const Options& options, Plan& plan);
 
+// The patch's time when SOURCE_DATE_EPOCH does not give it: the newest time
+// of the files put into it.
+PatchTime NewestTime(const Plan& plan);
+
 }  // namespace mkpatch

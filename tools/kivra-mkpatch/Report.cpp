@@ -41,6 +41,12 @@ void EndProgressLine()
     progressShown = false;
 }
 
+void SayError(const std::string& text)
+{
+    EndProgressLine();
+    std::fprintf(stderr, "kivra-mkpatch: %s\n", text.c_str());
+}
+
 void Warn(const std::string& text)
 {
     EndProgressLine();

@@ -20,6 +20,9 @@ void ShowStep(const char* what, std::uint64_t bytes);
 // Clears the progress line, when one is shown.
 void EndProgressLine();
 
+// "kivra-mkpatch: TEXT" on stderr, after the progress line.
+void SayError(const std::string& text);
+
 // "kivra-mkpatch: warning: TEXT" on stderr.
 void Warn(const std::string& text);
 

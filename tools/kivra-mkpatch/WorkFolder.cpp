@@ -13,8 +13,8 @@
 
 #include "platform/Disk.h"
 #include "platform/Win32.h"
-#include "tools/kivra-mkpatch/Faults.h"
 #include "tools/kivra-mkpatch/Report.h"
+#include "tools/kivra-mkpatch/Signals.h"
 
 namespace fs = std::filesystem;
 
@@ -35,6 +35,15 @@ char workFileHost[kWorkFiles][kHostPathMax];
 // place.
 std::vector<std::string> madeFolders;
 
+// Says why the work folder cannot be had and takes back what was made on the
+// way to it; false.
+bool NoWorkFolder(const std::string& text)
+{
+    SayError(text);
+    RemoveWork();
+    return false;
+}
+
 // Names the work folder and its files as the host does; false after saying
 // why.
 bool NameWork(char (&folderHost)[kHostPathMax], char (&fileHost)[kWorkFiles][kHostPathMax])
@@ -44,7 +53,7 @@ bool NameWork(char (&folderHost)[kHostPathMax], char (&fileHost)[kWorkFiles][kHo
     bool named = ResolveDiskPath(workSystem.c_str(), folderHost, sizeof folderHost);
     for (int file = 0; file < kWorkFiles; ++file)
         named = named && ResolveDiskPath(InWork(static_cast<WorkFile>(file)).c_str(), fileHost[file], kHostPathMax);
-    if (!named) return Refuse(Shown(workSystem) + ": cannot be named (" + std::strerror(errno) + ")");
+    if (!named) return NoWorkFolder(Shown(workSystem) + ": cannot be named (" + std::strerror(errno) + ")");
     return true;
 }
 
@@ -62,7 +71,7 @@ bool MakeFoldersAbove(const fs::path& host)
             const SignalsHeld held;
             if (fs::create_directory(*it, error)) madeFolders.push_back(it->string());
         }
-        if (error) return Refuse(it->string() + ": cannot be made (" + error.message() + ")");
+        if (error) return NoWorkFolder(it->string() + ": cannot be made (" + error.message() + ")");
     }
     return true;
 }
@@ -107,7 +116,7 @@ bool MakeWorkFolder()
             std::memcpy(workHost, folderHost, sizeof folderHost);
         }
     }
-    if (!made) return Refuse(std::string(folderHost) + ": cannot be made (" + std::strerror(errno) + ")");
+    if (!made) return NoWorkFolder(std::string(folderHost) + ": cannot be made (" + std::strerror(errno) + ")");
     return true;
 }
 
