@@ -3,12 +3,12 @@
 // only when its CRC matches.
 #include "lzh/LzhArchive.h"
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <string>
 
+#include "lzh/LzhCrc.h"
 #include "lzh/LzhDecoder.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
@@ -47,101 +47,8 @@ constexpr std::uint8_t kDirectorySeparator = 0xFF;
 // Names tried for one temporary before the member is given up.
 constexpr int kTemporaryAttempts = 10000;
 
-// CRC tables for eight bytes at a time: kCrcTables[k][b] is the CRC register
-// after byte b followed by k zero bytes.
-using CrcTables = std::array<std::array<std::uint16_t, 256>, 8>;
-
-constexpr CrcTables MakeCrcTables()
-{
-    CrcTables tables{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned crc = i;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        tables[0][i] = static_cast<std::uint16_t>(crc);
-    }
-    for (std::size_t k = 1; k < tables.size(); ++k) {
-        for (unsigned i = 0; i < 256; ++i) {
-            const unsigned previous = tables[k - 1][i];
-            tables[k][i] = static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
-        }
-    }
-    return tables;
-}
-
-constexpr CrcTables kCrcTables = MakeCrcTables();
-
-inline std::uint16_t Crc16Byte(std::uint16_t crc, std::uint8_t byte)
-{
-    return static_cast<std::uint16_t>((crc >> 8) ^ kCrcTables[0][(crc ^ byte) & 0xFF]);
-}
-
-// A whole chunk's CRC goes as four quarters side by side, the first from the
-// register given, the others from 0, so that their table lookups overlap.
-// The CRC is linear: running it over a quarter of zero bytes maps the
-// register through kCrcPastQuarter (by its low and its high byte), and a
-// quarter's CRC from 0 adds to that.
-constexpr std::size_t kCrcQuarter = kLzhChunkSize / 4;
-
-struct CrcShift {
-    std::array<std::uint16_t, 256> low;
-    std::array<std::uint16_t, 256> high;
-};
-
-constexpr CrcShift MakeCrcShift(std::size_t zeroBytes)
-{
-    std::uint16_t image[16] = {};
-    for (int bit = 0; bit < 16; ++bit) {
-        unsigned crc = 1u << bit;
-        for (std::size_t n = 0; n < zeroBytes; ++n) crc = (crc >> 8) ^ kCrcTables[0][crc & 0xFF];
-        image[bit] = static_cast<std::uint16_t>(crc);
-    }
-    CrcShift shift{};
-    for (unsigned v = 0; v < 256; ++v) {
-        for (int bit = 0; bit < 8; ++bit) {
-            if (v & (1u << bit)) {
-                shift.low[v] = static_cast<std::uint16_t>(shift.low[v] ^ image[bit]);
-                shift.high[v] = static_cast<std::uint16_t>(shift.high[v] ^ image[bit + 8]);
-            }
-        }
-    }
-    return shift;
-}
-
-constexpr CrcShift kCrcPastQuarter = MakeCrcShift(kCrcQuarter);
-
-inline std::uint16_t CrcPastQuarter(unsigned crc)
-{
-    return static_cast<std::uint16_t>(kCrcPastQuarter.low[crc & 0xFF] ^ kCrcPastQuarter.high[crc >> 8]);
-}
-
-inline std::uint64_t LittleEndian64(const std::uint8_t* p)
-{
-    return static_cast<std::uint64_t>(p[0]) | static_cast<std::uint64_t>(p[1]) << 8 |
-           static_cast<std::uint64_t>(p[2]) << 16 | static_cast<std::uint64_t>(p[3]) << 24 |
-           static_cast<std::uint64_t>(p[4]) << 32 | static_cast<std::uint64_t>(p[5]) << 40 |
-           static_cast<std::uint64_t>(p[6]) << 48 | static_cast<std::uint64_t>(p[7]) << 56;
-}
-
-// Eight bytes through the register.
-inline unsigned Crc16Word(unsigned crc, const std::uint8_t* p)
-{
-    const std::uint64_t v = LittleEndian64(p) ^ crc;
-    return kCrcTables[7][v & 0xFF] ^ kCrcTables[6][(v >> 8) & 0xFF] ^ kCrcTables[5][(v >> 16) & 0xFF] ^
-           kCrcTables[4][(v >> 24) & 0xFF] ^ kCrcTables[3][(v >> 32) & 0xFF] ^ kCrcTables[2][(v >> 40) & 0xFF] ^
-           kCrcTables[1][(v >> 48) & 0xFF] ^ kCrcTables[0][v >> 56];
-}
-
-std::uint16_t ChunkCrc(std::uint16_t crc, const std::uint8_t* data)
-{
-    unsigned a = crc, b = 0, c = 0, d = 0;
-    for (std::size_t i = 0; i < kCrcQuarter; i += 8) {
-        a = Crc16Word(a, data + i);
-        b = Crc16Word(b, data + kCrcQuarter + i);
-        c = Crc16Word(c, data + 2 * kCrcQuarter + i);
-        d = Crc16Word(d, data + 3 * kCrcQuarter + i);
-    }
-    return static_cast<std::uint16_t>(CrcPastQuarter(CrcPastQuarter(CrcPastQuarter(a) ^ b) ^ c) ^ d);
-}
+// One byte through the CRC register.
+std::uint16_t CrcByte(std::uint16_t crc, std::uint8_t byte) { return UpdateLzhCrc(crc, &byte, 1); }
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -271,7 +178,7 @@ bool ReadLevel2Header(unsigned totalSize)
     LzhArchiveReader& a = lzhReader;
     if (!ReadArchiveBytes(a.header + kLevelIndex + 1, kLevel2FixedSize - 2 - kLevelIndex - 1)) return false;
     std::uint16_t crc =
-        Crc16Byte(Crc16Byte(0, static_cast<std::uint8_t>(totalSize)), static_cast<std::uint8_t>(totalSize >> 8));
+        CrcByte(CrcByte(0, static_cast<std::uint8_t>(totalSize)), static_cast<std::uint8_t>(totalSize >> 8));
     crc = UpdateLzhCrc(crc, a.header, kLevel2FixedSize - 2);
     a.memberCrc = Le16(a.header + kLevel2CrcIndex);
     a.packedLeft = Le32(a.header + kPackedSizeIndex);
@@ -288,7 +195,7 @@ bool ReadLevel2Header(unsigned totalSize)
         if (extensionSize < 3 || consumed > kLevel2MaxHeaderSize) return false;
         const int type = ReadArchiveByte();
         if (type == EOF) return false;
-        crc = Crc16Byte(crc, static_cast<std::uint8_t>(type));
+        crc = CrcByte(crc, static_cast<std::uint8_t>(type));
         if (type == kFileNameExtension) {
             nameLength = 0;
             a.nameTooLong = false;
@@ -309,7 +216,7 @@ bool ReadLevel2Header(unsigned totalSize)
                 else
                     a.nameTooLong = true;
             }
-            crc = Crc16Byte(crc, byte);
+            crc = CrcByte(crc, byte);
         }
         std::uint8_t next[2];
         if (!ReadArchiveBytes(next, 2)) return false;
@@ -319,7 +226,7 @@ bool ReadLevel2Header(unsigned totalSize)
     for (; consumed < totalSize; ++consumed) {
         const int c = ReadArchiveByte();
         if (c == EOF) return false;
-        crc = Crc16Byte(crc, static_cast<std::uint8_t>(c));
+        crc = CrcByte(crc, static_cast<std::uint8_t>(c));
     }
     if (hasHeaderCrc && crc != headerCrc) return false;
     name[nameLength] = 0;
@@ -488,15 +395,6 @@ void PutLzhName(std::FILE* to, const char* name)
     // Names are code page 949; people read them in the host's encoding.
     const std::string shown = SystemTextForDisplay(name);
     for (const unsigned char c : shown) std::fputc(c < 0x20 || c == 0x7F ? '?' : c, to);
-}
-
-std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count)
-{
-    if (count == kLzhChunkSize) return ChunkCrc(crc, data);
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) crc = static_cast<std::uint16_t>(Crc16Word(crc, data + i));
-    for (; i < count; ++i) crc = Crc16Byte(crc, data[i]);
-    return crc;
 }
 
 bool OpenLzhArchive(const char* archiveName, LzhNaming naming)

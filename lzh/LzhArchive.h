@@ -200,6 +200,3 @@ bool IsSafeMemberPath(const char* path);
 // Closes the output and the archive and removes an open temporary file; used
 // by LzhFatal before the process ends.
 void AbandonLzhWalk();
-
-// CRC-16/ARC (reflected polynomial 0xA001, no final XOR), continued from crc.
-std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count);

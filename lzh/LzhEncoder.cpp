@@ -19,7 +19,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "lzh/LzhArchive.h"
+#include "lzh/LzhCrc.h"
 
 namespace {
 

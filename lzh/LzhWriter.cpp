@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "lzh/LzhArchive.h"
+#include "lzh/LzhCrc.h"
 #include "lzh/LzhEncoder.h"
 #include "platform/Disk.h"
 
