@@ -21,6 +21,7 @@ namespace {
 
 // Places in header, which starts at header offset 2.
 constexpr std::size_t kMethodIndex = 0;
+constexpr std::size_t kMethodKindIndex = kMethodIndex + 3;  // the '5' of "-lh5-"
 constexpr std::size_t kPackedSizeIndex = 5;
 constexpr std::size_t kUnpackedSizeIndex = 9;
 constexpr std::size_t kLevelIndex = 18;
@@ -36,12 +37,9 @@ constexpr unsigned kLevel1MinSize = 25;
 
 constexpr std::size_t kTimeIndex = 13;
 
-// Extended header types: the header's CRC and the file name are read from
-// level-2 headers, the folder and the Unix time from levels 1 and 2.
-constexpr int kHeaderCrcExtension = 0x00;
-constexpr int kFileNameExtension = 0x01;
-constexpr int kDirectoryExtension = 0x02;
-constexpr int kUnixTimeExtension = 0x54;
+// Of the extended headers (LzhFormat.h), the header's CRC and the file name
+// are read from level-2 headers, the folder and the Unix time from levels 1
+// and 2. The folder's components are ended by kDirectorySeparator.
 constexpr std::uint8_t kDirectorySeparator = 0xFF;
 
 // Names tried for one temporary before the member is given up.
@@ -91,10 +89,10 @@ void ReportMember(LzhMemberProblem problem, const char* name)
 void StartExtension(int type)
 {
     LzhArchiveReader& a = lzhReader;
-    if (type == kDirectoryExtension) {
+    if (type == kLzhDirectoryExtension) {
         a.directoryLength = 0;
         a.directoryTooLong = false;
-    } else if (type == kUnixTimeExtension) {
+    } else if (type == kLzhUnixTimeExtension) {
         a.hasUnixTime = false;
         a.unixTime = 0;
     }
@@ -106,7 +104,7 @@ void StartExtension(int type)
 void TakeExtensionByte(int type, unsigned index, std::uint8_t byte)
 {
     LzhArchiveReader& a = lzhReader;
-    if (type == kDirectoryExtension) {
+    if (type == kLzhDirectoryExtension) {
         if (a.directoryLength == kLzhMaxPathLength) {
             a.directoryTooLong = true;
             return;
@@ -116,7 +114,7 @@ void TakeExtensionByte(int type, unsigned index, std::uint8_t byte)
         a.directory[a.directoryLength++] = byte == kDirectorySeparator || byte == '/' ? '\\'
                                            : byte == 0                                ? '?'
                                                                                       : static_cast<char>(byte);
-    } else if (type == kUnixTimeExtension && index < 4) {
+    } else if (type == kLzhUnixTimeExtension && index < 4) {
         a.unixTime |= static_cast<std::uint32_t>(byte) << (8 * index);
         a.hasUnixTime = index == 3;
     }
@@ -196,7 +194,7 @@ bool ReadLevel2Header(unsigned totalSize)
         const int type = ReadArchiveByte();
         if (type == EOF) return false;
         crc = CrcByte(crc, static_cast<std::uint8_t>(type));
-        if (type == kFileNameExtension) {
+        if (type == kLzhFileNameExtension) {
             nameLength = 0;
             a.nameTooLong = false;
         }
@@ -206,11 +204,11 @@ bool ReadLevel2Header(unsigned totalSize)
             if (c == EOF) return false;
             std::uint8_t byte = static_cast<std::uint8_t>(c);
             TakeExtensionByte(type, i, byte);
-            if (type == kHeaderCrcExtension && i < 2) {
+            if (type == kLzhHeaderCrcExtension && i < 2) {
                 headerCrc |= static_cast<unsigned>(byte) << (8 * i);
                 hasHeaderCrc = i == 1;
                 byte = 0;
-            } else if (type == kFileNameExtension) {
+            } else if (type == kLzhFileNameExtension) {
                 if (nameLength < kLzhMaxNameLength)
                     name[nameLength++] = static_cast<char>(byte);
                 else
@@ -330,7 +328,7 @@ bool OpenMemberTemporary(const char* name)
 bool UnpackMember(bool writing)
 {
     LzhArchiveReader& a = lzhReader;
-    const bool compressed = a.header[kMethodIndex + 3] != '0';
+    const bool compressed = a.header[kMethodKindIndex] != '0';
     if (compressed) StartMemberDecoding();
     a.contentCrc = 0;
     while (a.unpackedLeft != 0) {
@@ -498,8 +496,9 @@ bool ReadMemberHeader()
 bool IsLzhMethodSupported()
 {
     const std::uint8_t* method = lzhReader.header + kMethodIndex;
+    const std::uint8_t kind = lzhReader.header[kMethodKindIndex];
     return method[0] == '-' && method[1] == 'l' && method[2] == 'h' && method[4] == '-' &&
-           (method[3] == '0' || method[3] == '4' || method[3] == '5');
+           (kind == '0' || kind == '4' || kind == '5');
 }
 
 bool IsSafeMemberName(const char* name)

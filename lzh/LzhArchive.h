@@ -19,7 +19,9 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr std::size_t kLzhChunkSize = 8192;  // output chunk and decoder window
+#include "lzh/LzhFormat.h"
+
+inline constexpr std::size_t kLzhChunkSize = kLzhWindowSize;  // output chunk, and the decoder's window
 inline constexpr std::size_t kLzhHeaderBufferSize = 256;
 inline constexpr std::size_t kLzhNameOffset = 20;      // the name's place in header
 inline constexpr std::size_t kLzhMaxNameLength = 230;  // longest name the header buffer takes

@@ -302,12 +302,12 @@ void MakeDistanceFastTable()
 void ReadBlockHeader()
 {
     LzhDecoder& d = lzhDecoder;
-    d.blockSymbolsLeft = static_cast<std::int32_t>(TakeBits(16));
+    d.blockSymbolsLeft = static_cast<std::int32_t>(TakeBits(kLzhBlockCountBits));
     // A count of 0 keeps this block's codes to the member's end.
     if (d.blockSymbolsLeft == 0) d.blockSymbolsLeft = -1;
-    ReadSmallCodeLengths(kLzhLengthSymbols, 5, 3);
+    ReadSmallCodeLengths(kLzhLengthSymbols, kLzhLengthCountBits, kLzhLengthSpecialIndex);
     ReadLiteralCodeLengths();
-    ReadSmallCodeLengths(kLzhDistanceSymbols, 4, kLzhNoSpecialIndex);
+    ReadSmallCodeLengths(kLzhDistanceSymbols, kLzhDistanceCountBits, kLzhNoSpecialIndex);
     MakeDistanceFastTable();
 }
 
@@ -387,9 +387,9 @@ template <class Bits> void ReadLiteralLengths()
     Bits in;
     in.Load();
     in.Prepare();
-    const unsigned n = Take(in, 9);
+    const unsigned n = Take(in, kLzhLiteralCountBits);
     if (n == 0) {
-        const unsigned c = Take(in, 9);
+        const unsigned c = Take(in, kLzhLiteralCountBits);
         in.Prepare();
         in.Store();
         if (c >= static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
@@ -507,22 +507,22 @@ inline unsigned DecodeRun(WideBits& in, std::uint8_t* window, unsigned r, unsign
         --budget;
         // A slow entry's symbol field is above every symbol's.
         const unsigned entry = d.literalFast[index];
-        if (entry >> 6 <= 255) {
+        if (entry >> 6 < kLzhFirstCopySymbol) {
             in.Drop(entry);
             window[r++] = static_cast<std::uint8_t>(entry >> 6);
             // 40 bits or more are left: a second literal needs no refill.
             const unsigned second = d.literalFast[in.Top(kLzhLiteralTableBits)];
-            if (second >> 6 <= 255 && r < fastEnd && budget != 0) {
+            if (second >> 6 < kLzhFirstCopySymbol && r < fastEnd && budget != 0) {
                 --budget;
                 in.Drop(second);
                 window[r++] = static_cast<std::uint8_t>(second >> 6);
             }
         } else {
             const unsigned c = DecodeLiteral(in, entry);
-            if (c <= 255) {
+            if (c < kLzhFirstCopySymbol) {
                 window[r++] = static_cast<std::uint8_t>(c);
             } else {
-                const unsigned length = c - 253;
+                const unsigned length = c - kLzhFirstCopySymbol + kLzhMinCopyLength;
                 const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
                 const unsigned apart = r > from ? r - from : from - r;
                 if (length <= 16 && apart >= 16 && from <= kLzhChunkSize - 16) [[likely]] {
@@ -586,11 +586,11 @@ template <class Bits> void DecodeSymbols(unsigned count, std::uint8_t* window)
         // Near the chunk's end: one symbol at a time.
         if (blockLeft > 0) --blockLeft;
         const unsigned c = DecodeLiteral(in);
-        if (c <= 255) {
+        if (c < kLzhFirstCopySymbol) {
             window[r++] = static_cast<std::uint8_t>(c);
             continue;
         }
-        const unsigned length = c - 253;
+        const unsigned length = c - kLzhFirstCopySymbol + kLzhMinCopyLength;
         // Positions before r wrap to the previous chunk's bytes.
         const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
         if (length <= count - r && from + length <= kLzhChunkSize) {

@@ -15,14 +15,11 @@
 
 #include <cstdint>
 
-inline constexpr int kLzhLiteralSymbols = 510;  // 256 bytes and 254 copy lengths
-inline constexpr int kLzhLengthSymbols = 19;    // the code that sends literal code lengths
-inline constexpr int kLzhDistanceSymbols = 14;
+#include "lzh/LzhFormat.h"
+
 inline constexpr int kLzhLiteralTableBits = 12;
 inline constexpr int kLzhSmallTableBits = 8;
 inline constexpr int kLzhTreeNodes = 2 * kLzhLiteralSymbols - 1;
-inline constexpr int kLzhMaxCodeLength = 16;
-inline constexpr unsigned kLzhWindowMask = 0x1FFF;
 inline constexpr std::uint32_t kLzhInputSize = 8192;  // packed bytes read ahead at most
 // Fast table entries that stand for "decode the long way".
 inline constexpr std::uint16_t kLzhSlowLiteral = 0xFFFF;
@@ -82,9 +79,10 @@ void StartMemberDecoding();
 // or when the reader stops the member early.
 void FinishMemberDecoding();
 
-// Puts the next count (1 to 8192) content bytes at window[0] .. window[count - 1].
-// Every call but a member's last asks for 8192 bytes: the window is the same
-// buffer from call to call and holds the last 8192 bytes of output.
+// Puts the next count (1 to kLzhWindowSize) content bytes at window[0] ..
+// window[count - 1]. Every call but a member's last asks for kLzhWindowSize
+// bytes: the window is the same buffer from call to call and holds the last
+// kLzhWindowSize bytes of output.
 void DecodeChunk(unsigned count, std::uint8_t* window);
 
 // True when the member's decoding has used bits beyond its packed data: bits
@@ -112,6 +110,3 @@ void ReadLiteralCodeLengths();
 void BuildDecodeTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table);
 unsigned DecodeLiteralSymbol();
 unsigned DecodeDistance();
-
-// specialIndex for a code without the zero-run escape.
-inline constexpr int kLzhNoSpecialIndex = -1;
