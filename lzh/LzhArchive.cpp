@@ -319,6 +319,12 @@ bool OpenMemberTemporary(const char* name)
     return false;
 }
 
+// The defaults of the hooks: a full stop for each chunk written, and no
+// line to end before a prompt.
+void PutProgressStop() { std::fputc('.', stderr); }
+
+void NothingBeforePrompt() {}
+
 // Produces the member's content chunk by chunk, keeping its CRC, and writes
 // each chunk when writing. False when the member's data ends early: a stored
 // member's bytes, or the bits a compressed member decodes. A compressed
@@ -357,13 +363,8 @@ bool UnpackMember(bool writing)
 }  // namespace
 
 LzhReportFunction lzhReportMember = ReportUnwrittenMember;
-LzhProgressFunction lzhChunkWritten = PutLzhProgressStop;
-
-void PutLzhProgressStop()
-{
-    std::fputc('.', stderr);
-    lzhReader.progressLineOpen = true;
-}
+LzhProgressFunction lzhChunkWritten = PutProgressStop;
+LzhProgressFunction lzhBeforePrompt = NothingBeforePrompt;
 
 void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
 {
@@ -379,13 +380,6 @@ void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
     std::fprintf(stderr, "\n%s: ", text);
     PutLzhName(stderr, name);
     std::fputc('\n', stderr);
-    lzhReader.progressLineOpen = false;
-}
-
-void EndLzhProgressLine()
-{
-    if (lzhReader.progressLineOpen) std::fputc('\n', stderr);
-    lzhReader.progressLineOpen = false;
 }
 
 void PutLzhName(std::FILE* to, const char* name)
@@ -648,7 +642,7 @@ std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
     // Someone at a terminal is told what the line is for; a redirected or
     // closed standard input is read without a word.
     if (_isatty(_fileno(stdin))) {
-        EndLzhProgressLine();
+        lzhBeforePrompt();
         std::fputs("Cannot create \"", stderr);
         PutLzhName(stderr, LzhMemberPath());
         std::fputs("\". New name (an empty line skips it): ", stderr);

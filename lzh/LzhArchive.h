@@ -12,6 +12,11 @@
 // folder of the directory extended header in front of it and makes folders,
 // those of -lhd- members among them.
 //
+// The reader keeps no account of the lines on stderr. Its defaults write a
+// full stop for each chunk and lines that start with a line feed of their
+// own; a program that keeps a line of progress there installs the hooks
+// below (lzhChunkWritten, lzhReportMember, lzhBeforePrompt) and its lzhStop.
+//
 // All state is the one process-wide record lzhReader; a walk is not re-entrant.
 #pragma once
 
@@ -103,7 +108,6 @@ struct LzhArchiveReader {
     LzhWalkEnd walkEnd;
     std::uint32_t membersRead;    // headers read in this walk
     std::uint32_t membersFailed;  // members not written, each given to lzhReportMember
-    bool progressLineOpen;        // a full stop went to stderr after the last line end
 };
 
 extern LzhArchiveReader lzhReader;
@@ -138,23 +142,24 @@ LzhMemberCheck TestMember();
 // member's name (the last one tried, after replacement names). The default,
 // ReportUnwrittenMember, is the patcher's: it writes nothing for a method it
 // doesn't unpack or a file that can't be created (the player is not asked
-// about either) and a line "\nPROBLEM: NAME\n" on stderr for the rest. A
-// program that keeps its own account installs its own.
+// about either) and a line "\nPROBLEM: NAME\n" on stderr for the rest, which
+// starts with its own line feed. A program that keeps its own account
+// installs its own.
 using LzhReportFunction = void (*)(LzhMemberProblem problem, const char* name);
 extern LzhReportFunction lzhReportMember;
 void ReportUnwrittenMember(LzhMemberProblem problem, const char* name);
 
-// Ends the line of progress full stops on stderr, if one is open, so that
-// what comes next starts on a line of its own.
-void EndLzhProgressLine();
-
-// Called after each chunk of a member is written. The default,
-// PutLzhProgressStop, writes one full stop on stderr. A program that shows
-// progress its own way installs its own; lzhReader.archive's position then
-// tells how much of the archive has been read, of lzhReader.archiveSize.
+// Called after each chunk of a member is written. The default writes one
+// full stop on stderr, and keeps no account of the line. A program that
+// shows progress its own way installs its own; lzhReader.archive's position
+// then tells how much of the archive has been read, of lzhReader.archiveSize.
 using LzhProgressFunction = void (*)();
 extern LzhProgressFunction lzhChunkWritten;
-void PutLzhProgressStop();
+
+// Called before the prompt of ReadReplacementName goes to stderr, so that a
+// program that keeps a line of progress there can end it first. The default
+// does nothing.
+extern LzhProgressFunction lzhBeforePrompt;
 
 // Writes name to a stream with its control bytes shown as '?'.
 void PutLzhName(std::FILE* to, const char* name);
@@ -169,8 +174,8 @@ void WriteChunk(const std::uint8_t* data, std::size_t count);
 // Reads one line from standard input into buffer: at most maxLength characters
 // are kept, the line feed is not, and the buffer is zero-terminated. Yields
 // the number of characters stored. When standard input is a terminal, a
-// prompt on stderr first names the member (LzhMemberName) and says that an
-// empty line skips it.
+// prompt on stderr first names the member (LzhMemberPath) and says that an
+// empty line skips it; lzhBeforePrompt is called before it.
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
 
 // The member name of the last header read.

@@ -616,7 +616,6 @@ LzhStopFunction lzhStop = StopProcess;
 void LzhFatal(const char* message)
 {
     std::fprintf(stderr, "\n%s\n", message);
-    lzhReader.progressLineOpen = false;
     AbandonLzhWalk();
     lzhStop();
     std::exit(1);

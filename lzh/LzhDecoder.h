@@ -93,7 +93,9 @@ bool LzhInputOverrun();
 
 // The subsystem's fatal stop: writes a line feed, message and a line feed to
 // standard error, abandons the walk (no temporary file is left behind) and
-// calls lzhStop, which ends the process with exit status 1.
+// calls lzhStop, which ends the process with exit status 1. The message
+// tracks no line of its own: it always starts with the line feed, and a
+// program that keeps a line of progress on stderr takes that line as ended.
 [[noreturn]] void LzhFatal(const char* message);
 
 // What LzhFatal calls last. A harness that must survive a fatal stop may point

@@ -9,6 +9,7 @@
 #include "app/Resource.h"
 #include "lzh/LzhArchive.h"
 #include "platform/CodePage.h"
+#include "tools/common/ProgressLine.h"
 #include "tools/lzh/LzhTool.h"
 
 namespace lzhtool {
@@ -62,7 +63,7 @@ const char kUsage[] =
 
 int Fail(const std::string& subject, const char* reason)
 {
-    EndLzhProgressLine();
+    progress::EndLine();
     std::fprintf(stderr, "lzh: %s: %s\n", subject.c_str(), reason);
     return kExitFailure;
 }
@@ -75,7 +76,12 @@ bool Refuse(const std::string& subject, const char* reason)
 
 void ReportMember(const char* name, const char* problem)
 {
-    EndLzhProgressLine();
+    progress::EndLine();
+    PutMemberLine(name, problem);
+}
+
+void PutMemberLine(const char* name, const char* problem)
+{
     std::fputs("lzh: ", stderr);
     PutLzhName(stderr, name);
     std::fprintf(stderr, ": %s\n", problem);
