@@ -319,6 +319,77 @@ bool OpenMemberTemporary(const char* name)
     return false;
 }
 
+// Writes count bytes to the output file; LzhFatal("Unable to write") when it
+// takes fewer.
+void WriteChunk(const std::uint8_t* data, std::size_t count)
+{
+    if (WriteDiskFile(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
+}
+
+// True when the method of the last header read is one this reader unpacks.
+bool IsLzhMethodSupported()
+{
+    const std::uint8_t* method = lzhReader.header + kMethodIndex;
+    const std::uint8_t kind = lzhReader.header[kMethodKindIndex];
+    return method[0] == '-' && method[1] == 'l' && method[2] == 'h' && method[4] == '-' &&
+           (kind == '0' || kind == '4' || kind == '5');
+}
+
+// True when name stays inside the current directory: not absolute, no drive,
+// and no parent-directory component with either separator.
+bool IsSafeMemberName(const char* name)
+{
+    if (IsSeparator(name[0])) return false;
+    const unsigned char drive = static_cast<unsigned char>(name[0]) | 0x20;
+    if (drive >= 'a' && drive <= 'z' && name[1] == ':') return false;
+    // A component of dots and spaces with two dots or more names the parent
+    // directory once the host strips trailing dots and spaces.
+    const char* p = name;
+    while (*p) {
+        int dots = 0;
+        bool onlyDotsAndSpaces = true;
+        for (; *p && !IsSeparator(*p); ++p) {
+            if (*p == '.')
+                ++dots;
+            else if (*p != ' ')
+                onlyDotsAndSpaces = false;
+        }
+        if (onlyDotsAndSpaces && dots >= 2) return false;
+        if (*p) ++p;
+    }
+    return true;
+}
+
+// IsSafeMemberName, and every component a name: none empty (but after a
+// last separator) or made of dots and spaces alone, which Windows would take
+// for no name or for a folder above.
+bool IsSafeMemberPath(const char* path)
+{
+    if (!IsSafeMemberName(path)) return false;
+    for (const char* p = path; *p;) {
+        bool name = false;
+        for (; *p && !IsSeparator(*p); ++p) name = name || (*p != '.' && *p != ' ');
+        if (!name) return false;
+        if (*p) ++p;
+    }
+    return true;
+}
+
+// What a fatal stop does to the walk: closes the output and the archive and
+// removes an open temporary file.
+void AbandonWalk()
+{
+    LzhArchiveReader& a = lzhReader;
+    if (a.output) CloseDiskFile(a.output);
+    a.output = nullptr;
+    if (a.temporary[0]) {
+        RemoveDiskFile(a.temporary);
+        ForgetDiskTemporary(a.temporary);
+    }
+    a.temporary[0] = 0;
+    CloseLzhArchive();
+}
+
 // The defaults of the hooks: a full stop for each chunk written, and no
 // line to end before a prompt.
 void PutProgressStop() { std::fputc('.', stderr); }
@@ -335,12 +406,13 @@ bool UnpackMember(bool writing)
 {
     LzhArchiveReader& a = lzhReader;
     const bool compressed = a.header[kMethodKindIndex] != '0';
-    if (compressed) StartMemberDecoding();
+    if (compressed) StartMemberDecoding(a.archive, a.packedLeft);
     a.contentCrc = 0;
     while (a.unpackedLeft != 0) {
         const unsigned n = a.unpackedLeft < kLzhChunkSize ? a.unpackedLeft : kLzhChunkSize;
         if (compressed) {
             DecodeChunk(n, a.chunk);
+            a.packedLeft = lzhDecoder.packedLeft;
             if (LzhInputOverrun()) {
                 FinishMemberDecoding();
                 return false;
@@ -414,6 +486,7 @@ bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
     a.temporaryCounter = 0;
     // Each walk starts from a window of zero bytes.
     std::memset(a.chunk, 0, sizeof a.chunk);
+    lzhAbandon = a.archive ? AbandonWalk : nullptr;
     return a.archive != nullptr;
 }
 
@@ -422,19 +495,7 @@ void CloseLzhArchive()
     LzhArchiveReader& a = lzhReader;
     if (a.archive) CloseDiskFile(a.archive);
     a.archive = nullptr;
-}
-
-void AbandonLzhWalk()
-{
-    LzhArchiveReader& a = lzhReader;
-    if (a.output) CloseDiskFile(a.output);
-    a.output = nullptr;
-    if (a.temporary[0]) {
-        RemoveDiskFile(a.temporary);
-        ForgetDiskTemporary(a.temporary);
-    }
-    a.temporary[0] = 0;
-    CloseLzhArchive();
+    lzhAbandon = nullptr;
 }
 
 void ExtractLzhArchive(const char* archiveName)
@@ -487,37 +548,6 @@ bool ReadMemberHeader()
     return true;
 }
 
-bool IsLzhMethodSupported()
-{
-    const std::uint8_t* method = lzhReader.header + kMethodIndex;
-    const std::uint8_t kind = lzhReader.header[kMethodKindIndex];
-    return method[0] == '-' && method[1] == 'l' && method[2] == 'h' && method[4] == '-' &&
-           (kind == '0' || kind == '4' || kind == '5');
-}
-
-bool IsSafeMemberName(const char* name)
-{
-    if (IsSeparator(name[0])) return false;
-    const unsigned char drive = static_cast<unsigned char>(name[0]) | 0x20;
-    if (drive >= 'a' && drive <= 'z' && name[1] == ':') return false;
-    // A component of dots and spaces with two dots or more names the parent
-    // directory once the host strips trailing dots and spaces.
-    const char* p = name;
-    while (*p) {
-        int dots = 0;
-        bool onlyDotsAndSpaces = true;
-        for (; *p && !IsSeparator(*p); ++p) {
-            if (*p == '.')
-                ++dots;
-            else if (*p != ' ')
-                onlyDotsAndSpaces = false;
-        }
-        if (onlyDotsAndSpaces && dots >= 2) return false;
-        if (*p) ++p;
-    }
-    return true;
-}
-
 bool IsLzhFolderMember()
 {
     const LzhArchiveReader& a = lzhReader;
@@ -543,18 +573,6 @@ long long LzhMemberTime()
     local.tm_sec = static_cast<int>(t & 0x1F) * 2;
     local.tm_isdst = -1;
     return static_cast<long long>(std::mktime(&local));
-}
-
-bool IsSafeMemberPath(const char* path)
-{
-    if (!IsSafeMemberName(path)) return false;
-    for (const char* p = path; *p;) {
-        bool name = false;
-        for (; *p && !IsSeparator(*p); ++p) name = name || (*p != '.' && *p != ' ');
-        if (!name) return false;
-        if (*p) ++p;
-    }
-    return true;
 }
 
 bool ExtractMember()
@@ -630,11 +648,6 @@ void SkipMember()
         a.packedLeft -= step;
     }
     a.packedLeft = 0;
-}
-
-void WriteChunk(const std::uint8_t* data, std::size_t count)
-{
-    if (WriteDiskFile(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
 }
 
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)

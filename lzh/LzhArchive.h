@@ -3,7 +3,8 @@
 //
 // Members are read from level-0, level-1 and level-2 headers. Stored members
 // (-lh0-) are copied, compressed ones (-lh4-, -lh5-) go through the decoder of
-// LzhDecoder.h; any other method is passed over. Every member is written to a
+// LzhDecoder.h, which is handed the archive stream and the member's packed
+// size; any other method is passed over. Every member is written to a
 // temporary file next to its target and takes the member's name only when its
 // CRC-16 matches, so a damaged member never replaces a file.
 //
@@ -80,7 +81,7 @@ struct LzhArchiveReader {
     std::uint8_t header[kLzhHeaderBufferSize];
     std::uint8_t headerSize;     // S: the first header byte
     std::uint8_t headerSum;      // the checksum byte of levels 0 and 1
-    std::uint32_t packedLeft;    // packed data of the member not yet consumed
+    std::uint32_t packedLeft;    // packed data of the member not yet consumed (by the decoder, after each chunk)
     std::uint32_t unpackedLeft;  // content bytes not yet produced
     std::FILE* output;
     std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
@@ -119,7 +120,9 @@ extern LzhArchiveReader lzhReader;
 void ExtractLzhArchive(const char* archiveName);
 
 // Opens the archive and makes the reader ready for a walk; false when it can't
-// be opened. CloseLzhArchive ends the walk.
+// be opened. CloseLzhArchive ends the walk. While the walk is open, a fatal
+// stop (LzhFatal) abandons it: the member's file and the archive are closed
+// and no temporary file is left behind.
 bool OpenLzhArchive(const char* archiveName, LzhNaming naming = LzhNaming::NameField);
 void CloseLzhArchive();
 
@@ -167,10 +170,6 @@ void PutLzhName(std::FILE* to, const char* name);
 // Moves the archive stream forward by packedLeft bytes.
 void SkipMember();
 
-// Writes count bytes to the output file; LzhFatal("Unable to write") when it
-// takes fewer.
-void WriteChunk(const std::uint8_t* data, std::size_t count);
-
 // Reads one line from standard input into buffer: at most maxLength characters
 // are kept, the line feed is not, and the buffer is zero-terminated. Yields
 // the number of characters stored. When standard input is a terminal, a
@@ -184,9 +183,6 @@ inline const char* LzhMemberName() { return reinterpret_cast<const char*>(lzhRea
 // The path of the last header read, as the archive was opened to name it.
 inline const char* LzhMemberPath() { return lzhReader.path; }
 
-// True when the method of the last header read is one this reader unpacks.
-bool IsLzhMethodSupported();
-
 // True when the last header read is a folder's member: -lhd-, or with
 // LzhNaming::Folders an empty member whose path ends with a separator.
 bool IsLzhFolderMember();
@@ -194,16 +190,3 @@ bool IsLzhFolderMember();
 // The member's time, in seconds since 1970 (UTC): the Unix time extended
 // header's, else the header's MS-DOS time taken as local time.
 long long LzhMemberTime();
-
-// True when name stays inside the current directory: not absolute, no drive,
-// and no parent-directory component with either separator.
-bool IsSafeMemberName(const char* name);
-
-// IsSafeMemberName, and every component a name: none empty (but after a
-// last separator) or made of dots and spaces alone, which Windows would take
-// for no name or for a folder above.
-bool IsSafeMemberPath(const char* path);
-
-// Closes the output and the archive and removes an open temporary file; used
-// by LzhFatal before the process ends.
-void AbandonLzhWalk();
