@@ -3,12 +3,12 @@
 // only when its CRC matches.
 #include "lzh/LzhArchive.h"
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <string>
 
+#include "lzh/LzhCrc.h"
 #include "lzh/LzhDecoder.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
@@ -21,6 +21,7 @@ namespace {
 
 // Places in header, which starts at header offset 2.
 constexpr std::size_t kMethodIndex = 0;
+constexpr std::size_t kMethodKindIndex = kMethodIndex + 3;  // the '5' of "-lh5-"
 constexpr std::size_t kPackedSizeIndex = 5;
 constexpr std::size_t kUnpackedSizeIndex = 9;
 constexpr std::size_t kLevelIndex = 18;
@@ -36,112 +37,16 @@ constexpr unsigned kLevel1MinSize = 25;
 
 constexpr std::size_t kTimeIndex = 13;
 
-// Extended header types: the header's CRC and the file name are read from
-// level-2 headers, the folder and the Unix time from levels 1 and 2.
-constexpr int kHeaderCrcExtension = 0x00;
-constexpr int kFileNameExtension = 0x01;
-constexpr int kDirectoryExtension = 0x02;
-constexpr int kUnixTimeExtension = 0x54;
+// Of the extended headers (LzhFormat.h), the header's CRC and the file name
+// are read from level-2 headers, the folder and the Unix time from levels 1
+// and 2. The folder's components are ended by kDirectorySeparator.
 constexpr std::uint8_t kDirectorySeparator = 0xFF;
 
 // Names tried for one temporary before the member is given up.
 constexpr int kTemporaryAttempts = 10000;
 
-// CRC tables for eight bytes at a time: kCrcTables[k][b] is the CRC register
-// after byte b followed by k zero bytes.
-using CrcTables = std::array<std::array<std::uint16_t, 256>, 8>;
-
-constexpr CrcTables MakeCrcTables()
-{
-    CrcTables tables{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned crc = i;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        tables[0][i] = static_cast<std::uint16_t>(crc);
-    }
-    for (std::size_t k = 1; k < tables.size(); ++k) {
-        for (unsigned i = 0; i < 256; ++i) {
-            const unsigned previous = tables[k - 1][i];
-            tables[k][i] = static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFF]);
-        }
-    }
-    return tables;
-}
-
-constexpr CrcTables kCrcTables = MakeCrcTables();
-
-inline std::uint16_t Crc16Byte(std::uint16_t crc, std::uint8_t byte)
-{
-    return static_cast<std::uint16_t>((crc >> 8) ^ kCrcTables[0][(crc ^ byte) & 0xFF]);
-}
-
-// A whole chunk's CRC goes as four quarters side by side, the first from the
-// register given, the others from 0, so that their table lookups overlap.
-// The CRC is linear: running it over a quarter of zero bytes maps the
-// register through kCrcPastQuarter (by its low and its high byte), and a
-// quarter's CRC from 0 adds to that.
-constexpr std::size_t kCrcQuarter = kLzhChunkSize / 4;
-
-struct CrcShift {
-    std::array<std::uint16_t, 256> low;
-    std::array<std::uint16_t, 256> high;
-};
-
-constexpr CrcShift MakeCrcShift(std::size_t zeroBytes)
-{
-    std::uint16_t image[16] = {};
-    for (int bit = 0; bit < 16; ++bit) {
-        unsigned crc = 1u << bit;
-        for (std::size_t n = 0; n < zeroBytes; ++n) crc = (crc >> 8) ^ kCrcTables[0][crc & 0xFF];
-        image[bit] = static_cast<std::uint16_t>(crc);
-    }
-    CrcShift shift{};
-    for (unsigned v = 0; v < 256; ++v) {
-        for (int bit = 0; bit < 8; ++bit) {
-            if (v & (1u << bit)) {
-                shift.low[v] = static_cast<std::uint16_t>(shift.low[v] ^ image[bit]);
-                shift.high[v] = static_cast<std::uint16_t>(shift.high[v] ^ image[bit + 8]);
-            }
-        }
-    }
-    return shift;
-}
-
-constexpr CrcShift kCrcPastQuarter = MakeCrcShift(kCrcQuarter);
-
-inline std::uint16_t CrcPastQuarter(unsigned crc)
-{
-    return static_cast<std::uint16_t>(kCrcPastQuarter.low[crc & 0xFF] ^ kCrcPastQuarter.high[crc >> 8]);
-}
-
-inline std::uint64_t LittleEndian64(const std::uint8_t* p)
-{
-    return static_cast<std::uint64_t>(p[0]) | static_cast<std::uint64_t>(p[1]) << 8 |
-           static_cast<std::uint64_t>(p[2]) << 16 | static_cast<std::uint64_t>(p[3]) << 24 |
-           static_cast<std::uint64_t>(p[4]) << 32 | static_cast<std::uint64_t>(p[5]) << 40 |
-           static_cast<std::uint64_t>(p[6]) << 48 | static_cast<std::uint64_t>(p[7]) << 56;
-}
-
-// Eight bytes through the register.
-inline unsigned Crc16Word(unsigned crc, const std::uint8_t* p)
-{
-    const std::uint64_t v = LittleEndian64(p) ^ crc;
-    return kCrcTables[7][v & 0xFF] ^ kCrcTables[6][(v >> 8) & 0xFF] ^ kCrcTables[5][(v >> 16) & 0xFF] ^
-           kCrcTables[4][(v >> 24) & 0xFF] ^ kCrcTables[3][(v >> 32) & 0xFF] ^ kCrcTables[2][(v >> 40) & 0xFF] ^
-           kCrcTables[1][(v >> 48) & 0xFF] ^ kCrcTables[0][v >> 56];
-}
-
-std::uint16_t ChunkCrc(std::uint16_t crc, const std::uint8_t* data)
-{
-    unsigned a = crc, b = 0, c = 0, d = 0;
-    for (std::size_t i = 0; i < kCrcQuarter; i += 8) {
-        a = Crc16Word(a, data + i);
-        b = Crc16Word(b, data + kCrcQuarter + i);
-        c = Crc16Word(c, data + 2 * kCrcQuarter + i);
-        d = Crc16Word(d, data + 3 * kCrcQuarter + i);
-    }
-    return static_cast<std::uint16_t>(CrcPastQuarter(CrcPastQuarter(CrcPastQuarter(a) ^ b) ^ c) ^ d);
-}
+// One byte through the CRC register.
+std::uint16_t CrcByte(std::uint16_t crc, std::uint8_t byte) { return UpdateLzhCrc(crc, &byte, 1); }
 
 std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -184,10 +89,10 @@ void ReportMember(LzhMemberProblem problem, const char* name)
 void StartExtension(int type)
 {
     LzhArchiveReader& a = lzhReader;
-    if (type == kDirectoryExtension) {
+    if (type == kLzhDirectoryExtension) {
         a.directoryLength = 0;
         a.directoryTooLong = false;
-    } else if (type == kUnixTimeExtension) {
+    } else if (type == kLzhUnixTimeExtension) {
         a.hasUnixTime = false;
         a.unixTime = 0;
     }
@@ -199,7 +104,7 @@ void StartExtension(int type)
 void TakeExtensionByte(int type, unsigned index, std::uint8_t byte)
 {
     LzhArchiveReader& a = lzhReader;
-    if (type == kDirectoryExtension) {
+    if (type == kLzhDirectoryExtension) {
         if (a.directoryLength == kLzhMaxPathLength) {
             a.directoryTooLong = true;
             return;
@@ -209,7 +114,7 @@ void TakeExtensionByte(int type, unsigned index, std::uint8_t byte)
         a.directory[a.directoryLength++] = byte == kDirectorySeparator || byte == '/' ? '\\'
                                            : byte == 0                                ? '?'
                                                                                       : static_cast<char>(byte);
-    } else if (type == kUnixTimeExtension && index < 4) {
+    } else if (type == kLzhUnixTimeExtension && index < 4) {
         a.unixTime |= static_cast<std::uint32_t>(byte) << (8 * index);
         a.hasUnixTime = index == 3;
     }
@@ -271,7 +176,7 @@ bool ReadLevel2Header(unsigned totalSize)
     LzhArchiveReader& a = lzhReader;
     if (!ReadArchiveBytes(a.header + kLevelIndex + 1, kLevel2FixedSize - 2 - kLevelIndex - 1)) return false;
     std::uint16_t crc =
-        Crc16Byte(Crc16Byte(0, static_cast<std::uint8_t>(totalSize)), static_cast<std::uint8_t>(totalSize >> 8));
+        CrcByte(CrcByte(0, static_cast<std::uint8_t>(totalSize)), static_cast<std::uint8_t>(totalSize >> 8));
     crc = UpdateLzhCrc(crc, a.header, kLevel2FixedSize - 2);
     a.memberCrc = Le16(a.header + kLevel2CrcIndex);
     a.packedLeft = Le32(a.header + kPackedSizeIndex);
@@ -288,8 +193,8 @@ bool ReadLevel2Header(unsigned totalSize)
         if (extensionSize < 3 || consumed > kLevel2MaxHeaderSize) return false;
         const int type = ReadArchiveByte();
         if (type == EOF) return false;
-        crc = Crc16Byte(crc, static_cast<std::uint8_t>(type));
-        if (type == kFileNameExtension) {
+        crc = CrcByte(crc, static_cast<std::uint8_t>(type));
+        if (type == kLzhFileNameExtension) {
             nameLength = 0;
             a.nameTooLong = false;
         }
@@ -299,17 +204,17 @@ bool ReadLevel2Header(unsigned totalSize)
             if (c == EOF) return false;
             std::uint8_t byte = static_cast<std::uint8_t>(c);
             TakeExtensionByte(type, i, byte);
-            if (type == kHeaderCrcExtension && i < 2) {
+            if (type == kLzhHeaderCrcExtension && i < 2) {
                 headerCrc |= static_cast<unsigned>(byte) << (8 * i);
                 hasHeaderCrc = i == 1;
                 byte = 0;
-            } else if (type == kFileNameExtension) {
+            } else if (type == kLzhFileNameExtension) {
                 if (nameLength < kLzhMaxNameLength)
                     name[nameLength++] = static_cast<char>(byte);
                 else
                     a.nameTooLong = true;
             }
-            crc = Crc16Byte(crc, byte);
+            crc = CrcByte(crc, byte);
         }
         std::uint8_t next[2];
         if (!ReadArchiveBytes(next, 2)) return false;
@@ -319,7 +224,7 @@ bool ReadLevel2Header(unsigned totalSize)
     for (; consumed < totalSize; ++consumed) {
         const int c = ReadArchiveByte();
         if (c == EOF) return false;
-        crc = Crc16Byte(crc, static_cast<std::uint8_t>(c));
+        crc = CrcByte(crc, static_cast<std::uint8_t>(c));
     }
     if (hasHeaderCrc && crc != headerCrc) return false;
     name[nameLength] = 0;
@@ -414,6 +319,83 @@ bool OpenMemberTemporary(const char* name)
     return false;
 }
 
+// Writes count bytes to the output file; LzhFatal("Unable to write") when it
+// takes fewer.
+void WriteChunk(const std::uint8_t* data, std::size_t count)
+{
+    if (WriteDiskFile(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
+}
+
+// True when the method of the last header read is one this reader unpacks.
+bool IsLzhMethodSupported()
+{
+    const std::uint8_t* method = lzhReader.header + kMethodIndex;
+    const std::uint8_t kind = lzhReader.header[kMethodKindIndex];
+    return method[0] == '-' && method[1] == 'l' && method[2] == 'h' && method[4] == '-' &&
+           (kind == '0' || kind == '4' || kind == '5');
+}
+
+// True when name stays inside the current directory: not absolute, no drive,
+// and no parent-directory component with either separator.
+bool IsSafeMemberName(const char* name)
+{
+    if (IsSeparator(name[0])) return false;
+    const unsigned char drive = static_cast<unsigned char>(name[0]) | 0x20;
+    if (drive >= 'a' && drive <= 'z' && name[1] == ':') return false;
+    // A component of dots and spaces with two dots or more names the parent
+    // directory once the host strips trailing dots and spaces.
+    const char* p = name;
+    while (*p) {
+        int dots = 0;
+        bool onlyDotsAndSpaces = true;
+        for (; *p && !IsSeparator(*p); ++p) {
+            if (*p == '.')
+                ++dots;
+            else if (*p != ' ')
+                onlyDotsAndSpaces = false;
+        }
+        if (onlyDotsAndSpaces && dots >= 2) return false;
+        if (*p) ++p;
+    }
+    return true;
+}
+
+// IsSafeMemberName, and every component a name: none empty (but after a
+// last separator) or made of dots and spaces alone, which Windows would take
+// for no name or for a folder above.
+bool IsSafeMemberPath(const char* path)
+{
+    if (!IsSafeMemberName(path)) return false;
+    for (const char* p = path; *p;) {
+        bool name = false;
+        for (; *p && !IsSeparator(*p); ++p) name = name || (*p != '.' && *p != ' ');
+        if (!name) return false;
+        if (*p) ++p;
+    }
+    return true;
+}
+
+// What a fatal stop does to the walk: closes the output and the archive and
+// removes an open temporary file.
+void AbandonWalk()
+{
+    LzhArchiveReader& a = lzhReader;
+    if (a.output) CloseDiskFile(a.output);
+    a.output = nullptr;
+    if (a.temporary[0]) {
+        RemoveDiskFile(a.temporary);
+        ForgetDiskTemporary(a.temporary);
+    }
+    a.temporary[0] = 0;
+    CloseLzhArchive();
+}
+
+// The defaults of the hooks: a full stop for each chunk written, and no
+// line to end before a prompt.
+void PutProgressStop() { std::fputc('.', stderr); }
+
+void NothingBeforePrompt() {}
+
 // Produces the member's content chunk by chunk, keeping its CRC, and writes
 // each chunk when writing. False when the member's data ends early: a stored
 // member's bytes, or the bits a compressed member decodes. A compressed
@@ -423,13 +405,14 @@ bool OpenMemberTemporary(const char* name)
 bool UnpackMember(bool writing)
 {
     LzhArchiveReader& a = lzhReader;
-    const bool compressed = a.header[kMethodIndex + 3] != '0';
-    if (compressed) StartMemberDecoding();
+    const bool compressed = a.header[kMethodKindIndex] != '0';
+    if (compressed) StartMemberDecoding(a.archive, a.packedLeft);
     a.contentCrc = 0;
     while (a.unpackedLeft != 0) {
         const unsigned n = a.unpackedLeft < kLzhChunkSize ? a.unpackedLeft : kLzhChunkSize;
         if (compressed) {
             DecodeChunk(n, a.chunk);
+            a.packedLeft = lzhDecoder.packedLeft;
             if (LzhInputOverrun()) {
                 FinishMemberDecoding();
                 return false;
@@ -452,13 +435,8 @@ bool UnpackMember(bool writing)
 }  // namespace
 
 LzhReportFunction lzhReportMember = ReportUnwrittenMember;
-LzhProgressFunction lzhChunkWritten = PutLzhProgressStop;
-
-void PutLzhProgressStop()
-{
-    std::fputc('.', stderr);
-    lzhReader.progressLineOpen = true;
-}
+LzhProgressFunction lzhChunkWritten = PutProgressStop;
+LzhProgressFunction lzhBeforePrompt = NothingBeforePrompt;
 
 void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
 {
@@ -474,13 +452,6 @@ void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
     std::fprintf(stderr, "\n%s: ", text);
     PutLzhName(stderr, name);
     std::fputc('\n', stderr);
-    lzhReader.progressLineOpen = false;
-}
-
-void EndLzhProgressLine()
-{
-    if (lzhReader.progressLineOpen) std::fputc('\n', stderr);
-    lzhReader.progressLineOpen = false;
 }
 
 void PutLzhName(std::FILE* to, const char* name)
@@ -488,15 +459,6 @@ void PutLzhName(std::FILE* to, const char* name)
     // Names are code page 949; people read them in the host's encoding.
     const std::string shown = SystemTextForDisplay(name);
     for (const unsigned char c : shown) std::fputc(c < 0x20 || c == 0x7F ? '?' : c, to);
-}
-
-std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count)
-{
-    if (count == kLzhChunkSize) return ChunkCrc(crc, data);
-    std::size_t i = 0;
-    for (; i + 8 <= count; i += 8) crc = static_cast<std::uint16_t>(Crc16Word(crc, data + i));
-    for (; i < count; ++i) crc = Crc16Byte(crc, data[i]);
-    return crc;
 }
 
 bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
@@ -524,6 +486,7 @@ bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
     a.temporaryCounter = 0;
     // Each walk starts from a window of zero bytes.
     std::memset(a.chunk, 0, sizeof a.chunk);
+    lzhAbandon = a.archive ? AbandonWalk : nullptr;
     return a.archive != nullptr;
 }
 
@@ -532,19 +495,7 @@ void CloseLzhArchive()
     LzhArchiveReader& a = lzhReader;
     if (a.archive) CloseDiskFile(a.archive);
     a.archive = nullptr;
-}
-
-void AbandonLzhWalk()
-{
-    LzhArchiveReader& a = lzhReader;
-    if (a.output) CloseDiskFile(a.output);
-    a.output = nullptr;
-    if (a.temporary[0]) {
-        RemoveDiskFile(a.temporary);
-        ForgetDiskTemporary(a.temporary);
-    }
-    a.temporary[0] = 0;
-    CloseLzhArchive();
+    lzhAbandon = nullptr;
 }
 
 void ExtractLzhArchive(const char* archiveName)
@@ -597,36 +548,6 @@ bool ReadMemberHeader()
     return true;
 }
 
-bool IsLzhMethodSupported()
-{
-    const std::uint8_t* method = lzhReader.header + kMethodIndex;
-    return method[0] == '-' && method[1] == 'l' && method[2] == 'h' && method[4] == '-' &&
-           (method[3] == '0' || method[3] == '4' || method[3] == '5');
-}
-
-bool IsSafeMemberName(const char* name)
-{
-    if (IsSeparator(name[0])) return false;
-    const unsigned char drive = static_cast<unsigned char>(name[0]) | 0x20;
-    if (drive >= 'a' && drive <= 'z' && name[1] == ':') return false;
-    // A component of dots and spaces with two dots or more names the parent
-    // directory once the host strips trailing dots and spaces.
-    const char* p = name;
-    while (*p) {
-        int dots = 0;
-        bool onlyDotsAndSpaces = true;
-        for (; *p && !IsSeparator(*p); ++p) {
-            if (*p == '.')
-                ++dots;
-            else if (*p != ' ')
-                onlyDotsAndSpaces = false;
-        }
-        if (onlyDotsAndSpaces && dots >= 2) return false;
-        if (*p) ++p;
-    }
-    return true;
-}
-
 bool IsLzhFolderMember()
 {
     const LzhArchiveReader& a = lzhReader;
@@ -652,18 +573,6 @@ long long LzhMemberTime()
     local.tm_sec = static_cast<int>(t & 0x1F) * 2;
     local.tm_isdst = -1;
     return static_cast<long long>(std::mktime(&local));
-}
-
-bool IsSafeMemberPath(const char* path)
-{
-    if (!IsSafeMemberName(path)) return false;
-    for (const char* p = path; *p;) {
-        bool name = false;
-        for (; *p && !IsSeparator(*p); ++p) name = name || (*p != '.' && *p != ' ');
-        if (!name) return false;
-        if (*p) ++p;
-    }
-    return true;
 }
 
 bool ExtractMember()
@@ -741,17 +650,12 @@ void SkipMember()
     a.packedLeft = 0;
 }
 
-void WriteChunk(const std::uint8_t* data, std::size_t count)
-{
-    if (WriteDiskFile(data, 1, count, lzhReader.output) != count) LzhFatal("Unable to write");
-}
-
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
 {
     // Someone at a terminal is told what the line is for; a redirected or
     // closed standard input is read without a word.
     if (_isatty(_fileno(stdin))) {
-        EndLzhProgressLine();
+        lzhBeforePrompt();
         std::fputs("Cannot create \"", stderr);
         PutLzhName(stderr, LzhMemberPath());
         std::fputs("\". New name (an empty line skips it): ", stderr);

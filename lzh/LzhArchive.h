@@ -3,7 +3,8 @@
 //
 // Members are read from level-0, level-1 and level-2 headers. Stored members
 // (-lh0-) are copied, compressed ones (-lh4-, -lh5-) go through the decoder of
-// LzhDecoder.h; any other method is passed over. Every member is written to a
+// LzhDecoder.h, which is handed the archive stream and the member's packed
+// size; any other method is passed over. Every member is written to a
 // temporary file next to its target and takes the member's name only when its
 // CRC-16 matches, so a damaged member never replaces a file.
 //
@@ -12,6 +13,11 @@
 // folder of the directory extended header in front of it and makes folders,
 // those of -lhd- members among them.
 //
+// The reader keeps no account of the lines on stderr. Its defaults write a
+// full stop for each chunk and lines that start with a line feed of their
+// own; a program that keeps a line of progress there installs the hooks
+// below (lzhChunkWritten, lzhReportMember, lzhBeforePrompt) and its lzhStop.
+//
 // All state is the one process-wide record lzhReader; a walk is not re-entrant.
 #pragma once
 
@@ -19,7 +25,9 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr std::size_t kLzhChunkSize = 8192;  // output chunk and decoder window
+#include "lzh/LzhFormat.h"
+
+inline constexpr std::size_t kLzhChunkSize = kLzhWindowSize;  // output chunk, and the decoder's window
 inline constexpr std::size_t kLzhHeaderBufferSize = 256;
 inline constexpr std::size_t kLzhNameOffset = 20;      // the name's place in header
 inline constexpr std::size_t kLzhMaxNameLength = 230;  // longest name the header buffer takes
@@ -73,7 +81,7 @@ struct LzhArchiveReader {
     std::uint8_t header[kLzhHeaderBufferSize];
     std::uint8_t headerSize;     // S: the first header byte
     std::uint8_t headerSum;      // the checksum byte of levels 0 and 1
-    std::uint32_t packedLeft;    // packed data of the member not yet consumed
+    std::uint32_t packedLeft;    // packed data of the member not yet consumed (by the decoder, after each chunk)
     std::uint32_t unpackedLeft;  // content bytes not yet produced
     std::FILE* output;
     std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
@@ -101,7 +109,6 @@ struct LzhArchiveReader {
     LzhWalkEnd walkEnd;
     std::uint32_t membersRead;    // headers read in this walk
     std::uint32_t membersFailed;  // members not written, each given to lzhReportMember
-    bool progressLineOpen;        // a full stop went to stderr after the last line end
 };
 
 extern LzhArchiveReader lzhReader;
@@ -113,7 +120,9 @@ extern LzhArchiveReader lzhReader;
 void ExtractLzhArchive(const char* archiveName);
 
 // Opens the archive and makes the reader ready for a walk; false when it can't
-// be opened. CloseLzhArchive ends the walk.
+// be opened. CloseLzhArchive ends the walk. While the walk is open, a fatal
+// stop (LzhFatal) abandons it: the member's file and the archive are closed
+// and no temporary file is left behind.
 bool OpenLzhArchive(const char* archiveName, LzhNaming naming = LzhNaming::NameField);
 void CloseLzhArchive();
 
@@ -136,23 +145,24 @@ LzhMemberCheck TestMember();
 // member's name (the last one tried, after replacement names). The default,
 // ReportUnwrittenMember, is the patcher's: it writes nothing for a method it
 // doesn't unpack or a file that can't be created (the player is not asked
-// about either) and a line "\nPROBLEM: NAME\n" on stderr for the rest. A
-// program that keeps its own account installs its own.
+// about either) and a line "\nPROBLEM: NAME\n" on stderr for the rest, which
+// starts with its own line feed. A program that keeps its own account
+// installs its own.
 using LzhReportFunction = void (*)(LzhMemberProblem problem, const char* name);
 extern LzhReportFunction lzhReportMember;
 void ReportUnwrittenMember(LzhMemberProblem problem, const char* name);
 
-// Ends the line of progress full stops on stderr, if one is open, so that
-// what comes next starts on a line of its own.
-void EndLzhProgressLine();
-
-// Called after each chunk of a member is written. The default,
-// PutLzhProgressStop, writes one full stop on stderr. A program that shows
-// progress its own way installs its own; lzhReader.archive's position then
-// tells how much of the archive has been read, of lzhReader.archiveSize.
+// Called after each chunk of a member is written. The default writes one
+// full stop on stderr, and keeps no account of the line. A program that
+// shows progress its own way installs its own; lzhReader.archive's position
+// then tells how much of the archive has been read, of lzhReader.archiveSize.
 using LzhProgressFunction = void (*)();
 extern LzhProgressFunction lzhChunkWritten;
-void PutLzhProgressStop();
+
+// Called before the prompt of ReadReplacementName goes to stderr, so that a
+// program that keeps a line of progress there can end it first. The default
+// does nothing.
+extern LzhProgressFunction lzhBeforePrompt;
 
 // Writes name to a stream with its control bytes shown as '?'.
 void PutLzhName(std::FILE* to, const char* name);
@@ -160,15 +170,11 @@ void PutLzhName(std::FILE* to, const char* name);
 // Moves the archive stream forward by packedLeft bytes.
 void SkipMember();
 
-// Writes count bytes to the output file; LzhFatal("Unable to write") when it
-// takes fewer.
-void WriteChunk(const std::uint8_t* data, std::size_t count);
-
 // Reads one line from standard input into buffer: at most maxLength characters
 // are kept, the line feed is not, and the buffer is zero-terminated. Yields
 // the number of characters stored. When standard input is a terminal, a
-// prompt on stderr first names the member (LzhMemberName) and says that an
-// empty line skips it.
+// prompt on stderr first names the member (LzhMemberPath) and says that an
+// empty line skips it; lzhBeforePrompt is called before it.
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
 
 // The member name of the last header read.
@@ -177,9 +183,6 @@ inline const char* LzhMemberName() { return reinterpret_cast<const char*>(lzhRea
 // The path of the last header read, as the archive was opened to name it.
 inline const char* LzhMemberPath() { return lzhReader.path; }
 
-// True when the method of the last header read is one this reader unpacks.
-bool IsLzhMethodSupported();
-
 // True when the last header read is a folder's member: -lhd-, or with
 // LzhNaming::Folders an empty member whose path ends with a separator.
 bool IsLzhFolderMember();
@@ -187,19 +190,3 @@ bool IsLzhFolderMember();
 // The member's time, in seconds since 1970 (UTC): the Unix time extended
 // header's, else the header's MS-DOS time taken as local time.
 long long LzhMemberTime();
-
-// True when name stays inside the current directory: not absolute, no drive,
-// and no parent-directory component with either separator.
-bool IsSafeMemberName(const char* name);
-
-// IsSafeMemberName, and every component a name: none empty (but after a
-// last separator) or made of dots and spaces alone, which Windows would take
-// for no name or for a folder above.
-bool IsSafeMemberPath(const char* path);
-
-// Closes the output and the archive and removes an open temporary file; used
-// by LzhFatal before the process ends.
-void AbandonLzhWalk();
-
-// CRC-16/ARC (reflected polynomial 0xA001, no final XOR), continued from crc.
-std::uint16_t UpdateLzhCrc(std::uint16_t crc, const std::uint8_t* data, std::size_t count);

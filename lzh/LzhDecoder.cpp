@@ -19,7 +19,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "lzh/LzhArchive.h"
 #include "platform/Disk.h"
 
 LzhDecoder lzhDecoder;
@@ -28,7 +27,7 @@ namespace {
 
 [[noreturn]] void BadTable() { LzhFatal("Bad table"); }
 
-void StopProcess() { std::exit(1); }
+void StopProcess() { std::exit(kLzhFatalExitStatus); }
 
 // Reads the stream into the bit input's buffer: keeps the bytes not yet
 // taken, moved to its start, and fills the rest, with the filler once the
@@ -46,7 +45,7 @@ void FillInput()
     std::uint32_t room = (d.byteAtATime ? 1 : kLzhInputSize) - kept;
     if (d.unfetched > 0 && !d.fileEnded) {
         const std::uint32_t wanted = room < d.unfetched ? room : d.unfetched;
-        const auto got = static_cast<std::uint32_t>(ReadDiskFile(d.input + kept, 1, wanted, lzhReader.archive));
+        const auto got = static_cast<std::uint32_t>(ReadDiskFile(d.input + kept, 1, wanted, d.archive));
         d.unfetched -= got;
         d.inputEnd += got;
         d.inputRealEnd = d.inputEnd;
@@ -71,10 +70,10 @@ void FillInput()
 // packedLeft and fillerBytes, from the bytes taken so far.
 void CountTakenBytes()
 {
-    const LzhDecoder& d = lzhDecoder;
+    LzhDecoder& d = lzhDecoder;
     const std::uint64_t taken = d.inputBase + d.inputNext;
-    lzhReader.packedLeft = taken < d.memberPacked ? static_cast<std::uint32_t>(d.memberPacked - taken) : 0;
-    lzhDecoder.fillerBytes = static_cast<std::uint32_t>(taken > d.fileBytes ? taken - d.fileBytes : 0);
+    d.packedLeft = taken < d.memberPacked ? static_cast<std::uint32_t>(d.memberPacked - taken) : 0;
+    d.fillerBytes = static_cast<std::uint32_t>(taken > d.fileBytes ? taken - d.fileBytes : 0);
 }
 
 inline std::uint8_t TakePackedByte()
@@ -299,18 +298,6 @@ void MakeDistanceFastTable()
     }
 }
 
-void ReadBlockHeader()
-{
-    LzhDecoder& d = lzhDecoder;
-    d.blockSymbolsLeft = static_cast<std::int32_t>(TakeBits(16));
-    // A count of 0 keeps this block's codes to the member's end.
-    if (d.blockSymbolsLeft == 0) d.blockSymbolsLeft = -1;
-    ReadSmallCodeLengths(kLzhLengthSymbols, 5, 3);
-    ReadLiteralCodeLengths();
-    ReadSmallCodeLengths(kLzhDistanceSymbols, 4, kLzhNoSpecialIndex);
-    MakeDistanceFastTable();
-}
-
 // BuildDecodeTable, and with fast not null the literalFast entries of the
 // table as well: the short codes' entries, and kLzhSlowLiteral for the roots
 // of the overflow trees and for all when the table is left as it was.
@@ -387,9 +374,9 @@ template <class Bits> void ReadLiteralLengths()
     Bits in;
     in.Load();
     in.Prepare();
-    const unsigned n = Take(in, 9);
+    const unsigned n = Take(in, kLzhLiteralCountBits);
     if (n == 0) {
-        const unsigned c = Take(in, 9);
+        const unsigned c = Take(in, kLzhLiteralCountBits);
         in.Prepare();
         in.Store();
         if (c >= static_cast<unsigned>(kLzhLiteralSymbols)) BadTable();
@@ -419,6 +406,76 @@ template <class Bits> void ReadLiteralLengths()
     std::memset(d.literalLengths + i, 0, kLzhLiteralSymbols - i);
     d.literalConstant = false;
     BuildTable(kLzhLiteralSymbols, d.literalLengths, kLzhLiteralTableBits, d.literalTable, d.literalFast);
+}
+
+// Drops n bits from the bit window and fills it again, a byte at a time.
+void RefillBits(unsigned n)
+{
+    ByteBits in;
+    in.Load();
+    in.Drop(n);
+    in.Store();
+}
+
+// The code-length code or the distance code: its count, then each length in
+// three bits or more; after the first specialIndex lengths, two bits count
+// the zero lengths that follow them.
+void ReadSmallCodeLengths(int symbolCount, unsigned countBits, int specialIndex)
+{
+    LzhDecoder& d = lzhDecoder;
+    const unsigned n = TakeBits(countBits);
+    if (n == 0) {
+        // One symbol, sent as it is, that takes no bits.
+        const unsigned c = TakeBits(countBits);
+        if (c >= static_cast<unsigned>(symbolCount)) BadTable();
+        std::memset(d.smallLengths, 0, static_cast<std::size_t>(symbolCount));
+        for (std::uint16_t& entry : d.smallTable) entry = static_cast<std::uint16_t>(c);
+        d.smallConstant = true;
+        return;
+    }
+    if (n > static_cast<unsigned>(symbolCount)) BadTable();
+
+    int i = 0;
+    while (i < static_cast<int>(n)) {
+        // Three bits, and for 7 a run of 1 bits closed by a 0 adding one each.
+        unsigned c = d.bitWindow >> 29;
+        if (c == 7) {
+            for (std::uint32_t mask = 1u << 28; d.bitWindow & mask; mask >>= 1) {
+                if (++c > static_cast<unsigned>(kLzhMaxCodeLength)) BadTable();
+            }
+        }
+        RefillBits(c < 7 ? 3 : c - 3);
+        d.smallLengths[i++] = static_cast<std::uint8_t>(c);
+        if (i == specialIndex) {
+            unsigned zeros = TakeBits(2);
+            if (i + static_cast<int>(zeros) > symbolCount) BadTable();
+            while (zeros-- > 0) d.smallLengths[i++] = 0;
+        }
+    }
+    while (i < symbolCount) d.smallLengths[i++] = 0;
+    d.smallConstant = false;
+    BuildDecodeTable(symbolCount, d.smallLengths, kLzhSmallTableBits, d.smallTable);
+}
+
+// The literal/length code, over the bit input the stream allows.
+void ReadLiteralCodeLengths()
+{
+    if (lzhDecoder.byteAtATime)
+        ReadLiteralLengths<ByteBits>();
+    else
+        ReadLiteralLengths<WideBits>();
+}
+
+void ReadBlockHeader()
+{
+    LzhDecoder& d = lzhDecoder;
+    d.blockSymbolsLeft = static_cast<std::int32_t>(TakeBits(kLzhBlockCountBits));
+    // A count of 0 keeps this block's codes to the member's end.
+    if (d.blockSymbolsLeft == 0) d.blockSymbolsLeft = -1;
+    ReadSmallCodeLengths(kLzhLengthSymbols, kLzhLengthCountBits, kLzhLengthSpecialIndex);
+    ReadLiteralCodeLengths();
+    ReadSmallCodeLengths(kLzhDistanceSymbols, kLzhDistanceCountBits, kLzhNoSpecialIndex);
+    MakeDistanceFastTable();
 }
 
 // Copies length bytes (3 to 256) from window position from to position to,
@@ -507,27 +564,27 @@ inline unsigned DecodeRun(WideBits& in, std::uint8_t* window, unsigned r, unsign
         --budget;
         // A slow entry's symbol field is above every symbol's.
         const unsigned entry = d.literalFast[index];
-        if (entry >> 6 <= 255) {
+        if (entry >> 6 < kLzhFirstCopySymbol) {
             in.Drop(entry);
             window[r++] = static_cast<std::uint8_t>(entry >> 6);
             // 40 bits or more are left: a second literal needs no refill.
             const unsigned second = d.literalFast[in.Top(kLzhLiteralTableBits)];
-            if (second >> 6 <= 255 && r < fastEnd && budget != 0) {
+            if (second >> 6 < kLzhFirstCopySymbol && r < fastEnd && budget != 0) {
                 --budget;
                 in.Drop(second);
                 window[r++] = static_cast<std::uint8_t>(second >> 6);
             }
         } else {
             const unsigned c = DecodeLiteral(in, entry);
-            if (c <= 255) {
+            if (c < kLzhFirstCopySymbol) {
                 window[r++] = static_cast<std::uint8_t>(c);
             } else {
-                const unsigned length = c - 253;
+                const unsigned length = c - kLzhFirstCopySymbol + kLzhMinCopyLength;
                 const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
                 const unsigned apart = r > from ? r - from : from - r;
-                if (length <= 16 && apart >= 16 && from <= kLzhChunkSize - 16) [[likely]] {
+                if (length <= 16 && apart >= 16 && from <= kLzhWindowSize - 16) [[likely]] {
                     CopyShort(window, r, from, length);
-                } else if (from + length <= kLzhChunkSize) {
+                } else if (from + length <= kLzhWindowSize) {
                     CopyMatch(window, r, from, length);
                 } else {
                     for (unsigned i = 0; i < length; ++i) window[r + i] = window[(from + i) & kLzhWindowMask];
@@ -586,14 +643,14 @@ template <class Bits> void DecodeSymbols(unsigned count, std::uint8_t* window)
         // Near the chunk's end: one symbol at a time.
         if (blockLeft > 0) --blockLeft;
         const unsigned c = DecodeLiteral(in);
-        if (c <= 255) {
+        if (c < kLzhFirstCopySymbol) {
             window[r++] = static_cast<std::uint8_t>(c);
             continue;
         }
-        const unsigned length = c - 253;
+        const unsigned length = c - kLzhFirstCopySymbol + kLzhMinCopyLength;
         // Positions before r wrap to the previous chunk's bytes.
         const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
-        if (length <= count - r && from + length <= kLzhChunkSize) {
+        if (length <= count - r && from + length <= kLzhWindowSize) {
             CopyMatch(window, r, from, length);
             r += length;
             copyFrom = (from + length) & kLzhWindowMask;
@@ -611,25 +668,26 @@ template <class Bits> void DecodeSymbols(unsigned count, std::uint8_t* window)
 
 }  // namespace
 
+LzhAbandonFunction lzhAbandon = nullptr;
 LzhStopFunction lzhStop = StopProcess;
 
 void LzhFatal(const char* message)
 {
     std::fprintf(stderr, "\n%s\n", message);
-    lzhReader.progressLineOpen = false;
-    AbandonLzhWalk();
+    if (lzhAbandon) lzhAbandon();
     lzhStop();
-    std::exit(1);
+    std::exit(kLzhFatalExitStatus);
 }
 
-void StartMemberDecoding()
+void StartMemberDecoding(std::FILE* archive, std::uint32_t packedSize)
 {
     LzhDecoder& d = lzhDecoder;
-    d.memberPacked = lzhReader.packedLeft;
+    d.archive = archive;
+    d.memberPacked = packedSize;
     d.unfetched = d.memberPacked;
     d.fileBytes = d.memberPacked;
     d.fileEnded = false;
-    d.byteAtATime = TellDiskFile(lzhReader.archive) < 0;
+    d.byteAtATime = TellDiskFile(archive) < 0;
     d.inputBase = 0;
     d.inputNext = 0;
     d.inputEnd = 0;
@@ -650,12 +708,12 @@ void FinishMemberDecoding()
     const std::uint64_t taken = d.inputBase + d.inputNext;
     const std::uint32_t unread = d.inputRealEnd > d.inputNext ? d.inputRealEnd - d.inputNext : 0;
     if (unread > 0) {
-        SeekDiskFile(lzhReader.archive, -static_cast<long>(unread), SEEK_CUR);
+        SeekDiskFile(d.archive, -static_cast<long>(unread), SEEK_CUR);
         d.fileEnded = false;
         d.fileBytes = d.memberPacked;
     } else if (d.fileEnded && taken <= d.fileBytes) {
         // The read ahead met the end of the file, the bit input did not.
-        std::clearerr(lzhReader.archive);
+        std::clearerr(d.archive);
     }
     d.inputBase = taken;
     d.inputNext = 0;
@@ -673,14 +731,6 @@ bool LzhInputOverrun()
     return 8ull * d.fillerBytes > 32ull + d.pendingBits;
 }
 
-void RefillBits(unsigned n)
-{
-    ByteBits in;
-    in.Load();
-    in.Drop(n);
-    in.Store();
-}
-
 unsigned TakeBits(unsigned n)
 {
     ByteBits in;
@@ -690,80 +740,14 @@ unsigned TakeBits(unsigned n)
     return bits;
 }
 
-void ReadSmallCodeLengths(int symbolCount, unsigned countBits, int specialIndex)
-{
-    LzhDecoder& d = lzhDecoder;
-    const unsigned n = TakeBits(countBits);
-    if (n == 0) {
-        // One symbol, sent as it is, that takes no bits.
-        const unsigned c = TakeBits(countBits);
-        if (c >= static_cast<unsigned>(symbolCount)) BadTable();
-        std::memset(d.smallLengths, 0, static_cast<std::size_t>(symbolCount));
-        for (std::uint16_t& entry : d.smallTable) entry = static_cast<std::uint16_t>(c);
-        d.smallConstant = true;
-        return;
-    }
-    if (n > static_cast<unsigned>(symbolCount)) BadTable();
-
-    int i = 0;
-    while (i < static_cast<int>(n)) {
-        // Three bits, and for 7 a run of 1 bits closed by a 0 adding one each.
-        unsigned c = d.bitWindow >> 29;
-        if (c == 7) {
-            for (std::uint32_t mask = 1u << 28; d.bitWindow & mask; mask >>= 1) {
-                if (++c > static_cast<unsigned>(kLzhMaxCodeLength)) BadTable();
-            }
-        }
-        RefillBits(c < 7 ? 3 : c - 3);
-        d.smallLengths[i++] = static_cast<std::uint8_t>(c);
-        if (i == specialIndex) {
-            unsigned zeros = TakeBits(2);
-            if (i + static_cast<int>(zeros) > symbolCount) BadTable();
-            while (zeros-- > 0) d.smallLengths[i++] = 0;
-        }
-    }
-    while (i < symbolCount) d.smallLengths[i++] = 0;
-    d.smallConstant = false;
-    BuildDecodeTable(symbolCount, d.smallLengths, kLzhSmallTableBits, d.smallTable);
-}
-
-void ReadLiteralCodeLengths()
-{
-    if (lzhDecoder.byteAtATime)
-        ReadLiteralLengths<ByteBits>();
-    else
-        ReadLiteralLengths<WideBits>();
-}
-
 void BuildDecodeTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table)
 {
     BuildTable(symbolCount, lengths, tableBits, table, nullptr);
 }
 
-unsigned DecodeLiteralSymbol()
-{
-    LzhDecoder& d = lzhDecoder;
-    if (d.blockSymbolsLeft == 0) ReadBlockHeader();
-    if (d.blockSymbolsLeft > 0) --d.blockSymbolsLeft;
-    ByteBits in;
-    in.Load();
-    const unsigned symbol = DecodeLiteral(in);
-    in.Store();
-    return symbol;
-}
-
-unsigned DecodeDistance()
-{
-    ByteBits in;
-    in.Load();
-    const unsigned distance = DecodeDistanceBits(in);
-    in.Store();
-    return distance;
-}
-
 void DecodeChunk(unsigned count, std::uint8_t* window)
 {
-    if (count == 0 || count > kLzhChunkSize) return;
+    if (count == 0 || count > kLzhWindowSize) return;
     if (lzhDecoder.byteAtATime)
         DecodeSymbols<ByteBits>(count, window);
     else

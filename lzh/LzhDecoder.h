@@ -1,38 +1,40 @@
 // The decoder of -lh4- and -lh5- packed data: blocks of three canonical prefix
 // codes followed by literal bytes and copies from an 8192-byte window.
 //
-// It reads the packed bytes itself from the reader's archive stream, taking at
-// most lzhReader.packedLeft of them, and writes the content into the reader's
-// chunk buffer, which is also its window. All state is the one process-wide
-// record lzhDecoder; nothing is allocated while decoding.
+// It reads the packed bytes itself from the stream StartMemberDecoding is
+// given, taking at most the member's packed size of them, and writes the
+// content into the caller's window. It knows nothing of the archive around
+// the member: the reader hands it the stream and the size, and is told of a
+// fatal stop through lzhAbandon. All state is the one process-wide record
+// lzhDecoder; nothing is allocated while decoding.
 //
 // The bit input reads the stream ahead into its own buffer, a few kilobytes
 // at a time, and FinishMemberDecoding gives back what it has not taken; in
-// between, packedLeft and the stream's position count what the bit input has
-// taken, as if it read one byte at a time. A stream that cannot seek back is
-// read one byte at a time.
+// between, lzhDecoder.packedLeft and the stream's position count what the bit
+// input has taken, as if it read one byte at a time. A stream that cannot
+// seek back is read one byte at a time.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
-inline constexpr int kLzhLiteralSymbols = 510;  // 256 bytes and 254 copy lengths
-inline constexpr int kLzhLengthSymbols = 19;    // the code that sends literal code lengths
-inline constexpr int kLzhDistanceSymbols = 14;
+#include "lzh/LzhFormat.h"
+
 inline constexpr int kLzhLiteralTableBits = 12;
 inline constexpr int kLzhSmallTableBits = 8;
 inline constexpr int kLzhTreeNodes = 2 * kLzhLiteralSymbols - 1;
-inline constexpr int kLzhMaxCodeLength = 16;
-inline constexpr unsigned kLzhWindowMask = 0x1FFF;
 inline constexpr std::uint32_t kLzhInputSize = 8192;  // packed bytes read ahead at most
 // Fast table entries that stand for "decode the long way".
 inline constexpr std::uint16_t kLzhSlowLiteral = 0xFFFF;
 inline constexpr std::uint32_t kLzhSlowDistance = 0xFFFFFFFF;
 
 struct LzhDecoder {
+    std::FILE* archive;             // where the member's packed bytes come from
+    std::uint32_t packedLeft;       // packed bytes of the member not yet taken
     std::uint32_t bitWindow;        // the next 32 bits; the top bit is decoded next
     std::uint8_t pendingByte;       // the packed byte taken last
     std::uint8_t pendingBits;       // low bits of pendingByte not yet in bitWindow
-    std::uint32_t fillerBytes;      // bytes taken past packedLeft or past the end of the file
+    std::uint32_t fillerBytes;      // bytes taken past the packed size or past the end of the file
     std::int32_t blockSymbolsLeft;  // 0: a block header comes next; below 0: the codes hold to the end
     std::int32_t copyLeft;          // bytes of the current copy still to come; below 1: none
     std::uint32_t copyFrom;         // window position of the next copied byte
@@ -64,7 +66,7 @@ struct LzhDecoder {
     std::uint32_t inputEnd;
     std::uint32_t inputRealEnd;
     std::uint64_t inputBase;     // bytes of the member taken before input[0]
-    std::uint32_t memberPacked;  // packedLeft at the member's start
+    std::uint32_t memberPacked;  // the member's packed size
     std::uint32_t unfetched;     // packed bytes of the member not yet read into input
     std::uint64_t fileBytes;     // the member's packed bytes in the file: memberPacked unless it ends first
     bool fileEnded;              // a read of the stream came up short
@@ -73,45 +75,51 @@ struct LzhDecoder {
 
 extern LzhDecoder lzhDecoder;
 
-// Resets the decoder for a member and loads the first 32 bits of packed data.
-// lzhReader.packedLeft must be set and the stream at the packed data.
-void StartMemberDecoding();
+// Resets the decoder for a member of packedSize packed bytes, which begin at
+// archive's position, and loads the first 32 bits of them.
+void StartMemberDecoding(std::FILE* archive, std::uint32_t packedSize);
 
 // Gives the packed bytes read ahead and not taken back to the stream, which
 // then stands where the bit input stopped. Called after a member's last chunk,
 // or when the reader stops the member early.
 void FinishMemberDecoding();
 
-// Puts the next count (1 to 8192) content bytes at window[0] .. window[count - 1].
-// Every call but a member's last asks for 8192 bytes: the window is the same
-// buffer from call to call and holds the last 8192 bytes of output.
+// Puts the next count (1 to kLzhWindowSize) content bytes at window[0] ..
+// window[count - 1]. Every call but a member's last asks for kLzhWindowSize
+// bytes: the window is the same buffer from call to call and holds the last
+// kLzhWindowSize bytes of output.
 void DecodeChunk(unsigned count, std::uint8_t* window);
 
 // True when the member's decoding has used bits beyond its packed data: bits
-// of the filler that the bit input supplies once packedLeft is used up (zero
-// bytes) or the file has ended (0xFF bytes). Such a member's data ended early;
-// whatever it decodes to from there on is made up.
+// of the filler that the bit input supplies once the packed size is used up
+// (zero bytes) or the file has ended (0xFF bytes). Such a member's data ended
+// early; whatever it decodes to from there on is made up.
 bool LzhInputOverrun();
 
-// The subsystem's fatal stop: writes a line feed, message and a line feed to
-// standard error, abandons the walk (no temporary file is left behind) and
-// calls lzhStop, which ends the process with exit status 1.
+// The exit status of a fatal stop.
+inline constexpr int kLzhFatalExitStatus = 1;
+
+// The subsystem's fatal stop, for the decoder's damaged data ("Bad table")
+// and the reader's files ("Unable to write"): writes a line feed, message and
+// a line feed to standard error, calls lzhAbandon and then lzhStop, which
+// ends the process with kLzhFatalExitStatus. The message tracks no line of
+// its own: it always starts with the line feed, and a program that keeps a
+// line of progress on stderr takes that line as ended.
 [[noreturn]] void LzhFatal(const char* message);
+
+// What LzhFatal calls after its message, when not null: whoever has files
+// open for the work that can stop points it at what gives them up. The
+// reader sets it while a walk is open, to what abandons the walk (its files
+// closed, no temporary file left behind).
+using LzhAbandonFunction = void (*)();
+extern LzhAbandonFunction lzhAbandon;
 
 // What LzhFatal calls last. A harness that must survive a fatal stop may point
 // it at a function that does not return to LzhFatal (a longjmp, for one); if it
-// returns, the process still ends with status 1.
+// returns, the process still ends with kLzhFatalExitStatus.
 using LzhStopFunction = void (*)();
 extern LzhStopFunction lzhStop;
 
 // The steps of decoding, open to tests.
-void RefillBits(unsigned n);
 unsigned TakeBits(unsigned n);
-void ReadSmallCodeLengths(int symbolCount, unsigned countBits, int specialIndex);
-void ReadLiteralCodeLengths();
 void BuildDecodeTable(int symbolCount, const std::uint8_t* lengths, int tableBits, std::uint16_t* table);
-unsigned DecodeLiteralSymbol();
-unsigned DecodeDistance();
-
-// specialIndex for a code without the zero-run escape.
-inline constexpr int kLzhNoSpecialIndex = -1;

@@ -19,25 +19,19 @@
 #include <cmath>
 #include <cstring>
 
-#include "lzh/LzhArchive.h"
+#include "lzh/LzhCrc.h"
+#include "lzh/LzhFormat.h"
 
 namespace {
 
-constexpr std::uint32_t kWindowSize = 8192;
-constexpr std::uint32_t kMaxOffset = kWindowSize - 1;
-constexpr unsigned kMinMatch = 3;
-constexpr unsigned kMaxMatch = 256;
-
-constexpr int kLiteralSymbols = 510;  // 256 bytes, then copy lengths 3 to 256
-constexpr int kLengthCodeSymbols = 19;
-constexpr int kDistanceSymbols = 14;
-constexpr int kMaxCodeLength = 16;
-constexpr unsigned kCopySymbolBias = 253;  // a copy of length L is symbol L + 253
+constexpr std::uint32_t kMaxOffset = kLzhWindowSize - 1;
+// A copy of length L is symbol L + kCopySymbolBias.
+constexpr unsigned kCopySymbolBias = kLzhFirstCopySymbol - kLzhMinCopyLength;
 
 // The match search.
 constexpr unsigned kHash3Bits = 14;
 constexpr unsigned kHash4Bits = 15;
-constexpr std::uint32_t kChainMask = kWindowSize - 1;
+constexpr std::uint32_t kChainMask = kLzhWindowSize - 1;
 constexpr int kSearchDepth = 24;       // candidates looked at, at most
 constexpr unsigned kNiceLength = 128;  // a copy this long ends the search
 constexpr unsigned kGoodLength = 24;   // beating a copy this long: a quarter of the depth
@@ -46,10 +40,10 @@ constexpr unsigned kLazyLength = 64;   // a copy this long is taken without a lo
 // The content buffer: it slides by kSlide once full, keeping the window.
 constexpr std::uint32_t kSlide = 1u << 16;
 constexpr std::uint32_t kBufferSize = 2 * kSlide;
-constexpr std::uint32_t kLookahead = kMaxMatch + 2;
+constexpr std::uint32_t kLookahead = kLzhMaxCopyLength + 2;
 // The position of a member's first byte: a hash head of 0 is then always
 // farther back than a copy can reach.
-constexpr std::uint32_t kFirstPosition = kWindowSize;
+constexpr std::uint32_t kFirstPosition = kLzhWindowSize;
 
 // Blocks.
 constexpr unsigned kMaxBlockSymbols = 65535;
@@ -70,13 +64,13 @@ constexpr int kPriceScale = 16;
 constexpr int kMaxPrice = 24 * kPriceScale;
 
 struct Symbol {
-    std::uint16_t code;      // a literal byte, or a copy length + 253
+    std::uint16_t code;      // a literal byte, or a copy length + kCopySymbolBias
     std::uint16_t distance;  // for a copy: its offset less 1 (0 to 8190)
 };
 
 struct Histogram {
-    std::uint32_t literal[kLiteralSymbols];
-    std::uint32_t distance[kDistanceSymbols];
+    std::uint32_t literal[kLzhLiteralSymbols];
+    std::uint32_t distance[kLzhDistanceSymbols];
     unsigned count;  // symbols counted
 };
 
@@ -100,11 +94,11 @@ struct Encoder {
     // with the same hash of 4 bytes, head4 the newest of each.
     std::uint32_t head3[1u << kHash3Bits];
     std::uint32_t head4[1u << kHash4Bits];
-    std::uint32_t chain[kWindowSize];
+    std::uint32_t chain[kLzhWindowSize];
 
-    std::uint16_t symbolPrice[kLiteralSymbols];
-    std::uint16_t distancePrice[kDistanceSymbols];  // extra bits included
-    int literalPrice;                               // a literal byte, on average
+    std::uint16_t symbolPrice[kLzhLiteralSymbols];
+    std::uint16_t distancePrice[kLzhDistanceSymbols];  // extra bits included
+    int literalPrice;                                  // a literal byte, on average
 
     // symbols[0 .. block.count) are the block, the segment follows.
     Symbol symbols[kMaxBlockSymbols + kSegmentSymbols];
@@ -126,20 +120,20 @@ Encoder encoder;
 // --- Prefix codes ----------------------------------------------------------
 
 struct Code {
-    std::uint8_t lengths[kLiteralSymbols];
-    std::uint16_t codes[kLiteralSymbols];
+    std::uint8_t lengths[kLzhLiteralSymbols];
+    std::uint16_t codes[kLzhLiteralSymbols];
     int constant;  // the one symbol of a code that takes no bits, or -1
     int sent;      // lengths sent: up to the last used symbol
 };
 
 void MakeCanonicalCodes(Code& code, int symbolCount)
 {
-    unsigned count[kMaxCodeLength + 1] = {};
+    unsigned count[kLzhMaxCodeLength + 1] = {};
     for (int i = 0; i < symbolCount; ++i) ++count[code.lengths[i]];
     count[0] = 0;
-    unsigned next[kMaxCodeLength + 1] = {};
+    unsigned next[kLzhMaxCodeLength + 1] = {};
     unsigned value = 0;
-    for (int length = 1; length <= kMaxCodeLength; ++length) {
+    for (int length = 1; length <= kLzhMaxCodeLength; ++length) {
         value = (value + count[length - 1]) << 1;
         next[length] = value;
     }
@@ -152,7 +146,7 @@ void MakeCanonicalCodes(Code& code, int symbolCount)
 // A code over the used symbols; one used symbol (or none) makes a constant.
 void BuildCode(Code& code, const std::uint32_t* frequencies, int symbolCount)
 {
-    MakeLimitedCodeLengths(frequencies, symbolCount, kMaxCodeLength, code.lengths);
+    MakeLimitedCodeLengths(frequencies, symbolCount, kLzhMaxCodeLength, code.lengths);
     int used = 0;
     int last = -1;
     for (int i = 0; i < symbolCount; ++i) {
@@ -295,29 +289,29 @@ int LengthItems(const Code& literal, LengthItem* items)
 Code literalCode;
 Code distanceCode;
 Code lengthCode;
-LengthItem lengthItems[kLiteralSymbols];
+LengthItem lengthItems[kLzhLiteralSymbols];
 
 void WriteBlock(const Symbol* symbols, const Histogram& histogram)
 {
     Encoder& e = encoder;
-    BuildCode(literalCode, histogram.literal, kLiteralSymbols);
-    BuildCode(distanceCode, histogram.distance, kDistanceSymbols);
+    BuildCode(literalCode, histogram.literal, kLzhLiteralSymbols);
+    BuildCode(distanceCode, histogram.distance, kLzhDistanceSymbols);
 
     int itemCount = 0;
-    std::uint32_t itemFrequencies[kLengthCodeSymbols] = {};
+    std::uint32_t itemFrequencies[kLzhLengthSymbols] = {};
     if (literalCode.constant < 0) {
         itemCount = LengthItems(literalCode, lengthItems);
         for (int i = 0; i < itemCount; ++i) ++itemFrequencies[lengthItems[i].symbol];
     }
-    BuildCode(lengthCode, itemFrequencies, kLengthCodeSymbols);
+    BuildCode(lengthCode, itemFrequencies, kLzhLengthSymbols);
 
-    PutBits(histogram.count, 16);
-    PutSmallCode(lengthCode, 5, 3);
+    PutBits(histogram.count, kLzhBlockCountBits);
+    PutSmallCode(lengthCode, kLzhLengthCountBits, kLzhLengthSpecialIndex);
     if (literalCode.constant >= 0) {
-        PutBits(0, 9);
-        PutBits(static_cast<unsigned>(literalCode.constant), 9);
+        PutBits(0, kLzhLiteralCountBits);
+        PutBits(static_cast<unsigned>(literalCode.constant), kLzhLiteralCountBits);
     } else {
-        PutBits(static_cast<unsigned>(literalCode.sent), 9);
+        PutBits(static_cast<unsigned>(literalCode.sent), kLzhLiteralCountBits);
         for (int i = 0; i < itemCount; ++i) {
             const LengthItem item = lengthItems[i];
             PutSymbol(lengthCode, item.symbol);
@@ -325,12 +319,12 @@ void WriteBlock(const Symbol* symbols, const Histogram& histogram)
             if (item.symbol == 2) PutBits(item.extra, 9);
         }
     }
-    PutSmallCode(distanceCode, 4, -1);
+    PutSmallCode(distanceCode, kLzhDistanceCountBits, kLzhNoSpecialIndex);
 
     for (unsigned i = 0; i < histogram.count; ++i) {
         const Symbol s = symbols[i];
         PutSymbol(literalCode, s.code);
-        if (s.code >= 256) {
+        if (s.code >= kLzhFirstCopySymbol) {
             const unsigned j = DistanceSymbol(s.distance);
             PutSymbol(distanceCode, j);
             if (j > 1) PutBits(s.distance - (1u << (j - 1)), j - 1);
@@ -380,8 +374,8 @@ double BlockCost(const Histogram& a, const Histogram* b)
 {
     int usedLiterals;
     int usedDistances;
-    const float literalBits = CodeBits(a.literal, b ? b->literal : nullptr, kLiteralSymbols, usedLiterals);
-    const float distanceBits = CodeBits(a.distance, b ? b->distance : nullptr, kDistanceSymbols, usedDistances);
+    const float literalBits = CodeBits(a.literal, b ? b->literal : nullptr, kLzhLiteralSymbols, usedLiterals);
+    const float distanceBits = CodeBits(a.distance, b ? b->distance : nullptr, kLzhDistanceSymbols, usedDistances);
     return kBlockHeaderBits + literalBits + distanceBits + usedLiterals * kLiteralLengthBits +
            usedDistances * kDistanceLengthBits;
 }
@@ -404,15 +398,15 @@ void UpdatePrices(const Histogram& h)
 {
     Encoder& e = encoder;
     std::uint32_t total = 0;
-    for (int i = 0; i < kLiteralSymbols; ++i) total += h.literal[i];
+    for (int i = 0; i < kLzhLiteralSymbols; ++i) total += h.literal[i];
     if (total == 0) return;
     const Pricing price(total);
     std::uint64_t literalBits = 0;
     std::uint32_t literals = 0;
-    for (int i = 0; i < kLiteralSymbols; ++i) {
+    for (int i = 0; i < kLzhLiteralSymbols; ++i) {
         const int p = price(h.literal[i]);
         e.symbolPrice[i] = static_cast<std::uint16_t>(p);
-        if (i < 256) {
+        if (i < kLzhFirstCopySymbol) {
             literalBits += static_cast<std::uint64_t>(p) * h.literal[i];
             literals += h.literal[i];
         }
@@ -420,10 +414,10 @@ void UpdatePrices(const Histogram& h)
     e.literalPrice = literals > 0 ? static_cast<int>(literalBits / literals) : 8 * kPriceScale;
 
     std::uint32_t copies = 0;
-    for (int j = 0; j < kDistanceSymbols; ++j) copies += h.distance[j];
+    for (int j = 0; j < kLzhDistanceSymbols; ++j) copies += h.distance[j];
     if (copies == 0) return;
     const Pricing distancePrice(copies);
-    for (int j = 0; j < kDistanceSymbols; ++j)
+    for (int j = 0; j < kLzhDistanceSymbols; ++j)
         e.distancePrice[j] =
             static_cast<std::uint16_t>(distancePrice(h.distance[j]) + (j > 1 ? (j - 1) * kPriceScale : 0));
 }
@@ -433,20 +427,20 @@ void UpdatePrices(const Histogram& h)
 void DefaultPrices()
 {
     Encoder& e = encoder;
-    for (int i = 0; i < 256; ++i) e.symbolPrice[i] = 8 * kPriceScale;
-    for (int i = 256; i < kLiteralSymbols; ++i) {
+    for (int i = 0; i < kLzhFirstCopySymbol; ++i) e.symbolPrice[i] = 8 * kPriceScale;
+    for (int i = kLzhFirstCopySymbol; i < kLzhLiteralSymbols; ++i) {
         const double length = i - kCopySymbolBias;
         e.symbolPrice[i] = static_cast<std::uint16_t>((5 + std::log2(length - 2)) * kPriceScale);
     }
-    for (int j = 0; j < kDistanceSymbols; ++j)
+    for (int j = 0; j < kLzhDistanceSymbols; ++j)
         e.distancePrice[j] = static_cast<std::uint16_t>((4 + (j > 1 ? j - 1 : 0)) * kPriceScale);
     e.literalPrice = 8 * kPriceScale;
 }
 
 void AddHistogram(Histogram& to, const Histogram& from)
 {
-    for (int i = 0; i < kLiteralSymbols; ++i) to.literal[i] += from.literal[i];
-    for (int j = 0; j < kDistanceSymbols; ++j) to.distance[j] += from.distance[j];
+    for (int i = 0; i < kLzhLiteralSymbols; ++i) to.literal[i] += from.literal[i];
+    for (int j = 0; j < kLzhDistanceSymbols; ++j) to.distance[j] += from.distance[j];
     to.count += from.count;
 }
 
@@ -491,7 +485,7 @@ inline void AppendSymbol(unsigned code, unsigned distance)
     e.symbols[e.block.count + e.segment.count] = {static_cast<std::uint16_t>(code),
                                                   static_cast<std::uint16_t>(distance)};
     ++e.segment.literal[code];
-    if (code >= 256) ++e.segment.distance[DistanceSymbol(distance)];
+    if (code >= kLzhFirstCopySymbol) ++e.segment.distance[DistanceSymbol(distance)];
     if (++e.segment.count == kSegmentSymbols) EndSegment(false);
 }
 
@@ -619,11 +613,11 @@ Match FindMatch(std::uint32_t position, const std::uint8_t* here, const Candidat
     const Encoder& e = encoder;
     Match best{0, 0, 0};
     const std::uint32_t reach = position - kMaxOffset;
-    unsigned longest = kMinMatch - 1;
+    unsigned longest = kLzhMinCopyLength - 1;
     if (candidates.last3 >= reach) {
         const std::uint32_t offset = position - candidates.last3;
         const unsigned length = MatchLength(here - offset, here, limit);
-        if (length >= kMinMatch) {
+        if (length >= kLzhMinCopyLength) {
             longest = length;
             const int value = CopyValue(position, here, length, offset);
             if (value > 0) best = {length, offset, value};
@@ -671,7 +665,7 @@ void Parse()
         if (position >= end || e.stopped) break;
         const std::uint8_t* here = e.data + (position - base);
         const unsigned available = end - position;
-        const unsigned limit = available < kMaxMatch ? available : kMaxMatch;
+        const unsigned limit = available < kLzhMaxCopyLength ? available : kLzhMaxCopyLength;
         Match current{0, 0, 0};
         // The last 3 bytes of the content go as literals.
         if (available >= 4) {
@@ -722,7 +716,7 @@ void MakeLimitedCodeLengths(const std::uint32_t* frequencies, int symbolCount, i
     // merges them with the pairs of the level before. isPackage says, for each
     // item of each level, whether it is a pair or a symbol.
     static std::uint64_t weights[2][2 * kMaxSymbols];
-    static bool isPackage[kMaxCodeLength][2 * kMaxSymbols];
+    static bool isPackage[kLzhMaxCodeLength][2 * kMaxSymbols];
     int size = used;
     for (int i = 0; i < used; ++i) {
         weights[0][i] = frequencies[order[i]];

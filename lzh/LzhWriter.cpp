@@ -9,8 +9,9 @@
 
 #include <cstring>
 
-#include "lzh/LzhArchive.h"
+#include "lzh/LzhCrc.h"
 #include "lzh/LzhEncoder.h"
+#include "lzh/LzhFormat.h"
 #include "platform/Disk.h"
 
 namespace {
@@ -18,9 +19,7 @@ namespace {
 constexpr std::uint8_t kAttribute = 0x20;  // MS-DOS "archive"
 constexpr std::uint8_t kLevel = 1;
 constexpr std::uint8_t kSystem = 'W';
-constexpr std::uint8_t kHeaderCrcExtension = 0x00;
 constexpr std::uint16_t kHeaderCrcExtensionSize = 5;  // type, CRC, next size
-constexpr std::uint8_t kUnixTimeExtension = 0x54;
 
 bool InUnixTimeRange(std::int64_t time) { return time >= 0 && time <= 0xFFFFFFFFLL; }
 
@@ -87,7 +86,7 @@ std::size_t MakeLzhMemberHeader(const LzhHeaderFields& fields, std::uint8_t* out
     const bool unixTime = InUnixTimeRange(fields.unixTime);
     const std::size_t extensions = kHeaderCrcExtensionSize + (unixTime ? kLzhUnixTimeSize : 0);
     const std::size_t size = kLzhMemberHeaderSize + n + (unixTime ? kLzhUnixTimeSize : 0);
-    const std::size_t base = 27 + n;  // through the first extended header's size
+    const std::size_t base = kLzhMemberHeaderSize - kHeaderCrcExtensionSize + n;  // the first extended header
     out[0] = static_cast<std::uint8_t>(base - 2);
     std::memcpy(out + 2, "-lh?-", 5);
     out[5] = static_cast<std::uint8_t>(fields.method);
@@ -101,12 +100,12 @@ std::size_t MakeLzhMemberHeader(const LzhHeaderFields& fields, std::uint8_t* out
     PutLe(out + 22 + n, fields.crc, 2);
     out[24 + n] = kSystem;
     PutLe(out + 25 + n, kHeaderCrcExtensionSize, 2);
-    out[base] = kHeaderCrcExtension;
+    out[base] = kLzhHeaderCrcExtension;
     PutLe(out + base + 1, 0, 2);
     PutLe(out + base + 3, unixTime ? kLzhUnixTimeSize : 0, 2);
     if (unixTime) {
         const std::size_t at = base + kHeaderCrcExtensionSize;
-        out[at] = kUnixTimeExtension;
+        out[at] = kLzhUnixTimeExtension;
         PutLe(out + at + 1, static_cast<std::uint32_t>(fields.unixTime), 4);
         PutLe(out + at + 5, 0, 2);  // no further extended header
     }

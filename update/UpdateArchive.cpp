@@ -93,13 +93,15 @@ const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
         return unpacked;
     }
     unpackUi = &ui;
+    const LzhProgressFunction chunkWritten = lzhChunkWritten;
+    const LzhReportFunction reportMember = lzhReportMember;
+    const LzhStopFunction fatal = lzhStop;
     lzhChunkWritten = ShowUnpackProgress;
     lzhReportMember = ReportPatchMember;
-    const LzhStopFunction fatal = lzhStop;
     lzhStop = StopUnpacking;
     if (!WalkArchive()) UnpackProblem("%s: stopped at a damaged member", LzhMemberName()[0] ? LzhMemberName() : "?");
     lzhStop = fatal;
-    lzhReportMember = ReportUnwrittenMember;
+    lzhReportMember = reportMember;
     // Every archiver ends an archive with its end marker: one that ends
     // before it, or at a damaged header, has lost members.
     if (lzhReader.walkEnd == LzhWalkEnd::BadHeader)
@@ -109,7 +111,7 @@ const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
     // A walk that reached the archive's end has read all of it.
     const bool ended = lzhReader.walkEnd == LzhWalkEnd::EndMarker || lzhReader.walkEnd == LzhWalkEnd::FileEnd;
     ui.ShowUnpacking(ended ? lzhReader.archiveSize : -1, lzhReader.archiveSize, true);
-    lzhChunkWritten = PutLzhProgressStop;
+    lzhChunkWritten = chunkWritten;
     unpacked.members = lzhReader.membersRead;
     return unpacked;
 }

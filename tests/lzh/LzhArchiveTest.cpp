@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "lzh/LzhArchive.h"
+#include "lzh/LzhCrc.h"
 #include "lzh/LzhDecoder.h"
 #include "lzh/LzhTestSupport.h"
 

@@ -6,7 +6,6 @@
 #include <random>
 #include <set>
 
-#include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
 #include "lzh/LzhTestSupport.h"
 
@@ -48,46 +47,47 @@ Bytes Letters(std::size_t count, std::uint32_t seed, int alphabet = 26)
     return out;
 }
 
-void LoadStream(const Bytes& fileBytes, std::uint32_t packedLeft)
+std::FILE* stream = nullptr;
+
+void LoadStream(const Bytes& fileBytes)
 {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     std::fwrite(fileBytes.data(), 1, fileBytes.size(), file);
     std::rewind(file);
-    lzhReader.archive = file;
-    lzhReader.packedLeft = packedLeft;
+    stream = file;
 }
 
 void CloseStream()
 {
-    std::fclose(lzhReader.archive);
-    lzhReader.archive = nullptr;
+    std::fclose(stream);
+    stream = nullptr;
 }
 
 }  // namespace
 
 TEST(LzhBitInput, TakesBitsMostSignificantFirstThenZerosAndPastTheFileOnes)
 {
-    LoadStream({0xA5, 0x0F, 0x33, 0xC3, 0x81, 0xFF, 0x00, 0x7E, 0x99}, 8);
-    StartMemberDecoding();
+    LoadStream({0xA5, 0x0F, 0x33, 0xC3, 0x81, 0xFF, 0x00, 0x7E, 0x99});
+    StartMemberDecoding(stream, 8);
     EXPECT_EQ(lzhDecoder.bitWindow, 0xA50F33C3u);
-    EXPECT_EQ(lzhReader.packedLeft, 4u);
+    EXPECT_EQ(lzhDecoder.packedLeft, 4u);
     EXPECT_EQ(TakeBits(4), 0xAu);
     EXPECT_EQ(TakeBits(0), 0u);
     EXPECT_EQ(TakeBits(12), 0x50Fu);
     EXPECT_EQ(TakeBits(16), 0x33C3u);
     EXPECT_EQ(lzhDecoder.bitWindow, 0x81FF007Eu);
-    EXPECT_EQ(lzhReader.packedLeft, 0u);
+    EXPECT_EQ(lzhDecoder.packedLeft, 0u);
     EXPECT_EQ(TakeBits(16), 0x81FFu);
     EXPECT_EQ(lzhDecoder.bitWindow, 0x007E0000u);  // the ninth byte is beyond packedLeft
     CloseStream();
 
-    LoadStream({0x12, 0x34}, 6);
-    StartMemberDecoding();
+    LoadStream({0x12, 0x34});
+    StartMemberDecoding(stream, 6);
     EXPECT_EQ(lzhDecoder.bitWindow, 0x1234FFFFu);
     EXPECT_EQ(TakeBits(16), 0x1234u);
     EXPECT_EQ(lzhDecoder.bitWindow, 0xFFFFFFFFu);
-    EXPECT_EQ(lzhReader.packedLeft, 0u);
+    EXPECT_EQ(lzhDecoder.packedLeft, 0u);
     CloseStream();
 }
 

@@ -14,7 +14,6 @@
 #include <optional>
 #include <random>
 
-#include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
 #include "lzh/LzhTestSupport.h"
 
@@ -570,11 +569,9 @@ void Compare(const Case& c, bool seekable = true)
         std::setvbuf(file, nullptr, _IONBF, 0);
         ++tally.unseekable;
     }
-    lzhReader.archive = file;
-    lzhReader.packedLeft = c.packed;
     // A window of its own, so that the sanitizers see any access past it.
     window = c.window;
-    StartMemberDecoding();
+    StartMemberDecoding(file, c.packed);
 
     std::size_t done = 0;
     for (int chunk = 0; done < c.size; ++chunk) {
@@ -595,12 +592,13 @@ void Compare(const Case& c, bool seekable = true)
             ASSERT_TRUE(std::equal(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(made),
                                    model.Last(made).begin()))
                 << made << " bytes";
-            return;  // LzhFatal has closed the stream
+            std::fclose(file);
+            return;
         }
         ASSERT_TRUE(std::equal(window.begin(), window.begin() + n, model.Last(n).begin()));
         ASSERT_EQ(lzhDecoder.bitWindow, model.in.Next32());
         ASSERT_EQ(lzhDecoder.pendingBits, model.in.PendingBits());
-        ASSERT_EQ(lzhReader.packedLeft, model.in.PackedLeft());
+        ASSERT_EQ(lzhDecoder.packedLeft, model.in.PackedLeft());
         ASSERT_EQ(LzhInputOverrun(), model.in.Overrun());
         done += n;
         ++tally.chunks;
@@ -611,7 +609,6 @@ void Compare(const Case& c, bool seekable = true)
     const std::uint64_t position = seekable ? static_cast<std::uint64_t>(std::ftell(file)) : source.read;
     EXPECT_EQ(position - c.offset, model.in.FileBytesRead());
     std::fclose(file);
-    lzhReader.archive = nullptr;
 }
 
 class LzhDifferential : public ::testing::Test {

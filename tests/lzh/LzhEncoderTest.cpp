@@ -71,14 +71,12 @@ std::optional<Bytes> Decode(const Bytes& packed, std::size_t count, std::uint8_t
     if (!file) return std::nullopt;
     if (!packed.empty()) std::fwrite(packed.data(), 1, packed.size(), file);
     std::rewind(file);
-    lzhReader.archive = file;
-    lzhReader.packedLeft = static_cast<std::uint32_t>(packed.size());
     std::memset(lzhReader.chunk, windowByte, sizeof lzhReader.chunk);
     const LzhStopFunction before = lzhStop;
     lzhStop = [] { throw FatalStop(); };
     Bytes out;
     try {
-        StartMemberDecoding();
+        StartMemberDecoding(file, static_cast<std::uint32_t>(packed.size()));
         while (out.size() < count) {
             const unsigned n = static_cast<unsigned>(std::min<std::size_t>(count - out.size(), kLzhChunkSize));
             DecodeChunk(n, lzhReader.chunk);
@@ -86,12 +84,12 @@ std::optional<Bytes> Decode(const Bytes& packed, std::size_t count, std::uint8_t
         }
     } catch (const FatalStop&) {
         lzhStop = before;
-        return std::nullopt;  // LzhFatal has closed the file
+        std::fclose(file);
+        return std::nullopt;
     }
     lzhStop = before;
     const bool overrun = LzhInputOverrun();
     std::fclose(file);
-    lzhReader.archive = nullptr;
     if (overrun) return std::nullopt;
     return out;
 }

@@ -397,10 +397,8 @@ Bytes DecodeAll(const Bytes& packed, std::size_t count, std::size_t packedSize, 
     if (!file) return {};
     std::fwrite(inFile.data(), 1, inFile.size(), file);
     std::rewind(file);
-    lzhReader.archive = file;
-    lzhReader.packedLeft = static_cast<std::uint32_t>(packedSize);
     std::memset(lzhReader.chunk, 0, sizeof lzhReader.chunk);
-    StartMemberDecoding();
+    StartMemberDecoding(file, static_cast<std::uint32_t>(packedSize));
     Bytes out;
     while (out.size() < count) {
         const unsigned n = static_cast<unsigned>(std::min<std::size_t>(count - out.size(), kLzhChunkSize));
@@ -408,7 +406,6 @@ Bytes DecodeAll(const Bytes& packed, std::size_t count, std::size_t packedSize, 
         out.insert(out.end(), lzhReader.chunk, lzhReader.chunk + n);
     }
     std::fclose(file);
-    lzhReader.archive = nullptr;
     return out;
 }
 

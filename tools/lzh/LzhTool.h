@@ -24,8 +24,10 @@ int Fail(const std::string& subject, const char* reason);
 bool Refuse(const std::string& subject, const char* reason);
 
 // "lzh: NAME: PROBLEM" for a member, its name (system code page) shown in the
-// host's text, after any line of progress full stops.
+// host's text, after any line of progress full stops. PutMemberLine writes
+// the line alone, where the line before it is known to be ended.
 void ReportMember(const char* name, const char* problem);
+void PutMemberLine(const char* name, const char* problem);
 
 int CannotOpen(const Archive& archive);
 

@@ -11,6 +11,7 @@
 #include "lzh/LzhDecoder.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
+#include "tools/common/ProgressLine.h"
 #include "tools/lzh/LzhTool.h"
 
 namespace lzhtool {
@@ -57,19 +58,23 @@ void ReportUnwritten(LzhMemberProblem problem, const char* name)
     ReportMember(name, reason);
 }
 
-// After the reader's fatal message ("Bad table", "Unable to write"): name the
-// member it stopped in.
+// After the reader's fatal message ("\nBad table\n", "\nUnable to write\n"),
+// which ends any line of full stops with its own line feeds: name the member
+// it stopped in.
 void StopInMember()
 {
     std::fflush(stdout);
-    ReportMember(LzhMemberPath(), "stopped here");
+    PutMemberLine(LzhMemberPath(), "stopped here");
     std::exit(kExitFailure);
 }
+
+// A full stop on stderr for every chunk written.
+void PutProgressStop() { progress::Show("."); }
 
 int ReportWalkEnd(const Archive& archive)
 {
     if (lzhReader.walkEnd != LzhWalkEnd::BadHeader) return kExitSuccess;
-    EndLzhProgressLine();
+    progress::EndLine();
     std::fprintf(stderr, "lzh: %s: damaged header of member %u; the walk ends there\n", archive.typed.c_str(),
                  static_cast<unsigned>(lzhReader.membersRead + 1));
     return kExitFailure;
@@ -122,6 +127,8 @@ int ExtractArchive(const Archive& archive)
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
     lzhStop = StopInMember;
     lzhReportMember = ReportUnwritten;
+    lzhChunkWritten = PutProgressStop;
+    lzhBeforePrompt = progress::EndLine;
     struct Folder {
         std::string path;
         long long time;

@@ -8,6 +8,7 @@
 
 #include "lzh/LzhArchive.h"
 #include "platform/CodePage.h"
+#include "tools/common/ProgressLine.h"
 #include "tools/common/StandardOptions.h"
 #include "tools/lzh/LzhTool.h"
 
@@ -69,7 +70,7 @@ void PrintUsage(std::FILE* out) { std::fputs(kUsage, out); }
 
 int Fail(const std::string& subject, const char* reason)
 {
-    EndLzhProgressLine();
+    progress::EndLine();
     std::fprintf(stderr, "lzh: %s: %s\n", subject.c_str(), reason);
     return kExitFailure;
 }
@@ -82,7 +83,12 @@ bool Refuse(const std::string& subject, const char* reason)
 
 void ReportMember(const char* name, const char* problem)
 {
-    EndLzhProgressLine();
+    progress::EndLine();
+    PutMemberLine(name, problem);
+}
+
+void PutMemberLine(const char* name, const char* problem)
+{
     std::fputs("lzh: ", stderr);
     PutLzhName(stderr, name);
     std::fprintf(stderr, ": %s\n", problem);

@@ -26,6 +26,7 @@
 #include "pack/PackTree.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
+#include "tools/common/ProgressLine.h"
 #include "tools/common/StandardOptions.h"
 #include "tools/common/TreeEntry.h"
 #include "tools/pak/Terminal.h"
@@ -50,7 +51,6 @@ using PackPath = std::vector<std::string>;
 
 CPackFileManager engine;
 std::uint8_t copyBuffer[kCopyItem];
-bool progressLineOpen = false;
 // The pack as the user named it, for messages and the disk; and in the
 // system code page, for the engine and the platform.
 std::string packName;
@@ -60,10 +60,7 @@ bool packWritable = false;
 
 int Fail(const std::string& subject, const std::string& reason)
 {
-    if (progressLineOpen) {
-        std::fputc('\n', stderr);
-        progressLineOpen = false;
-    }
+    progress::EndLine();
     std::fprintf(stderr, "pak: %s: %s\n", subject.c_str(), reason.c_str());
     return kExitFailure;
 }
@@ -478,11 +475,7 @@ public:
     {
         Show();
     }
-    ~Progress()
-    {
-        if (progressLineOpen) std::fputc('\n', stderr);
-        progressLineOpen = false;
-    }
+    ~Progress() { progress::EndLine(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
@@ -497,11 +490,11 @@ private:
     void Show()
     {
         if (!shown) return;
-        std::fprintf(stderr, "\r%s: %llu/%llu files, %llu/%llu bytes", verb, static_cast<unsigned long long>(files),
-                     static_cast<unsigned long long>(totalFiles), static_cast<unsigned long long>(bytes),
-                     static_cast<unsigned long long>(totalBytes));
-        std::fflush(stderr);
-        progressLineOpen = true;
+        char line[160];
+        std::snprintf(line, sizeof line, "\r%s: %llu/%llu files, %llu/%llu bytes", verb,
+                      static_cast<unsigned long long>(files), static_cast<unsigned long long>(totalFiles),
+                      static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(totalBytes));
+        progress::Show(line);
     }
 
     const char* verb;
