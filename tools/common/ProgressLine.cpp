@@ -24,4 +24,12 @@ void EndLine()
     lineOpen = false;
 }
 
+void ClearLine()
+{
+    if (!lineOpen) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    lineOpen = false;
+}
+
 }  // namespace progress

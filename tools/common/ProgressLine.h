@@ -1,6 +1,7 @@
 // The line of progress that a tool keeps on stderr (lzh x's full stops, the
-// counts of pak import and export), and the one account of whether it is
-// open: a line of text that follows it starts on a line of its own.
+// counts of pak import and export, kivra-mkpatch's steps), and the one
+// account of whether it is open: a line of text that follows it starts on a
+// line of its own, or where the cleared line stood.
 #pragma once
 
 namespace progress {
@@ -12,5 +13,10 @@ void Show(const char* text);
 // Ends an open progress line with a line feed; nothing when none is open.
 // Called before any other line goes to stderr.
 void EndLine();
+
+// Clears an open progress line instead ("\r" and erased to its end, on a
+// terminal), so that what follows is written where it stood; nothing when
+// none is open.
+void ClearLine();
 
 }  // namespace progress

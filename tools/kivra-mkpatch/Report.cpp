@@ -4,12 +4,12 @@
 
 #include "platform/CodePage.h"
 #include "platform/Win32.h"
+#include "tools/common/ProgressLine.h"
 
 namespace mkpatch {
 
 namespace {
 
-bool progressShown = false;
 bool onTerminal = false;
 
 }  // namespace
@@ -19,27 +19,21 @@ void FindTerminal() { onTerminal = _isatty(_fileno(stderr)) != 0; }
 void ShowProgress(const char* what, std::uint64_t done, std::uint64_t total, const char* unit)
 {
     if (!onTerminal) return;
-    std::fprintf(stderr, "\r\033[K%s: %llu of %llu %s", what, static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total), unit);
-    std::fflush(stderr);
-    progressShown = true;
+    char line[512];
+    std::snprintf(line, sizeof line, "\r\033[K%s: %llu of %llu %s", what, static_cast<unsigned long long>(done),
+                  static_cast<unsigned long long>(total), unit);
+    progress::Show(line);
 }
 
 void ShowStep(const char* what, std::uint64_t bytes)
 {
     if (!onTerminal) return;
-    std::fprintf(stderr, "\r\033[K%s: %llu bytes", what, static_cast<unsigned long long>(bytes));
-    std::fflush(stderr);
-    progressShown = true;
+    char line[512];
+    std::snprintf(line, sizeof line, "\r\033[K%s: %llu bytes", what, static_cast<unsigned long long>(bytes));
+    progress::Show(line);
 }
 
-void EndProgressLine()
-{
-    if (!progressShown) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
-    progressShown = false;
-}
+void EndProgressLine() { progress::ClearLine(); }
 
 void SayError(const std::string& text)
 {
