@@ -76,7 +76,6 @@ const DiskCalls kFaulty = {
         real.finishReplacement(f, false);
         return Failed(EIO, -1);
     },
-    [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
     [](const char* d, const char* p) { return Fails("sweep") ? Failed(EIO, -1) : real.sweepTemporaries(d, p); },
     [](const char* p, long long t) { return Fails("utime") ? Failed(EIO, -1) : real.setTime(p, t); },
 };
