@@ -3,7 +3,7 @@
 // stands for a running process of that program).
 #pragma once
 
-#include "platform/Framework.h"
+#include "platform/ProgramWindows.h"
 
 inline constexpr ProgramWindow kGameWindow = {"KIVRA (Quantrel)", "KIVRA", "Kivra.exe"};
 inline constexpr ProgramWindow kLauncherWindow = {"TBattle", "KivraBattle", "KNet.exe"};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace ascii {
@@ -31,6 +32,15 @@ constexpr bool EqualIgnoringCase(const char* a, const char* b)
         if (x != Fold(*b)) return false;
         if (x == 0) return true;
     }
+}
+
+// text with its ASCII letters folded: a key under which texts that are equal
+// ignoring case are one.
+inline std::string Folded(std::string_view text)
+{
+    std::string folded(text);
+    for (char& c : folded) c = Fold(c);
+    return folded;
 }
 
 }  // namespace ascii

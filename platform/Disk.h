@@ -93,7 +93,6 @@ struct DiskCalls {
     int (*freeSpace)(const char* directory, std::uint64_t* bytes);
     std::FILE* (*beginReplacement)(const char* path);
     int (*finishReplacement)(std::FILE* file, bool keep);
-    int (*removeDirectory)(const char* path);
     int (*sweepTemporaries)(const char* directory, const char* prefix);
     int (*setTime)(const char* path, long long unixTime);
 };
@@ -171,9 +170,6 @@ inline int RenameDiskFile(const char* from, const char* to) { return diskCalls.r
 
 // Makes one directory. 0, or -1 (also when it exists already).
 inline int MakeDiskDirectory(const char* path) { return diskCalls.makeDirectory(path); }
-
-// Removes an empty directory. 0 or -1.
-inline int RemoveDiskDirectory(const char* path) { return diskCalls.removeDirectory(path); }
 
 // Makes path the process's current directory, and the path the way it was
 // taken to it (see above). 0 or -1.

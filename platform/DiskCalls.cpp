@@ -39,7 +39,6 @@ DiskCalls diskCalls = {
     host::FreeSpace,
     host::BeginReplacement,
     host::FinishReplacement,
-    host::RemoveFolder,
     host::SweepTemporaries,
     host::SetTime,
 };

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/Disk.h"
+// Of platform/Disk.h, which the implementations include.
+enum class DiskLock;
+struct DiskPathInfo;
 
 namespace host {
 
@@ -21,7 +23,6 @@ int StatPath(const char* path, DiskPathInfo* info);
 int FreeSpace(const char* directory, std::uint64_t* bytes);
 std::FILE* BeginReplacement(const char* path);
 int FinishReplacement(std::FILE* file, bool keep);
-int RemoveFolder(const char* path);
 int SweepTemporaries(const char* directory, const char* prefix);
 int SetTime(const char* path, long long unixTime);
 

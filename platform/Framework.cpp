@@ -96,22 +96,7 @@ namespace {
 const DialogTemplate* registeredTemplates = nullptr;
 int registeredTemplateCount = 0;
 
-const ProgramWindow* registeredWindows = nullptr;
-int registeredWindowCount = 0;
-
 }  // namespace
-
-void AfxRegisterProgramWindows(const ProgramWindow* windows, int count)
-{
-    registeredWindows = windows;
-    registeredWindowCount = count;
-}
-
-const ProgramWindow* AfxProgramWindows(int& count)
-{
-    count = registeredWindowCount;
-    return registeredWindows;
-}
 
 void AfxRegisterDialogTemplates(const DialogTemplate* templates, int count)
 {

@@ -33,10 +33,7 @@ public:
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
-    const char* GetString() const { return text_.c_str(); }
     operator const char*() const { return text_.c_str(); }  // NOLINT
-    int GetLength() const { return static_cast<int>(text_.size()); }
-    bool IsEmpty() const { return text_.empty(); }
 
 private:
     std::string text_;
@@ -49,11 +46,9 @@ public:
     CWnd(const CWnd&) = delete;
     CWnd& operator=(const CWnd&) = delete;
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
     // Shows or hides the window. A window that is shown is drawn at once,
     // with its controls: the patcher takes no message while it works.
     BOOL ShowWindow(int command);
-    BOOL IsWindowVisible() const { return m_hWnd && ::IsWindowVisible(m_hWnd); }
     BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
         return ::PostMessageA(m_hWnd, message, wParam, lParam);
@@ -221,20 +216,6 @@ struct DialogTemplate {
     const ControlTemplate* controls;
     int controlCount;
 };
-// What the application gives the Linux meaning of FindWindowA: for each
-// window of another program that it looks for, the program that owns it (on
-// Linux such a window is found as a running process of that program).
-// Windows finds the windows themselves and ignores this.
-struct ProgramWindow {
-    const char* className;
-    const char* title;
-    const char* program;  // "Kivra.exe"
-};
-// Registers the table (it must outlive its use) before FindWindowA is called.
-void AfxRegisterProgramWindows(const ProgramWindow* windows, int count);
-// The registered table and its length (null and 0 before registration).
-const ProgramWindow* AfxProgramWindows(int& count);
-
 // Registers the application's templates, before its first dialog is made
 // (the table must outlive the application). The Linux models look templates
 // up by id; a template that was not registered gives a dialog without

@@ -27,7 +27,6 @@
 #include <cstdio>
 
 using BYTE = std::uint8_t;
-using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using LONG = std::int32_t;
 using UINT = unsigned int;
@@ -128,7 +127,6 @@ using INT_PTR = std::intptr_t;
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL ShowWindow(HWND window, int command);
-BOOL IsWindowVisible(HWND window);
 BOOL SetWindowTextA(HWND window, LPCSTR text);
 HWND GetDlgItem(HWND dialog, int id);
 // Shows text under caption and waits until it is dismissed: on a terminal
@@ -152,18 +150,31 @@ BOOL IsIconic(HWND window);
 int GetSystemMetrics(int index);
 BOOL GetClientRect(HWND window, RECT* rect);
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
-HICON LoadIconA(HINSTANCE instance, LPCSTR name);
-#define MAKEINTRESOURCEA(id) (reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(id)))
 
 // --- Other programs' windows and processes -------------------------------
 // On Linux the window of another program stands for a running process of
-// that program: the game's window ("KIVRA (Quantrel)", "KIVRA") for a process
-// whose program is Kivra.exe, the launcher's ("TBattle", "KivraBattle") for
-// KNet.exe. The program is the file name of the process's first argument, or
-// under Wine's loader (wine, wine64, wine-preloader, wine64-preloader) of its
-// second, which names the Windows path; letter case does not matter. A message
-// posted to such a window (the game's close message or WM_CLOSE) asks the
-// process to end (SIGTERM).
+// that program, as the application names them (platform/ProgramWindows.h):
+// the game's window ("KIVRA (Quantrel)", "KIVRA") for a process whose program
+// is Kivra.exe, the launcher's ("TBattle", "KivraBattle") for KNet.exe. The
+// program is the file name of the process's first argument, or under Wine's
+// loader (wine, wine64, wine-preloader, wine64-preloader) of its second, which
+// names the Windows path; letter case does not matter. A process counts only
+// when it is live, belongs to this user (its real and effective user are
+// ours), runs in our Wine prefix (its WINEPREFIX, or ~/.wine of its HOME or of
+// its user's home, the same directory as ours) and its /proc files can be
+// read. No other process is ever found or asked to close, and OpenProcess
+// refuses another user's process, so none is ever waited on or ended.
+//
+// A message posted to such a window (PostMessageA: the game's close message
+// or WM_CLOSE) reaches the program as on Windows when the process runs under
+// Wine (its executable is Wine's): Wine's close helper posts it to the window
+// from inside our prefix (platform/posix/WineHelper.h: which helper, and for
+// how long it may take). Where that cannot be done (no Wine, no helper, no
+// answer in time) or the process is no Wine program, the message asks the
+// process to end with SIGTERM instead. TRUE once posted or signalled; FALSE
+// with ERROR_INVALID_WINDOW_HANDLE when the process has ended or is no
+// longer the one found (its id taken over), or the helper finds no such
+// window.
 using HANDLE = void*;
 #define PROCESS_ALL_ACCESS 0x1F0FFF
 #define WAIT_OBJECT_0 0
@@ -172,17 +183,26 @@ using HANDLE = void*;
 #define INFINITE 0xFFFFFFFF
 
 // A window of that class and title (either may be null for any), or null. On
-// Linux the lowest-numbered live process of the program other than this one.
+// Linux the lowest-numbered process of the program that counts (see above),
+// other than this one.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 // The id of the process behind a window; the thread id result is 0 on Linux.
+// ERROR_INVALID_WINDOW_HANDLE for a null window.
 DWORD GetWindowThreadProcessId(HWND window, LPDWORD processId);
-// A handle to wait on and to end the process; null when it cannot be had.
+// A handle to wait on and to end the process; null when it cannot be had: on
+// Linux ERROR_INVALID_PARAMETER for no such process, ERROR_ACCESS_DENIED for
+// another user's.
 HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 // WAIT_OBJECT_0 once the process has ended (within milliseconds), else
 // WAIT_TIMEOUT; WAIT_FAILED for a bad handle. A process that has ended but is
 // not yet reaped by its parent (a zombie) has ended.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-// Ends the process at once (SIGKILL). Non-zero on success.
+// Ends the process at once, without its own shutdown. On Linux a process
+// that runs under Wine and whose window FindWindowA gave out is ended by Wine,
+// as Windows ends it (Wine's close helper, as for PostMessageA above); where
+// that cannot be done, and for any other process, by SIGKILL. Non-zero on
+// success; FALSE with ERROR_ACCESS_DENIED for a process that has ended
+// already, as on Windows.
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
@@ -199,27 +219,47 @@ LPSTR GetCommandLineA();
 // The path of the running executable (module null); its length, 0 on failure.
 DWORD GetModuleFileNameA(HINSTANCE module, LPSTR path, DWORD size);
 
-// --- Files and errors -------------------------------------------------------
+// --- Errors and files -------------------------------------------------------
+// The Win32 error codes the platform gives (GetLastError, the registry's
+// results), by their Win32 names. On Linux a failure of the C library gives
+// the code of its errno (platform/posix/Errors.h).
 #define ERROR_SUCCESS 0L
+#define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
 #define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_HANDLE_DISK_FULL 39L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DISK_FULL 112L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_IO_DEVICE 1117L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 
 // Copies a file; with failIfExists FALSE an existing target is replaced, with
-// TRUE it fails (ERROR_FILE_EXISTS, 80). A target in use by a running program
+// TRUE it fails (ERROR_FILE_EXISTS). A target in use by a running program
 // fails with ERROR_SHARING_VIOLATION. On Linux the target is replaced whole or
 // not at all, and "in use" is a running executable (ETXTBSY); the copy keeps
 // the source's permission bits and times.
 BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
 // The folder for temporary files, ending in a separator: its length, or
 // the size needed (terminator included) when size is too small. On Linux
-// $TMPDIR, else /tmp.
+// $TMPDIR when it is set and the system code page can name it, else /tmp.
 DWORD GetTempPathA(DWORD size, LPSTR buffer);
 // The Win32 error code of the calling thread's last failure.
 DWORD GetLastError();
@@ -227,7 +267,11 @@ void SetLastError(DWORD code);
 // The system's English text for a message id (FORMAT_MESSAGE_FROM_SYSTEM);
 // with FORMAT_MESSAGE_ALLOCATE_BUFFER, *(LPSTR*)buffer receives a block that
 // LocalFree releases. The number of characters, 0 on failure; a code the
-// system has no text for fails with ERROR_MR_MID_NOT_FOUND (317).
+// system has no text for fails with ERROR_MR_MID_NOT_FOUND, a buffer too
+// small with ERROR_INSUFFICIENT_BUFFER. On Linux the system's texts are those
+// of the codes the platform gives, and nothing else is taken: no buffer, or a
+// message from a string or a module (FORMAT_MESSAGE_FROM_STRING, _FROM_HMODULE),
+// fails with ERROR_INVALID_PARAMETER.
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      void* arguments);
 void* LocalFree(void* memory);
@@ -269,7 +313,14 @@ LSTATUS RegCloseKey(HKEY key);
 // Opens a document, or starts a program. On Linux a document opens with
 // xdg-open where a desktop is present, else its path is printed; a Windows
 // program (.exe) starts with wine when that is on the PATH, else a line says
-// that it cannot. A value above 32 on success.
+// that it cannot. A value above 32 on success; on Linux the failures are
+// SE_ERR_FNF (no file named, or none there), SE_ERR_PNF (a path that names
+// nothing), SE_ERR_ACCESSDENIED and SE_ERR_NOASSOC (an operation other than
+// "open", or a program that cannot be started).
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_NOASSOC 31
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int show);
 
 // --- The C runtime ------------------------------------------------------

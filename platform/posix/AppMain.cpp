@@ -1,6 +1,6 @@
-// The process entry of a framework application on Linux: the application
-// object exists already; its InitInstance runs the program.
+// The process entry on Linux, and AfxWorkFolder (platform/Framework.h).
 //
+// The application object exists already; its InitInstance runs the program.
 // The command line is [OPTION] [FOLDER]: --help and --version print the
 // application's texts, an option of the application's own runs its
 // function instead of InitInstance, and FOLDER is the folder the program

@@ -1,3 +1,4 @@
+// Code page 949 and UTF-8 on Linux (CodePage.h, under platform/CodePage.h).
 #include "platform/posix/CodePage.h"
 
 #include <cerrno>

@@ -1,5 +1,7 @@
-// Code page 949 and UTF-8 on Linux: the one place where they are converted
-// (glibc's iconv, "CP949", the Unified Hangul Code of Windows).
+// Code page 949 and UTF-8 on Linux (CodePage.cpp): the one converter.
+//
+// The one place where they are converted (glibc's iconv, "CP949", the
+// Unified Hangul Code of Windows); platform/CodePage.h is built on it.
 #pragma once
 
 #include <cstddef>

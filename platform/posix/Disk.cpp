@@ -1,4 +1,7 @@
-// Windows-style disk paths on a case-sensitive UTF-8 file system.
+// Disk paths and disk operations on Linux (platform/Disk.h, through DiskHost.h).
+//
+// Windows-style paths resolved on a case-sensitive UTF-8 file system, and
+// the table entries of platform/DiskHost.h on them.
 #include "platform/Disk.h"
 
 #include <cerrno>
@@ -8,8 +11,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
-#include <signal.h>
+#include <string>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,20 +21,14 @@
 #include "platform/AsciiCase.h"
 #include "platform/DiskHost.h"
 #include "platform/TemporaryName.h"
-#include "platform/Win32.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/Temporaries.h"
 #include "platform/posix/WinePrefix.h"
 
-namespace {
+// The temporaries of replacements are watched by their host paths.
+static_assert(kHostPathMax <= PATH_MAX, "a host path fits platform/posix/Temporaries.h");
 
-bool SameIgnoringAsciiCase(const char* a, const char* b, std::size_t bLength)
-{
-    for (std::size_t i = 0; i < bLength; ++i) {
-        if (a[i] == 0 || ascii::Fold(a[i]) != ascii::Fold(b[i])) return false;
-    }
-    return a[bLength] == 0;
-}
+namespace {
 
 // Appends text (length bytes) to out at *used; false when it does not fit.
 bool Append(char* out, std::size_t outSize, std::size_t* used, const char* text, std::size_t length)
@@ -54,7 +51,8 @@ bool FindFolded(const char* dir, const char* component, std::size_t length, char
     if (!d) return false;
     bool ok = false;
     while (dirent* e = readdir(d)) {
-        if (SameIgnoringAsciiCase(e->d_name, component, length) && length < foundSize) {
+        if (ascii::EqualIgnoringCase(std::string_view(e->d_name), std::string_view(component, length)) &&
+            length < foundSize) {
             std::memcpy(found, e->d_name, length + 1);
             ok = true;
             break;
@@ -63,8 +61,6 @@ bool FindFolded(const char* dir, const char* component, std::size_t length, char
     closedir(d);
     return ok;
 }
-
-bool IsAsciiLetter(char c) { return ascii::IsLetter(c); }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -192,7 +188,7 @@ void DropLastComponent(char* out, std::size_t* used, std::size_t floor)
 // would not take away.
 bool StartPath(const char*& p, char* out, std::size_t outSize, std::size_t* used, std::size_t* floor)
 {
-    if (IsAsciiLetter(p[0]) && p[1] == ':') {
+    if (ascii::IsLetter(p[0]) && p[1] == ':') {
         if (!StartAtDrive(p[0], out, outSize, used)) return false;
         *floor = *used;
         p += 2;
@@ -292,30 +288,6 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
 }
 
 }  // namespace
-
-std::string WinePrefix()
-{
-    if (const char* prefix = std::getenv("WINEPREFIX"); prefix && *prefix) return prefix;
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        const passwd* user = getpwuid(getuid());
-        home = user ? user->pw_dir : nullptr;
-    }
-    return home && *home ? std::string(home) + "/.wine" : std::string();
-}
-
-DWORD GetTempPathA(DWORD size, LPSTR buffer)
-{
-    const char* tmp = std::getenv("TMPDIR");
-    std::string text;
-    // A folder whose name the code page lacks could not be named again.
-    if (!tmp || !*tmp || !codepage::Convert(codepage::Direction::kToCp949, tmp, text, codepage::Unconvertible::kFail))
-        text = "/tmp";
-    if (text.back() != '/') text += '/';
-    if (text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return static_cast<DWORD>(text.size());
-}
 
 void WatchDiskTemporary(const char* path)
 {
@@ -537,13 +509,6 @@ int SetTime(const char* path, long long unixTime)
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     const struct timespec times[2] = {{static_cast<time_t>(unixTime), 0}, {static_cast<time_t>(unixTime), 0}};
     return utimensat(AT_FDCWD, host, times, 0) == 0 ? 0 : -1;
-}
-
-int RemoveFolder(const char* path)
-{
-    char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return rmdir(host) == 0 ? 0 : -1;
 }
 
 int ChangeDirectory(const char* path)

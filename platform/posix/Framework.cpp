@@ -1,4 +1,4 @@
-// The dialog framework over the Linux window models.
+// The dialog framework on Linux, over the window models (platform/Framework.h).
 #include "platform/Framework.h"
 
 #include <cstdarg>
@@ -7,6 +7,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/posix/Terminal.h"
 #include "platform/posix/WindowModel.h"
 
 namespace {

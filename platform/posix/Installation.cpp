@@ -1,6 +1,7 @@
-// What the terminal says of a run beside its dialog: the first line, which
-// prefix and which game directory, where else the game is, and the notes of
-// what the run did.
+// What the terminal says beside the dialog (AfxShow* of platform/Framework.h).
+//
+// The first line of a run (which prefix, which game directory), where else
+// the game is, the notes of what the run did and the progress of long jobs.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,7 @@
 #include "platform/Framework.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/LauncherPrefixes.h"
-#include "platform/posix/WindowModel.h"
+#include "platform/posix/Terminal.h"
 #include "platform/posix/WinePrefix.h"
 
 namespace {

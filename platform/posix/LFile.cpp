@@ -1,4 +1,4 @@
-// The _lopen family over POSIX descriptors.
+// The _lopen family on Linux, over POSIX descriptors (platform/Win32.h).
 #include <fcntl.h>
 #include <unistd.h>
 

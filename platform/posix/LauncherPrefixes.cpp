@@ -1,4 +1,4 @@
-// The Wine prefixes of the usual game launchers, looked through for a value.
+// The Wine prefixes of the usual game launchers (LauncherPrefixes.h).
 #include "platform/posix/LauncherPrefixes.h"
 
 #include <algorithm>

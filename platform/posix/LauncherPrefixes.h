@@ -1,4 +1,4 @@
-// The Wine prefixes that game launchers make for the games they install.
+// The Wine prefixes that game launchers make (LauncherPrefixes.cpp).
 #pragma once
 
 #include <string>

@@ -1,4 +1,6 @@
-// Painting the minimised dialog: Linux has no minimised dialog.
+// Painting the minimised dialog on Linux: there is none (platform/Win32.h).
+//
+// IsIconic, GetSystemMetrics, GetClientRect and DrawIcon.
 #include "platform/Win32.h"
 
 BOOL IsIconic(HWND) { return FALSE; }
@@ -13,5 +15,3 @@ BOOL GetClientRect(HWND, RECT* rect)
 }
 
 BOOL DrawIcon(HDC, int, int, HICON) { return TRUE; }
-
-HICON LoadIconA(HINSTANCE, LPCSTR) { return nullptr; }

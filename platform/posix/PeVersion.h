@@ -1,7 +1,7 @@
-// The version resource of a PE file, read without a Windows loader.
+// A PE file's version resource, read without a Windows loader (PeVersion.cpp).
 //
 // These are the pieces behind GetFileVersionInfoSizeA, GetFileVersionInfoA and
-// VerQueryValueA (platform/posix/VersionInfo.cpp). Each works on bytes in
+// VerQueryValueA (platform/posix/PeVersion.cpp). Each works on bytes in
 // memory, so a test or a fuzzing harness can drive the parsing without a file:
 //
 //   std::vector<std::uint8_t> resource;

@@ -1,12 +1,14 @@
-// HKEY_LOCAL_MACHINE on Linux: the Wine prefix's system.reg, read only. Key
-// and value names and string data cross in the system code page.
+// The registry on Linux: the Wine prefix's system.reg (platform/Win32.h).
+//
+// HKEY_LOCAL_MACHINE, read only. Key and value names and string data cross
+// in the system code page.
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
 
+#include "platform/Win32.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/Errors.h"
 #include "platform/posix/RegistryFile.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -57,7 +59,7 @@ std::string Data(const registry::Value& value)
 
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
 {
-    if (!result) return kErrorInvalidParameter;
+    if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::string path;
     if (!NameInFile(subKey, path)) return ERROR_FILE_NOT_FOUND;
@@ -72,7 +74,7 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
     } else {
         // The other roots have no file here.
         const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(key);
-        return value >= 0x80000000u && value <= 0x80000006u ? ERROR_FILE_NOT_FOUND : kErrorInvalidHandle;
+        return value >= 0x80000000u && value <= 0x80000006u ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
     }
 
     std::string text;
@@ -90,8 +92,8 @@ LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result)
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, BYTE* buffer, LPDWORD size)
 {
-    if (!IsOpen(key)) return kErrorInvalidHandle;
-    if (reserved || (buffer && !size)) return kErrorInvalidParameter;
+    if (!IsOpen(key)) return ERROR_INVALID_HANDLE;
+    if (reserved || (buffer && !size)) return ERROR_INVALID_PARAMETER;
     std::string name;
     const registry::Value* value = NameInFile(valueName, name) ? key->key.Find(name) : nullptr;
     if (!value) return ERROR_FILE_NOT_FOUND;
@@ -113,7 +115,7 @@ LSTATUS RegCloseKey(HKEY key)
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
     {
         std::lock_guard<std::mutex> lock(keysLock);
-        if (openKeys.erase(key) == 0) return kErrorInvalidHandle;
+        if (openKeys.erase(key) == 0) return ERROR_INVALID_HANDLE;
     }
     delete key;
     return ERROR_SUCCESS;

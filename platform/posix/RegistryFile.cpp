@@ -1,4 +1,4 @@
-// Wine's registry text, read without trusting it.
+// Wine's registry text, read without trusting it (RegistryFile.h).
 #include "platform/posix/RegistryFile.h"
 
 #include <cstdint>
@@ -12,28 +12,12 @@
 namespace registry {
 namespace {
 
-using ascii::Fold;
-
-std::string Folded(std::string_view name)
-{
-    std::string folded(name);
-    for (char& c : folded) c = Fold(c);
-    return folded;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    return true;
-}
-
 // name lies below path: path, a backslash, more.
 bool IsBelow(std::string_view name, std::string_view path)
 {
     if (path.empty()) return true;
-    return name.size() > path.size() && name[path.size()] == '\\' && SameName(name.substr(0, path.size()), path);
+    return name.size() > path.size() && name[path.size()] == '\\' &&
+           ascii::EqualIgnoringCase(name.substr(0, path.size()), path);
 }
 
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -41,7 +25,7 @@ bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || 
 unsigned HexValue(char c)
 {
     if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    return static_cast<unsigned>(Fold(c) - 'a' + 10);
+    return static_cast<unsigned>(ascii::Fold(c) - 'a' + 10);
 }
 
 bool StartsWith(std::string_view text, std::size_t pos, std::string_view start)
@@ -301,7 +285,7 @@ bool ReadValue(std::string_view text, std::size_t& pos, Value& value)
 const Value* Key::Find(std::string_view name) const
 {
     for (const Value& value : values)
-        if (SameName(value.name, name)) return &value;
+        if (ascii::EqualIgnoringCase(value.name, name)) return &value;
     return nullptr;
 }
 
@@ -332,7 +316,7 @@ std::optional<Key> ReadKey(std::string_view text, std::string_view path)
             std::string name;
             inKey = false;
             if (ReadEscaped(text, at, ']', name)) {
-                if (SameName(name, path)) {
+                if (ascii::EqualIgnoringCase(name, path)) {
                     inKey = true;
                     if (!key) key.emplace();
                 } else if (!key && IsBelow(name, path)) {
@@ -342,7 +326,7 @@ std::optional<Key> ReadKey(std::string_view text, std::string_view path)
         } else if (inKey && (first == '"' || first == '@')) {
             std::size_t at = pos;
             Value value;
-            if (ReadValue(text, at, value) && names.insert(Folded(value.name)).second)
+            if (ReadValue(text, at, value) && names.insert(ascii::Folded(value.name)).second)
                 key->values.push_back(std::move(value));
             end = LineEnd(text, at);
         }

@@ -1,4 +1,4 @@
-// Wine's registry files (system.reg), read from their text.
+// Wine's registry files (system.reg), read from their text (RegistryFile.cpp).
 //
 // Wine keeps a prefix's registry as text:
 //

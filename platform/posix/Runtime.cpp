@@ -1,4 +1,4 @@
-// The C runtime's names for what the C library here calls otherwise.
+// The C runtime's names on Linux: _fileno and _isatty (platform/Win32.h).
 #include <unistd.h>
 
 #include "platform/Win32.h"

@@ -1,41 +1,32 @@
-// Opening documents and starting programs on Linux.
+// Opening documents, starting programs on Linux (ShellExecuteA, platform/Win32.h).
+//
+// xdg-open, wine, or a line on the terminal.
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
+#include "platform/AsciiCase.h"
 #include "platform/Disk.h"
+#include "platform/Win32.h"
 #include "platform/posix/CodePage.h"
-#include "platform/posix/Processes.h"
-#include "platform/posix/WindowModel.h"
-
-extern char** environ;
+#include "platform/posix/ProgramRunner.h"
+#include "platform/posix/Terminal.h"
 
 namespace {
 
-// ShellExecuteA's results: above 32 is success.
+// ShellExecuteA's success: any value above 32.
 constexpr std::uintptr_t kStarted = 33;
-constexpr std::uintptr_t kFileNotFound = 2;    // SE_ERR_FNF
-constexpr std::uintptr_t kPathNotFound = 3;    // SE_ERR_PNF
-constexpr std::uintptr_t kAccessDenied = 5;    // SE_ERR_ACCESSDENIED
-constexpr std::uintptr_t kNoAssociation = 31;  // SE_ERR_NOASSOC
 
 HINSTANCE Result(std::uintptr_t value) { return reinterpret_cast<HINSTANCE>(value); }
 
-bool EndsWithIgnoringCase(const char* text, const char* suffix)
+bool EndsWithIgnoringCase(std::string_view text, std::string_view suffix)
 {
-    const std::size_t length = std::strlen(text);
-    const std::size_t suffixLength = std::strlen(suffix);
-    return length >= suffixLength && strcasecmp(text + length - suffixLength, suffix) == 0;
+    return text.size() >= suffix.size() && ascii::EqualIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // Parameters split as a Windows program would: blanks separate, double
@@ -62,51 +53,16 @@ void SplitParameters(const char* parameters, std::vector<std::string>& arguments
     if (any) arguments.push_back(current);
 }
 
-void Report(int fd, int error) { [[maybe_unused]] const ssize_t ignored = write(fd, &error, sizeof error); }
-
-// Runs program in the background and does not wait for it: it runs as a
-// grandchild in a session of its own (so it outlives the patcher and needs
-// no reaping), reading nothing and its output silenced. False when it could
-// not be started.
+// Runs program in the background and does not wait for it (detached); false
+// when it could not be started.
 bool StartDetached(const std::string& program, const std::vector<std::string>& arguments, const char* directory)
 {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    // The grandchild reports a failed exec through a pipe that the exec
-    // itself closes.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return false;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(report[0]);
-        setsid();
-        const pid_t grandchild = fork();
-        if (grandchild < 0) Report(report[1], errno);
-        if (grandchild != 0) _exit(0);
-        const int null = open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            dup2(null, STDIN_FILENO);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
-        if (!directory || chdir(directory) == 0) execve(program.c_str(), argv.data(), environ);
-        Report(report[1], errno);
-        _exit(127);
-    }
-    close(report[1]);
-    if (child < 0) {
-        close(report[0]);
-        return false;
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
-    int error = 0;
-    ssize_t n;
-    while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {}
-    close(report[0]);
-    return n == 0;
+    ProgramStart start;
+    start.program = program;
+    start.arguments = arguments;
+    start.directory = directory;
+    start.detached = true;
+    return RunProgram(start, kNoTimeLimit).started;
 }
 
 void SayOnTerminal(const char* format, const char* path)
@@ -120,18 +76,18 @@ void SayOnTerminal(const char* format, const char* path)
 
 HINSTANCE ShellExecuteA(HWND, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int)
 {
-    if (!file || !*file) return Result(kFileNotFound);
-    if (operation && *operation && strcasecmp(operation, "open") != 0) return Result(kNoAssociation);
+    if (!file || !*file) return Result(SE_ERR_FNF);
+    if (operation && *operation && !ascii::EqualIgnoringCase(operation, "open")) return Result(SE_ERR_NOASSOC);
 
     char host[kHostPathMax];
-    if (!ResolveDiskPath(file, host, sizeof host)) return Result(kPathNotFound);
+    if (!ResolveDiskPath(file, host, sizeof host)) return Result(SE_ERR_PNF);
     struct stat st {};
     if (stat(host, &st) != 0) {
-        if (errno == EACCES) return Result(kAccessDenied);
-        return Result(errno == ENOENT ? kFileNotFound : kPathNotFound);
+        if (errno == EACCES) return Result(SE_ERR_ACCESSDENIED);
+        return Result(errno == ENOENT ? SE_ERR_FNF : SE_ERR_PNF);
     }
     char workDir[kHostPathMax];
-    if (directory && *directory && !ResolveDiskPath(directory, workDir, sizeof workDir)) return Result(kPathNotFound);
+    if (directory && *directory && !ResolveDiskPath(directory, workDir, sizeof workDir)) return Result(SE_ERR_PNF);
     const char* cwd = directory && *directory ? workDir : nullptr;
 
     if (EndsWithIgnoringCase(file, ".exe")) {
@@ -142,7 +98,7 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR operation, LPCSTR file, LPCSTR parameters, 
         codepage::Convert(codepage::Direction::kToUtf8, file, path, codepage::Unconvertible::kQuestionMark);
         if (wine.empty()) {
             SayOnTerminal("Cannot start %s: Windows programs need Wine, and wine is not on the PATH.\n", path.c_str());
-            return Result(kNoAssociation);
+            return Result(SE_ERR_NOASSOC);
         }
         std::vector<std::string> arguments = {"wine", path};
         std::string hostParameters;
@@ -150,7 +106,7 @@ HINSTANCE ShellExecuteA(HWND, LPCSTR operation, LPCSTR file, LPCSTR parameters, 
             codepage::Convert(codepage::Direction::kToUtf8, parameters, hostParameters,
                               codepage::Unconvertible::kQuestionMark);
         SplitParameters(parameters ? hostParameters.c_str() : nullptr, arguments);
-        return Result(StartDetached(wine, arguments, cwd) ? kStarted : kNoAssociation);
+        return Result(StartDetached(wine, arguments, cwd) ? kStarted : SE_ERR_NOASSOC);
     }
 
     // A document: parameters mean nothing to it.

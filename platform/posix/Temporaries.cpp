@@ -1,14 +1,14 @@
-// Temporaries on Linux: swept up after killed runs, removed on a stop.
+// Temporary files on Linux: swept up, and removed on a stop (Temporaries.h).
 #include "platform/posix/Temporaries.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <unistd.h>
 
-#include "platform/Disk.h"
 #include "platform/TemporaryName.h"
 
 namespace {
@@ -24,7 +24,7 @@ bool IsStale(const char* name, const char* prefix)
 // The temporaries being written. A slot is taken only once its path is in
 // place, so the handler reads no half-written path.
 struct Watched {
-    char path[kHostPathMax];
+    char path[PATH_MAX];
     volatile std::sig_atomic_t active;
 };
 Watched watched[16];
@@ -57,8 +57,8 @@ void InstallHandlers()
 
 void SweepHostTemporaries(const char* directory, const char* prefix)
 {
-    static char swept[kHostPathMax + 16];
-    char key[kHostPathMax + 16];
+    static char swept[PATH_MAX + 16];
+    char key[PATH_MAX + 16];
     std::snprintf(key, sizeof key, "%s\n%s", prefix, directory);
     if (std::strcmp(key, swept) == 0) return;
     std::strcpy(swept, key);

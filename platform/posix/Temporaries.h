@@ -1,5 +1,7 @@
-// Temporaries on Linux: those of killed runs swept up, and those being
-// written removed when the process is stopped by a signal. Host paths.
+// Temporary files on Linux: swept up, and removed on a stop (Temporaries.cpp).
+//
+// Those of killed runs swept up, and those being written removed when the
+// process is stopped by a signal. Host paths, of at most PATH_MAX bytes.
 #pragma once
 
 // Removes, in directory ("" for the current one), every file named

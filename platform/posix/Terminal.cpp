@@ -1,4 +1,6 @@
-// The terminal front-end of the window models.
+// The terminal front-end of the window models on Linux (Terminal.h).
+//
+// A progress line redrawn in place on a terminal, whole lines in a log.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,11 +9,22 @@
 
 #include "platform/AsciiCase.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/OwnProcess.h"
+#include "platform/posix/Terminal.h"
 #include "platform/posix/WindowModel.h"
 
 namespace {
 
 bool progressLineOpen = false;
+
+// Opens the progress line; the first time, has ExitProcess finish it too.
+void OpenLine()
+{
+    static const bool finishedAtExit = (RunAtExitProcess(terminal::FinishLine), true);
+    (void)finishedAtExit;
+    progressLineOpen = true;
+}
+
 // Off a terminal, a progress line is printed each time this many percent
 // more are done.
 constexpr int kLogStep = 5;
@@ -74,7 +87,7 @@ void DrawProgress(HWND dialog, HWND bar)
         line += Fit(status, TerminalWidth() - kBarWidth - 9);
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
-        progressLineOpen = true;
+        OpenLine();
     } else if (!status.empty() && (dialog->shownPercent < 0 || percent >= dialog->shownPercent + kLogStep ||
                                    (percent == 100 && dialog->shownPercent < 100))) {
         // A log gets whole lines, one every few percent.
@@ -162,9 +175,8 @@ int AskForButton(HWND__* dialog)
     if (!read || !std::strchr(answer, '\n') || isatty(STDIN_FILENO) != 1) std::fputs("\n", stdout);
     std::fflush(stdout);
     answer[std::strcspn(answer, "\r\n")] = 0;
-    for (char& c : answer) c = ascii::Fold(c);
 
-    if (yes && (std::strcmp(answer, "y") == 0 || std::strcmp(answer, "yes") == 0)) return yes->id;
+    if (yes && (ascii::EqualIgnoringCase(answer, "y") || ascii::EqualIgnoringCase(answer, "yes"))) return yes->id;
     if (no) return no->id;
     return other ? other->id : yes->id;
 }
@@ -181,7 +193,7 @@ void ShowWork(const char* what, long long done, long long total, bool finished)
     if (OnTerminal()) {
         if (!progressLineOpen) std::fputs("\n", stdout);
         std::printf("\r\033[K%s: %lld of %lld bytes", what, done < 0 ? 0 : done, total);
-        progressLineOpen = true;
+        OpenLine();
         if (finished) FinishLine();
         std::fflush(stdout);
         return;

@@ -1,4 +1,4 @@
-// Time of day as a FILETIME.
+// The time of day as a FILETIME on Linux (platform/Win32.h).
 #include "platform/Win32.h"
 
 #include <ctime>

@@ -1,4 +1,7 @@
-// What a window is on Linux: a model of what it would show.
+// What a window is on Linux: a model of what it would show (no code of its own).
+//
+// Kept by the window calls (Windows.cpp) and the dialog framework
+// (Framework.cpp), drawn by the terminal front-end (Terminal.h).
 #pragma once
 
 #include <deque>
@@ -28,24 +31,7 @@ struct HWND__ {
     int shownPercent = -1;  // off a terminal: the progress its last line gave
     // A window of another program (FindWindowA): it stands for that
     // program's process; a message posted to it goes to that program
-    // (PostToProgram, platform/posix/Processes.h).
+    // (PostToProgram, platform/posix/ProgramWindows.h).
     bool otherProgram = false;
     int pid = 0;  // the process behind it
 };
-
-namespace terminal {
-
-// Draws a dialog after a change of its own or of one of its controls.
-void Redraw(HWND__* dialog);
-// Shows a message box and waits (on a terminal) for Enter.
-void ShowMessageBox(const char* caption, const char* text);
-// Asks which of a modal dialog's visible buttons is clicked; the button's id.
-int AskForButton(HWND__* dialog);
-// Ends a progress line that is still open, so other output starts afresh.
-void FinishLine();
-// AfxShowWork's Linux meaning (platform/Framework.h).
-void ShowWork(const char* what, long long done, long long total, bool finished);
-// The text converted from the system code page (949) to UTF-8.
-std::string ToUtf8(const std::string& text);
-
-}  // namespace terminal

@@ -1,7 +1,10 @@
-// Window operations over the Linux window models.
-#include <cstring>
-
-#include "platform/posix/Processes.h"
+// The window calls on Linux, over the window models (platform/Win32.h).
+//
+// SendMessageA, PostMessageA, ShowWindow, SetWindowTextA, GetDlgItem and
+// MessageBoxA.
+#include "platform/Win32.h"
+#include "platform/posix/ProgramWindows.h"
+#include "platform/posix/Terminal.h"
 #include "platform/posix/WindowModel.h"
 
 namespace {
@@ -65,13 +68,6 @@ BOOL ShowWindow(HWND window, int command)
             Changed(window->parent ? window->parent : window);
     }
     return was;
-}
-
-BOOL IsWindowVisible(HWND window)
-{
-    for (; window; window = window->parent)
-        if (!window->visible) return FALSE;
-    return TRUE;
 }
 
 BOOL SetWindowTextA(HWND window, LPCSTR text)

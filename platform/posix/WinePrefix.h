@@ -1,5 +1,7 @@
-// The Wine prefix the Linux build works in: its system.reg is the registry's
-// HKEY_LOCAL_MACHINE and its dosdevices/ links are the drives.
+// The Wine prefix the Linux build works in (WinePrefix.cpp).
+//
+// Its system.reg is the registry's HKEY_LOCAL_MACHINE and its dosdevices/
+// links are the drives.
 #pragma once
 
 #include <string>

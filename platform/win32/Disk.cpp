@@ -18,7 +18,14 @@
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
     const std::size_t length = std::strlen(path);
-    if (length + 1 > outSize) return false;
+    if (length + 1 > outSize) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    if (length == 0) {
+        errno = ENOENT;
+        return false;
+    }
     std::memcpy(out, path, length + 1);
     return true;
 }
@@ -184,8 +191,6 @@ int RenameFile(const char* from, const char* to) { return MoveFileExA(from, to, 
 int MakeDirectory(const char* path) { return _mkdir(path) == 0 ? 0 : -1; }
 
 int ChangeDirectory(const char* path) { return _chdir(path) == 0 ? 0 : -1; }
-
-int RemoveFolder(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
 
 int SetTime(const char* path, long long unixTime)
 {

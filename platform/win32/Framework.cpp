@@ -93,7 +93,7 @@ CDialog::~CDialog()
 
 INT_PTR CDialog::DoModal()
 {
-    HRSRC found = FindResourceA(Instance(), MAKEINTRESOURCEA(m_nIDTemplate), MAKEINTRESOURCEA(5));  // RT_DIALOG
+    HRSRC found = FindResourceA(Instance(), MAKEINTRESOURCEA(m_nIDTemplate), RT_DIALOG);
     HGLOBAL loaded = found ? LoadResource(Instance(), found) : nullptr;
     const void* resource = loaded ? LockResource(loaded) : nullptr;
     if (!resource) return IDCANCEL;

@@ -10,9 +10,9 @@
 #include <sys/wait.h>
 
 #include "PosixTestSupport.h"
-#include "platform/Framework.h"
+#include "platform/ProgramWindows.h"
 #include "platform/Win32.h"
-#include "platform/posix/Processes.h"
+#include "platform/posix/ProcessHandles.h"
 #include "support/TempDir.h"
 
 using testutil::Child;

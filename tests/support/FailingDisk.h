@@ -16,7 +16,7 @@ namespace faults {
 
 // A call as the rule sees it: its kind ("open", "read", "write", "seek",
 // "tell", "flush", "close", "remove", "rename", "mkdir", "chdir", "stat",
-// "statvfs", "rmdir", "sweep", "utime"), its number counted from 1, and for
+// "statvfs", "sweep", "utime"), its number counted from 1, and for
 // the calls on an open file the file and, for a write, its size in bytes.
 struct Call {
     const char* kind;
@@ -75,7 +75,6 @@ inline const DiskCalls kFailing = {
         real.finishReplacement(f, false);
         return Failed(EIO, -1);
     },
-    [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
     [](const char* d, const char* p) { return Fails("sweep") ? Failed(EIO, -1) : real.sweepTemporaries(d, p); },
     [](const char* p, long long t) { return Fails("utime") ? Failed(EIO, -1) : real.setTime(p, t); },
 };

@@ -1,4 +1,7 @@
-// File version information, read from the executable's PE version resource.
+// A PE file's version resource on Linux (PeVersion.h, and Win32.h's calls).
+//
+// GetFileVersionInfoSizeA, GetFileVersionInfoA and VerQueryValueA of
+// platform/Win32.h, read from the executable's PE version resource.
 #include "platform/posix/PeVersion.h"
 
 #include <sys/stat.h>
