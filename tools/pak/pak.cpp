@@ -34,6 +34,8 @@
 namespace fs = std::filesystem;
 using pack::DirEntry;
 
+namespace paktool {
+
 namespace {
 
 constexpr int kExitFailure = 1;
@@ -1000,8 +1002,11 @@ void PrintUsage(std::FILE* out)
 
 }  // namespace
 
+}  // namespace paktool
+
 int main(int argc, char** argv)
 {
+    using namespace paktool;
     packFullStop = StopWhenFull;
     if (AnswerStandardOption(argc, argv, "pak", PrintUsage)) return 0;
     if (argc >= 2) {
