@@ -29,17 +29,23 @@
 #include "tools/common/ProgressLine.h"
 #include "tools/common/StandardOptions.h"
 #include "tools/common/TreeEntry.h"
+#include "tools/pak/Engine.h"
+#include "tools/pak/Faults.h"
+#include "tools/pak/PackDirectories.h"
+#include "tools/pak/PackPaths.h"
+#include "tools/pak/PackWalk.h"
+#include "tools/pak/Printing.h"
 #include "tools/pak/Terminal.h"
+#include "tools/pak/ThePack.h"
+#include "tools/pak/VerbArgs.h"
 
 namespace fs = std::filesystem;
 using pack::DirEntry;
+using pack::NameFault;
 
 namespace paktool {
 
 namespace {
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // Files move in items of this size and then one item of the remainder, as the
 // patcher copies them.
@@ -47,255 +53,9 @@ constexpr std::size_t kCopyItem = 65536;
 // No file is larger than a full data area.
 constexpr std::uint64_t kMaxFileSize = static_cast<std::uint64_t>(pack::kMaxBlocks) * pack::kBlockSize;
 
-using Args = std::vector<std::string>;
-// A pack path as its components, from the root.
-using PackPath = std::vector<std::string>;
-
-CPackFileManager engine;
 std::uint8_t copyBuffer[kCopyItem];
-// The pack as the user named it, for messages and the disk; and in the
-// system code page, for the engine and the platform.
-std::string packName;
-std::string packSystemName;
-// The verb opened the pack to change it (or made it).
-bool packWritable = false;
 
-int Fail(const std::string& subject, const std::string& reason)
-{
-    progress::EndLine();
-    std::fprintf(stderr, "pak: %s: %s\n", subject.c_str(), reason.c_str());
-    return kExitFailure;
-}
-
-// Fail for helpers that answer true or false.
-bool Refuse(const std::string& subject, const std::string& reason)
-{
-    Fail(subject, reason);
-    return false;
-}
-
-int Damaged(const std::string& packFile) { return Fail(packFile, "directory tree is damaged (see pak fsck)"); }
-
-const char kDamagedDirectory[] = "directory is damaged (see pak fsck)";
-const char kInUse[] = "in use by another program";
-const char kNotWritten[] = "cannot be written";
-
-// Refuse for a write into the pack that failed: once a transfer of the host
-// file failed, that is the reason, whatever the engine call was.
-bool RefuseWrite(const std::string& subject, const std::string& reason)
-{
-    return engine.Failed() ? Refuse(packName, kNotWritten) : Refuse(subject, reason);
-}
-
-// The engine ends the process when the allocation table is full, after it
-// has dropped the file being written: the pack keeps what it held before.
-void StopWhenFull(const char*)
-{
-    Fail(packName, "pack is full");
-    std::exit(kExitFailure);
-}
-
-const char kDotDirectory[] = "a pack directory name cannot begin with a dot";
-const char kNoCodePageForm[] = "name has a character that code page 949 lacks";
 const char kNotCodePageText[] = "name is not valid code page 949 text";
-
-// A pack path or name (system code page) as people read it: in the host's
-// encoding, bytes that are no text of the code page as \xNN.
-std::string Shown(const std::string& text) { return SystemTextForDisplay(text); }
-
-// Prints text with line feeds and other control bytes escaped.
-void PrintEscaped(const char* text)
-{
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
-        if (*p == '\n')
-            std::fputs("\\n", stdout);
-        else if (*p == '\r')
-            std::fputs("\\r", stdout);
-        else if (*p < 0x20 || *p == 0x7f)
-            std::printf("\\x%02x", *p);
-        else
-            std::putchar(*p);
-    }
-}
-
-// Prints a text of the pack (system code page): converted for a terminal,
-// as stored for a program reading the output.
-void PrintPackText(const std::string& text) { PrintEscaped(StdoutIsTerminal() ? Shown(text).c_str() : text.c_str()); }
-
-// --- Names and paths ------------------------------------------------------
-
-using pack::NameFault;
-
-bool PathFitsEngine(const PackPath& path);
-
-// Splits "a/b", "\a\b" or "" (the root), typed in the host's encoding, into
-// components in the system code page; false after saying why when one cannot
-// be a pack name or the path is too long for the engine.
-bool ParsePackPath(const std::string& typed, PackPath& path)
-{
-    path.clear();
-    std::string text;
-    if (!HostToSystemText(typed, text)) return Refuse(typed, kNoCodePageForm);
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = text.find_first_of("\\/", start);
-        if (end == std::string::npos) end = text.size();
-        const std::string part = text.substr(start, end - start);
-        if (!part.empty()) {
-            if (const char* fault = NameFault(part)) return Refuse(typed, fault);
-            path.push_back(part);
-        }
-        start = end + 1;
-    }
-    return PathFitsEngine(path);
-}
-
-// The engine's text for the first count components: "Z:\a\b", "Z:\" for the
-// root.
-std::string EnginePath(const PackPath& path, std::size_t count = SIZE_MAX)
-{
-    std::string text = "Z:\\";
-    for (std::size_t i = 0; i < path.size() && i < count; ++i) {
-        if (i > 0) text += '\\';
-        text += path[i];
-    }
-    return text;
-}
-
-// Whether the engine takes path whole (its paths have fewer than 260 bytes);
-// false after saying why.
-bool PathFitsEngine(const PackPath& path)
-{
-    const std::string text = EnginePath(path);
-    if (text.size() < static_cast<std::size_t>(kMaxPath)) return true;
-    return Refuse(Shown(text), "path longer than " + std::to_string(kMaxPath - 1) + " bytes");
-}
-
-// The engine's text for relative (backslashes) below base.
-std::string EnginePathBelow(const PackPath& base, const std::string& relative)
-{
-    std::string text = EnginePath(base);
-    if (!base.empty()) text += '\\';
-    return text + relative;
-}
-
-bool EndsWithSeparator(const std::string& text) { return !text.empty() && (text.back() == '/' || text.back() == '\\'); }
-
-// --- The pack -------------------------------------------------------------
-
-// Opens the pack for a verb: read-only, or read-write for the verbs that
-// change it. False after saying why.
-bool OpenPack(const std::string& path, bool writable)
-{
-    packName = path;
-    if (!HostToSystemText(path, packSystemName)) return Refuse(path, kNoCodePageForm);
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (!fs::exists(status)) return Refuse(path, "no such file");
-    // The engine prints a message on standard output when it cannot read a
-    // header; a file too short to hold one is refused here, so that nothing
-    // but the verb's own output reaches standard output.
-    const std::uintmax_t size = fs::is_regular_file(status) ? fs::file_size(path, error) : 0;
-    if (error || size < static_cast<std::uintmax_t>(pack::kHeaderImageSize)) return Refuse(path, "not a pack file");
-    std::fflush(stdout);
-    // A writer holds the pack alone, and readers keep writers out.
-    if (engine.Open(packSystemName.c_str(), writable ? "rb+" : "rb") == 1) {
-        packWritable = writable;
-        return true;
-    }
-    if (engine.InUse()) return Refuse(path, kInUse);
-    if (writable && engine.Open(packSystemName.c_str(), "rb") == 1) {
-        engine.Close();
-        return Refuse(path, "cannot be opened for writing");
-    }
-    return Refuse(path, engine.InUse() ? kInUse : "not a pack file");
-}
-
-bool IsPackDirectory(const std::string& enginePath) { return engine.ChangeDir(enginePath.c_str()) == 0; }
-
-// Whether entries may be written into the directory of the first count
-// components of path: not when the engine found its chain damaged, for an
-// entry there could land in another chain's block. False after saying why.
-bool MayWriteInto(const PackPath& path, std::size_t count)
-{
-    const std::string text = EnginePath(path, count);
-    if (!IsPackDirectory(text) || !engine.IsDamagedDirectory(engine.GetCurrentDir())) return true;
-    return Refuse(Shown(text), kDamagedDirectory);
-}
-
-// The first block of the directory at path; -1 after saying why.
-std::int32_t FindDirectory(const PackPath& path)
-{
-    const std::string text = EnginePath(path);
-    if (!IsPackDirectory(text)) {
-        Fail(Shown(text), "no such directory");
-        return -1;
-    }
-    return engine.GetCurrentDir();
-}
-
-// Whether the directories of the first count components of path can be
-// made, without writing anything: depth is set to how many of them are there
-// already. Below the first one that is not there none is, so only that one
-// can be a file. False after saying why.
-bool PackDirectoryMayBeMade(const PackPath& path, std::size_t count, std::size_t& depth)
-{
-    depth = 0;
-    while (depth < count && IsPackDirectory(EnginePath(path, depth + 1))) ++depth;
-    for (std::size_t i = depth; i < count; ++i) {
-        const std::string text = EnginePath(path, i + 1);
-        if (path[i][0] == '.') return Refuse(Shown(text), kDotDirectory);
-        DirEntry entry;
-        if (i == depth && engine.ChangeDir(EnginePath(path, i).c_str()) == 0 &&
-            engine.FindEntry(path[i].c_str(), pack::kTypeFile, entry))
-            return Refuse(Shown(text), "is a file, not a directory");
-    }
-    return true;
-}
-
-// Makes the directory of the first count components and its missing parents;
-// false after saying why. Every name is checked before the first is made, so
-// a refused path leaves the pack as it was.
-bool MakePackDirectory(const PackPath& path, std::size_t count)
-{
-    std::size_t depth = 0;
-    if (!PackDirectoryMayBeMade(path, count, depth)) return false;
-    // Only the deepest directory that is there is written into; the others
-    // are new.
-    if (depth < count && !MayWriteInto(path, depth)) return false;
-    for (std::size_t i = depth; i < count; ++i) {
-        const std::string text = EnginePath(path, i + 1);
-        if (engine.MakeDir(text.c_str()) != 0) return RefuseWrite(Shown(text), "cannot make directory (see pak fsck)");
-    }
-    return true;
-}
-
-// Whether the disk file at disk (a host path) is the pack itself, by device
-// and inode, however either is named.
-bool IsThePack(const fs::path& disk)
-{
-    char host[kHostPathMax];
-    std::error_code error;
-    return ResolveDiskPath(packSystemName.c_str(), host, sizeof host) && fs::equivalent(disk, host, error);
-}
-
-// The disk file at source is not the pack itself: false after saying why.
-bool NotThePack(const fs::path& source, const char* reason)
-{
-    return !IsThePack(source) || Refuse(source.string(), reason);
-}
-
-// The platform's name (system code page) for target, a disk file that get or
-// export writes, when that file is not the pack being read; false after
-// saying why. The platform finds a name in any letter case, as Windows does,
-// so it is the file it finds that must not be the pack.
-bool TargetName(const fs::path& target, std::string& system)
-{
-    if (!HostToSystemText(target.string(), system)) return Refuse(target.string(), kNoCodePageForm);
-    char host[kHostPathMax];
-    if (ResolveDiskPath(system.c_str(), host, sizeof host) && IsThePack(host))
-        return Refuse(target.string(), "is the pack being read");
-    return true;
-}
 
 // Opens the file at path for reading; -1 after saying why.
 int OpenPackFile(const PackPath& path)
@@ -305,41 +65,6 @@ int OpenPackFile(const PackPath& path)
     if (handle == -1) Fail(Shown(text), IsPackDirectory(text) ? "is a directory" : "no such file");
     return handle;
 }
-
-using pack::WalkEnd;
-
-bool ReadDirectory(std::int32_t first, std::vector<std::uint8_t>& seen, std::vector<DirEntry>& entries)
-{
-    return pack::ReadDirectory(engine, first, seen, entries);
-}
-
-template <class Visit> WalkEnd WalkTree(std::int32_t first, Visit visit)
-{
-    return pack::WalkTree(engine, first, visit);
-}
-
-// The first directory a listing or a copy met whose chain the engine found
-// damaged, to name it when the verb fails.
-class DamageSeen {
-public:
-    // The directory whose chain starts at first, at enginePath.
-    void Directory(std::int32_t first, const std::string& enginePath)
-    {
-        if (damaged.empty() && engine.IsDamagedDirectory(first)) damaged = enginePath;
-    }
-    // An entry of a walk below base, at below.
-    void Entry(const PackPath& base, const std::string& below, const DirEntry& entry)
-    {
-        if (entry.Type() == pack::kTypeDirectory) Directory(entry.FirstBlock(), EnginePathBelow(base, below));
-    }
-    bool Any() const { return !damaged.empty(); }
-    // Says that the walk did not reach everything: in the directory met, or
-    // somewhere in the tree.
-    int Report() const { return damaged.empty() ? Damaged(packName) : Fail(Shown(damaged), kDamagedDirectory); }
-
-private:
-    std::string damaged;
-};
 
 void PrintEntry(const std::string& name, const DirEntry& entry)
 {
@@ -390,8 +115,6 @@ Copy CopyOutOfPack(int handle, std::FILE* to)
         return WriteDiskFile(copyBuffer, item, 1, to) == 1 ? Copy::kDone : Copy::kTargetFailed;
     });
 }
-
-const char kUnreadable[] = "cannot be read (see pak fsck)";
 
 // The size of a regular disk file that fits in a pack; false after saying why.
 bool DiskFileSize(const fs::path& disk, std::uint64_t& size)
