@@ -1,3 +1,4 @@
+// The console facts that differ between systems (Terminal.h).
 #include "tools/pak/Terminal.h"
 
 #include <cstdio>
@@ -5,14 +6,20 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <unistd.h>
+#endif
 
+namespace paktool {
+
+#ifdef _WIN32
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 void SetStdoutBinary() { _setmode(_fileno(stdout), _O_BINARY); }
 #else
-#include <unistd.h>
-
 bool StderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
 bool StdoutIsTerminal() { return isatty(fileno(stdout)) != 0; }
 void SetStdoutBinary() {}
 #endif
+
+}  // namespace paktool
