@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 
 namespace pack {
 
@@ -88,7 +89,7 @@ std::uint32_t DirectoryCache::Hash(std::int32_t dir, const char* name, std::size
     std::uint32_t h = 2166136261u ^ static_cast<std::uint32_t>(dir);
     h *= 16777619u;
     for (std::size_t i = 0; i < length; ++i) {
-        h ^= FoldAscii(static_cast<unsigned char>(name[i]));
+        h ^= ascii::Fold(static_cast<unsigned char>(name[i]));
         h *= 16777619u;
     }
     return h;
@@ -268,7 +269,8 @@ int DirectoryCache::Lookup(std::int32_t dir, const char* name, std::uint8_t mask
         const std::uint8_t* entry = b.bytes + kEntrySize * s;
         char stored[kNameSize];
         StoredName(entry, stored);
-        if (entry[DirEntry::kInUse] != 1 || !(entry[DirEntry::kType] & mask) || !EqualNames(stored, name)) continue;
+        if (entry[DirEntry::kInUse] != 1 || !(entry[DirEntry::kType] & mask) || !ascii::EqualIgnoringCase(stored, name))
+            continue;
         const std::int64_t position = static_cast<std::int64_t>(b.position) * kEntriesPerBlock + s;
         if (best < 0 || position < best) {
             best = position;

@@ -10,6 +10,7 @@
 
 #include "pack/PackFormat.h"
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 #include "platform/Disk.h"
 
 namespace pack {
@@ -377,9 +378,7 @@ private:
             }
             at.name = name.c_str();
             if (name.find('\\') != std::string::npos) Report(at, "name holds a backslash");
-            std::string folded = name;
-            for (char& c : folded) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
-            if (!names.insert(folded).second)
+            if (!names.insert(ascii::Folded(name)).second)
                 Report(at, "name appears more than once in its directory (ignoring case)");
         }
         if (entry.InUse() != 1) Report(at, "in-use byte is %u", entry.InUse());

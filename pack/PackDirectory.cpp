@@ -4,6 +4,7 @@
 
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 
 using namespace pack;
 
@@ -85,7 +86,7 @@ int CPackFileManager::SetCurrentDir(std::int32_t block)
 {
     DirEntry dot;
     if (!ReadEntries(block, 0, 1, &dot)) return -1;
-    if (dot.InUse() != 1 || dot.Type() != kTypeDirectory || !EqualNames(dot.Name(), ".")) return -1;
+    if (dot.InUse() != 1 || dot.Type() != kTypeDirectory || !ascii::EqualIgnoringCase(dot.Name(), ".")) return -1;
     currentDir = block;
     return 0;
 }
@@ -125,11 +126,11 @@ int CPackFileManager::WalkTo(const char* path)
         if (WalkTo(first) != 0) return -1;
         return WalkTo(rest);
     }
-    if (EqualNames(first, "Z:\\")) {
+    if (ascii::EqualIgnoringCase(first, "Z:\\")) {
         currentDir = 0;
         return 0;
     }
-    if (EqualNames(first, "Z:")) return 0;
+    if (ascii::EqualIgnoringCase(first, "Z:")) return 0;
     RemoveBackslashes(first);
     DirEntry entry;
     if (!FindEntry(first, kTypeDirectory, entry)) return -1;
@@ -211,7 +212,9 @@ int CPackFileManager::FindEntry(const char* name, std::uint8_t typeMask, DirEntr
         return 1;
     }
     return ScanCurrentDir(
-        [&](const DirEntry& e) { return e.InUse() == 1 && (e.Type() & typeMask) && EqualNames(e.Name(), name); },
+        [&](const DirEntry& e) {
+            return e.InUse() == 1 && (e.Type() & typeMask) && ascii::EqualIgnoringCase(e.Name(), name);
+        },
         entry);
 }
 
@@ -329,8 +332,8 @@ int CPackFileManager::GetCurrentPath(char* buffer, int limit)
 
 int CPackFileManager::MakeOneDir(const char* given)
 {
-    if (given[0] == '.' || given[0] == 0 || std::strcmp(given, "\\") == 0 || EqualNames(given, "Z:\\") ||
-        EqualNames(given, "Z:"))
+    if (given[0] == '.' || given[0] == 0 || std::strcmp(given, "\\") == 0 || ascii::EqualIgnoringCase(given, "Z:\\") ||
+        ascii::EqualIgnoringCase(given, "Z:"))
         return 0;
     if (std::strlen(given) >= kNameSize) return -1;
 

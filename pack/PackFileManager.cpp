@@ -112,7 +112,7 @@ int CPackFileManager::Open(const char* path, const char* mode)
     // for the same read-write stream as "rb+".
     char streamMode[16] = {};
     for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i) streamMode[i] = ascii::Fold(mode[i]);
-    const bool writer = write || EqualNames(mode, "rb+");
+    const bool writer = write || ascii::EqualIgnoringCase(mode, "rb+");
     hostFile = OpenLockedDiskFile(path, streamMode, writer ? DiskLock::kExclusive : DiskLock::kShared);
     inUse = !hostFile && errno == EBUSY;
     std::strncpy(hostPath, path, kMaxPath - 1);

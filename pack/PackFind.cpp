@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 
 using namespace pack;
 
@@ -37,10 +38,11 @@ void ParsePattern(const char* name, NamePattern& pattern)
 
 int MatchPattern(const NamePattern& a, const NamePattern& b)
 {
-    const bool bases = a.baseWildcard || b.baseWildcard || EqualNames(a.base, b.base);
-    const bool extensions = a.extensionWildcard || b.extensionWildcard || EqualNames(a.extension, b.extension);
+    const bool bases = a.baseWildcard || b.baseWildcard || ascii::EqualIgnoringCase(a.base, b.base);
+    const bool extensions =
+        a.extensionWildcard || b.extensionWildcard || ascii::EqualIgnoringCase(a.extension, b.extension);
     if (bases && extensions) return 0;
-    return EqualNames(a.full, b.full) ? 0 : -1;
+    return ascii::EqualIgnoringCase(a.full, b.full) ? 0 : -1;
 }
 
 CPackFind::CPackFind()

@@ -9,10 +9,6 @@
 
 namespace pack {
 
-inline unsigned char FoldAscii(unsigned char c) { return ascii::Fold(c); }
-
-inline bool EqualNames(const char* a, const char* b) { return ascii::EqualIgnoringCase(a, b); }
-
 // Copies at most size - 1 bytes of source and terminates.
 inline void CopyText(char* target, const char* source, std::size_t size)
 {
@@ -51,7 +47,7 @@ inline bool PathFits(const char* path, std::size_t bufferSize, std::size_t nameL
 // Whether text begins with the drive "Z:" (either case).
 inline bool StartsWithDrive(const char* text)
 {
-    return FoldAscii(static_cast<unsigned char>(text[0])) == 'z' && text[1] == ':';
+    return ascii::Fold(static_cast<unsigned char>(text[0])) == 'z' && text[1] == ':';
 }
 
 }  // namespace pack

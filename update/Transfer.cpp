@@ -394,7 +394,7 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
     return 0;
 }
 
-bool IsKivraPak(const char* name) { return pack::EqualNames(name, "Kivra_Pak"); }
+bool IsKivraPak(const char* name) { return ascii::EqualIgnoringCase(name, "Kivra_Pak"); }
 
 constexpr char kVersionFile[] = "Version.txt";
 
@@ -402,7 +402,7 @@ constexpr char kVersionFile[] = "Version.txt";
 // update procedure copies it last.
 bool IsVersionLeftForLast(const char* name)
 {
-    return transfer.versionLast && transfer.depth == 1 && pack::EqualNames(name, kVersionFile);
+    return transfer.versionLast && transfer.depth == 1 && ascii::EqualIgnoringCase(name, kVersionFile);
 }
 
 // A walk that cannot go back where it came from stops all walks.

@@ -44,6 +44,7 @@
 #include "pack/PackFind.h"
 #include "pack/PackFormat.h"
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 #include "platform/Disk.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/support/PackProbe.h"
@@ -79,7 +80,7 @@ void Trace(const char* op, const std::string& argument, long result)
 std::string Fold(const std::string& name)
 {
     std::string folded = name;
-    for (char& c : folded) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
+    for (char& c : folded) c = static_cast<char>(ascii::Fold(static_cast<unsigned char>(c)));
     return folded;
 }
 

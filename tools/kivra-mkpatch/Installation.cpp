@@ -5,6 +5,7 @@
 
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "platform/Win32.h"
@@ -100,7 +101,7 @@ bool ListTrees(Installation& game, const std::vector<std::string>& excludes)
     const auto leaveOut = [&](const fs::path& host, const std::string& path) {
         std::error_code ignored;
         // The pack, and the need version that earlier patches left.
-        return fs::equivalent(host, game.packHost, ignored) || pack::EqualNames(path.c_str(), kNeedFile);
+        return fs::equivalent(host, game.packHost, ignored) || ascii::EqualIgnoringCase(path.c_str(), kNeedFile);
     };
     if (!ListDiskTree(game.root, leaveOut, game.diskTree, notes, error)) return Refuse(game.Name() + ": " + error);
     for (const std::string& note : notes) Warn(note);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "pack/PackText.h"
+#include "platform/AsciiCase.h"
 
 namespace mkpatch {
 
@@ -25,9 +25,9 @@ inline constexpr char kArchive[] = "update.lzh";
 inline constexpr std::uint64_t kMaxPatchFile = 0x7FFFFFFF;
 
 // Whether a path of the pack's Kivra_Pak tree is its Version.txt.
-inline bool IsVersionFile(const std::string& path) { return pack::EqualNames(path.c_str(), kVersionFile); }
+inline bool IsVersionFile(const std::string& path) { return ascii::EqualIgnoringCase(path.c_str(), kVersionFile); }
 
 // Whether a path below the game directory is the launcher.
-inline bool IsLauncher(const std::string& path) { return pack::EqualNames(path.c_str(), kLauncher); }
+inline bool IsLauncher(const std::string& path) { return ascii::EqualIgnoringCase(path.c_str(), kLauncher); }
 
 }  // namespace mkpatch

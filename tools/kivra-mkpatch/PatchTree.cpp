@@ -9,18 +9,14 @@
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
 #include "pack/PackTree.h"
+#include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 
 namespace fs = std::filesystem;
 
 namespace mkpatch {
 
-std::string FoldedPath(const std::string& path)
-{
-    std::string key = path;
-    for (char& c : key) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
-    return key;
-}
+std::string FoldedPath(const std::string& path) { return ascii::Folded(path); }
 
 std::uint64_t FileTimeTicks(fs::file_time_type time)
 {
@@ -256,7 +252,7 @@ std::size_t CharacterAt(const std::string& text, std::size_t at, unsigned& code)
     return 1;
 }
 
-unsigned Folded(unsigned code) { return code < 0x80 ? pack::FoldAscii(static_cast<unsigned char>(code)) : code; }
+unsigned Folded(unsigned code) { return code < 0x80 ? ascii::Fold(static_cast<unsigned char>(code)) : code; }
 
 // Matches pattern against the whole of text; see PatternMatches. Each pair of
 // positions is tried once, so stars cost no more than the two lengths'

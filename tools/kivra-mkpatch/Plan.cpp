@@ -7,6 +7,7 @@
 #include "pack/PackFileManager.h"
 #include "pack/PackText.h"
 #include "pack/PackTree.h"
+#include "platform/AsciiCase.h"
 #include "tools/kivra-mkpatch/Comparison.h"
 #include "tools/kivra-mkpatch/Faults.h"
 #include "tools/kivra-mkpatch/PatchNames.h"
@@ -33,7 +34,7 @@ bool Carriable(const std::string& path, bool onDisk, bool folder)
         if (const char* fault = pack::NameFault(name)) return Refuse(Shown(full) + ": " + fault);
         if ((!last || folder) && name[0] == '.')
             return Refuse(Shown(full) + ": the patcher passes over folders whose names begin with a dot");
-        if (onDisk && (!last || folder || depth == 0) && pack::EqualNames(name.c_str(), kPackTree))
+        if (onDisk && (!last || folder || depth == 0) && ascii::EqualIgnoringCase(name.c_str(), kPackTree))
             return Refuse(Shown(full) + ": a disk file or folder named Kivra_Pak cannot be carried");
         if (last) break;
         start = end + 1;
@@ -97,7 +98,7 @@ bool AddDiskFiles(const Installation& after, const TreeChanges& disk, const Opti
         for (std::size_t i : *list) {
             const TreeFile& file = after.diskTree.files[i];
             if (IsLauncher(file.path)) plan.launcher = &file;
-            if (options.readMeGiven && pack::EqualNames(file.path.c_str(), kReadMe)) {
+            if (options.readMeGiven && ascii::EqualIgnoringCase(file.path.c_str(), kReadMe)) {
                 if (!SameReadMe(file, options)) return false;
                 continue;
             }

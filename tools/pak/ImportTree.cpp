@@ -12,6 +12,7 @@
 #include "pack/PackFormat.h"
 #include "pack/PackText.h"
 #include "pack/PackTree.h"
+#include "platform/AsciiCase.h"
 #include "platform/CodePage.h"
 #include "tools/pak/Copying.h"
 #include "tools/pak/Engine.h"
@@ -27,13 +28,6 @@ using pack::NameFault;
 namespace paktool {
 
 namespace {
-
-// name with its ASCII letters folded, as the engine compares names.
-std::string Folded(std::string name)
-{
-    for (char& c : name) c = static_cast<char>(pack::FoldAscii(static_cast<unsigned char>(c)));
-    return name;
-}
 
 // The regular files and directories in dir, sorted by name, each checked for
 // what a pack can hold: the pack would take two names that differ only in
@@ -71,7 +65,7 @@ bool ListDiskDirectory(const tree::Walk& walk, const DiskItem& dir, const fs::pa
         item.path.push_back(name);
         if (const char* fault = NameFault(name)) return Refuse(item.disk.string(), fault);
         if (!PathFitsEngine(item.path)) return false;
-        if (!folded.insert(Folded(name)).second)
+        if (!folded.insert(ascii::Folded(name)).second)
             return Refuse(item.disk.string(), "another name differs only in letter case");
         children.push_back(std::move(item));
     }
@@ -101,7 +95,7 @@ PackFolder ReadPackFolder(std::int32_t first, std::vector<std::uint8_t>& seen)
     ReadDirectory(first, seen, entries);
     for (const DirEntry& entry : entries)
         if (entry.Type() == pack::kTypeDirectory || entry.Type() == pack::kTypeFile)
-            folder.entries.emplace(Folded(entry.Name()), entry);
+            folder.entries.emplace(ascii::Folded(entry.Name()), entry);
     return folder;
 }
 
@@ -138,7 +132,7 @@ bool TreeFitsPack(const PackPath& base, const std::vector<DiskItem>& items)
     for (const DiskItem& item : items) {
         chain.resize(item.path.size() - base.size());
         const PackFolder& parent = chain.back();
-        const auto found = parent.entries.find(Folded(item.path.back()));
+        const auto found = parent.entries.find(ascii::Folded(item.path.back()));
         const DirEntry* met = found == parent.entries.end() ? nullptr : &found->second;
         const std::string text = Shown(EnginePath(item.path));
         if (met && item.directory && met->Type() == pack::kTypeFile)
