@@ -250,6 +250,11 @@ DWORD GetModuleFileNameA(HINSTANCE module, LPSTR path, DWORD size);
 #define FORMAT_MESSAGE_FROM_STRING 0x00000400
 #define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+// The language of a message: English (United States) is MAKELANGID(
+// LANG_ENGLISH, SUBLANG_ENGLISH_US), 1033.
+#define LANG_ENGLISH 0x09
+#define SUBLANG_ENGLISH_US 0x01
+#define MAKELANGID(primary, sub) ((static_cast<DWORD>(sub) << 10) | static_cast<DWORD>(primary))
 
 // Copies a file; with failIfExists FALSE an existing target is replaced, with
 // TRUE it fails (ERROR_FILE_EXISTS). A target in use by a running program

@@ -123,8 +123,8 @@ void ShowLastError()
 {
     char* text = nullptr;
     const DWORD code = GetLastError();
-    if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 1033,
-                       reinterpret_cast<LPSTR>(&text), 0, nullptr) != 0) {
+    if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                       MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPSTR>(&text), 0, nullptr) != 0) {
         AfxMessageBox(text, MB_ICONEXCLAMATION | MB_OK);
         LocalFree(text);
         return;
