@@ -345,8 +345,9 @@ bool CPackFileManager::GatherData(const void* data, std::size_t size)
             if (!SettleRun()) return false;
             continue;
         }
+        // The zeros go in when the run is written: the data overwrites
+        // them up to where it ends.
         if (entering) {
-            std::memset(runBuffer + runLength, 0, kBlockSize);
             runFilled = runLength + kBlockSize;
             if (pack::DirectoryCache* c = Cache()) c->Written(hostPosition, kZeroBlock, kBlockSize);
         }
@@ -368,6 +369,7 @@ bool CPackFileManager::WriteOutRun()
 {
     if (runFilled == 0) return true;
     const std::size_t filled = static_cast<std::size_t>(runFilled);
+    std::memset(runBuffer + runLength, 0, filled - static_cast<std::size_t>(runLength));
     hostPosition = runStart;
     runLength = 0;
     runFilled = 0;

@@ -243,7 +243,7 @@ private:
     // other host operation, in the order the pieces would have gone. While
     // it holds bytes the stream stands at runStart and hostPosition where the
     // data ends. A block from hostBlocks on is not in the host file yet: the
-    // run holds it zero-filled before its data, as appending one writes it.
+    // run writes it whole, zeros after its data, as appending one writes it.
     // With runs off (a test's comparison), data goes a block at a time.
     bool Gathering() const { return runsEnabled && runBuffer != nullptr; }
     // Takes size bytes of data at hostPosition into the run, writing it out
