@@ -52,6 +52,13 @@ CPackFileManager::CPackFileManager()
       cache(nullptr),
       cacheEnabled(true),
       tableDirty{},
+      runBuffer(nullptr),
+      runsEnabled(true),
+      runCapacity(kRunBytes),
+      runStart(0),
+      runLength(0),
+      runFilled(0),
+      hostBlocks(0),
       damagedDirectories{},
       sharedBlocks{},
       namedFreeBlocks{},
@@ -66,6 +73,7 @@ CPackFileManager::~CPackFileManager()
 {
     Close();
     delete cache;
+    std::free(runBuffer);
 }
 
 void CPackFileManager::ForgetCache()
@@ -89,6 +97,9 @@ void CPackFileManager::ResetState()
     currentDir = 0;
     dataStart = kDataStartSector;
     blockCount = 0;
+    runLength = 0;
+    runFilled = 0;
+    hostBlocks = 0;
 }
 
 int CPackFileManager::Open(const char* path, const char* mode)
@@ -113,6 +124,8 @@ int CPackFileManager::Open(const char* path, const char* mode)
     char streamMode[16] = {};
     for (std::size_t i = 0; i + 1 < sizeof streamMode && mode[i]; ++i) streamMode[i] = ascii::Fold(mode[i]);
     const bool writer = write || ascii::EqualIgnoringCase(mode, "rb+");
+    // Without the memory, data goes a block at a time.
+    if (writer && !runBuffer) runBuffer = static_cast<std::uint8_t*>(std::malloc(kRunBytes));
     hostFile = OpenLockedDiskFile(path, streamMode, writer ? DiskLock::kExclusive : DiskLock::kShared);
     inUse = !hostFile && errno == EBUSY;
     std::strncpy(hostPath, path, kMaxPath - 1);
@@ -190,6 +203,7 @@ int CPackFileManager::LoadArchive()
     const std::int32_t blocks = (hostPosition - kDataOffset) / kBlockSize;
     // Blocks past the table's reach have no entry and are never addressed.
     blockCount = blocks < kMaxBlocks ? blocks : kMaxBlocks;
+    hostBlocks = blockCount;
     return 0;
 }
 
@@ -258,6 +272,7 @@ void CPackFileManager::HostFailure()
 {
     hostFailed = true;
     ForgetCache();
+    DropRun();
 }
 
 std::int32_t CPackFileManager::FreeBlocks() const
@@ -271,7 +286,7 @@ std::int32_t CPackFileManager::FreeBlocks() const
 
 std::size_t CPackFileManager::HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount)
 {
-    if (!hostFile) return 0;
+    if (!hostFile || !SettleRun()) return 0;
     if (lastTransfer == Transfer::Write && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
         HostFailure();
         return 0;
@@ -291,17 +306,24 @@ std::size_t CPackFileManager::HostRead(void* buffer, std::size_t itemSize, std::
 
 std::size_t CPackFileManager::HostWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount)
 {
-    if (!HostWritable()) return 0;
+    if (!HostWritable() || !SettleRun()) return 0;
+    const std::int64_t at = hostPosition;
+    const std::size_t done = StreamWrite(buffer, itemSize, itemCount);
+    if (done == itemCount)
+        if (pack::DirectoryCache* c = Cache()) c->Written(at, buffer, itemSize * itemCount);
+    return done;
+}
+
+std::size_t CPackFileManager::StreamWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount)
+{
     if (lastTransfer == Transfer::Read && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
         HostFailure();
         return 0;
     }
     lastTransfer = Transfer::Write;
-    const std::int64_t at = hostPosition;
     const std::size_t done = WriteDiskFile(buffer, itemSize, itemCount, hostFile);
     if (done == itemCount) {
         hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
-        if (pack::DirectoryCache* c = Cache()) c->Written(at, buffer, itemSize * itemCount);
     } else {
         hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
         HostFailure();
@@ -309,9 +331,80 @@ std::size_t CPackFileManager::HostWrite(const void* buffer, std::size_t itemSize
     return done;
 }
 
+bool CPackFileManager::GatherData(const void* data, std::size_t size)
+{
+    const auto* in = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        if (!HostWritable()) return false;
+        if (runFilled == 0) runStart = hostPosition;
+        const std::int32_t block = (hostPosition - kDataOffset) / kBlockSize;
+        const std::int32_t inBlock = (hostPosition - kDataOffset) % kBlockSize;
+        const bool entering = inBlock == 0 && block >= hostBlocks;
+        const std::int32_t room = runCapacity - runLength;
+        if (room == 0 || (entering && room < kBlockSize)) {
+            if (!SettleRun()) return false;
+            continue;
+        }
+        // The zeros go in when the run is written: the data overwrites
+        // them up to where it ends.
+        if (entering) {
+            runFilled = runLength + kBlockSize;
+            if (pack::DirectoryCache* c = Cache()) c->Written(hostPosition, kZeroBlock, kBlockSize);
+        }
+        std::size_t piece = static_cast<std::size_t>(kBlockSize - inBlock);
+        if (piece > static_cast<std::size_t>(room)) piece = static_cast<std::size_t>(room);
+        if (piece > size) piece = size;
+        std::memcpy(runBuffer + runLength, in, piece);
+        if (pack::DirectoryCache* c = Cache()) c->Written(hostPosition, in, piece);
+        runLength += static_cast<std::int32_t>(piece);
+        if (runFilled < runLength) runFilled = runLength;
+        hostPosition += static_cast<std::int32_t>(piece);
+        in += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+bool CPackFileManager::WriteOutRun()
+{
+    if (runFilled == 0) return true;
+    const std::size_t filled = static_cast<std::size_t>(runFilled);
+    std::memset(runBuffer + runLength, 0, filled - static_cast<std::size_t>(runLength));
+    hostPosition = runStart;
+    runLength = 0;
+    runFilled = 0;
+    if (StreamWrite(runBuffer, filled, 1) != 1) return false;
+    // The zeros after the data end the run at a block's end: the host file
+    // holds every block it entered.
+    const std::int32_t held = (hostPosition - kDataOffset) / kBlockSize;
+    if (held > hostBlocks) hostBlocks = held;
+    return true;
+}
+
+bool CPackFileManager::SettleRun()
+{
+    if (runFilled == 0) return true;
+    const std::int32_t at = hostPosition;
+    if (!WriteOutRun()) return false;
+    return at == hostPosition || HostSeek(at, FILE_BEGIN) == 0;
+}
+
+void CPackFileManager::DropRun()
+{
+    if (runFilled != 0) hostPosition = runStart;
+    runLength = 0;
+    runFilled = 0;
+    // A block the host file did not receive is not handed out.
+    for (std::int32_t b = hostBlocks; b < blockCount; ++b) SetTableEntry(b, kFreeBlock);
+    if (blockCount > hostBlocks) blockCount = hostBlocks;
+}
+
 int CPackFileManager::HostSeek(std::int32_t offset, int origin)
 {
     if (!hostFile) return -1;
+    // Where the run's data ends, the next piece continues it.
+    if (origin == FILE_BEGIN && offset == hostPosition) return 0;
+    if (!WriteOutRun()) return -1;
     int result;
     switch (origin) {
     case FILE_BEGIN:
@@ -369,6 +462,7 @@ int CPackFileManager::WriteZeroBlock(std::int32_t block)
 int CPackFileManager::Flush()
 {
     if (!hostFile) return -1;
+    WriteOutRun();  // a failure is noted: hostFailed
     const bool flushed = FlushDiskFile(hostFile) == 0 && !std::ferror(hostFile);
     std::clearerr(hostFile);
     if (!flushed) HostFailure();
@@ -411,7 +505,11 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
     // written is not handed out, and it must have reached the host file
     // before anything names it: on a full disk the stream's buffer would
     // otherwise fail later, unseen, and leave table entries and directory
-    // entries naming blocks past the file's end.
+    // entries naming blocks past the file's end. A block for the run is
+    // written with it: the run goes out before any table entry, and when
+    // it fails the block is taken back (DropRun).
+    if (mode == kBlockForRun && Gathering()) return HostWritable() ? blockCount++ : 0;
     if (WriteZeroBlock(blockCount) != 0 || Flush() != 0) return 0;
+    hostBlocks = blockCount + 1;
     return blockCount++;
 }

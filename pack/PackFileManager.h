@@ -24,9 +24,16 @@ inline constexpr int kOnDisk = 2;
 inline constexpr int kInPackThenOnDisk = kInPack | kOnDisk;
 
 // What a block from AllocateBlock will hold: a directory's entries (it reads
-// as zeros) or file data (its old bytes may stay).
+// as zeros) or file data (its old bytes may stay), or data of a new file
+// that the run gathers (a block appended for it reaches the host file with
+// the run, zero-filled before its data).
 inline constexpr int kBlockForDirectory = 1;
 inline constexpr int kBlockForData = 2;
+inline constexpr int kBlockForRun = 3;
+
+// The run's buffer: the most bytes of new file data gathered before one host
+// write takes them.
+inline constexpr int kRunBytes = 128 * 1024;
 
 // One open file of an engine: a file inside the pack, or a disk file opened
 // through the platform.
@@ -226,6 +233,30 @@ private:
     bool HostWritable() const { return hostFile && !hostFailed; }
     // Notes a failed host transfer.
     void HostFailure();
+    // The stream's write under HostWrite and the run: the position follows,
+    // a failure is noted.
+    std::size_t StreamWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount);
+
+    // The run: data of files being written (CreateNewFile's chains, which
+    // nothing names until their close), gathered while each piece continues
+    // the one before, and written to the host with one write before any
+    // other host operation, in the order the pieces would have gone. While
+    // it holds bytes the stream stands at runStart and hostPosition where the
+    // data ends. A block from hostBlocks on is not in the host file yet: the
+    // run writes it whole, zeros after its data, as appending one writes it.
+    // With runs off (a test's comparison), data goes a block at a time.
+    bool Gathering() const { return runsEnabled && runBuffer != nullptr; }
+    // Takes size bytes of data at hostPosition into the run, writing it out
+    // first when they do not fit. False when they cannot reach the host.
+    bool GatherData(const void* data, std::size_t size);
+    // Writes what the run holds with one host write. False on failure.
+    bool WriteOutRun();
+    // Writes the run out and puts the stream where the engine stands again
+    // (the zeros after a run's data leave it further on).
+    bool SettleRun();
+    // Forgets the run after a failure, and the blocks the host file never
+    // received with it.
+    void DropRun();
     // Learns from the checker what the stored tree holds (Open).
     void LearnTree();
     // The lowest free block other than block 0, the root's, whatever the
@@ -308,6 +339,10 @@ private:
     // free block or a broken link.
     void FreeChain(std::int32_t first);
     PackHandle* ValidHandle(int handle);
+    // The bytes of a chained file's read (at most left) that one host read
+    // can take from the position: the rest of its block, and with runs each
+    // block after it that the chain follows with the next one along.
+    std::size_t ConsecutivePiece(const PackHandle& h, std::size_t left) const;
     std::int32_t BlockHolding(std::int32_t first, std::int32_t index) const;
 
     std::FILE* hostFile;
@@ -340,6 +375,17 @@ private:
     // Per block: set when its table entry changed in memory and has not been
     // stored since.
     BlockBits tableDirty;
+
+    // The run (see Gathering): kRunBytes taken when a writer first opens,
+    // the bytes to write (data, then the zeros of a block it entered), and
+    // the data area's blocks that the host file holds whole.
+    std::uint8_t* runBuffer;
+    bool runsEnabled;
+    std::int32_t runCapacity;  // kRunBytes; a test may make it smaller
+    std::int32_t runStart;
+    std::int32_t runLength;
+    std::int32_t runFilled;
+    std::int32_t hostBlocks;
 
     // What the check at Open found (see IsDamagedDirectory, IsSharedBlock),
     // and the free blocks that a chain names, which are never handed out.

@@ -279,16 +279,35 @@ std::size_t CPackFileManager::Read(void* buffer, std::size_t itemSize, std::size
                 h->blockOffset = 0;
                 if (HostSeek(BlockOffset(next), 0) != 0) return items;
             }
-            const std::size_t room = static_cast<std::size_t>(kBlockSize - h->blockOffset);
-            const std::size_t piece = left < room ? left : room;
+            const std::size_t piece = ConsecutivePiece(*h, left);
             if (HostRead(out, piece, 1) != 1) return items;
             out += piece;
             left -= piece;
             h->position += static_cast<std::int32_t>(piece);
             h->blockOffset += static_cast<std::int32_t>(piece);
+            // A piece that went on into the blocks after ends in the last.
+            for (; h->blockOffset > kBlockSize; h->blockOffset -= kBlockSize) ++h->currentBlock;
         }
     }
     return items;
+}
+
+std::size_t CPackFileManager::ConsecutivePiece(const PackHandle& h, std::size_t left) const
+{
+    const std::size_t room = static_cast<std::size_t>(kBlockSize - h.blockOffset);
+    std::size_t piece = left < room ? left : room;
+    if (!runsEnabled) return piece;
+    // Each block that the chain follows with the next one along, as the
+    // block-at-a-time loop would step into it, is read with the same host
+    // read: the position needs no seek there.
+    std::int32_t block = h.currentBlock;
+    while (piece < left && NextBlock(block) == block + 1 &&
+           (static_cast<std::size_t>(h.position) + piece) / kBlockSize < static_cast<std::size_t>(blockCount)) {
+        const std::size_t more = left - piece;
+        piece += more < kBlockSize ? more : kBlockSize;
+        ++block;
+    }
+    return piece;
 }
 
 int CPackFileManager::ReadBytes(int handle, void* buffer, int byteCount)
@@ -335,16 +354,20 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
         h->blockOffset = kBlockSize;
     }
 
-    HostSeek(BlockOffset(h->currentBlock) + h->blockOffset, 0);
+    // A new file's data is gathered into runs (nothing names its blocks
+    // yet); one without data has no place to go to before its first block.
+    const bool gather = h->created && Gathering();
+    if (!gather || h->currentBlock != 0) HostSeek(BlockOffset(h->currentBlock) + h->blockOffset, 0);
     h->dirty = 1;
     if (itemCount == 0) return 0;
 
+    const int mode = gather ? kBlockForRun : kBlockForData;
     const char* in = static_cast<const char*>(buffer);
     for (std::size_t items = 0; items < itemCount; ++items) {
         std::size_t left = itemSize;
         while (left > 0) {
             if (h->currentBlock == 0) {
-                const std::int32_t block = AllocateBlock(kBlockForData);
+                const std::int32_t block = AllocateBlock(mode);
                 if (block == 0) return WriteStopped(*h, items);
                 SetTableEntry(block, kEndOfChain);
                 h->firstBlock = block;
@@ -355,7 +378,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
                 std::int32_t next = NextBlock(h->currentBlock);
                 if (next < 0) return WriteStopped(*h, items);
                 if (next == 0) {
-                    next = AllocateBlock(kBlockForData);
+                    next = AllocateBlock(mode);
                     if (next == 0) return WriteStopped(*h, items);
                     SetTableEntry(next, kEndOfChain);
                     SetTableEntry(h->currentBlock, next);
@@ -366,7 +389,7 @@ std::size_t CPackFileManager::Write(const void* buffer, std::size_t itemSize, st
             }
             const std::size_t room = static_cast<std::size_t>(kBlockSize - h->blockOffset);
             const std::size_t piece = left < room ? left : room;
-            if (HostWrite(in, piece, 1) != 1) return WriteStopped(*h, items);
+            if (!(gather ? GatherData(in, piece) : HostWrite(in, piece, 1) == 1)) return WriteStopped(*h, items);
             in += piece;
             left -= piece;
             h->position += static_cast<std::int32_t>(piece);
@@ -472,6 +495,7 @@ void CPackFileManager::DropFailedWrite(PackHandle& h)
     // block takes nothing from any chain, and without it the pack would list
     // an empty file that was never written.
     if (!h.replacing && hostFile) {
+        WriteOutRun();
         const bool failedBefore = hostFailed;
         hostFailed = false;
         std::clearerr(hostFile);

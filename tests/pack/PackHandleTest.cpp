@@ -3,6 +3,9 @@
 
 #include <filesystem>
 #include <unistd.h>
+#include <vector>
+
+#include "platform/Disk.h"
 
 #include "support/PackFixture.h"
 #include "support/PackProbe.h"
@@ -25,6 +28,70 @@ public:
 private:
     std::filesystem::path saved;
 };
+
+// The sizes of the host writes made while one lives, counted through the disk
+// table.
+std::vector<std::size_t> hostWrites;
+DiskCalls uncounted;
+
+class CountedWrites {
+public:
+    CountedWrites()
+    {
+        uncounted = diskCalls;
+        hostWrites.clear();
+        diskCalls.write = [](const void* b, std::size_t s, std::size_t n, std::FILE* f) {
+            hostWrites.push_back(s * n);
+            return uncounted.write(b, s, n, f);
+        };
+    }
+    ~CountedWrites() { diskCalls = uncounted; }
+    CountedWrites(const CountedWrites&) = delete;
+    CountedWrites& operator=(const CountedWrites&) = delete;
+};
+
+TEST_F(PackHandles, ANewFileGoesToTheHostInRunsWithTheBytesOfBlockAtATimeWrites)
+{
+    for (const std::size_t size : {std::size_t{2049}, std::size_t{100000}, std::size_t{300000}}) {
+        SCOPED_TRACE(size);
+        const std::vector<std::uint8_t> content = Pattern(size, static_cast<unsigned>(size));
+        const std::string name = "Z:\\f" + std::to_string(size);
+        {
+            const CountedWrites counted;
+            ASSERT_TRUE(Put(name.c_str(), content));
+        }
+        // The blocks, the last one's zeros with them, in writes of at most
+        // a run; the table entries and the directory entry are smaller.
+        const std::size_t blockBytes = (size + testpack::kBlock - 1) / testpack::kBlock * testpack::kBlock;
+        std::size_t dataWrites = 0;
+        for (const std::size_t written : hostWrites) dataWrites += written >= testpack::kBlock ? 1 : 0;
+        EXPECT_EQ(dataWrites, (blockBytes + kRunBytes - 1) / kRunBytes);
+    }
+    pack->Close();
+
+    // The same files a block at a time give the same table and data blocks
+    // (the entries' times aside, in block 0).
+    const std::string slowPath = dir / "slow.pak";
+    auto slow = std::make_unique<CPackFileManager>();
+    ASSERT_EQ(slow->Open(slowPath.c_str(), "wb"), 1);
+    slow->Close();
+    ASSERT_EQ(slow->Open(slowPath.c_str(), "rb+"), 1);
+    PackEngineProbe::UseRuns(*slow, false);
+    for (const std::size_t size : {std::size_t{2049}, std::size_t{100000}, std::size_t{300000}}) {
+        const std::vector<std::uint8_t> content = Pattern(size, static_cast<unsigned>(size));
+        const int h = slow->OpenFile(("Z:\\f" + std::to_string(size)).c_str(), OF_WRITE, kInPack);
+        ASSERT_GE(h, 1);
+        ASSERT_EQ(slow->Write(content.data(), size, 1, h), 1u);
+        ASSERT_EQ(slow->CloseFile(h), 0);
+    }
+    slow->Close();
+    const std::vector<std::uint8_t> fast = testutil::ReadFile(path);
+    const std::vector<std::uint8_t> blockwise = testutil::ReadFile(slowPath);
+    ASSERT_EQ(fast.size(), blockwise.size());
+    EXPECT_TRUE(std::equal(fast.begin(), fast.begin() + testpack::kDataAt, blockwise.begin()));
+    EXPECT_TRUE(std::equal(fast.begin() + testpack::kDataAt + testpack::kBlock, fast.end(),
+                           blockwise.begin() + testpack::kDataAt + testpack::kBlock));
+}
 
 TEST_F(PackHandles, ReadsWholeItemsOnly)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "pack/PackFileManager.h"
+#include "platform/Disk.h"
 
 class PackEngineProbe {
 public:
@@ -31,5 +32,20 @@ public:
     {
         e.cacheEnabled = on;
         e.ForgetCache();
+    }
+    // Runs the engine with its writes gathered into runs of at most capacity
+    // bytes (a block to kRunBytes), or a block at a time.
+    static void UseRuns(CPackFileManager& e, bool on, std::int32_t capacity = kRunBytes)
+    {
+        e.SettleRun();
+        e.runsEnabled = on;
+        e.runCapacity = capacity < pack::kBlockSize ? pack::kBlockSize : capacity > kRunBytes ? kRunBytes : capacity;
+    }
+    // Whether the run holds bytes that have not been written to the host.
+    static bool RunHeld(const CPackFileManager& e) { return e.runFilled != 0; }
+    // Makes what the stream holds reach the host file, leaving the run held.
+    static void FlushStream(CPackFileManager& e)
+    {
+        if (e.hostFile) FlushDiskFile(e.hostFile);
     }
 };
