@@ -114,11 +114,12 @@ std::uint16_t BlockCrc(std::uint16_t crc, const std::uint8_t* data)
 #ifdef LZH_CRC_CARRYLESS
 
 // The CRC by folding: the CRC of a run depends only on its bits as a
-// polynomial modulo P, so 16 bytes may be replaced by a product of them that
-// stands the same modulo P 16 bytes further on; what is left at the end, 16
-// bytes, goes through the tables. The bytes of a reflected CRC are taken
-// little-endian: bit i of a 64-bit half holds the term of x^(63 - i), and the
-// product of two halves (PCLMULQDQ) is their product times x.
+// polynomial modulo P, so 16 bytes may be replaced by their product with
+// x^n mod P, which stands for them modulo P n bits further on, and is added
+// to the bytes there; the 16 bytes left at the end go through the tables.
+// The bytes of a reflected CRC are taken little-endian: bit i of a 64-bit
+// half holds the term of x^(63 - i), and the product of two halves
+// (PCLMULQDQ) is their product times x.
 
 // x^n mod P (x^16 + x^15 + x^2 + 1), reflected into the top 16 bits of a half.
 constexpr std::uint64_t ReflectedPower(unsigned n)
