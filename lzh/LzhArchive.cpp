@@ -294,10 +294,14 @@ bool OpenMemberTemporary(const char* name)
     std::size_t directoryLength = length;
     while (directoryLength > 0 && !IsSeparator(name[directoryLength - 1])) --directoryLength;
 
-    // What killed runs left in this directory goes first.
+    // What killed runs left in this directory goes first, once a walk.
     char directory[kLzhTemporaryNameSize];
     std::snprintf(directory, sizeof directory, "%.*s", static_cast<int>(directoryLength), name);
-    SweepDiskTemporaries(directory, "~lzh");
+    if (!a.sweptAny || std::strcmp(directory, a.swept) != 0) {
+        SweepDiskTemporaries(directory, "~lzh");
+        std::memcpy(a.swept, directory, sizeof a.swept);
+        a.sweptAny = true;
+    }
     const unsigned long processId = GetCurrentProcessId();
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         if (!MakeTemporaryName(a.temporary, sizeof a.temporary, name, directoryLength, "~lzh", processId,
@@ -484,6 +488,7 @@ bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
     a.membersRead = 0;
     a.membersFailed = 0;
     a.temporaryCounter = 0;
+    a.sweptAny = false;
     // Each walk starts from a window of zero bytes.
     std::memset(a.chunk, 0, sizeof a.chunk);
     lzhAbandon = a.archive ? AbandonWalk : nullptr;
@@ -598,7 +603,9 @@ bool ExtractMember()
             SkipMember();
             return true;
         }
-        if ((!folders || MakePathFolders(name, false)) && OpenMemberTemporary(name)) break;
+        // The folders are looked at only when the file cannot be made
+        // without them: most members go where the ones before them went.
+        if (OpenMemberTemporary(name) || (folders && MakePathFolders(name, false) && OpenMemberTemporary(name))) break;
         // The file can't be created: ask for another name. The member keeps
         // the last name tried, to be told by.
         char replacement[kLzhMaxNameLength + 1];
@@ -612,10 +619,15 @@ bool ExtractMember()
     a.output = nullptr;
     if (!closed) LzhFatal("Unable to write");
 
-    if (complete && a.contentCrc == a.memberCrc && RenameDiskFile(a.temporary, name) == 0) {
+    if (complete && a.contentCrc == a.memberCrc) {
+        // Forgotten while its name still names it: once renamed, the disk
+        // layer would look for it through the whole folder. A stop between
+        // the two leaves it to the next walk's sweep.
         ForgetDiskTemporary(a.temporary);
-        a.temporary[0] = 0;
-        return true;
+        if (RenameDiskFile(a.temporary, name) == 0) {
+            a.temporary[0] = 0;
+            return true;
+        }
     }
     const LzhMemberProblem problem = !complete                     ? LzhMemberProblem::DataEnded
                                      : a.contentCrc != a.memberCrc ? LzhMemberProblem::CrcError

@@ -106,6 +106,11 @@ struct LzhArchiveReader {
     bool nameTooLong;                       // a level-2 name longer than kLzhMaxNameLength
     char temporary[kLzhTemporaryNameSize];  // the open temporary file; empty when none
     std::uint32_t temporaryCounter;         // the next counter for a temporary's name in this walk
+    // The directory this walk last swept of killed runs' temporaries, when
+    // sweptAny: a folder's members come one after another, and its sweep is
+    // made once for them.
+    char swept[kLzhTemporaryNameSize];
+    bool sweptAny;
     LzhWalkEnd walkEnd;
     std::uint32_t membersRead;    // headers read in this walk
     std::uint32_t membersFailed;  // members not written, each given to lzhReportMember

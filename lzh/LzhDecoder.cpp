@@ -547,55 +547,92 @@ inline void CopyShort(std::uint8_t* window, unsigned to, unsigned from, unsigned
     std::memcpy(window + to + length, &after, 16);
 }
 
-// The symbols of a block from r on, while they cannot reach the chunk's end
-// (a copy is at most 256 bytes): no test of the window's bounds but the one
-// that a copy's source wraps round the window's end. Yields the new r.
+// A copy of length bytes from window position from to r, where the window
+// has 32 bytes from r on: in one 16-byte move when it can, else in words, and
+// byte by byte only where the source wraps round the window's end.
+inline void CopyInWindow(std::uint8_t* window, unsigned r, unsigned from, unsigned length)
+{
+    // Source and destination 16 or more apart, either way round.
+    const bool apart = r - from + 15 >= 31;
+    if (length <= 16 && apart && from <= kLzhWindowSize - 16) [[likely]] {
+        CopyShort(window, r, from, length);
+    } else if (from + length <= kLzhWindowSize) {
+        CopyMatch(window, r, from, length);
+    } else {
+        for (unsigned i = 0; i < length; ++i) window[r + i] = window[(from + i) & kLzhWindowMask];
+    }
+}
+
+inline bool IsLiteralEntry(unsigned entry) { return entry >> 6 < kLzhFirstCopySymbol; }
+
+// The symbol of a slow literalFast entry, decoded the long way, and the copy
+// it may start; 56 bits or more are valid. Yields the new r.
+inline unsigned DecodeSlowSymbol(WideBits& in, std::uint8_t* window, unsigned r)
+{
+    const unsigned c = DecodeLiteral(in, kLzhSlowLiteral);
+    if (c < kLzhFirstCopySymbol) {
+        window[r] = static_cast<std::uint8_t>(c);
+        return r + 1;
+    }
+    const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
+    CopyInWindow(window, r, from, c - kLzhFirstCopySymbol + kLzhMinCopyLength);
+    return r + c - kLzhFirstCopySymbol + kLzhMinCopyLength;
+}
+
+// The symbols of a block from r on, while r is below runEnd, so that no
+// symbol reaches the chunk's end, and three or more symbols remain in the
+// block: no test of the window's bounds but the one that a copy's source
+// wraps round the window's end. Yields the new r.
 //
-// Each lookup's index is taken from the bits before the refill that follows
-// the symbol, which only adds bits below the 12 or more still valid: the
-// refill is then not on the way from one symbol to the next.
-inline unsigned DecodeRun(WideBits& in, std::uint8_t* window, unsigned r, unsigned fastEnd, std::int32_t& blockLeft,
-                          std::uint32_t& copyFrom)
+// Each round starts with 56 bits or more valid: up to three literals from
+// the fast table (12 bits each at most) go without a refill, and after up to
+// two of them a copy whose codes are in the fast tables (12 + 8 bits, and 12
+// extra bits at most). A round of three literals takes the next lookup's
+// index before its refill, which only adds bits below the 20 or more still
+// valid, so that the refill is not on the way from one symbol to the next.
+inline unsigned DecodeRun(WideBits& in, std::uint8_t* window, unsigned r, unsigned runEnd, std::int32_t& blockLeft)
 {
     const LzhDecoder& d = lzhDecoder;
     std::uint32_t budget = blockLeft > 0 ? static_cast<std::uint32_t>(blockLeft) : ~0u;
-    unsigned index = in.Top(kLzhLiteralTableBits);
+    unsigned entry = d.literalFast[in.Top(kLzhLiteralTableBits)];
     do {
-        --budget;
-        // A slow entry's symbol field is above every symbol's.
-        const unsigned entry = d.literalFast[index];
-        if (entry >> 6 < kLzhFirstCopySymbol) {
+        if (IsLiteralEntry(entry)) {
             in.Drop(entry);
             window[r++] = static_cast<std::uint8_t>(entry >> 6);
-            // 40 bits or more are left: a second literal needs no refill.
-            const unsigned second = d.literalFast[in.Top(kLzhLiteralTableBits)];
-            if (second >> 6 < kLzhFirstCopySymbol && r < fastEnd && budget != 0) {
-                --budget;
-                in.Drop(second);
-                window[r++] = static_cast<std::uint8_t>(second >> 6);
-            }
-        } else {
-            const unsigned c = DecodeLiteral(in, entry);
-            if (c < kLzhFirstCopySymbol) {
-                window[r++] = static_cast<std::uint8_t>(c);
-            } else {
-                const unsigned length = c - kLzhFirstCopySymbol + kLzhMinCopyLength;
-                const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
-                const unsigned apart = r > from ? r - from : from - r;
-                if (length <= 16 && apart >= 16 && from <= kLzhWindowSize - 16) [[likely]] {
-                    CopyShort(window, r, from, length);
-                } else if (from + length <= kLzhWindowSize) {
-                    CopyMatch(window, r, from, length);
-                } else {
-                    for (unsigned i = 0; i < length; ++i) window[r + i] = window[(from + i) & kLzhWindowMask];
+            entry = d.literalFast[in.Top(kLzhLiteralTableBits)];
+            if (IsLiteralEntry(entry)) {
+                in.Drop(entry);
+                window[r++] = static_cast<std::uint8_t>(entry >> 6);
+                entry = d.literalFast[in.Top(kLzhLiteralTableBits)];
+                if (IsLiteralEntry(entry)) {
+                    in.Drop(entry);
+                    window[r++] = static_cast<std::uint8_t>(entry >> 6);
+                    budget -= 3;
+                    entry = d.literalFast[in.Top(kLzhLiteralTableBits)];
+                    in.Prepare();
+                    continue;
                 }
-                r += length;
-                copyFrom = (from + length) & kLzhWindowMask;
+                --budget;
             }
+            --budget;
         }
-        index = in.Top(kLzhLiteralTableBits);
+        // A copy, or a symbol whose code the fast table does not hold.
+        --budget;
+        if (entry == kLzhSlowLiteral) [[unlikely]] {
+            in.Prepare();
+            r = DecodeSlowSymbol(in, window, r);
+        } else {
+            in.Drop(entry);
+            const unsigned length = (entry >> 6) - kLzhFirstCopySymbol + kLzhMinCopyLength;
+            if (d.distanceFast[in.Top(kLzhSmallTableBits)] == kLzhSlowDistance) [[unlikely]]
+                in.Prepare();
+            const unsigned from = (r - DecodeDistanceBits(in) - 1) & kLzhWindowMask;
+            CopyInWindow(window, r, from, length);
+            r += length;
+        }
         in.Prepare();
-    } while (r < fastEnd && budget != 0);
+        entry = d.literalFast[in.Top(kLzhLiteralTableBits)];
+    } while (r < runEnd && budget >= 3);
     if (blockLeft > 0) blockLeft = static_cast<std::int32_t>(budget);
     return r;
 }
@@ -610,9 +647,9 @@ template <class Bits> void DecodeSymbols(unsigned count, std::uint8_t* window)
     std::int32_t blockLeft = d.blockSymbolsLeft;
     std::int32_t copyLeft = d.copyLeft;
     std::uint32_t copyFrom = d.copyFrom;
-    // Below fastEnd no symbol reaches the chunk's end: a copy is at most 256
-    // bytes.
-    const unsigned fastEnd = count > 256 ? count - 256 : 0;
+    // Below fastEnd no symbol reaches the chunk's end, nor a copy after two
+    // literals: a copy is at most 256 bytes.
+    const unsigned fastEnd = count > kLzhMaxCopyLength + 2 ? count - kLzhMaxCopyLength - 2 : 0;
     unsigned r = 0;
     for (;;) {
         // A copy cut off by the end of the previous chunk goes on first, byte
@@ -634,8 +671,8 @@ template <class Bits> void DecodeSymbols(unsigned count, std::uint8_t* window)
         }
 
         if constexpr (Bits::kWide) {
-            if (r < fastEnd) {
-                r = DecodeRun(in, window, r, fastEnd, blockLeft, copyFrom);
+            if (r < fastEnd && (blockLeft < 0 || blockLeft >= 3)) {
+                r = DecodeRun(in, window, r, fastEnd, blockLeft);
                 continue;
             }
         }
