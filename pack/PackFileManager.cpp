@@ -286,21 +286,11 @@ std::int32_t CPackFileManager::FreeBlocks() const
 
 std::size_t CPackFileManager::HostRead(void* buffer, std::size_t itemSize, std::size_t itemCount)
 {
-    if (!hostFile || !SettleRun()) return 0;
-    if (lastTransfer == Transfer::Write && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
-        HostFailure();
-        return 0;
-    }
-    lastTransfer = Transfer::Read;
+    if (!hostFile || !SettleRun() || !TurnStream(Transfer::Read)) return 0;
+    // Every read lies inside the data area: one that comes up short has
+    // failed.
     const std::size_t done = ReadDiskFile(buffer, itemSize, itemCount, hostFile);
-    if (done == itemCount) {
-        hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
-    } else {
-        // Every read lies inside the data area: one that comes up short has
-        // failed.
-        hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
-        HostFailure();
-    }
+    Transferred(done, itemSize, itemCount);
     return done;
 }
 
@@ -316,19 +306,31 @@ std::size_t CPackFileManager::HostWrite(const void* buffer, std::size_t itemSize
 
 std::size_t CPackFileManager::StreamWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount)
 {
-    if (lastTransfer == Transfer::Read && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
-        HostFailure();
-        return 0;
-    }
-    lastTransfer = Transfer::Write;
+    if (!TurnStream(Transfer::Write)) return 0;
     const std::size_t done = WriteDiskFile(buffer, itemSize, itemCount, hostFile);
+    Transferred(done, itemSize, itemCount);
+    return done;
+}
+
+bool CPackFileManager::TurnStream(Transfer next)
+{
+    // A stream turns between reading and writing only through a seek.
+    if (lastTransfer != Transfer::None && lastTransfer != next && SeekDiskFile(hostFile, 0, SEEK_CUR) != 0) {
+        HostFailure();
+        return false;
+    }
+    lastTransfer = next;
+    return true;
+}
+
+void CPackFileManager::Transferred(std::size_t done, std::size_t itemSize, std::size_t itemCount)
+{
     if (done == itemCount) {
         hostPosition += static_cast<std::int32_t>(itemSize * itemCount);
-    } else {
-        hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
-        HostFailure();
+        return;
     }
-    return done;
+    hostPosition = static_cast<std::int32_t>(TellDiskFile(hostFile));
+    HostFailure();
 }
 
 bool CPackFileManager::GatherData(const void* data, std::size_t size)

@@ -233,6 +233,18 @@ private:
     bool HostWritable() const { return hostFile && !hostFailed; }
     // Notes a failed host transfer.
     void HostFailure();
+    // The host stream's last transfer.
+    enum class Transfer : std::uint8_t {
+        None,
+        Read,
+        Write
+    };
+    // Readies the stream for a transfer of the kind next (a seek between a
+    // read and a write); false after a failure.
+    bool TurnStream(Transfer next);
+    // Follows the stream's position after a transfer of done of itemCount
+    // items; one that came up short has failed.
+    void Transferred(std::size_t done, std::size_t itemSize, std::size_t itemCount);
     // The stream's write under HostWrite and the run: the position follows,
     // a failure is noted.
     std::size_t StreamWrite(const void* buffer, std::size_t itemSize, std::size_t itemCount);
@@ -362,11 +374,7 @@ private:
     std::int32_t lowestFreeHint;
     // The direction of the last transfer on the host stream: a stream opened
     // for update must be repositioned between a write and a read.
-    enum class Transfer : std::uint8_t {
-        None,
-        Read,
-        Write
-    } lastTransfer;
+    Transfer lastTransfer;
 
     // Directory blocks and their indexes (made when a pack first opens), and
     // whether they are used (tests compare the engine with and without).
