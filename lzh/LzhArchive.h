@@ -86,7 +86,11 @@ struct LzhArchiveReader {
     std::FILE* output;
     std::uint8_t chunk[kLzhChunkSize];  // output chunk, and the decoder's window
 
-    LzhNaming naming;          // chosen when the archive is opened
+    LzhNaming naming;  // chosen when the archive is opened
+    // A member that takes the place of a file that was there is on the disk
+    // before it does (the lzh tool's walk; the patcher unpacks into a folder
+    // of its own, which a rerun unpacks again). False when the archive opens.
+    bool durable;
     std::uint8_t level;        // header level as read (0, 1 or 2)
     std::uint32_t headerTime;  // offset 15: MS-DOS time (levels 0, 1), Unix time (level 2)
     bool hasUnixTime;          // a Unix time extended header, or level 2

@@ -258,6 +258,8 @@ private:
         for (;;) {
             if (block < 0 || block >= blocks) {
                 MarkDamaged(chain);
+                // A block the data area may yet grow by is named already.
+                if (block >= blocks && block < kMaxBlocks) result.namedFreeBlocks.push_back(block);
                 if (previous < 0)
                     Report(place, "first block %d is outside the data area", block);
                 else

@@ -57,8 +57,8 @@ struct CheckResult {
     //   in another chain's block.
     // - sharedBlocks: blocks that more than one chain holds. Freeing one with
     //   either chain would leave the other naming a free block.
-    // - namedFreeBlocks: free blocks that a chain names. Handing one out would
-    //   put it in two chains.
+    // - namedFreeBlocks: free blocks that a chain names, and blocks past the
+    //   data area that one names. Handing one out would put it in two chains.
     std::vector<std::int32_t> damagedDirectories;
     std::vector<std::int32_t> sharedBlocks;
     std::vector<std::int32_t> namedFreeBlocks;

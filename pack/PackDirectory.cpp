@@ -11,16 +11,23 @@ using namespace pack;
 bool CPackFileManager::ReadEntries(std::int32_t block, int slot, int count, DirEntry* entries)
 {
     if (block < 0 || block >= blockCount || slot < 0 || count < 1 || slot + count > kEntriesPerBlock) return false;
+    // A block with entries waiting for the switch is read as the engine
+    // has it.
+    const std::uint8_t* bytes = pending.Bytes(block);
     if (DirectoryCache* c = Cache()) {
         // The whole block is read once and kept; what the cache holds is
-        // what the host file holds.
-        const std::uint8_t* bytes = c->Bytes(block);
-        if (!bytes) {
+        // what the engine sees.
+        if (const std::uint8_t* cached = c->Bytes(block); cached && !bytes) bytes = cached;
+        if (!c->Bytes(block)) {
             static std::uint8_t read[kBlockSize];
-            if (HostSeek(BlockOffset(block), FILE_BEGIN) != 0 || HostRead(read, kBlockSize, 1) != 1) return false;
-            if (!c->Insert(block, read)) c->Insert(block, read);
-            bytes = read;
+            if (!bytes) {
+                if (HostSeek(BlockOffset(block), FILE_BEGIN) != 0 || HostRead(read, kBlockSize, 1) != 1) return false;
+                bytes = read;
+            }
+            if (!c->Insert(block, bytes)) c->Insert(block, bytes);
         }
+    }
+    if (bytes) {
         std::memcpy(entries, bytes + kEntrySize * slot, static_cast<std::size_t>(kEntrySize * count));
     } else {
         if (HostSeek(BlockOffset(block) + kEntrySize * slot, FILE_BEGIN) != 0) return false;
@@ -31,6 +38,31 @@ bool CPackFileManager::ReadEntries(std::int32_t block, int slot, int count, DirE
     return true;
 }
 
+int CPackFileManager::WriteDirectory(std::int32_t block, int offset, const void* data, std::size_t size)
+{
+    if (!IsHeld(block) || openMode != 2) {
+        if (HostSeek(BlockOffset(block) + offset, FILE_BEGIN) != 0) return -1;
+        return HostWrite(data, size, 1) == 1 ? 0 : -1;
+    }
+    // A block the stored tree reads: the write waits for the switch.
+    if (!HostWritable()) return -1;
+    std::uint8_t* bytes = pending.Bytes(block);
+    if (!bytes) {
+        // What the host file holds there: the cache's copy is that.
+        static std::uint8_t held[kBlockSize];
+        const std::uint8_t* host = Cache() ? Cache()->Bytes(block) : nullptr;
+        if (!host) {
+            if (HostSeek(BlockOffset(block), FILE_BEGIN) != 0 || HostRead(held, kBlockSize, 1) != 1) return -1;
+            host = held;
+        }
+        bytes = pending.Add(block, host);
+        if (!bytes) return -1;
+    }
+    std::memcpy(bytes + offset, data, size);
+    if (DirectoryCache* c = Cache()) c->Written(BlockOffset(block) + offset, data, size);
+    return 0;
+}
+
 std::int32_t CPackFileManager::IndexedDirectory(std::int32_t first)
 {
     DirectoryCache* c = Cache();
@@ -38,8 +70,7 @@ std::int32_t CPackFileManager::IndexedDirectory(std::int32_t first)
     const std::int32_t known = c->FindDirectory(first);
     if (known >= 0) return known;
     // The chain must be sound for the index to answer as a scan would: it
-    // ends in 0 within the data area, its table entries are stored, and it
-    // fits the cache. Loading a block may make the cache start over: then
+    // ends in 0 within the data area, and it fits the cache. Loading a block may make the cache start over: then
     // the walk starts over once.
     static std::int32_t chain[DirectoryCache::kBlocks];
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -48,7 +79,7 @@ std::int32_t CPackFileManager::IndexedDirectory(std::int32_t first)
         for (std::int32_t block = first;;) {
             DirEntry probe;
             if (block < 0 || block >= blockCount) return -1;  // a damaged entry names no block
-            if (count == DirectoryCache::kBlocks || TableDirty(block) || !ReadEntries(block, 0, 1, &probe)) return -1;
+            if (count == DirectoryCache::kBlocks || !ReadEntries(block, 0, 1, &probe)) return -1;
             if (!c->Bytes(block)) {
                 whole = false;
                 break;
@@ -69,8 +100,7 @@ std::int32_t CPackFileManager::IndexedDirectory(std::int32_t first)
 
 int CPackFileManager::WriteEntry(std::int32_t block, int slot, const DirEntry& entry)
 {
-    if (HostSeek(BlockOffset(block) + kEntrySize * slot, 0) != 0) return -1;
-    return HostWrite(entry.bytes, kEntrySize, 1) == 1 ? 0 : -1;
+    return WriteDirectory(block, kEntrySize * slot, entry.bytes, kEntrySize);
 }
 
 std::int32_t CPackFileManager::NextBlock(std::int32_t block) const
@@ -233,18 +263,10 @@ int CPackFileManager::ExtendDirectory(std::int32_t last, DirEntry& entry)
         static const std::uint8_t zeros[kBlockSize] = {};
         if (!c->Insert(added, zeros)) c->Insert(added, zeros);
     }
+    // The new block's own entry is stored with the change's new blocks, the
+    // link to it at the switch.
     SetTableEntry(added, kEndOfChain);
-    if (StoreTableEntry(added) != 0) {
-        SetTableEntry(added, kFreeBlock);
-        return 0;
-    }
     SetTableEntry(last, added);
-    if (StoreTableEntry(last) != 0) {
-        SetTableEntry(last, kEndOfChain);
-        SetTableEntry(added, kFreeBlock);
-        StoreTableEntry(added);
-        return 0;
-    }
     entry.Clear();
     entry.SetLocation(added, 0);
     return 1;
@@ -254,9 +276,6 @@ int CPackFileManager::FindFreeSlot(DirEntry& entry)
 {
     const std::int32_t dir = IndexedDirectory(currentDir);
     if (dir >= 0) {
-        // The blocks passed over would have their links stored again: their
-        // entries are stored already (an indexed chain has none that is not),
-        // so that changes no byte and is left out.
         std::int32_t block = 0;
         int slot = 0;
         std::int32_t last = 0;
@@ -282,8 +301,6 @@ int CPackFileManager::FindFreeSlot(DirEntry& entry)
         const std::int32_t next = NextBlock(block);
         if (next < 0) return 0;  // a broken chain is not extended
         if (next == 0) return ExtendDirectory(block, entry);
-        // Passing on to the next block stores this block's link again.
-        StoreTableEntry(block);
         block = next;
     }
     return 0;
@@ -349,10 +366,6 @@ int CPackFileManager::MakeOneDir(const char* given)
     const std::int32_t block = AllocateBlock(kBlockForDirectory);
     if (block == 0) return -1;
     SetTableEntry(block, kEndOfChain);
-    if (StoreTableEntry(block) != 0) {
-        SetTableEntry(block, kFreeBlock);
-        return -1;
-    }
 
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
@@ -363,8 +376,9 @@ int CPackFileManager::MakeOneDir(const char* given)
     entry.SetSize(0);
     entry.SetType(kTypeDirectory);
 
-    // The new directory's own block is complete before its parent names it,
-    // so that a stop in between leaves no entry pointing at a half-made
+    // The new directory's own block is complete before its parent names it
+    // (the parent's entry waits for the switch when the stored tree reads
+    // it), so that no stop leaves an entry pointing at a half-made
     // directory.
     entry.SetName(".");
     entry.SetFirstBlock(block);

@@ -64,7 +64,16 @@ CPackFileManager::CPackFileManager()
       namedFreeBlocks{},
       sound(false),
       inUse(false),
-      hostFailed(false)
+      hostFailed(false),
+      heldBlocks{},
+      storedTable(nullptr),
+      tableWritten{},
+      staged(false),
+      switched(false),
+      undone(false),
+      tableTailInUse(0),
+      committedLength(0),
+      committedBlocks(0)
 {
     Close();
 }
@@ -74,6 +83,7 @@ CPackFileManager::~CPackFileManager()
     Close();
     delete cache;
     std::free(runBuffer);
+    std::free(storedTable);
 }
 
 void CPackFileManager::ForgetCache()
@@ -90,6 +100,16 @@ void CPackFileManager::ResetState()
     std::memset(damagedDirectories, 0, sizeof damagedDirectories);
     std::memset(sharedBlocks, 0, sizeof sharedBlocks);
     std::memset(namedFreeBlocks, 0, sizeof namedFreeBlocks);
+    std::memset(heldBlocks, 0, sizeof heldBlocks);
+    std::memset(tableWritten, 0, sizeof tableWritten);
+    pending.Clear();
+    staged = false;
+    switched = false;
+    undone = false;
+    tableTailInUse = 0;
+    committedLength = 0;
+    committedBlocks = 0;
+    lostBlocks.clear();
     sound = false;
     hostFailed = false;
     lowestFreeHint = 0;
@@ -126,6 +146,9 @@ int CPackFileManager::Open(const char* path, const char* mode)
     const bool writer = write || ascii::EqualIgnoringCase(mode, "rb+");
     // Without the memory, data goes a block at a time.
     if (writer && !runBuffer) runBuffer = static_cast<std::uint8_t*>(std::malloc(kRunBytes));
+    if (writer && !storedTable) storedTable = static_cast<std::int32_t*>(std::malloc(sizeof table));
+    // A writer that cannot know what the host file holds writes nothing.
+    if (writer && !storedTable) return 0;
     hostFile = OpenLockedDiskFile(path, streamMode, writer ? DiskLock::kExclusive : DiskLock::kShared);
     inUse = !hostFile && errno == EBUSY;
     std::strncpy(hostPath, path, kMaxPath - 1);
@@ -143,12 +166,29 @@ int CPackFileManager::Open(const char* path, const char* mode)
             return 0;
         }
         LearnTree();
+        if (openMode == 2) KnowStoredTable();
     }
     if (write) {
         openMode = 2;
         sound = FormatArchive() == 0;
+        KnowStoredTable();
+        // A new pack is on the disk whole before it is used.
+        if (sound && SyncHost() != 0) sound = false;
     }
     return IsOpen() ? 1 : 0;
+}
+
+void CPackFileManager::KnowStoredTable()
+{
+    std::memcpy(storedTable, table, sizeof table);
+    std::memset(heldBlocks, 0, sizeof heldBlocks);
+    // Block 0 holds the root from the pack's creation on.
+    SetBit(heldBlocks, 0);
+    for (std::int32_t b = 1; b < kMaxBlocks; ++b)
+        if (table[b] != kFreeBlock) SetBit(heldBlocks, b);
+    committedLength = static_cast<long>(kDataOffset) + static_cast<long>(blockCount) * kBlockSize;
+    if (HostSeek(0, FILE_END) == 0) committedLength = hostPosition;
+    committedBlocks = blockCount;
 }
 
 void CPackFileManager::LearnTree()
@@ -157,6 +197,7 @@ void CPackFileManager::LearnTree()
     for (const std::int32_t block : check.damagedDirectories) SetBit(damagedDirectories, block);
     for (const std::int32_t block : check.sharedBlocks) SetBit(sharedBlocks, block);
     for (const std::int32_t block : check.namedFreeBlocks) SetBit(namedFreeBlocks, block);
+    lostBlocks = check.lostBlocks;
     sound = check.readable && check.Clean() && !check.readFailed;
     // What is not known is not written over.
     if (check.readFailed) HostFailure();
@@ -204,6 +245,11 @@ int CPackFileManager::LoadArchive()
     // Blocks past the table's reach have no entry and are never addressed.
     blockCount = blocks < kMaxBlocks ? blocks : kMaxBlocks;
     hostBlocks = blockCount;
+    // A table that calls a block past the data area in use was stored
+    // without the growth that block needed: a block appended now could be
+    // one a chain names.
+    for (std::int32_t b = blockCount; b < kMaxBlocks; ++b)
+        if (table[b] != kFreeBlock) ++tableTailInUse;
     return 0;
 }
 
@@ -232,6 +278,8 @@ int CPackFileManager::FormatArchive()
         return -1;
     }
     std::memset(tableDirty, 0, sizeof tableDirty);
+    // Entry 0 is the root's, whose block is appended next.
+    tableTailInUse = 0;
 
     if (AllocateBlock(kBlockForDirectory) != 0 || blockCount != 1) {
         std::fputs("\n Root creat error!", stdout);
@@ -255,14 +303,18 @@ int CPackFileManager::Close()
     const bool writer = openMode == 2;
     for (int handle = 1; handle < kHandleSlots; ++handle)
         if (handles[handle].inUse) CloseFile(handle);
+    // What the writer changed goes to the disk whole, or, after a failure,
+    // not at all.
+    if (writer && hostFile && !hostFailed && !undone) Commit();
     openMode = 0;
     for (PackHandle& handle : handles) handle.inUse = 0;
     ForgetCache();
+    pending.Clear();
     if (hostFile) {
         // What the stream still holds reaches the file here, or the pack's
         // last writes are lost: that is a failure too.
-        if (writer && Flush() != 0) HostFailure();
-        if (CloseDiskFile(hostFile) != 0) hostFailed = true;
+        if (writer && !hostFailed && Flush() != 0) HostFailure();
+        if (CloseDiskFile(hostFile) != 0 && writer) hostFailed = true;
         hostFile = nullptr;
     }
     return 1;
@@ -280,7 +332,7 @@ std::int32_t CPackFileManager::FreeBlocks() const
     if (blockCount >= kMaxBlocks) return 0;
     std::int32_t free = kMaxBlocks - blockCount;
     for (std::int32_t b = 1; b < blockCount; ++b)
-        if (table[b] == kFreeBlock && !TestBit(namedFreeBlocks, b)) ++free;
+        if (table[b] == kFreeBlock && !TestBit(namedFreeBlocks, b) && !IsHeld(b)) ++free;
     return free;
 }
 
@@ -438,6 +490,8 @@ void CPackFileManager::SetTableEntry(std::int32_t block, std::int32_t value)
 {
     const std::int32_t before = table[block];
     table[block] = value;
+    if (block >= blockCount && (before == kFreeBlock) != (value == kFreeBlock))
+        tableTailInUse += value == kFreeBlock ? -1 : 1;
     if (value == kFreeBlock && block < lowestFreeHint) lowestFreeHint = block;
     if (before == value) return;
     tableDirty[block >> 3] = static_cast<std::uint8_t>(tableDirty[block >> 3] | (1u << (block & 7)));
@@ -446,10 +500,8 @@ void CPackFileManager::SetTableEntry(std::int32_t block, std::int32_t value)
 
 int CPackFileManager::StoreTableEntry(std::int32_t block)
 {
-    std::uint8_t stored[4];
-    StoreU32(stored, static_cast<std::uint32_t>(table[block]));
-    if (HostSeek(kTableOffset + 4 * block, FILE_BEGIN) != 0 || HostWrite(stored, 4, 1) != 1) return -1;
-    tableDirty[block >> 3] = static_cast<std::uint8_t>(tableDirty[block >> 3] & ~(1u << (block & 7)));
+    if (openMode != 2 || !HostWritable()) return -1;
+    SetBit(tableDirty, block);
     return 0;
 }
 
@@ -489,14 +541,18 @@ void CPackFileManager::StopWhenFull()
 
 std::int32_t CPackFileManager::AllocateBlock(int mode)
 {
+    if (tableTailInUse > 0) return 0;
     if (blockCount >= kMaxBlocks) StopWhenFull();
 
     // Block 0 holds the root from the pack's creation on. A table that calls
     // it free is damaged, and handing it out would overwrite the root.
     // A free block that a damaged chain names stays free: handed out, it
-    // would lie in two chains.
+    // would lie in two chains. And a block a chain held when the pack was
+    // opened stays as it was until the next open, even when this writer
+    // freed it: until the change is switched the stored tree still reads it,
+    // and after, a power loss may bring back an entry that names it.
     for (std::int32_t b = lowestFreeHint > 0 ? lowestFreeHint : 1; b < blockCount; ++b) {
-        if (table[b] != kFreeBlock || TestBit(namedFreeBlocks, b)) continue;
+        if (table[b] != kFreeBlock || TestBit(namedFreeBlocks, b) || IsHeld(b)) continue;
         lowestFreeHint = b;
         if (mode == 1 && WriteZeroBlock(b) != 0) return 0;
         return b;
@@ -504,14 +560,13 @@ std::int32_t CPackFileManager::AllocateBlock(int mode)
     lowestFreeHint = blockCount;
 
     // Nothing free: append a zero-filled block. A block that could not be
-    // written is not handed out, and it must have reached the host file
-    // before anything names it: on a full disk the stream's buffer would
-    // otherwise fail later, unseen, and leave table entries and directory
-    // entries naming blocks past the file's end. A block for the run is
-    // written with it: the run goes out before any table entry, and when
-    // it fails the block is taken back (DropRun).
+    // written is not handed out. Nothing on the disk names it before the
+    // pack's growth is synced (Stage). A block for the run is written with
+    // it: when the run fails the block is taken back (DropRun).
+    // A block a damaged chain names already is never appended.
+    if (TestBit(namedFreeBlocks, blockCount)) return 0;
     if (mode == kBlockForRun && Gathering()) return HostWritable() ? blockCount++ : 0;
-    if (WriteZeroBlock(blockCount) != 0 || Flush() != 0) return 0;
+    if (WriteZeroBlock(blockCount) != 0) return 0;
     hostBlocks = blockCount + 1;
     return blockCount++;
 }

@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "pack/PackCache.h"
 #include "pack/PackFormat.h"
+#include "pack/PackPending.h"
 #include "platform/Win32.h"
 
 inline constexpr int kMaxPath = 260;       // MAX_PATH: the engine's path buffers
@@ -104,9 +106,12 @@ public:
     // Opening checks the stored tree as `pak fsck` does (IsSound), and the
     // engine keeps clear of what the check found damaged: no entry is
     // written into a directory whose chain is unsound, no block that a chain
-    // names is handed out, and no block two chains share is freed.
+    // names is handed out, and no block two chains share is freed. A table
+    // that calls a block past the data area's end in use is refused for
+    // writing whole (WritesRefused) until it is repaired.
     int Open(const char* hostPath, const char* mode);
-    // Closes every handle (storing written files), then the host file. 1.
+    // Closes every handle (storing written files), commits what the writer
+    // changed (Commit), then closes the host file. 1.
     int Close();
     bool IsOpen() const { return hostFile != nullptr; }
     // The last Open failed because another open holds the host file.
@@ -118,12 +123,55 @@ public:
     // opened (kept after Close until the next Open). From that moment the
     // engine writes nothing more to it: what the host file holds is no longer
     // known, and a write made on that guess could damage it. Files being
-    // written are dropped, as a failed write drops them.
+    // written are dropped, as a failed write drops them, and nothing more is
+    // committed.
     bool Failed() const { return hostFailed; }
+    // The stored table calls a block past the data area's end in use: no
+    // block is handed out and no entry written until `pak fsck --repair`.
+    bool WritesRefused() const { return tableTailInUse > 0; }
     // Makes every byte written so far reach the host file. 0 or -1.
     int Flush();
 
-    // Writes the in-memory table entry of block to the host file. 0 or -1.
+    // --- A writer's change, whole and durable ---------------------------
+    //
+    // What a writer changes reaches the host file so that a power loss at
+    // any moment leaves a pack the game reads, each file wholly old or new:
+    //
+    // 1. While it writes, new data goes only into blocks that were free
+    //    when the pack was opened (or appended): never into a block a chain
+    //    named then, even one its own change has freed since. Entries it
+    //    writes into directory blocks that were there wait in memory
+    //    (PendingBlocks), as do the table's entries.
+    // 2. Stage: the data and the pack's growth reach the disk, then the
+    //    table entries of the new blocks (blocks in use that nothing names
+    //    yet), then those too.
+    // 3. Switch: the waiting entries (each within one sector: a file flips
+    //    whole) and the links that grow a directory's chain, then a sync.
+    // 4. Release: the blocks the change freed (replaced and removed files'
+    //    chains, and lost blocks it was asked to free) are stored free,
+    //    without a sync: a loss there leaves only lost blocks.
+    // Each gives 0, or -1 (Failed() then holds; Stage also refuses while a
+    // file is open for writing). A Switch that fails puts back what it
+    // wrote; UndoSwitch puts a whole one back, until Release.
+    // Commit runs all three; Close commits. Discard instead drops the
+    // change: what of it reached the host file is put back, the file's
+    // growth cut off, and the instance closed; the pack is then what it was.
+    int Stage();
+    int Switch();
+    int UndoSwitch();
+    int Release();
+    int Commit();
+    void Discard();
+    // Whether the writer changed anything since it opened or last released.
+    bool Changed() const;
+    // Blocks the check at Open found lost (in use, held by no chain): what a
+    // stopped writer leaves. FreeLostBlocks frees them with the change
+    // (stored at its Release). The count freed.
+    std::int32_t LostBlocks() const { return static_cast<std::int32_t>(lostBlocks.size()); }
+    std::int32_t FreeLostBlocks();
+
+    // Marks the in-memory table entry of block as changed: it reaches the
+    // host file with the writer's change (above). 0.
     int StoreTableEntry(std::int32_t block);
     // The one place that changes the in-memory allocation table.
     void SetTableEntry(std::int32_t block, std::int32_t value);
@@ -211,7 +259,8 @@ public:
     // Whether more than one chain holds block.
     bool IsSharedBlock(std::int32_t block) const { return TestBit(sharedBlocks, block); }
     // Blocks that a writer can have: free table entries of the data area
-    // that no chain names, and the blocks the data area may still grow by.
+    // that no chain names and that were free when the pack was opened, and
+    // the blocks the data area may still grow by.
     std::int32_t FreeBlocks() const;
 
     // What the tools look at.
@@ -308,6 +357,26 @@ private:
     int ExtendDirectory(std::int32_t last, pack::DirEntry& entry);
     // Whether the table entry of block may differ from the stored one.
     bool TableDirty(std::int32_t block) const { return TestBit(tableDirty, block); }
+    // Whether a chain held block (or the table called it in use) when the
+    // pack was opened or last released: its bytes and entry change only at
+    // a switch, and it is never handed out before the next open.
+    bool IsHeld(std::int32_t block) const { return TestBit(heldBlocks, block); }
+    // Writes size bytes at offset of the directory block block: into the
+    // waiting copy when the block is held (a writer's), else to the host
+    // file. 0 or -1.
+    int WriteDirectory(std::int32_t block, int offset, const void* data, std::size_t size);
+    // The stream's bytes reach the disk (the run first). 0, or -1 after
+    // noting the failure.
+    int SyncHost();
+    // Writes the table entries of the blocks that pick says, as runs of
+    // neighbouring entries: value(block) for each. False when one failed.
+    template <class Pick, class Value> bool WriteTableEntries(Pick pick, Value value);
+    // After a failure, lets the engine write again to put back what it
+    // wrote; false when the host file is closed.
+    bool ResumeAfterFailure();
+    // Takes what the host file and the table now hold as the new start: the
+    // blocks in use are held, the stored table is the table.
+    void TakeAsStored();
     using BlockBits = std::uint8_t[pack::kMaxBlocks / 8];
     static bool TestBit(const BlockBits& bits, std::int32_t block)
     {
@@ -328,6 +397,8 @@ private:
     int ClearEntry(std::int32_t block, int slot);
 
     void ResetState();
+    // Marks what the table holds at open as held and stored (a writer).
+    void KnowStoredTable();
     int LoadArchive();
     int FormatArchive();
     int WriteZeroBlock(std::int32_t block);
@@ -403,4 +474,20 @@ private:
     bool sound;
     bool inUse;
     bool hostFailed;
+
+    // The writer's change (see Stage). heldBlocks: see IsHeld. The stored
+    // table: what the host file's table holds (a writer's, taken when it
+    // opens). tableWritten: entries written since the last release, which a
+    // Discard puts back. committedLength: the host file's length then.
+    BlockBits heldBlocks;
+    std::int32_t* storedTable;
+    BlockBits tableWritten;
+    pack::PendingBlocks pending;
+    bool staged;                  // Stage ran since the last release
+    bool switched;                // Switch wrote the waiting blocks
+    bool undone;                  // a switch was put back: nothing more is committed
+    std::int32_t tableTailInUse;  // in-use entries past the data area
+    long committedLength;
+    std::int32_t committedBlocks;
+    std::vector<std::int32_t> lostBlocks;
 };

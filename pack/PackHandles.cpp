@@ -202,8 +202,9 @@ int CPackFileManager::RemoveFile(const char* name)
     if (IsEntryOpen(entry.EntryBlock(), entry.EntrySlot(), false)) return -1;
     if (!MayWriteEntries(currentDir)) return -1;
 
-    // The entry goes first: a stop half-way leaves blocks that no chain holds,
-    // never an entry that names free blocks.
+    // The entry goes at the switch and the blocks are stored free after it:
+    // a stop half-way leaves blocks that no chain holds, never an entry that
+    // names free blocks.
     if (ClearEntry(entry.EntryBlock(), entry.EntrySlot()) != 0) return -1;
     FreeChain(entry.FirstBlock());
     return 0;
@@ -212,8 +213,7 @@ int CPackFileManager::RemoveFile(const char* name)
 int CPackFileManager::ClearEntry(std::int32_t block, int slot)
 {
     const std::uint8_t unused = 0;
-    if (HostSeek(BlockOffset(block) + kEntrySize * slot, FILE_BEGIN) != 0 || HostWrite(&unused, 1, 1) != 1) return -1;
-    return 0;
+    return WriteDirectory(block, kEntrySize * slot, &unused, 1);
 }
 
 void CPackFileManager::FreeChain(std::int32_t first)
@@ -224,7 +224,6 @@ void CPackFileManager::FreeChain(std::int32_t first)
         if (table[block] == kFreeBlock || IsSharedBlock(block)) break;
         const std::int32_t next = NextBlock(block);
         SetTableEntry(block, kFreeBlock);
-        StoreTableEntry(block);
         block = next;
     }
 }
@@ -489,21 +488,10 @@ void CPackFileManager::DropFailedWrite(PackHandle& h)
         block = next;
     }
     h.firstBlock = 0;
-    // A replaced file keeps its entry and chain. A new file goes again: its
-    // entry was written, empty, when it was created. That one write is made
-    // even after a failure: an in-use byte of 0 over an entry that names no
-    // block takes nothing from any chain, and without it the pack would list
-    // an empty file that was never written.
-    if (!h.replacing && hostFile) {
-        WriteOutRun();
-        const bool failedBefore = hostFailed;
-        hostFailed = false;
-        std::clearerr(hostFile);
-        lastTransfer = Transfer::None;
-        hostPosition = -1;  // wherever the stream stands, it is told again
-        const bool cleared = ClearEntry(h.entryBlock, h.entrySlot) == 0 && Flush() == 0;
-        hostFailed = failedBefore || !cleared;
-    }
+    // A replaced file keeps its entry and chain. A new file's entry goes
+    // again: it was written, empty, when the file was created, and like
+    // every entry of the change it reaches the disk only with the switch.
+    if (!h.replacing && HostWritable()) ClearEntry(h.entryBlock, h.entrySlot);
     h.replacing = 0;
 }
 
@@ -519,13 +507,11 @@ bool CPackFileManager::StoreEntry(int handle)
         return false;
     }
     if (!storable) return false;
+    // The chain's table entries are the change's already; the contiguous
+    // byte is learnt from them.
     std::uint8_t contiguous = 1;
-    bool chainStored = true;
     std::int32_t block = h.firstBlock;
-    // Only table entries of the data area are stored: a damaged entry's
-    // first block may lie outside it.
     for (std::int32_t passed = 0; block > 0 && block < blockCount && passed < blockCount; ++passed) {
-        if (StoreTableEntry(block) != 0) chainStored = false;
         const std::int32_t next = NextBlock(block);
         if (next != 0 && next != block + 1) contiguous = 0;
         if (next <= 0) break;
@@ -541,13 +527,11 @@ bool CPackFileManager::StoreEntry(int handle)
     entry.SetSize(static_cast<std::uint32_t>(h.size));
     entry.SetType(h.type);
     entry.SetContiguous(contiguous);
-    // The entry is written after the chain's table entries, and a replaced
-    // file's blocks are freed after the entry: a stop in between leaves
-    // blocks that no chain holds, never an entry naming free blocks. Nor is
-    // it written when anything before it failed (a full disk, a table entry
-    // not stored): then the file stays as it was, old or absent, and the
-    // blocks are only lost.
-    const bool written = chainStored && Flush() == 0 && WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
+    // The file's data reaches the host file now, so that a full disk is
+    // met by the file it stops, not by a later one. The entry waits for the
+    // switch with the rest of the change; a replaced file's blocks are freed
+    // with it, and stored free only after the switch.
+    const bool written = Flush() == 0 && WriteEntry(h.entryBlock, h.entrySlot, entry) == 0;
     if (!written && h.created) {
         DropFailedWrite(h);
         return false;

@@ -1,4 +1,5 @@
-// The repairs of `pak fsck`: lost blocks freed, the root's table entry set.
+// The repairs of `pak fsck`: lost blocks freed, the table's tail freed and
+// chains out of the data area cut, the root's table entry set.
 #include "pack/PackRepair.h"
 
 #include "pack/PackFileManager.h"
@@ -22,6 +23,24 @@ std::int32_t FreeLostBlocks(CPackFileManager& engine, const std::vector<std::int
         ++freed;
     }
     return freed;
+}
+
+std::int32_t RepairTableTail(CPackFileManager& engine)
+{
+    const std::int32_t blocks = engine.BlockCount();
+    std::int32_t changed = 0;
+    for (std::int32_t block = blocks; block < kMaxBlocks; ++block) {
+        if (engine.TableEntry(block) == kFreeBlock) continue;
+        engine.SetTableEntry(block, kFreeBlock);
+        ++changed;
+    }
+    for (std::int32_t block = 0; block < blocks; ++block) {
+        const std::int32_t next = engine.TableEntry(block);
+        if (next == kFreeBlock || next == kEndOfChain || (next > 0 && next < blocks)) continue;
+        engine.SetTableEntry(block, kEndOfChain);
+        ++changed;
+    }
+    return changed;
 }
 
 int RepairRootEntry(CPackFileManager& engine)

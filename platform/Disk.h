@@ -60,6 +60,13 @@ enum class DiskLock {
     kExclusive,
 };
 
+// How FinishDiskReplacement ends a replacement (below).
+enum class DiskReplacementEnd {
+    kDrop,     // the temporary is removed: the file stays as it was
+    kReplace,  // the temporary takes the file's place now
+    kStage,    // the temporary is kept, to take the file's place with the staged set
+};
+
 // What StatDiskPath finds at a path.
 struct DiskPathInfo {
     bool directory;
@@ -92,9 +99,19 @@ struct DiskCalls {
     int (*stat)(const char* path, DiskPathInfo* info);
     int (*freeSpace)(const char* directory, std::uint64_t* bytes);
     std::FILE* (*beginReplacement)(const char* path);
-    int (*finishReplacement)(std::FILE* file, bool keep);
+    int (*finishReplacement)(std::FILE* file, DiskReplacementEnd end);
+    int (*syncStaged)();
+    int (*switchStaged)();
+    int (*undoStaged)();
+    int (*dropStaged)();
     int (*sweepTemporaries)(const char* directory, const char* prefix);
     int (*setTime)(const char* path, long long unixTime);
+    int (*mayWrite)(const char* path);
+    int (*removeDirectory)(const char* path);
+    int (*truncate)(std::FILE* file, long length);
+    int (*syncFile)(std::FILE* file);
+    int (*syncFolder)(const char* directory);
+    int (*syncVolume)(const char* directory);
 };
 extern DiskCalls diskCalls;
 
@@ -121,16 +138,50 @@ inline std::FILE* CreateNewDiskFile(const char* path) { return diskCalls.createN
 // A file replaced whole or not at all. BeginDiskReplacement opens a new,
 // empty temporary for binary writing beside the file that path names (when
 // path is a link, beside the file it leads to), named "~kivraPID-N.tmp".
-// FinishDiskReplacement closes it, and with keep puts it in that file's
-// place (a file that was there goes; its permission bits stay with the new
-// one), without keep, or when anything written to it did not reach it,
-// removes it: the file stays as it was, and 0 means it took the file's
-// place. Begin fails (null, errno set) where the file could not be written
-// over: a directory of that name (EISDIR), something that is no regular
-// file (EINVAL), a file that may not be written (EACCES), a folder that
-// cannot be written. At most 16 are open at once.
+// Begin fails (null, errno set) where the file could not be written over: a
+// directory of that name (EISDIR), something that is no regular file
+// (EINVAL), a file that may not be written (EACCES: read-only, as Windows
+// keeps it, or EPERM: immutable), a folder that cannot be written. At most
+// 16 are open at once.
+//
+// FinishDiskReplacement closes the temporary and ends the replacement as end
+// says; anything written to it that did not reach it drops it (errno EIO).
+// - kDrop: it is removed; the file stays as it was. -1 (EIO).
+// - kReplace: it takes the file's place (a file that was there goes; its
+//   permission bits stay with the new one). Over a file that was there, its
+//   data reaches the disk first, so that a power loss leaves the old file or
+//   the new one, never a file of neither; a new file's name is on the disk
+//   once its folder is synced (SyncDiskVolume). 0 when it took the place.
+// - kStage: it is kept, whole, in the staged set, and the file stays as it
+//   was until SwitchStagedDiskFiles. 0, or -1 when it was dropped.
 inline std::FILE* BeginDiskReplacement(const char* path) { return diskCalls.beginReplacement(path); }
-inline int FinishDiskReplacement(std::FILE* file, bool keep) { return diskCalls.finishReplacement(file, keep); }
+inline int FinishDiskReplacement(std::FILE* file, DiskReplacementEnd end)
+{
+    return diskCalls.finishReplacement(file, end);
+}
+
+// The staged set: the files replaced together, whole or not at all.
+// - SyncStagedDiskFiles: what the staged temporaries hold, and the names
+//   made or switched in their folders, reach the disk: one sync for each
+//   volume they lie on, however many files (on Windows each temporary was
+//   flushed as it was staged). 0 or -1.
+// - SwitchStagedDiskFiles: each staged temporary takes its file's place, in
+//   the order staged; a file it replaces is kept, under the temporary's name,
+//   until the set is dropped. Each file is at every moment wholly old or
+//   wholly new. 0, or -1 (errno set) with every file it had switched put back
+//   where the switch failed.
+// - UndoStagedDiskFiles: every file switched is put back: the old one in its
+//   place again, the new one under the temporary's name. 0, or -1 when one
+//   could not be (it stays new: each file is still wholly old or new).
+// - DropStagedDiskFiles: removes what the set's temporaries hold (the new
+//   files when they were not switched, the old ones when they were) and
+//   empties the set. 0, or -1 when one could not be removed (it is left to
+//   the sweep of the next run).
+// A stop by SIGINT, SIGTERM or SIGHUP removes the set's temporaries too.
+inline int SyncStagedDiskFiles() { return diskCalls.syncStaged(); }
+inline int SwitchStagedDiskFiles() { return diskCalls.switchStaged(); }
+inline int UndoStagedDiskFiles() { return diskCalls.undoStaged(); }
+inline int DropStagedDiskFiles() { return diskCalls.dropStaged(); }
 
 // Removes, in directory ("" for the current one), every file named
 // "PREFIXpid-N.tmp" ("~lzh1234-0.tmp") of a process that no longer runs:
@@ -164,6 +215,38 @@ inline int CloseDiskFile(std::FILE* file) { return diskCalls.close(file); }
 
 // 0 on success, -1 on failure (errno set).
 inline int RemoveDiskFile(const char* path) { return diskCalls.remove(path); }
+
+// Removes an empty directory. 0, or -1 (errno set).
+inline int RemoveDiskDirectory(const char* path) { return diskCalls.removeDirectory(path); }
+
+// 0 when what is at path may be written as Windows would let it be: a file
+// written over (it is not read-only, as a file without any write permission
+// is kept, nor immutable or append-only), a folder written into (new names
+// made in it). -1 otherwise: errno EACCES (read-only, or no permission),
+// EPERM (immutable), ENOENT (nothing there), or another.
+inline int MayWriteDiskPath(const char* path) { return diskCalls.mayWrite(path); }
+
+// Cuts the file open in file (flushed first) to length bytes. 0 or -1.
+inline int TruncateDiskFile(std::FILE* file, long length) { return diskCalls.truncate(file, length); }
+
+// --- Durability ------------------------------------------------------------
+//
+// What is written reaches the disk only when it is synced: a power loss or a
+// system crash may lose, or tear at any 512-byte sector, what was written
+// since, and keep or lose each name made, renamed or removed since its
+// folder was synced. Each returns 0, or -1 (errno set) when what it was to
+// make durable may not be.
+// - SyncDiskFile: what was written to file (its stream flushed first),
+//   with its length (fdatasync; FlushFileBuffers on Windows).
+// - SyncDiskFolder: the names made, renamed and removed in directory (fsync
+//   of the folder; on Windows nothing to do: a name changes there through
+//   the file system's own journal).
+// - SyncDiskVolume: everything written to the volume that holds directory
+//   (or a file), data and names, in one call (syncfs; on Windows the volume
+//   is flushed where the program may, as an administrator).
+inline int SyncDiskFile(std::FILE* file) { return diskCalls.syncFile(file); }
+inline int SyncDiskFolder(const char* directory) { return diskCalls.syncFolder(directory); }
+inline int SyncDiskVolume(const char* directory) { return diskCalls.syncVolume(directory); }
 
 // Moves from onto to, replacing a file that is there. 0 or -1.
 inline int RenameDiskFile(const char* from, const char* to) { return diskCalls.rename(from, to); }

@@ -8,6 +8,7 @@
 
 // Of platform/Disk.h, which the implementations include.
 enum class DiskLock;
+enum class DiskReplacementEnd;
 struct DiskPathInfo;
 
 namespace host {
@@ -22,8 +23,18 @@ int ChangeDirectory(const char* path);
 int StatPath(const char* path, DiskPathInfo* info);
 int FreeSpace(const char* directory, std::uint64_t* bytes);
 std::FILE* BeginReplacement(const char* path);
-int FinishReplacement(std::FILE* file, bool keep);
+int FinishReplacement(std::FILE* file, DiskReplacementEnd end);
+int SyncStaged();
+int SwitchStaged();
+int UndoStaged();
+int DropStaged();
 int SweepTemporaries(const char* directory, const char* prefix);
 int SetTime(const char* path, long long unixTime);
+int MayWrite(const char* path);
+int RemoveFolder(const char* path);
+int Truncate(std::FILE* file, long length);
+int SyncFile(std::FILE* file);
+int SyncFolder(const char* directory);
+int SyncVolume(const char* directory);
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // The counting, copying and rewrite passes over the patch tree.
 #include "update/Transfer.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -23,11 +24,16 @@ char transferBuffer[kChunk];
 
 const VersionNumber kLastOldPackVersion = {1, 0, 0, 47};
 
+// The disk folders the copying pass made, by the first block of the patch's
+// directory they mirror: taken away again should the run not be switched.
+std::uint8_t madeFolders[pack::kMaxBlocks / 8];
+
 // Counts a file or folder the copying pass could not copy or make, and keeps
-// the first one's path.
-void RecordFailure(const char* name)
+// the first one's path, and why when it is known.
+void RecordFailure(const char* name, const char* why = nullptr)
 {
     if (transfer.failedCopies++ != 0) return;
+    std::snprintf(transfer.firstFailureWhy, sizeof transfer.firstFailureWhy, "%s", why ? why : "");
     char* const text = transfer.firstFailedFile;
     const std::size_t size = sizeof transfer.firstFailedFile;
     const int length = std::snprintf(text, size, "%s%s", transfer.walkPath, name);
@@ -80,8 +86,9 @@ bool IsPlainName(const char* name, bool disk)
 
 // The room the copying pass takes, as the counting pass follows it: the game
 // pack's allocator step by step (free blocks of the data area first, then
-// blocks appended, until the table can describe no more), and the bytes the
-// disk holds at the peak, a file's replacement written beside the old file.
+// blocks appended, until the table can describe no more; a replaced file's
+// blocks are freed only after the switch), and the bytes the disk holds
+// before the switch, every file's replacement written beside the old file.
 struct Room {
     std::int32_t freeBelow;  // free blocks of the data area the allocator may take
     std::int32_t blocks;     // the data area's blocks
@@ -108,12 +115,6 @@ void TakeBlock()
     if (room.held > transfer.plan.packNeeded) transfer.plan.packNeeded = room.held;
 }
 
-void GiveBlocks(std::int32_t count)
-{
-    room.freeBelow += count;
-    room.held -= count;
-}
-
 void HoldOnDisk(std::int64_t bytes)
 {
     room.diskHeld += bytes;
@@ -127,10 +128,11 @@ std::int32_t BlocksFor(std::int64_t size)
 
 // Where the walk stands on the mirror side: a folder that exists (and is the
 // current one), or one the copying pass will make. In the game pack, the free
-// slots of that directory.
+// slots of that directory; on disk, whether it was seen to be writable.
 struct Place {
     bool exists;
     std::int32_t freeSlots;
+    bool writableKnown = false;
 };
 // The place of the folder the walk is in, while it plans.
 Place* here = nullptr;
@@ -170,7 +172,7 @@ public:
     PlaceOfItsOwn& operator=(const PlaceOfItsOwn&) = delete;
 
 private:
-    Place own{true, 0};
+    Place own{true, 0, false};
 };
 
 // Notes what stands in the copying pass's way at name (or at the folder the
@@ -223,6 +225,23 @@ void TakeSlot()
     --here->freeSlots;
 }
 
+// Whether name can be a file's or folder's name on the disk, as the disk
+// layer resolves it in the folder the walk is in.
+bool DiskNameUsable(const char* name)
+{
+    static char host[kHostPathMax];
+    return ResolveDiskPath(name, host, sizeof host) || errno == ENAMETOOLONG;
+}
+
+// A file made or replaced in the disk folder the walk is in, which must be
+// writable: looked at once a folder.
+void WriteIntoFolderHere()
+{
+    if (!here->exists || here->writableKnown) return;
+    here->writableKnown = true;
+    if (MayWriteDiskPath(".") != 0) Obstacle(TransferObstacle::ReadOnly, nullptr);
+}
+
 // Whether the disk path of name below the game directory fits a Windows path.
 bool DiskPathFits(const char* name, bool folder)
 {
@@ -269,31 +288,30 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
         UpdatePack.CloseFile(from);
     }
     bool replacing = false;
-    std::int64_t old = 0;
     if (toPack) {
         pack::DirEntry entry;
         if (here->exists && GamePack.FindEntry(source, pack::kTypeAny, entry)) {
             if (entry.Type() & pack::kTypeDirectory) Obstacle(TransferObstacle::FolderInTheWay, source);
             WriteEntryHere();
             replacing = true;
-            old = entry.Size();
         } else {
             TakeSlot();
         }
         for (std::int32_t b = BlocksFor(size); b > 0; --b) TakeBlock();
-        if (replacing) GiveBlocks(BlocksFor(old));
     } else {
         DiskPathInfo info{};
         if (!DiskPathFits(source, false)) Obstacle(TransferObstacle::PathTooLong, source);
+        if (!DiskNameUsable(source)) Obstacle(TransferObstacle::BadDiskName, source);
         if (IsTheInput(source)) Obstacle(TransferObstacle::IsTheInput, source);
+        WriteIntoFolderHere();
         if (here->exists && StatDiskPath(source, &info) == 0) {
             if (info.directory) Obstacle(TransferObstacle::FolderInTheWay, source);
             if (!info.directory && !info.file) Obstacle(TransferObstacle::NotAFile, source);
+            if (info.file && MayWriteDiskPath(source) != 0) Obstacle(TransferObstacle::ReadOnly, source);
             replacing = true;
-            old = static_cast<std::int64_t>(info.size);
         }
+        // The old file stays until the switch, beside its replacement.
         HoldOnDisk(OnDisk(size));
-        HoldOnDisk(-OnDisk(old));
     }
     Plan(toPack ? TransferPlace::Pack : TransferPlace::Disk, replacing ? TransferStep::Replace : TransferStep::Add,
          source, size);
@@ -318,11 +336,13 @@ struct Destination {
         if (disk) return WriteDiskFile(transferBuffer, count, 1, disk) == 1;
         return GamePack.Write(transferBuffer, count, 1, packHandle) == 1;
     }
-    // With keep, puts what was written in the file's place: false when it
-    // could not be kept. Without, the file stays as it was.
+    // With keep, stages what was written to take the file's place: false
+    // when it could not be kept. Without, the file stays as it was.
     bool Close(bool keep)
     {
-        if (disk) return FinishDiskReplacement(disk, keep) == 0 && keep;
+        if (disk)
+            return FinishDiskReplacement(disk, keep ? DiskReplacementEnd::kStage : DiskReplacementEnd::kDrop) == 0 &&
+                   keep;
         if (!keep) {
             GamePack.DiscardFile(packHandle);
             return false;
@@ -366,8 +386,9 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
     // read-only file) leaves the installation without the file.
     Destination to;
     if (!to.Open(destination, toPack)) {
+        const int error = errno;
         UpdatePack.CloseFile(from);
-        RecordFailure(source);
+        RecordFailure(source, toPack ? nullptr : std::strerror(error));
         return -1;
     }
 
@@ -385,10 +406,12 @@ int CopyFile(const char* source, const char* destination, std::int32_t size, boo
         transfer.copiedBytes += count;
         ShowProgress();
     }
+    const bool written = ok;
     ok = to.Close(ok);
+    const int error = errno;
     UpdatePack.CloseFile(from);
     if (!ok) {
-        RecordFailure(source);
+        RecordFailure(source, written && !toPack ? std::strerror(error) : nullptr);
         return -1;
     }
     return 0;
@@ -420,7 +443,12 @@ struct Mirror {
     {
         if (disk) {
             if (ChangeDiskDirectory(name) == 0) return true;
-            MakeDiskDirectory(name);
+            // Made by this run: the patch's directory names it.
+            if (MakeDiskDirectory(name) == 0) {
+                const std::int32_t mirrored = UpdatePack.GetCurrentDir();
+                madeFolders[mirrored >> 3] =
+                    static_cast<std::uint8_t>(madeFolders[mirrored >> 3] | (1u << (mirrored & 7)));
+            }
             return ChangeDiskDirectory(name) == 0;
         }
         if (GamePack.ChangeDir(name) == 0) return true;
@@ -432,9 +460,10 @@ struct Mirror {
     // planned, with the room making it takes.
     bool Plan(const char* name, Place& child) const
     {
-        child = Place{false, pack::kEntriesPerBlock - 2};  // "." and ".."
+        child = Place{false, pack::kEntriesPerBlock - 2, false};  // "." and ".."
         if (disk) {
             if (!DiskPathFits(name, true)) Obstacle(TransferObstacle::PathTooLong, name);
+            if (!DiskNameUsable(name)) Obstacle(TransferObstacle::BadDiskName, name);
             DiskPathInfo info{};
             if (here->exists && ChangeDiskDirectory(name) == 0) {
                 child.exists = true;
@@ -443,6 +472,8 @@ struct Mirror {
             // A folder that is there but cannot be entered is no place to copy to.
             if (here->exists && StatDiskPath(name, &info) == 0)
                 Obstacle(info.directory ? TransferObstacle::Unreadable : TransferObstacle::FileInTheWay, name);
+            // A new folder is made in this one.
+            WriteIntoFolderHere();
             HoldOnDisk(OnDisk(1));
         } else {
             pack::DirEntry entry;
@@ -520,10 +551,42 @@ int CopyTree(const char* pattern, bool disk)
     return result;
 }
 
+// Walks the patch's disk folders below UpdatePack's current directory (the
+// process's current directory mirroring it), removing those the copying
+// pass made, deepest first.
+void RemoveFoldersBelow(std::int32_t depth)
+{
+    CPackFind find;
+    for (int more = find.FindFirst(&UpdatePack, "*.*", pack::kTypeDirectory); more == 0; more = find.FindNext()) {
+        if (find.name[0] == '.' || IsKivraPak(find.name) || !IsPlainName(find.name, true) || depth >= kMaxDepth ||
+            UpdatePack.ChangeDir(find.name) != 0)
+            continue;
+        const std::int32_t mirrored = UpdatePack.GetCurrentDir();
+        if (ChangeDiskDirectory(find.name) == 0) {
+            RemoveFoldersBelow(depth + 1);
+            ChangeDiskDirectory("..");
+            if ((madeFolders[mirrored >> 3] >> (mirrored & 7)) & 1) RemoveDiskDirectory(find.name);
+        }
+        UpdatePack.ChangeDir("..");
+    }
+}
+
 }  // namespace
+
+void RemoveMadeFolders()
+{
+    // From the game directory down, wherever a walk that could not go back
+    // up left the process.
+    const std::int32_t patchDir = UpdatePack.GetCurrentDir();
+    if (UpdatePack.ChangeDir("Z:\\") == 0 && ChangeDiskDirectory(GameDir) == 0) RemoveFoldersBelow(0);
+    UpdatePack.SetCurrentDir(patchDir);
+    std::memset(madeFolders, 0, sizeof madeFolders);
+}
 
 void ResetTransfer(UpdateUi* panel)
 {
+    std::memset(madeFolders, 0, sizeof madeFolders);
+    transfer.firstFailureWhy[0] = 0;
     transfer.versionLast = 0;
     transfer.progressPanel = panel;
     transfer.copyingPass = 0;
@@ -583,6 +646,7 @@ void PlanTransfer()
     plan.diskNeeded += static_cast<std::int64_t>(room.blocks - room.firstBlocks) * pack::kBlockSize;
     std::uint64_t free = 0;
     plan.diskFree = FreeDiskSpace(GameDir, &free) == 0 ? static_cast<std::int64_t>(free) : -1;
+    if (GamePack.WritesRefused()) Obstacle(TransferObstacle::PackRefused, "");
     if (UpdatePack.Failed() || GamePack.Failed()) Obstacle(TransferObstacle::Unreadable, "");
 }
 

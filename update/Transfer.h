@@ -4,9 +4,13 @@
 // The counting pass changes nothing. It walks the patch and the places it
 // goes to and finds out, before anything is written, what the copying pass
 // will do (TransferPlan): the bytes it copies, each file it adds or replaces,
-// whether anything is in the way, and how many game pack blocks and disk
-// bytes it needs at its peak. The copying pass then makes the folders and
-// replaces every file whole: a copy that fails leaves the file as it was.
+// whether anything is in the way (a name the disk cannot take, a file or
+// folder that may not be written), and how many game pack blocks and disk
+// bytes it needs. The copying pass then stages every file: a pack file's
+// data into blocks nothing holds, its entry waiting for the game pack's
+// switch (CPackFileManager::Stage), a disk file into a temporary beside it,
+// staged (SwitchStagedDiskFiles). Nothing the game reads changes until the
+// update procedure switches them all.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +29,9 @@ enum class TransferObstacle : std::uint8_t {
     FolderInTheWay,    // a folder of the name where the patch has a file
     FileInTheWay,      // a file of the name where the patch has a folder
     NotAFile,          // a device or a pipe of the name where the patch has a file
+    BadDiskName,       // a name the disk cannot take (a wildcard, no code page 949 text)
+    ReadOnly,          // a file the patch replaces, or a folder it writes into, may not be written
+    PackRefused,       // the game pack's table is damaged past its end (see pak fsck)
     IsTheInput,        // a disk file of the patch that would land on the game pack or on the patch
     DamagedDirectory,  // a game pack directory that cannot take entries (see pak fsck)
     Unreadable,        // the patch, or the game pack, could not be read
@@ -64,9 +71,10 @@ struct TransferPlan {
     std::int32_t packFree;
     std::int32_t packNeeded;
     bool packFits;
-    // Bytes the copying pass writes on the game's disk at its peak (the
-    // temporaries of replaced files, new files, the pack's growth), and the
-    // bytes free there; diskFree is -1 when it could not be learnt.
+    // Bytes the copying pass writes on the game's disk (every file's
+    // temporary, beside the old file until the switch; new folders; the
+    // pack's growth), and the bytes free there; diskFree is -1 when it could
+    // not be learnt.
     std::int64_t diskNeeded;
     std::int64_t diskFree;
     // The steps planned.
@@ -84,9 +92,10 @@ struct TransferState {
     // that cannot be opened or read, a destination that cannot be created or
     // written, a folder that cannot be made or entered, an unsafe name), and
     // the first of them as its path below the game directory ("Bin\a.dll")
-    // or in the game pack ("Kivra_Pak\b.txt").
+    // or in the game pack ("Kivra_Pak\b.txt"), with why when it is known.
     std::int32_t failedCopies;
     char firstFailedFile[260];
+    char firstFailureWhy[80];
     // The folders the walk stands in, each name followed by a backslash, and
     // how many more below them the path had no room for.
     char walkPath[260];
@@ -113,12 +122,13 @@ void ResetTransfer(UpdateUi* panel);
 
 // One file of UpdatePack's current directory, copied by its bare name into
 // the process's current directory on disk, or into GamePack's current
-// directory (created, or replacing a file of that name). In the counting
-// pass it is only planned (size added to countedBytes). 0, or -1 when the
-// copy failed (a source that cannot be opened or read, a destination that
-// cannot be created or written, an unsafe name); each failure of the copying
-// pass is counted in transfer.failedCopies, and leaves the destination as it
-// was.
+// directory (created, or replacing a file of that name), staged: a disk file
+// as a temporary beside it, a pack file in blocks its entry names only at
+// the switch. In the counting pass it is only planned (size added to
+// countedBytes). 0, or -1 when the copy failed (a source that cannot be
+// opened or read, a destination that cannot be created or written, an
+// unsafe name); each failure of the copying pass is counted in
+// transfer.failedCopies, and leaves the destination as it was.
 int CopyFileToDisk(const char* source, const char* destination, std::int32_t size);
 int CopyFileToPack(const char* source, const char* destination, std::int32_t size);
 // Walks UpdatePack from its current directory over the entries that match
@@ -137,6 +147,10 @@ bool TransferDiskData();
 // The counting pass over both parts, ended by the room it needs: fills
 // transfer.plan. Nothing is written.
 void PlanTransfer();
+// Removes, deepest first, the disk folders the copying pass made: after a
+// failure, the game's folders are as they were. The process's current
+// directory is GameDir afterwards.
+void RemoveMadeFolders();
 // Writes the directory entry of every file below GamePack's current
 // directory again (MarkForRewrite). The listing's last result.
 int RewriteDirectoryEntries(const char* pattern);

@@ -1,6 +1,7 @@
 // The patch run from the launcher's replacement to the version summary.
 #include "update/UpdateProcedure.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -244,6 +245,10 @@ const char* ObstacleText(TransferObstacle obstacle)
     case TransferObstacle::FolderInTheWay: return "is a folder in the game, where the patch has a file";
     case TransferObstacle::FileInTheWay: return "is a file in the game, where the patch has a folder";
     case TransferObstacle::NotAFile: return "is no regular file (a device or a pipe), where the patch has a file";
+    case TransferObstacle::BadDiskName:
+        return "has a name the disk cannot take (a wildcard, or bytes that are no code page 949 text)";
+    case TransferObstacle::ReadOnly: return "may not be written (read-only or immutable)";
+    case TransferObstacle::PackRefused: return "is damaged past its end (see pak fsck --repair)";
     case TransferObstacle::IsTheInput: return "is the game pack or the patch itself, which the patch cannot replace";
     case TransferObstacle::DamagedDirectory: return "is a damaged directory of the game pack (see pak fsck)";
     case TransferObstacle::Unreadable: return "cannot be read";
@@ -260,6 +265,11 @@ bool TellPlan(UpdateUi& ui)
     if (plan.obstacle == TransferObstacle::Unreadable && plan.obstaclePath[0] == 0) {
         const PackFile& unread = UpdatePack.Failed() ? kPatchPack : kTheGamePack;
         Refuse(ui, unread.directory, unread.name, "cannot be read; nothing of the game was changed.");
+        return false;
+    }
+    if (plan.obstacle == TransferObstacle::PackRefused) {
+        Refuse(ui, GameDir, kGamePackName,
+               "names blocks past its end in its table (see pak fsck --repair); nothing of the game was changed.");
         return false;
     }
     if (plan.obstacles > 0) {
@@ -367,6 +377,98 @@ bool EnterGameDir(UpdateUi& ui, bool quiet)
 
 }  // namespace
 
+namespace {
+
+// Drops everything the copying pass staged: the disk's temporaries and the
+// folders it made, and the game pack's change. True when all of it went:
+// nothing of the game was changed.
+bool DropStaged()
+{
+    bool whole = UndoStagedDiskFiles() == 0;
+    whole = DropStagedDiskFiles() == 0 && whole;
+    RemoveMadeFolders();
+    GamePack.Discard();
+    return whole && !GamePack.Failed();
+}
+
+// The run ends without the patch: what it staged is dropped, and the player
+// is told what stopped it (what, then problem: "could not be copied
+// (Permission denied)") and that the game is as it was, or, when even that
+// could not be made so, that it is applied in part.
+bool NotApplied(UpdateUi& ui, const char* what, const char* problem)
+{
+    if (DropStaged())
+        Note(ui, "%s %s: the patch was not applied; nothing of the game was changed.", what, problem);
+    else
+        Note(ui,
+             "%s %s, nor could the game be put back whole: the patch is applied in part, every file wholly old or "
+             "wholly new; run it again.",
+             what, problem);
+    Tell(ui, kMessageFileOpen, "\n(%s)", what);
+    return false;
+}
+
+// A file of the patch the copying pass could not stage.
+bool CopyNotApplied(UpdateUi& ui)
+{
+    char problem[120];
+    if (transfer.firstFailureWhy[0])
+        std::snprintf(problem, sizeof problem, "could not be copied (%s)", transfer.firstFailureWhy);
+    else
+        std::snprintf(problem, sizeof problem, "could not be copied");
+    return NotApplied(ui, transfer.firstFailedFile, problem);
+}
+
+// The game pack could not take the change.
+bool PackNotApplied(UpdateUi& ui)
+{
+    char path[kMaxPath];
+    if (!JoinPath(path, GameDir, kGamePackName)) pack::CopyText(path, kGamePackName, sizeof path);
+    return NotApplied(ui, path, "cannot be written");
+}
+
+// The disk could not take the staged files.
+bool DiskNotApplied(UpdateUi& ui, int error)
+{
+    char problem[120];
+    std::snprintf(problem, sizeof problem, "cannot take the patch's files (%s)", std::strerror(error));
+    return NotApplied(ui, GameDir, problem);
+}
+
+// Switches what the copying pass staged, in an order in which every state
+// the game can meet is one it reads, each file wholly old or new: the staged
+// data on the disk; the disk files switched; the game pack's entries; all of
+// it on the disk; then the version, on its own, last. False after telling,
+// with the game as it was.
+bool SwitchStaged(UpdateUi& ui)
+{
+    if (GamePack.Stage() != 0) return PackNotApplied(ui);
+    if (SyncStagedDiskFiles() != 0 || SwitchStagedDiskFiles() != 0) return DiskNotApplied(ui, errno);
+    if (GamePack.Switch() != 0 || SyncStagedDiskFiles() != 0) return PackNotApplied(ui);
+    // The version records the patch: it changes only over a complete
+    // installation that is on the disk.
+    if (!CopyPackVersion()) return CopyNotApplied(ui);
+    if (GamePack.Stage() != 0 || GamePack.Switch() != 0) return PackNotApplied(ui);
+    return true;
+}
+
+// After the version was recorded: the old files and blocks the switch
+// replaced are freed. What fails here leaves only a file or blocks nobody
+// uses (the next run frees them); the patch is applied either way.
+void ReleaseReplaced(UpdateUi& ui)
+{
+    DropStagedDiskFiles();
+    const std::int32_t lost = GamePack.FreeLostBlocks();
+    if (GamePack.Release() != 0)
+        Note(ui, "Some blocks of %s%s the patch replaced are not freed yet; the next run frees them.", GameDir,
+             kGamePackName);
+    else if (lost > 0)
+        Note(ui, "%d blocks of %s%s that no file held, left by a run that was stopped, are freed.", lost, GameDir,
+             kGamePackName);
+}
+
+}  // namespace
+
 bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
 {
     // A run after the launcher was replaced is quiet: what keeps it from
@@ -383,33 +485,26 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     if (!PrepareCopy(ui, quiet, facts, result)) return result;
     const VersionNumber& currentVersion = facts.current;
     const VersionNumber& patchVersion = facts.patch;
+    if (GamePack.LostBlocks() > 0)
+        Note(ui,
+             "%s%s holds %d blocks no file uses: a run was stopped before it finished (a kill or a power loss); "
+             "this one completes it.",
+             GameDir, kGamePackName, GamePack.LostBlocks());
 
     ui.SetProgressRange(transfer.countedBytes);
     transfer.copyingPass = 1;
     TransferPackData();
     TransferDiskData();
-
     UpgradeOldPackEntries(currentVersion);
-    // The new version is recorded only over a complete installation whose
-    // writes have all reached the game pack: after a failed copy the game
-    // pack keeps the version it had, so that the patch is applied again, and
-    // no later patch takes it for this one.
-    CountUnseenFailures();
-    if (transfer.failedCopies == 0 && GamePack.Flush() == 0) CopyPackVersion();
-    ClosePacks();
-    CountUnseenFailures();
 
-    // A file that could not be copied leaves the installation incomplete:
-    // that run did not complete, and the player is told so even in a quiet
-    // run.
-    if (transfer.failedCopies > 0) {
-        Note(ui,
-             "%s could not be copied: the patch is applied in part, every file wholly old or wholly new; "
-             "run it again.",
-             transfer.firstFailedFile);
-        Tell(ui, kMessageFileOpen, "\n(%s)", transfer.firstFailedFile);
-        return false;
-    }
+    // Everything is staged: nothing of the game has changed yet. A file
+    // that could not be copied, or a patch or game pack not read or written
+    // whole, leaves it so.
+    CountUnseenFailures();
+    if (transfer.failedCopies > 0) return CopyNotApplied(ui);
+    if (!SwitchStaged(ui)) return false;
+    ReleaseReplaced(ui);
+    ClosePacks();
 
     char before[64];
     char after[64];

@@ -11,9 +11,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <string>
 #include <string_view>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -22,6 +24,7 @@
 #include "platform/DiskHost.h"
 #include "platform/TemporaryName.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/StagedFiles.h"
 #include "platform/posix/Temporaries.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -335,6 +338,41 @@ bool ReplacedFile(const char* path, char* target, std::size_t size)
     return true;
 }
 
+// Whether the file or folder at the host path host may be written as
+// Windows lets it be: not read-only (a file without any write permission is
+// read-only, as Wine keeps it, even for root), not immutable or
+// append-only. 0, or -1 with errno set.
+int MayWriteHost(const char* host, const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode)) {
+        if (access(host, W_OK | X_OK) != 0) return -1;
+    } else if ((st.st_mode & 0222) == 0 || access(host, W_OK) != 0) {
+        errno = EACCES;
+        return -1;
+    }
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return 0;
+    const int fd = open(host, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (S_ISDIR(st.st_mode) ? O_DIRECTORY : 0));
+    if (fd < 0) return 0;  // what cannot be opened to ask is not known to be immutable
+    int flags = 0;
+    const bool asked = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    close(fd);
+    if (asked && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) {
+        errno = EPERM;
+        return -1;
+    }
+    return 0;
+}
+
+// Opens the folder at the disk path directory ("" for the current one) to
+// sync it, or without folderOnly whatever is there (a file names its
+// volume too); -1 when it cannot be.
+int OpenFolder(const char* directory, bool folderOnly = true)
+{
+    char host[kHostPathMax];
+    if (directory[0] && !ResolveDiskPath(directory, host, sizeof host)) return -1;
+    return open(directory[0] ? host : ".", O_RDONLY | O_NONBLOCK | O_CLOEXEC | (folderOnly ? O_DIRECTORY : 0));
+}
+
 }  // namespace
 
 namespace host {
@@ -361,7 +399,7 @@ std::FILE* BeginReplacement(const char* path)
         return nullptr;
     }
     // Windows does not write over a file that may not be written.
-    if (exists && access(free->target, W_OK) != 0) return nullptr;
+    if (exists && MayWriteHost(free->target, st) != 0) return nullptr;
     const char* slash = std::strrchr(free->target, '/');
     const int directoryLength = slash ? static_cast<int>(slash - free->target + 1) : 0;
     char directory[kHostPathMax];
@@ -392,19 +430,28 @@ std::FILE* BeginReplacement(const char* path)
     return free->file;
 }
 
-int FinishReplacement(std::FILE* file, bool keep)
+int FinishReplacement(std::FILE* file, DiskReplacementEnd end)
 {
     for (Replacement& r : replacements) {
         if (!file || r.file != file) continue;
         r.file = nullptr;
-        const bool written = !std::ferror(file);
+        bool written = std::fflush(file) == 0 && !std::ferror(file);
+        struct stat st {};
+        // Over a file that is there, the data is on the disk before the name
+        // is: a power loss then leaves the old file or the new one.
+        if (written && end == DiskReplacementEnd::kReplace && lstat(r.target, &st) == 0)
+            written = fdatasync(fileno(file)) == 0;
         const bool closed = std::fclose(file) == 0;
-        const bool renamed = keep && written && closed && std::rename(r.temporary, r.target) == 0;
-        ForgetHostTemporary(r.temporary);
-        if (renamed) return 0;
+        const bool whole = written && closed;
+        bool kept = false;
+        if (whole && end == DiskReplacementEnd::kReplace) kept = std::rename(r.temporary, r.target) == 0;
+        if (whole && end == DiskReplacementEnd::kStage) kept = StageHostReplacement(r.temporary, r.target);
         const int error = errno;
-        unlink(r.temporary);
-        errno = keep && written ? error : EIO;
+        // The staged set watches it now, or it is gone.
+        if (!kept) unlink(r.temporary);
+        ForgetHostTemporary(r.temporary);
+        if (kept) return 0;
+        errno = end != DiskReplacementEnd::kDrop && whole ? error : EIO;
         return -1;
     }
     errno = EINVAL;
@@ -493,6 +540,51 @@ int MakeDirectory(const char* path)
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return -1;
     return mkdir(host, 0777) == 0 ? 0 : -1;
+}
+
+int RemoveFolder(const char* path)
+{
+    char host[kHostPathMax];
+    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
+    return rmdir(host) == 0 ? 0 : -1;
+}
+
+int MayWrite(const char* path)
+{
+    char host[kHostPathMax];
+    struct stat st {};
+    if (!ResolveDiskPath(path, host, sizeof host) || stat(host, &st) != 0) return -1;
+    return MayWriteHost(host, st);
+}
+
+int Truncate(std::FILE* file, long length)
+{
+    if (std::fflush(file) != 0) return -1;
+    return ftruncate(fileno(file), static_cast<off_t>(length)) == 0 ? 0 : -1;
+}
+
+int SyncFile(std::FILE* file)
+{
+    if (std::fflush(file) != 0) return -1;
+    return fdatasync(fileno(file)) == 0 ? 0 : -1;
+}
+
+int SyncFolder(const char* directory)
+{
+    const int fd = OpenFolder(directory);
+    if (fd < 0) return -1;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced ? 0 : -1;
+}
+
+int SyncVolume(const char* directory)
+{
+    const int fd = OpenFolder(directory, false);
+    if (fd < 0) return -1;
+    const bool synced = syncfs(fd) == 0;
+    close(fd);
+    return synced ? 0 : -1;
 }
 
 int SweepTemporaries(const char* directory, const char* prefix)

@@ -124,7 +124,8 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists)
             error = errno;
         }
         if (!copied) RemoveDiskFile(target);
-    } else if (FinishDiskReplacement(out, copied) != 0 && copied) {
+    } else if (FinishDiskReplacement(out, copied ? DiskReplacementEnd::kReplace : DiskReplacementEnd::kDrop) != 0 &&
+               copied) {
         copied = false;
         error = errno;
     }

@@ -28,6 +28,7 @@ struct Watched {
     volatile std::sig_atomic_t active;
 };
 Watched watched[16];
+void (*volatile stopHooks[4])() = {};
 bool handlersInstalled = false;
 constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -35,6 +36,8 @@ void RemoveWatchedAndStop(int signal)
 {
     for (Watched& w : watched)
         if (w.active) unlink(w.path);
+    for (void (*hook)() : stopHooks)
+        if (hook) hook();
     std::signal(signal, SIG_DFL);
     raise(signal);
 }
@@ -77,6 +80,18 @@ void WatchHostTemporary(const char* path)
         std::snprintf(w.path, sizeof w.path, "%s", path);
         w.active = 1;
         return;
+    }
+}
+
+void AddStopHook(void (*hook)())
+{
+    InstallHandlers();
+    for (auto& slot : stopHooks) {
+        if (slot == hook) return;
+        if (!slot) {
+            slot = hook;
+            return;
+        }
     }
 }
 

@@ -14,3 +14,8 @@ void SweepHostTemporaries(const char* directory, const char* prefix);
 // program handles itself are left to it.
 void WatchHostTemporary(const char* path);
 void ForgetHostTemporary(const char* path);
+
+// Adds hook (at most 4) to what such a stop does before the process ends,
+// after the watched temporaries are removed; it must be safe in a signal
+// handler. The handlers are installed then, as by WatchHostTemporary.
+void AddStopHook(void (*hook)());

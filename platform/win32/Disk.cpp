@@ -12,6 +12,9 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/DiskHost.h"
 #include "platform/TemporaryName.h"
 
@@ -40,6 +43,48 @@ struct Replacement {
 };
 Replacement replacements[16];
 unsigned replacementCounter = 0;
+
+// The staged set: each temporary, flushed to the disk when staged, and the
+// file it is to replace. A switched file that was there is kept under a
+// second name (a hard link made before the switch) until the set is
+// dropped, so that the switch can be undone; where no link can be made (a
+// FAT volume), the file is replaced without one.
+struct Staged {
+    std::string temporary;
+    std::string target;
+    std::string backup;  // the old file's second name, "" when none
+    bool switched = false;
+    bool existed = false;
+};
+std::vector<Staged> staged;
+
+// A name for a second link beside path, as a temporary's.
+std::string BackupName(const std::string& path)
+{
+    std::size_t cut = path.find_last_of("\\/:");
+    cut = cut == std::string::npos ? 0 : cut + 1;
+    char name[MAX_PATH + 32];
+    if (!MakeTemporaryName(name, sizeof name, path.c_str(), cut, "~kivra", GetCurrentProcessId(), replacementCounter++))
+        return std::string();
+    return name;
+}
+
+constexpr DWORD kReplaceDurably = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+// Puts a switched file back: the old one in its place from its second
+// name, or a new one under its temporary's name. False when it cannot be.
+bool PutBack(Staged& e)
+{
+    if (!e.switched) return true;
+    if (e.existed) {
+        if (e.backup.empty() || !MoveFileExA(e.backup.c_str(), e.target.c_str(), kReplaceDurably)) return false;
+        e.backup.clear();
+    } else if (!MoveFileExA(e.target.c_str(), e.temporary.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        return false;
+    }
+    e.switched = false;
+    return true;
+}
 
 // Whether name is "PREFIXpid-N.tmp" of a process that no longer runs.
 bool IsStaleTemporary(const char* name, const char* prefix)
@@ -131,20 +176,78 @@ std::FILE* BeginReplacement(const char* path)
     return free->file;
 }
 
-int FinishReplacement(std::FILE* file, bool keep)
+int FinishReplacement(std::FILE* file, DiskReplacementEnd end)
 {
     for (Replacement& r : replacements) {
         if (!file || r.file != file) continue;
         r.file = nullptr;
-        const bool written = !std::ferror(file);
+        bool written = std::fflush(file) == 0 && !std::ferror(file);
+        // A staged file, and one that replaces a file, is on the disk before
+        // any name leads to it.
+        if (written && end != DiskReplacementEnd::kDrop) written = _commit(_fileno(file)) == 0;
         const bool closed = std::fclose(file) == 0;
-        if (keep && written && closed && MoveFileExA(r.temporary, r.target, MOVEFILE_REPLACE_EXISTING)) return 0;
+        const bool whole = written && closed;
+        if (whole && end == DiskReplacementEnd::kReplace &&
+            MoveFileExA(r.temporary, r.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 0;
+        if (whole && end == DiskReplacementEnd::kStage) {
+            Staged e;
+            e.temporary = r.temporary;
+            e.target = r.target;
+            staged.push_back(e);
+            return 0;
+        }
         std::remove(r.temporary);
         errno = EIO;
         return -1;
     }
     errno = EINVAL;
     return -1;
+}
+
+// Every staged file was flushed when it was staged; the names change
+// through the file system's journal.
+int SyncStaged() { return 0; }
+
+int SwitchStaged()
+{
+    for (Staged& e : staged) {
+        if (e.switched) continue;
+        e.existed = GetFileAttributesA(e.target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        e.backup.clear();
+        if (e.existed) {
+            const std::string backup = BackupName(e.target);
+            if (!backup.empty() && CreateHardLinkA(backup.c_str(), e.target.c_str(), nullptr)) e.backup = backup;
+        }
+        if (!MoveFileExA(e.temporary.c_str(), e.target.c_str(), kReplaceDurably)) {
+            if (!e.backup.empty()) DeleteFileA(e.backup.c_str());
+            e.backup.clear();
+            UndoStaged();
+            errno = EIO;
+            return -1;
+        }
+        e.switched = true;
+    }
+    return 0;
+}
+
+int UndoStaged()
+{
+    bool ok = true;
+    for (auto it = staged.rbegin(); it != staged.rend(); ++it)
+        if (!PutBack(*it)) ok = false;
+    return ok ? 0 : -1;
+}
+
+int DropStaged()
+{
+    bool ok = true;
+    for (const Staged& e : staged) {
+        const std::string& left = e.switched ? e.backup : e.temporary;
+        if (!left.empty() && !DeleteFileA(left.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) ok = false;
+    }
+    staged.clear();
+    return ok ? 0 : -1;
 }
 
 std::FILE* OpenFile(const char* path, const char* mode)
@@ -211,6 +314,60 @@ int SetTime(const char* path, long long unixTime)
     CloseHandle(file);
     if (!set) errno = EACCES;
     return set ? 0 : -1;
+}
+
+int RemoveFolder(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
+
+// Windows keeps a file from being written by its read-only attribute;
+// folders take new names whatever theirs says.
+int MayWrite(const char* path)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        errno = EACCES;
+        return -1;
+    }
+    return 0;
+}
+
+int Truncate(std::FILE* file, long length)
+{
+    if (std::fflush(file) != 0) return -1;
+    return _chsize(_fileno(file), length) == 0 ? 0 : -1;
+}
+
+int SyncFile(std::FILE* file)
+{
+    if (std::fflush(file) != 0) return -1;
+    return _commit(_fileno(file)) == 0 ? 0 : -1;
+}
+
+int SyncFolder(const char*) { return 0; }
+
+// The volume is flushed where the program may open it (as an
+// administrator); elsewhere each file was flushed on its own where it had
+// to be.
+int SyncVolume(const char* directory)
+{
+    char root[MAX_PATH];
+    char full[MAX_PATH];
+    if (!GetFullPathNameA(directory[0] ? directory : ".", sizeof full, full, nullptr) ||
+        !GetVolumePathNameA(full, root, sizeof root))
+        return 0;
+    if (!(root[0] && root[1] == ':')) return 0;
+    char device[] = "\\\\.\\X:";
+    device[4] = root[0];
+    const HANDLE volume = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (volume == INVALID_HANDLE_VALUE) return 0;
+    const bool flushed = FlushFileBuffers(volume) != 0;
+    CloseHandle(volume);
+    if (!flushed) errno = EIO;
+    return flushed ? 0 : -1;
 }
 
 int SweepTemporaries(const char* directory, const char* prefix)

@@ -52,7 +52,7 @@ TEST_F(DryRun, ListsWhatARunWouldDoAndChangesNothing)
           "disk folder           0 Bin", "disk add         100000 Bin\\tool.dll",
           "disk add              8 NeedVersion.txt", "disk add             12 ReadMe.txt",
           "pack replace         10 Kivra_Pak\\Version.txt", "version: 1.02 Build 29 -> 1.02 Build 30",
-          "game pack: 69 blocks needed, 127991 free", "would apply: 7 files and 2 folders"}},
+          "game pack: 71 blocks needed, 127991 free", "would apply: 7 files and 2 folders"}},
         {"from update.lzh, with a newer launcher",
          [](DryRun& t) {
              t.BuildPacks();
@@ -86,7 +86,7 @@ TEST_F(DryRun, ListsWhatARunWouldDoAndChangesNothing)
              fs::resize_file(t.game / "Dev/Kivra.pak", 512512 + 2048 * 128000ull);
          },
          1,
-         {"The game pack has no room for this patch. (", "game pack: 69 blocks needed, 0 free", "would not apply"}},
+         {"The game pack has no room for this patch. (", "game pack: 71 blocks needed, 0 free", "would not apply"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

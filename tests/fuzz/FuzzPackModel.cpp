@@ -8,15 +8,15 @@
 // seek, close, remove, list, reopen the pack (read-write or read-only), and a
 // kill of the process, which leaves the host file as the system has it.
 //
-// The model is a tree of names and contents and the open handles. After each
-// op the engine's result must be the model's, the current directory the
-// same, every file not being written must read back as the model holds it,
-// and the checker must find the stored pack sound: no problem and no lost
-// block (only the damage the start pack was given). At a kill, a child
-// process opens the host file afresh: the checker may find lost blocks there
-// and nothing else, and every file holds what it held before or after the
-// op just made, as a reader of the stored pack sees it (a file being written
-// is its old self, or empty when it is new).
+// The model is a tree of names and contents and the open handles, and the
+// tree as the pack last committed it (a writer's change reaches the stored
+// pack whole when it closes). After each op the engine's result must be the
+// model's, the current directory the same, every file not being written must
+// read back as the model holds it, and the checker must find the stored pack
+// sound: no problem and no lost block (only the damage the start pack was
+// given). At a kill, a child process opens the host file afresh: the checker
+// may find lost blocks there and nothing else, and the stored pack holds
+// exactly the tree last committed, as a reader of it sees it.
 //
 // Start packs (first byte): a fresh pack; one whose table calls block 0
 // free (bit 1), so that its root directory cannot grow; and one whose data
@@ -614,6 +614,23 @@ void OpList(Input& in)
     if (!Fits(path)) Expect(find.FindFirst(engine.get(), path.text.c_str(), 3) == 1, "FindFirst of a long pattern");
 }
 
+// The stored view of every file, for the kill check.
+struct Snapshot {
+    std::map<std::string, Bytes> files;  // by folded path
+    std::set<std::string> directories;
+};
+// The tree as the pack last committed it.
+Snapshot committed;
+
+void Take(const Node* dir, Snapshot& snapshot);
+
+// The model's tree is what the stored pack holds now.
+void Committed()
+{
+    committed = Snapshot{};
+    Take(&model->root, committed);
+}
+
 void Reopen(bool readOnly)
 {
     Trace("Reopen", readOnly ? "rb" : "rb+", 0);
@@ -622,16 +639,11 @@ void Reopen(bool readOnly)
     Expect(engine->Close() == 1, "Close");
     // Close stores every file still open for writing.
     for (const int h : open) Settle(h, model->readOnly);
+    Committed();
     Expect(engine->Open(hostPath.c_str(), readOnly ? "rb" : "rb+") == 1, "the pack does not open again");
     model->readOnly = readOnly;
     model->current = &model->root;
 }
-
-// The stored view of every file, for the kill check.
-struct Snapshot {
-    std::map<std::string, Bytes> files;  // by folded path
-    std::set<std::string> directories;
-};
 
 void Take(const Node* dir, Snapshot& snapshot)
 {
@@ -668,11 +680,9 @@ void Gather(CPackFileManager& e, const std::string& path, Snapshot& snapshot)
 
 // A kill right after the op: the child sees the host file as the system has
 // it (what the engine still buffers is lost with the process) and checks it
-// against the model's stored view before and after the op.
-void Kill(const Snapshot& before)
+// against the tree last committed.
+void Kill()
 {
-    Snapshot after;
-    Take(&model->root, after);
     // Only the harness's own streams are flushed: what the engine buffers
     // dies with the child.
     std::fflush(stdout);
@@ -690,18 +700,8 @@ void Kill(const Snapshot& before)
         if (reader->Open(hostPath.c_str(), "rb") != 1) _exit(11);
         Snapshot stored;
         Gather(*reader, Fold("Z:"), stored);
-        for (const auto& [path, data] : stored.files) {
-            const auto b = before.files.find(path);
-            const auto a = after.files.find(path);
-            if (!(b != before.files.end() && b->second == data) && !(a != after.files.end() && a->second == data))
-                _exit(12);
-        }
-        for (const auto& [path, data] : before.files)
-            if (!stored.files.count(path) && after.files.count(path)) _exit(13);
-        for (const std::string& path : stored.directories)
-            if (!before.directories.count(path) && !after.directories.count(path)) _exit(14);
-        for (const std::string& path : before.directories)
-            if (!stored.directories.count(path)) _exit(15);
+        if (stored.files != committed.files) _exit(12);
+        if (stored.directories != committed.directories) _exit(14);
         _exit(0);
     }
     int status = 0;
@@ -747,6 +747,7 @@ void AfterFullStop(const Path* madePath)
         engine->ChangeDir("Z:\\");
     }
     model->current = &model->root;
+    Committed();
 }
 
 // Runs one op; false when it cannot have written to the host file.
@@ -754,8 +755,6 @@ bool RunOp(Input& in)
 {
     const std::uint8_t op = in.Byte() % 16;
     const bool kill = op == 15;
-    Snapshot before;
-    if (kill) Take(&model->root, before);
     const std::uint8_t chosen = kill ? in.Byte() % 15 : op;
     const bool makesDirs = chosen < 2;
     Path madePath;
@@ -793,7 +792,7 @@ bool RunOp(Input& in)
     if (kill) {
         ++figures.kills;
         Trace("Kill", "", 0);
-        Kill(before);
+        Kill();
     }
     // Changing directory, reading, seeking and listing only read.
     return chosen != 2 && chosen != 9 && chosen != 10 && chosen != 13;
@@ -812,6 +811,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++figures.sequences;
     model = std::make_unique<Model>();
     MakeStartPack(in.Byte(), in);
+    Committed();
     CheckEverything(true);
     for (int step = 0; step < 200 && in.More(); ++step) CheckEverything(RunOp(in));
     engine->Close();

@@ -134,7 +134,8 @@ TEST(DiskFile, AReplacementTakesTheFilesPlaceOnlyWhenKeptAndSweepsUpAfterKilledR
         std::FILE* file = BeginDiskReplacement(target.c_str());
         ASSERT_NE(file, nullptr);
         ASSERT_EQ(WriteDiskFile("new", 3, 1, file), 1u);
-        EXPECT_EQ(FinishDiskReplacement(file, keep), keep ? 0 : -1);
+        EXPECT_EQ(FinishDiskReplacement(file, keep ? DiskReplacementEnd::kReplace : DiskReplacementEnd::kDrop),
+                  keep ? 0 : -1);
         EXPECT_EQ(testutil::ReadFile(target),
                   std::vector<std::uint8_t>(keep ? "new" : "old", (keep ? "new" : "old") + 3));
         EXPECT_EQ(fs::status(target).permissions(), fs::perms(0750));

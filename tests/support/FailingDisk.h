@@ -16,7 +16,8 @@ namespace faults {
 
 // A call as the rule sees it: its kind ("open", "read", "write", "seek",
 // "tell", "flush", "close", "remove", "rename", "mkdir", "chdir", "stat",
-// "statvfs", "sweep", "utime"), its number counted from 1, and for
+// "statvfs", "sweep", "utime", "stage", "sync", "switch", "undo", "access",
+// "rmdir", "truncate"), its number counted from 1, and for
 // the calls on an open file the file and, for a write, its size in bytes.
 struct Call {
     const char* kind;
@@ -70,13 +71,26 @@ inline const DiskCalls kFailing = {
     [](const char* p, DiskPathInfo* i) { return Fails("stat") ? Failed(EIO, -1) : real.stat(p, i); },
     [](const char* p, std::uint64_t* b) { return Fails("statvfs") ? Failed(EIO, -1) : real.freeSpace(p, b); },
     [](const char* p) { return Fails("open") ? Failed(EIO, (std::FILE*)nullptr) : real.beginReplacement(p); },
-    [](std::FILE* f, bool keep) {
-        if (!Fails("rename")) return real.finishReplacement(f, keep);
-        real.finishReplacement(f, false);
+    [](std::FILE* f, DiskReplacementEnd end) {
+        const char* kind = end == DiskReplacementEnd::kReplace ? "rename"
+                           : end == DiskReplacementEnd::kStage ? "stage"
+                                                               : "remove";
+        if (!Fails(kind)) return real.finishReplacement(f, end);
+        real.finishReplacement(f, DiskReplacementEnd::kDrop);
         return Failed(EIO, -1);
     },
+    []() { return Fails("sync") ? Failed(EIO, -1) : real.syncStaged(); },
+    []() { return Fails("switch") ? Failed(EIO, -1) : real.switchStaged(); },
+    []() { return Fails("undo") ? Failed(EIO, -1) : real.undoStaged(); },
+    []() { return Fails("remove") ? Failed(EIO, -1) : real.dropStaged(); },
     [](const char* d, const char* p) { return Fails("sweep") ? Failed(EIO, -1) : real.sweepTemporaries(d, p); },
     [](const char* p, long long t) { return Fails("utime") ? Failed(EIO, -1) : real.setTime(p, t); },
+    [](const char* p) { return Fails("access") ? Failed(EACCES, -1) : real.mayWrite(p); },
+    [](const char* p) { return Fails("rmdir") ? Failed(EIO, -1) : real.removeDirectory(p); },
+    [](std::FILE* f, long l) { return Fails("truncate", f) ? Failed(EIO, -1) : real.truncate(f, l); },
+    [](std::FILE* f) { return Fails("sync", f) ? Failed(EIO, -1) : real.syncFile(f); },
+    [](const char* d) { return Fails("sync") ? Failed(EIO, -1) : real.syncFolder(d); },
+    [](const char* d) { return Fails("sync") ? Failed(EIO, -1) : real.syncVolume(d); },
 };
 
 // A rule: a write fails when it would take its file past room bytes, as on

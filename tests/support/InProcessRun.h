@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -16,6 +17,7 @@
 
 #include "lzh/LzhWriter.h"
 #include "pack/PackFileManager.h"
+#include "platform/TemporaryName.h"
 #include "support/PackImage.h"
 #include "support/PackTreeFiles.h"
 #include "support/TempDir.h"
@@ -57,12 +59,21 @@ inline void MakeArchive(const fs::path& archive, const std::vector<fs::path>& me
 }
 
 // What an installation holds: the game pack's files, read from its bytes
-// with the test's own reader, and the files below the game folder.
+// with the test's own reader, and the files below the game folder; apart
+// from them, the temporaries a run leaves there ("~kivraPID-N.tmp", which the
+// next run sweeps away) and the folders.
 struct Holding {
     bool packReadable = false;
     Files pack;
     Files disk;
+    std::vector<std::string> temporaries;
+    std::vector<std::string> folders;
 };
+
+inline bool IsTemporary(const std::string& name)
+{
+    return TemporaryNameProcess(name.c_str(), "~kivra") != 0 || TemporaryNameProcess(name.c_str(), "~lzh") != 0;
+}
 
 inline Holding Read(const fs::path& game)
 {
@@ -75,13 +86,33 @@ inline Holding Read(const fs::path& game)
         if (node.entry.type == 2) h.pack[node.path] = node.data;
     for (const auto& item : fs::recursive_directory_iterator(game)) {
         const std::string below = fs::relative(item.path(), game).string();
-        if (!item.is_regular_file() || below == "Dev/Kivra.pak") continue;
         std::string name = below;
         for (char& c : name)
             if (c == '/') c = '\\';
-        h.disk[name] = testutil::ReadFile(item.path());
+        if (item.is_directory())
+            h.folders.push_back(name);
+        else if (IsTemporary(item.path().filename().string()))
+            h.temporaries.push_back(name);
+        else if (item.is_regular_file() && below != "Dev/Kivra.pak")
+            h.disk[name] = testutil::ReadFile(item.path());
     }
+    std::sort(h.folders.begin(), h.folders.end());
     return h;
+}
+
+// Every file of what the installation holds is the one it held before or
+// the one the patch brings, and nothing else is there.
+inline void ExpectWhollyOldOrNew(const Files& held, const Files& before, const Files& after, const char* where)
+{
+    for (const auto& [name, content] : held) {
+        const auto old = before.find(name);
+        const auto patched = after.find(name);
+        const bool isOld = old != before.end() && old->second == content;
+        const bool isNew = patched != after.end() && patched->second == content;
+        EXPECT_TRUE(isOld || isNew) << where << " " << name << " is neither old nor new (" << content.size()
+                                    << " bytes)";
+    }
+    for (const auto& [name, content] : before) EXPECT_TRUE(held.count(name)) << where << " " << name << " is gone";
 }
 
 // An installation and a patch for it, laid out below root.

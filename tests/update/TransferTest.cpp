@@ -99,6 +99,16 @@ protected:
         transfer.copyingPass = 1;
         TransferPackData();
         TransferDiskData();
+        SwitchDiskFiles();
+    }
+
+    // The staged disk files take their places, as the update procedure
+    // switches them; the game pack's change is committed when it closes.
+    static void SwitchDiskFiles()
+    {
+        EXPECT_EQ(SyncStagedDiskFiles(), 0);
+        EXPECT_EQ(SwitchStagedDiskFiles(), 0);
+        EXPECT_EQ(DropStagedDiskFiles(), 0);
     }
 
     std::vector<std::uint8_t> GameFile(const char* packPath)
@@ -200,6 +210,9 @@ TEST_F(TransferTest, PatchWithoutKivraPakWritesOnlyToDisk)
     transfer.copyingPass = 1;
     EXPECT_FALSE(TransferPackData());
     EXPECT_TRUE(TransferDiskData());
+    // Staged: the game folder does not have it yet.
+    EXPECT_FALSE(fs::exists(game / "ReadMe.txt"));
+    SwitchDiskFiles();
     GamePack.Close();
     EXPECT_EQ(ReadFile(gamePath), before);
     EXPECT_EQ(ReadFile(game / "ReadMe.txt"), Text("read me"));

@@ -134,7 +134,8 @@ public:
         // Windows does not put a file in the place of one that is open.
         hold.Release();
 #endif
-        const bool replaced = FinishDiskReplacement(out_, ok) == 0;
+        const bool replaced =
+            FinishDiskReplacement(out_, ok ? DiskReplacementEnd::kReplace : DiskReplacementEnd::kDrop) == 0;
         return ok && (replaced || Refuse(archive_.typed, "cannot be written"));
     }
 

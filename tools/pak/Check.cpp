@@ -59,10 +59,20 @@ int Check(const Args& args)
             std::puts("repaired: table entry 0 (in use, last block)");
             --problems;
         }
+        const std::int32_t cut = pack::RepairTableTail(engine);
+        if (cut > 0) std::printf("repaired: %d table entries past the data area or leading out of it\n", cut);
         const std::int32_t freed = pack::FreeLostBlocks(engine, result.lostBlocks);
         if (freed < 0) return Fail(path, "the table cannot be written");
         std::printf("freed: %d\n", freed);
         lost = 0;
+        engine.Close();
+        if (engine.Failed()) return Fail(path, "the table cannot be written");
+        // What a cut chain leaves is for a check of the repaired pack to tell.
+        if (cut > 0) {
+            const pack::CheckResult after = pack::CheckPackFile(packSystemName.c_str());
+            problems = after.problemCount;
+            lost = after.lostBlocks.size();
+        }
     }
     if (problems == 0 && lost == 0) return 0;
     return Fail(path, "problems: " + std::to_string(problems) + ", lost blocks: " + std::to_string(lost));

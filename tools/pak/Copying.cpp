@@ -125,7 +125,10 @@ bool GetFile(int handle, const std::string& source, const fs::path& target)
     }
     Copy copy = CopyOutOfPack(handle, out);
     engine.CloseFile(handle);
-    if (FinishDiskReplacement(out, copy == Copy::kDone) != 0 && copy == Copy::kDone) copy = Copy::kTargetFailed;
+    if (FinishDiskReplacement(out, copy == Copy::kDone ? DiskReplacementEnd::kReplace : DiskReplacementEnd::kDrop) !=
+            0 &&
+        copy == Copy::kDone)
+        copy = Copy::kTargetFailed;
     if (copy == Copy::kDone) return true;
     if (copy == Copy::kSourceFailed) return Refuse(Shown(source), kUnreadable);
     return Refuse(target.string(), kNotWritten);
