@@ -469,6 +469,7 @@ bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
 {
     LzhArchiveReader& a = lzhReader;
     a.naming = naming;
+    a.durable = false;
     a.archive = OpenDiskFile(archiveName, "rb");
     // The bit input takes the archive a byte at a time from the stream's
     // buffer; a larger one than the default means fewer reads of the file.
@@ -615,7 +616,11 @@ bool ExtractMember()
     }
 
     const bool complete = UnpackMember(true);
-    const bool closed = CloseDiskFile(a.output) == 0;
+    // Over a file that is there, the data is on the disk before the name:
+    // a power loss leaves the old file or the new one.
+    DiskPathInfo there{};
+    const bool synced = !(a.durable && complete && StatDiskPath(name, &there) == 0) || SyncDiskFile(a.output) == 0;
+    const bool closed = CloseDiskFile(a.output) == 0 && synced;
     a.output = nullptr;
     if (!closed) LzhFatal("Unable to write");
 

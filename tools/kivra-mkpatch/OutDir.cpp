@@ -120,6 +120,9 @@ bool CheckOutDir(const fs::path& outDir, const Installation& before, const Insta
 bool PutIntoOutDir(bool launcher, std::vector<std::string>& removed)
 {
     Moves moves;
+    // The patch is on the disk before OUTDIR names it.
+    if (SyncDiskVolume(InWork(kWorkArchive).c_str()) != 0)
+        return Refuse(Shown(InWork(kWorkArchive)) + ": cannot be written to the disk (" + std::strerror(errno) + ")");
     {
         const SignalsHeld held;
         bool ok = MakeOutDir(moves.failure) && MoveEarlierAside(launcher, moves, removed);
@@ -127,6 +130,10 @@ bool PutIntoOutDir(bool launcher, std::vector<std::string>& removed)
                                             Shown(InOutDir(kLauncher)) + ": cannot be written"));
         ok = ok &&
              moves.Make(InWork(kWorkArchive), InOutDir(kArchive), Shown(InOutDir(kArchive)) + ": cannot be written");
+        // And so are the names it takes there.
+        if (ok && SyncDiskFolder(outSystem.c_str()) != 0)
+            moves.failure = Shown(outSystem) + ": cannot be written to the disk (" + std::strerror(errno) + ")";
+        ok = ok && moves.failure.empty();
         if (ok) {
             // In place: OUTDIR and the folders made on the way to it stay.
             KeepMadeFolders();

@@ -125,6 +125,7 @@ const char kListRule[] = "---------- ---------- ------ ------ ----- ---- -------
 int ExtractArchive(const Archive& archive)
 {
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
+    lzhReader.durable = true;
     lzhStop = StopInMember;
     lzhReportMember = ReportUnwritten;
     lzhChunkWritten = PutProgressStop;
@@ -162,6 +163,11 @@ int ExtractArchive(const Archive& archive)
     // their contents, the deepest first.
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
         setTime(folder->path.c_str(), folder->time);
+    // The new files, and the names of all, reach the disk in one sync.
+    if (SyncDiskVolume("") != 0) {
+        ReportMember(".", "cannot be written to the disk");
+        status = kExitFailure;
+    }
     if (ReportWalkEnd(archive) != kExitSuccess || lzhReader.membersFailed > linksPassedOver) return kExitFailure;
     return status;
 }

@@ -14,6 +14,7 @@
 #include "pack/PackFormat.h"
 #include "pack/PackTree.h"
 #include "platform/CodePage.h"
+#include "platform/Disk.h"
 #include "tools/pak/Copying.h"
 #include "tools/pak/Engine.h"
 #include "tools/pak/Faults.h"
@@ -135,6 +136,22 @@ int Tree(const Args& args)
     return end == WalkEnd::kDone && !damage.Any() ? 0 : damage.Report();
 }
 
+namespace {
+
+// What was written below folder (a host path) reaches the disk: the new
+// files' data and names, in one sync of its volume. A file that replaced
+// one was on the disk before it took its place.
+bool MakeDurable(const fs::path& folder)
+{
+    std::string system;
+    if (HostToSystemText(folder.empty() ? std::string(".") : folder.string(), system) &&
+        SyncDiskVolume(system.c_str()) == 0)
+        return true;
+    return Refuse(folder.empty() ? std::string(".") : folder.string(), kNotWritten);
+}
+
+}  // namespace
+
 int Get(const Args& args)
 {
     PackPath path;
@@ -147,7 +164,7 @@ int Get(const Args& args)
     fs::path target = args.size() > 2 ? fs::path(args[2]) : fs::path(base);
     std::error_code error;
     if (args.size() > 2 && fs::is_directory(target, error)) target /= base;
-    return GetFile(handle, EnginePath(path), target) ? 0 : kExitFailure;
+    return GetFile(handle, EnginePath(path), target) && MakeDurable(target.parent_path()) ? 0 : kExitFailure;
 }
 
 int Cat(const Args& args)
@@ -202,7 +219,7 @@ int Export(const Args& args)
     end = WalkTree(first, [&](const std::string& path, const DirEntry& entry, std::int32_t dir) {
         return ExportEntry(root / DiskPathBelow(path), EnginePathBelow(base, path), entry, dir, progress);
     });
-    if (end == WalkEnd::kStopped) return kExitFailure;
+    if (end == WalkEnd::kStopped || !MakeDurable(root)) return kExitFailure;
     return end == WalkEnd::kDone && !damage.Any() ? 0 : damage.Report();
 }
 
