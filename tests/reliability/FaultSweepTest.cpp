@@ -59,26 +59,6 @@ std::vector<long> Chosen(const std::vector<std::string>& made)
 
 // --- The installation -------------------------------------------------------
 
-Patch MakePatch()
-{
-    Patch s;
-    s.installedPack = {{"Kivra_Pak\\Version.txt", B("1.0.2.29")},
-                       {"Kivra_Pak\\Map\\old.map", Noise(3000, 1)},
-                       {"Kivra_Pak\\Map\\keep.map", Noise(5000, 2)},
-                       {"Kivra_Pak\\Sound\\wind.wav", Noise(9000, 3)}};
-    s.installedDisk = {{"Bin\\tool.dll", Noise(20000, 4)}, {"Kivra.ini", B("[old]")}};
-    s.patch = {{"NeedVersion.txt", B("1.0.2.29")},
-               {"ReadMe.txt", B("What is new.")},
-               {"Kivra_Pak\\Version.txt", B("1.0.2.30")},
-               {"Kivra_Pak\\Map\\new.map", Noise(70000, 5)},
-               {"Kivra_Pak\\Map\\old.map", Noise(2049, 6)},
-               {"Kivra_Pak\\Sound\\hit.wav", Noise(4096, 7)},
-               {"Kivra_Pak\\Deep\\a\\b.txt", B("deep")},
-               {"Bin\\tool.dll", Noise(66000, 8)},
-               {"Bin\\new.dll", Noise(5000, 9)},
-               {"Docs\\x.txt", B("x")}};
-    return s;
-}
 
 void ExpectSound(const fs::path& game, bool noLostBlocks = false)
 {
@@ -119,7 +99,7 @@ void ExpectAsItWas(const Holding& held, const Holding& before, const fs::path& g
 
 TEST(FaultSweep, EachFailedDiskCallLeavesTheGameAsItWasOrPatchedAndARerunFinishes)
 {
-    const Patch setup = MakePatch();
+    const Patch setup = SamplePatch();
     const Holding patched = setup.Patched();
     testutil::TempDir templateDir;
     setup.Lay(templateDir.path());

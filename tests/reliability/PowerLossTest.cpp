@@ -1,0 +1,122 @@
+// Power losses: the disk calls of a whole patch run, and of pak put and pak
+// import, are recorded, and the state a power loss right after each call
+// leaves is built (tests/support/PowerLossDisk.h) under several patterns of
+// loss. Each state must hold a game pack that checks sound but for lost
+// blocks, every file wholly old or wholly new, the new version only over a
+// complete installation and a complete one once the run said so; and
+// running the patch again must give exactly the new installation, with no
+// block left lost.
+//
+// The ordinary builds strike after a spread of the calls;
+// KIVRA_POWER_LOSS=all strikes after each one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "pack/PackCheck.h"
+#include "support/InProcessRun.h"
+#include "support/PowerLossDisk.h"
+
+namespace {
+
+using namespace inprocess;
+using powerloss::Loss;
+
+const Loss kLosses[] = {
+    {"nothing unsynced kept", 0.0, 0.0, 0},
+    {"everything kept", 1.0, 1.0, 0},
+    {"names kept, data lost", 1.0, 0.0, 0},
+    {"data kept, names lost", 0.0, 1.0, 0},
+    {"half of each, at random", 0.5, 0.5, 1},
+    {"half of each, at random again", 0.5, 0.5, 2},
+};
+
+// A process id that no process has now.
+long DeadProcess()
+{
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child;
+}
+
+// The calls to strike after: each one, or every fifth and the last ten.
+std::vector<long> Chosen(long calls)
+{
+    const char* every = std::getenv("KIVRA_POWER_LOSS");
+    const bool all = every && std::string(every) == "all";
+    std::vector<long> chosen;
+    for (long call = 0; call <= calls; ++call)
+        if (all || call % 5 == 0 || call > calls - 10) chosen.push_back(call);
+    return chosen;
+}
+
+pack::CheckResult Check(const fs::path& game) { return pack::CheckPackFile((game / "Dev/Kivra.pak").c_str()); }
+
+TEST(PowerLoss, APatchRunLeavesEveryFileOldOrNewAndARerunCompletesIt)
+{
+    const Patch setup = SamplePatch();
+    const Holding patched = setup.Patched();
+    Holding before;
+    before.pack = setup.installedPack;
+    before.disk = setup.installedDisk;
+
+    testutil::TempDir recorded;
+    setup.Lay(recorded.path());
+    long calls = 0;
+    {
+        const powerloss::Recorder recorder(recorded.path());
+        Recorder ui;
+        ASSERT_TRUE(RunPatch(recorded.path(), ui)) << (ui.shown.empty() ? "" : ui.shown.front());
+        calls = powerloss::rec.calls;
+    }
+    const long dead = DeadProcess();
+
+    int states = 0;
+    int complete = 0;
+    for (const long after : Chosen(calls)) {
+        for (const Loss& loss : kLosses) {
+            SCOPED_TRACE("power lost after call " + std::to_string(after) + " of " + std::to_string(calls) + ", " +
+                         loss.what);
+            const int failuresBefore =
+                ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+            testutil::TempDir dir;
+            powerloss::Lay(powerloss::Crash(after, loss), dir.path(), dead);
+            const fs::path game = fs::path(dir.path()) / "game";
+
+            const pack::CheckResult check = Check(game);
+            ASSERT_TRUE(check.readable);
+            EXPECT_EQ(check.problemCount, 0) << (check.problems.empty() ? "" : check.problems.front());
+            const Holding held = Read(game);
+            ASSERT_TRUE(held.packReadable);
+            ExpectWhollyOldOrNew(held.pack, before.pack, patched.pack, "pack");
+            ExpectWhollyOldOrNew(held.disk, before.disk, patched.disk, "disk");
+            const bool allNew = held.pack == patched.pack && held.disk == patched.disk;
+            const bool versionNew =
+                held.pack.at("Kivra_Pak\\Version.txt") == patched.pack.at("Kivra_Pak\\Version.txt");
+            EXPECT_TRUE(!versionNew || allNew) << "the new version is recorded over an incomplete installation";
+            EXPECT_TRUE(after < calls || allNew) << "the run said it completed, but a power loss takes it back";
+            complete += allNew ? 1 : 0;
+            ++states;
+
+            Recorder again;
+            EXPECT_TRUE(RunPatch(dir.path(), again)) << (again.shown.empty() ? "" : again.shown.front());
+            const Holding rerun = Read(game);
+            EXPECT_EQ(rerun.pack, patched.pack);
+            EXPECT_EQ(rerun.disk, patched.disk);
+            EXPECT_TRUE(Check(game).Clean()) << "the rerun leaves the game pack with problems or lost blocks";
+            if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() !=
+                failuresBefore)
+                return;
+        }
+    }
+    std::cout << calls << " disk calls in a run; " << states << " power-loss states, " << complete
+              << " of them already complete, each completed by a rerun\n";
+}
+
+}  // namespace
