@@ -13,6 +13,10 @@ struct UnpackedArchive {
     bool whole;  // every member was written, and the archive reached its end
     std::uint32_t members;
     char problem[320];  // the first thing wrong, when not whole
+    // The same for a message's detail: the archive's name and what is wrong
+    // with it ("update.lzh: damaged member Update.pak"), short enough for a
+    // detail of 260 bytes in parentheses (a long member name is cut).
+    char shown[256];
 };
 
 // Unpacks update.lzh of the current directory into into (null: the current

@@ -359,7 +359,7 @@ const UnpackedArchive* Unpack(UpdateUi& ui, const char* into)
     if (!unpacked.found || unpacked.whole) return &unpacked;
     Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
          unpacked.problem);
-    Tell(ui, kMessageFileOpen, "\n(%s)", kArchiveName);
+    Tell(ui, kMessageFileOpen, "\n(%s)", unpacked.shown);
     return nullptr;
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "lzh/LzhWriter.h"
 #include "pack/PackFormat.h"
+#include "platform/CodePage.h"
 #include "platform/Disk.h"
 #include "support/InProcessRun.h"
 
@@ -124,7 +126,11 @@ TEST(DamagedPatch, UpdateLzhCutOrFlippedIsRefusedOrUnpacksWhole)
     const Bytes archive = testutil::ReadFile(good / "patch/update.lzh");
     const Holding patched = patch.Patched();
     int refused = 0;
-    for (std::size_t at = 0; at < archive.size(); at += 1 + archive.size() / 40) {
+    std::vector<std::size_t> places;
+    for (std::size_t at = 0; at < archive.size(); at += 1 + archive.size() / 40) places.push_back(at);
+    // Its end marker, the last byte.
+    places.push_back(archive.size() - 1);
+    for (const std::size_t at : places) {
         for (const bool cut : {true, false}) {
             testutil::TempDir dir;
             patch.Lay(dir.path());
@@ -151,10 +157,61 @@ TEST(DamagedPatch, UpdateLzhCutOrFlippedIsRefusedOrUnpacksWhole)
             ++refused;
             EXPECT_EQ(Everything(fs::path(dir.path()) / "game"), before) << what;
             ASSERT_FALSE(probe.shown.empty()) << what;
-            EXPECT_EQ(probe.shown.back(), "7\n(update.lzh)") << what;
+            // Message 7 says what is wrong with the archive, in a detail
+            // that fits its buffer. Past the member's header (under 100
+            // bytes here) and before the end marker lies its packed data.
+            const std::string& told = probe.shown.back();
+            EXPECT_EQ(told.rfind("7\n(update.lzh: ", 0), 0u) << what << ": " << told;
+            EXPECT_EQ(told.back(), ')') << what;
+            EXPECT_LT(told.size() - 1, 260u) << what;
+            if (at >= 256 && at + 1 < archive.size()) {
+                EXPECT_EQ(told, "7\n(update.lzh: damaged member Update.pak)") << what;
+            }
+            if (cut && at + 1 == archive.size()) {
+                EXPECT_EQ(told, "7\n(update.lzh: ends before its end marker)") << what;
+            }
         }
     }
     EXPECT_GT(refused, 40);
+}
+
+// A member whose name is as long as a header takes, in Hangul, that cannot be
+// unpacked: message 7 names it, cut to the detail's buffer at a whole
+// character of the code page, for either parity of the name's length.
+TEST(DamagedPatch, UpdateLzhProblemWithALongHangulNameFitsTheMessage)
+{
+    const Patch patch = MakePatch();
+    std::string hangul;
+    while (hangul.size() + 2 <= kLzhMaxWrittenName - 3) hangul += "\xB0\xA1";  // "가" in code page 949
+    for (const std::string& name : {"xy\\" + hangul, "x\\" + hangul, "\xB0\xA1\\" + hangul}) {
+        SCOPED_TRACE(std::to_string(name.size()) + " bytes");
+        ASSERT_LE(name.size(), kLzhMaxWrittenName);
+        testutil::TempDir dir;
+        patch.Lay(dir.path());
+        // The member's folder is not there: it cannot be written.
+        std::FILE* out = std::fopen((fs::path(dir.path()) / "patch/update.lzh").c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::FILE* in = std::tmpfile();
+        std::fputs("data", in);
+        std::rewind(in);
+        EXPECT_EQ(AddLzhMember(out, in, 4, name.c_str(), LzhDosTime(2026, 12, 9, 12, 0, 0), false).result,
+                  LzhAddResult::Added);
+        EXPECT_TRUE(EndLzhArchive(out));
+        std::fclose(in);
+        std::fclose(out);
+        Recorder ui;
+        EXPECT_FALSE(RunPatch(dir.path(), ui));
+        ASSERT_EQ(ui.shown.size(), 1u);
+        const std::string detail = ui.shown[0].substr(1);
+        EXPECT_EQ(detail.rfind("\n(update.lzh: ", 0), 0u) << detail;
+        EXPECT_EQ(detail.back(), ')');
+        EXPECT_LT(detail.size(), 260u);
+        // More of the name than the detail's room would not fit.
+        EXPECT_GT(detail.size(), 255u);
+        std::string text;
+        EXPECT_TRUE(SystemToHostText(detail, text)) << "a character cut in two";
+        EXPECT_NE(detail.find(name.substr(0, 100)), std::string::npos);
+    }
 }
 
 // --- Room -------------------------------------------------------------------
