@@ -83,14 +83,13 @@ int CPackFileManager::Switch()
     switched = true;
     bool written = true;
     for (std::int32_t i = 0; written && i < pending.Count(); ++i)
-        written = HostSeek(BlockOffset(pending.BlockAt(i)), FILE_BEGIN) == 0 &&
-                  HostWrite(pending.Now(i), kBlockSize, 1) == 1;
+        written =
+            HostSeek(BlockOffset(pending.BlockAt(i)), FILE_BEGIN) == 0 && HostWrite(pending.Now(i), kBlockSize, 1) == 1;
     // The links that grow a directory that was there.
-    written = written && WriteTableEntries(
-                             [&](std::int32_t b) {
-                                 return IsHeld(b) && table[b] != kFreeBlock && table[b] != storedTable[b];
-                             },
-                             [&](std::int32_t b) { return table[b]; });
+    written = written &&
+              WriteTableEntries(
+                  [&](std::int32_t b) { return IsHeld(b) && table[b] != kFreeBlock && table[b] != storedTable[b]; },
+                  [&](std::int32_t b) { return table[b]; });
     if (written && SyncHost() == 0) return 0;
     if (!hostFailed) HostFailure();
     UndoSwitch();
@@ -119,9 +118,8 @@ int CPackFileManager::UndoSwitch()
     for (std::int32_t i = pending.Count() - 1; written && i >= 0; --i)
         written = HostSeek(BlockOffset(pending.BlockAt(i)), FILE_BEGIN) == 0 &&
                   HostWrite(pending.Before(i), kBlockSize, 1) == 1;
-    written = written &&
-              WriteTableEntries([&](std::int32_t b) { return IsHeld(b) && TestBit(tableWritten, b); },
-                                [&](std::int32_t b) { return storedTable[b]; });
+    written = written && WriteTableEntries([&](std::int32_t b) { return IsHeld(b) && TestBit(tableWritten, b); },
+                                           [&](std::int32_t b) { return storedTable[b]; });
     written = written && SyncHost() == 0;
     switched = false;
     undone = true;
@@ -177,10 +175,10 @@ void CPackFileManager::Discard()
     // The table entries the stage wrote, and the pack's growth, whole blocks
     // and any part of one a failed write left.
     if (ResumeAfterFailure()) {
-        const bool written =
-            WriteTableEntries([&](std::int32_t b) { return TestBit(tableWritten, b); },
-                              [&](std::int32_t b) { return storedTable[b]; }) &&
-            SettleRun() && TruncateDiskFile(hostFile, committedLength) == 0 && SyncDiskFile(hostFile) == 0;
+        const bool written = WriteTableEntries([&](std::int32_t b) { return TestBit(tableWritten, b); },
+                                               [&](std::int32_t b) { return storedTable[b]; }) &&
+                             SettleRun() && TruncateDiskFile(hostFile, committedLength) == 0 &&
+                             SyncDiskFile(hostFile) == 0;
         hostFailed = failedBefore || !written;
     }
     // Nothing of the change is stored: the handles go without storing it.

@@ -59,7 +59,6 @@ std::vector<long> Chosen(const std::vector<std::string>& made)
 
 // --- The installation -------------------------------------------------------
 
-
 void ExpectSound(const fs::path& game, bool noLostBlocks = false)
 {
     const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());

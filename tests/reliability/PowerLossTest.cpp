@@ -20,6 +20,8 @@
 #include "pack/PackCheck.h"
 #include "support/InProcessRun.h"
 #include "support/PowerLossDisk.h"
+#include "tools/pak/Engine.h"
+#include "tools/pak/Writing.h"
 
 namespace {
 
@@ -27,12 +29,9 @@ using namespace inprocess;
 using powerloss::Loss;
 
 const Loss kLosses[] = {
-    {"nothing unsynced kept", 0.0, 0.0, 0},
-    {"everything kept", 1.0, 1.0, 0},
-    {"names kept, data lost", 1.0, 0.0, 0},
-    {"data kept, names lost", 0.0, 1.0, 0},
-    {"half of each, at random", 0.5, 0.5, 1},
-    {"half of each, at random again", 0.5, 0.5, 2},
+    {"nothing unsynced kept", 0.0, 0.0, 0},   {"everything kept", 1.0, 1.0, 0},
+    {"names kept, data lost", 1.0, 0.0, 0},   {"data kept, names lost", 0.0, 1.0, 0},
+    {"half of each, at random", 0.5, 0.5, 1}, {"half of each, at random again", 0.5, 0.5, 2},
 };
 
 // A process id that no process has now.
@@ -97,8 +96,7 @@ TEST(PowerLoss, APatchRunLeavesEveryFileOldOrNewAndARerunCompletesIt)
             ExpectWhollyOldOrNew(held.pack, before.pack, patched.pack, "pack");
             ExpectWhollyOldOrNew(held.disk, before.disk, patched.disk, "disk");
             const bool allNew = held.pack == patched.pack && held.disk == patched.disk;
-            const bool versionNew =
-                held.pack.at("Kivra_Pak\\Version.txt") == patched.pack.at("Kivra_Pak\\Version.txt");
+            const bool versionNew = held.pack.at("Kivra_Pak\\Version.txt") == patched.pack.at("Kivra_Pak\\Version.txt");
             EXPECT_TRUE(!versionNew || allNew) << "the new version is recorded over an incomplete installation";
             EXPECT_TRUE(after < calls || allNew) << "the run said it completed, but a power loss takes it back";
             complete += allNew ? 1 : 0;
@@ -110,13 +108,96 @@ TEST(PowerLoss, APatchRunLeavesEveryFileOldOrNewAndARerunCompletesIt)
             EXPECT_EQ(rerun.pack, patched.pack);
             EXPECT_EQ(rerun.disk, patched.disk);
             EXPECT_TRUE(Check(game).Clean()) << "the rerun leaves the game pack with problems or lost blocks";
-            if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() !=
-                failuresBefore)
+            if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != failuresBefore)
                 return;
         }
     }
     std::cout << calls << " disk calls in a run; " << states << " power-loss states, " << complete
               << " of them already complete, each completed by a rerun\n";
+}
+
+// The files of the pack at path, read with the test's own reader; false
+// when it cannot be read.
+bool PackFiles(const fs::path& path, Files& files)
+{
+    testpack::Image image;
+    image.bytes = testutil::ReadFile(path);
+    std::vector<testpack::Node> nodes;
+    if (!testpack::ReadTree(image, nodes)) return false;
+    for (const auto& node : nodes)
+        if (node.entry.type == 2) files[node.path] = node.data;
+    return true;
+}
+
+// A pak verb as the tool runs it, closing the pack after it.
+int Pak(const std::vector<std::string>& args)
+{
+    const paktool::Args verbArgs(args.begin() + 1, args.end());
+    const int status = args[0] == "put" ? paktool::Put(verbArgs) : paktool::Import(verbArgs);
+    paktool::engine.Close();
+    return status == 0 && !paktool::engine.Failed() ? 0 : 1;
+}
+
+struct PakCase {
+    const char* what;
+    std::vector<std::string> args;  // below the folder: the pack is "game.pak", the sources "new/..."
+};
+
+TEST(PowerLoss, PakPutAndImportLeaveEachFileOldOrNew)
+{
+    const Files old = {{"Map\\old.map", Noise(5000, 1)}, {"Map\\keep.map", Noise(3000, 2)}, {"top.txt", B("top")}};
+    const Files disk = {
+        {"Map/old.map", Noise(9000, 3)}, {"Map/new.map", Noise(70000, 4)}, {"Sound/hit.wav", Noise(2049, 5)}};
+    const PakCase cases[] = {
+        {"pak put", {"put", "game.pak", "new/Map/old.map", "Map/old.map"}},
+        {"pak import", {"import", "game.pak", "new"}},
+    };
+    const long dead = DeadProcess();
+    for (const PakCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        testutil::TempDir recorded;
+        const fs::path root = recorded.path();
+        testtree::MakePack((root / "game.pak").string(), old);
+        for (const auto& [name, content] : disk) {
+            fs::create_directories((root / "new" / name).parent_path());
+            testutil::WriteFile(root / "new" / name, content);
+        }
+        auto absolute = c.args;
+        for (std::size_t i = 1; i < absolute.size() && i < 3; ++i) absolute[i] = (root / absolute[i]).string();
+        Files after = old;
+        long calls = 0;
+        {
+            const powerloss::Recorder recorder(root);
+            ASSERT_EQ(Pak(absolute), 0);
+            calls = powerloss::rec.calls;
+        }
+        ASSERT_TRUE(PackFiles(root / "game.pak", after));
+        for (const long call : Chosen(calls)) {
+            for (const Loss& loss : kLosses) {
+                SCOPED_TRACE("power lost after call " + std::to_string(call) + " of " + std::to_string(calls) + ", " +
+                             loss.what);
+                testutil::TempDir dir;
+                powerloss::Lay(powerloss::Crash(call, loss), dir.path(), dead);
+                const fs::path pack = fs::path(dir.path()) / "game.pak";
+                const pack::CheckResult check = pack::CheckPackFile(pack.c_str());
+                ASSERT_TRUE(check.readable);
+                EXPECT_EQ(check.problemCount, 0) << (check.problems.empty() ? "" : check.problems.front());
+                Files held;
+                ASSERT_TRUE(PackFiles(pack, held));
+                ExpectWhollyOldOrNew(held, old, after, "pack");
+                EXPECT_TRUE(call < calls || held == after) << "pak said it was done, but a power loss takes it back";
+                // The verb again finishes what was lost.
+                auto again = c.args;
+                for (std::size_t i = 1; i < again.size() && i < 3; ++i)
+                    again[i] = (fs::path(dir.path()) / again[i]).string();
+                EXPECT_EQ(Pak(again), 0);
+                Files redone;
+                ASSERT_TRUE(PackFiles(pack, redone));
+                EXPECT_EQ(redone, after);
+                if (::testing::Test::HasFailure()) return;
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -217,8 +217,8 @@ inline void Log(Op op)
     if (op.kind <= Kind::Truncate) {
         ApplyData(rec.now.data[op.node], op, [] { return true; });
     } else if (op.kind <= Kind::RemoveFolder) {
-        EXPECT_TRUE(ApplyName(rec.now, op)) << "a change the disk made does not fit the model: " << op.from << " "
-                                            << op.to;
+        EXPECT_TRUE(ApplyName(rec.now, op))
+            << "a change the disk made does not fit the model: " << op.from << " " << op.to;
     }
     rec.log.push_back(std::move(op));
 }
@@ -465,8 +465,8 @@ inline const DiskCalls kRecording = {
         ++rec.calls;
         std::string below;
         char host[kHostPathMax];
-        const std::string folder =
-            d[0] ? (ResolveDiskPath(d, host, sizeof host) ? std::string(host) : std::string()) : fs::current_path().string();
+        const std::string folder = d[0] ? (ResolveDiskPath(d, host, sizeof host) ? std::string(host) : std::string())
+                                        : fs::current_path().string();
         const std::set<std::string> before = Listing(folder);
         const int result = rec.real.sweepTemporaries(d, p);
         if (Relative(folder, below)) {
@@ -529,7 +529,8 @@ inline const DiskCalls kRecording = {
         ++rec.syncs;
         const int result = rec.real.syncFolder(d);
         Op op(Kind::SyncFolder);
-        if (result == 0 && (d[0] ? RelativeOfDisk(d, op.from) : Relative(fs::current_path().string(), op.from))) Log(op);
+        if (result == 0 && (d[0] ? RelativeOfDisk(d, op.from) : Relative(fs::current_path().string(), op.from)))
+            Log(op);
         return result;
     },
     [](const char* d) {
