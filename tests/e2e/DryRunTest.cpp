@@ -3,8 +3,12 @@
 // changed.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <functional>
+#include <linux/fs.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <vector>
 
 #include "support/PatchRun.h"
@@ -32,6 +36,7 @@ public:
     using PatchRunFixture::BuildPacks;
     using PatchRunFixture::game;
     using PatchRunFixture::installed;
+    using PatchRunFixture::offered;
     using PatchRunFixture::patch;
 };
 
@@ -109,6 +114,118 @@ TEST_F(DryRun, ListsWhatARunWouldDoAndChangesNothing)
             at = found;
         }
         EXPECT_EQ(Everything(installation.root), before) << "the dry run changed something";
+    }
+}
+
+// Sets or clears the immutable flag of path (as chattr does); false when the
+// file system or the user cannot.
+bool Immutable(const fs::path& path, bool on)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool set = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    close(fd);
+    return set;
+}
+
+// Sets the table entry of block in the pack at path.
+void SetLink(const fs::path& path, std::uint32_t block, std::uint32_t value)
+{
+    Bytes bytes = ReadFile(path);
+    for (int i = 0; i < 4; ++i)
+        bytes[512 + 4 * block + static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    WriteFile(path, bytes);
+}
+
+// What only the copying pass would meet (a name the disk cannot take, a file
+// or folder that may not be written, a game pack whose table is damaged past
+// its end) is found before anything is written: the dry run says the patch
+// would not apply and why, and the run refuses it the same way and leaves the
+// game folder as it was.
+TEST_F(DryRun, AgreesWithTheRunOnWhatCannotBeWritten)
+{
+    const bool root = geteuid() == 0;
+    const struct {
+        const char* what;
+        std::function<bool(DryRun&)> arrange;  // false: cannot be arranged here
+        std::string line;
+    } cases[] = {
+        {"a read-only file the patch replaces",
+         [](DryRun& t) {
+             t.BuildPacks();
+             fs::create_directories(t.game / "Bin");
+             WriteFile(t.game / "Bin/tool.dll", "old");
+             fs::permissions(t.game / "Bin/tool.dll", fs::perms(0444));
+             return true;
+         },
+         "Bin\\tool.dll may not be written"},
+        {"an immutable file the patch replaces",
+         [](DryRun& t) {
+             t.BuildPacks();
+             fs::create_directories(t.game / "Bin");
+             WriteFile(t.game / "Bin/tool.dll", "old");
+             return Immutable(t.game / "Bin/tool.dll", true);
+         },
+         "Bin\\tool.dll may not be written"},
+        {"a read-only folder the patch writes into",
+         [root](DryRun& t) {
+             t.BuildPacks();
+             fs::create_directories(t.game / "Bin");
+             fs::permissions(t.game / "Bin", fs::perms(0555));
+             return !root;  // root writes into any folder, as an administrator does
+         },
+         "Bin may not be written"},
+        {"a name with a wildcard",
+         [](DryRun& t) {
+             t.offered["Bin\\what?.dll"] = B("x");
+             t.BuildPacks();
+             return true;
+         },
+         "Bin\\what?.dll has a name the disk cannot take"},
+        {"a name that is no code page 949 text",
+         [](DryRun& t) {
+             t.offered["Docs\\\xff\xfe.txt"] = B("x");
+             t.BuildPacks();
+             return true;
+         },
+         "has a name the disk cannot take"},
+        {"a game pack whose table names blocks past its end",
+         [](DryRun& t) {
+             t.BuildPacks();
+             SetLink(t.game / "Dev/Kivra.pak", 1000, 0);
+             return true;
+         },
+         "names blocks past its end in its table (see pak fsck --repair)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testutil::TempDir scratch;
+        installation = Installation(scratch.path());
+        SetUp();
+        if (!c.arrange(*this)) {
+            Immutable(game / "Bin/tool.dll", false);
+            std::cout << c.what << ": cannot be arranged here, passed over\n";
+            continue;
+        }
+        fs::create_directories(installation.root / "tmp");
+        const auto before = Everything(game);
+        RunOptions options;
+        options.arguments = {"--dry-run"};
+        options.environment = {"TMPDIR=" + installation.root.string() + "/tmp"};
+        const Outcome dry = installation.Run(options);
+        EXPECT_EQ(dry.status, 1) << dry.out;
+        EXPECT_NE(dry.out.find(c.line), std::string::npos) << dry.out;
+        EXPECT_NE(dry.out.find("would not apply"), std::string::npos) << dry.out;
+        const Outcome real = installation.Run();
+        EXPECT_EQ(real.status, 1) << real.out;
+        EXPECT_NE(real.out.find(c.line), std::string::npos) << real.out;
+        EXPECT_EQ(Everything(game), before) << "the run changed the game";
+        Immutable(game / "Bin/tool.dll", false);
+        std::error_code ignored;
+        fs::permissions(game / "Bin", fs::perms(0755), ignored);
     }
 }
 

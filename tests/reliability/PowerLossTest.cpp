@@ -116,6 +116,39 @@ TEST(PowerLoss, APatchRunLeavesEveryFileOldOrNewAndARerunCompletesIt)
               << " of them already complete, each completed by a rerun\n";
 }
 
+// The syncs of a run grow with the folders it writes, never with its files:
+// the same patch with many more files in as many folders syncs as often,
+// and a handful of syncs does for all.
+TEST(PowerLoss, ARunsSyncsDoNotGrowWithItsFiles)
+{
+    const struct {
+        int files;
+        int folders;
+    } shapes[] = {{2, 1}, {120, 1}, {120, 6}};
+    long first = -1;
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(std::to_string(shape.files) + " files in " + std::to_string(shape.folders) + " folders");
+        Patch setup;
+        setup.installedPack = {{"Kivra_Pak\\Version.txt", B("1.0.2.29")}};
+        setup.patch = {{"NeedVersion.txt", B("1.0.2.29")}, {"Kivra_Pak\\Version.txt", B("1.0.2.30")}};
+        for (int i = 0; i < shape.files; ++i) {
+            const std::string name = "F" + std::to_string(i % shape.folders) + "\\f" + std::to_string(i);
+            setup.patch["Kivra_Pak\\" + name] = Noise(100 + static_cast<std::size_t>(i), static_cast<unsigned>(i));
+            setup.patch[name] = Noise(50 + static_cast<std::size_t>(i), static_cast<unsigned>(i) + 1000);
+            setup.installedDisk[name] = B("old");
+        }
+        testutil::TempDir dir;
+        setup.Lay(dir.path());
+        const powerloss::Recorder recorder(dir.path());
+        Recorder ui;
+        ASSERT_TRUE(RunPatch(dir.path(), ui));
+        const long syncs = powerloss::rec.syncs;
+        EXPECT_LE(syncs, 10);
+        if (first < 0) first = syncs;
+        EXPECT_EQ(syncs, first);
+    }
+}
+
 // The files of the pack at path, read with the test's own reader; false
 // when it cannot be read.
 bool PackFiles(const fs::path& path, Files& files)

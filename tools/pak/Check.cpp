@@ -38,7 +38,7 @@ int Check(const Args& args)
     const bool repair = args[0] == "--repair";
     if (args.size() != (repair ? 2u : 1u)) return kExitUsage;
     const std::string& path = args.back();
-    if (!OpenPack(path, repair)) return kExitFailure;
+    if (!OpenPack(path, repair, true)) return kExitFailure;
 
     const pack::CheckResult result = pack::CheckPackFile(packSystemName.c_str());
     for (const std::string& problem : result.problems) {

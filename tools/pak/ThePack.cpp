@@ -30,7 +30,7 @@ bool IsThePack(const fs::path& disk)
 
 }  // namespace
 
-bool OpenPack(const std::string& path, bool writable)
+bool OpenPack(const std::string& path, bool writable, bool repairing)
 {
     packName = path;
     if (!HostToSystemText(path, packSystemName)) return Refuse(path, kNoCodePageForm);
@@ -46,6 +46,13 @@ bool OpenPack(const std::string& path, bool writable)
     // A writer holds the pack alone, and readers keep writers out.
     if (engine.Open(packSystemName.c_str(), writable ? "rb+" : "rb") == 1) {
         packWritable = writable;
+        // Blocks the table calls in use past the data area may be named by
+        // a chain: appending one would give it to two.
+        if (writable && !repairing && engine.WritesRefused()) {
+            engine.Close();
+            packWritable = false;
+            return Refuse(path, "its table names blocks past its end (see pak fsck --repair)");
+        }
         return true;
     }
     if (engine.InUse()) return Refuse(path, kInUse);

@@ -8,8 +8,9 @@
 namespace paktool {
 
 // Opens the pack for a verb: read-only, or read-write for the verbs that
-// change it. False after saying why.
-bool OpenPack(const std::string& path, bool writable);
+// change it, which a table that calls blocks past the data area in use
+// refuses unless the verb is repairing it. False after saying why.
+bool OpenPack(const std::string& path, bool writable, bool repairing = false);
 
 // The disk file at source is not the pack itself: false after saying why.
 bool NotThePack(const std::filesystem::path& source, const char* reason);
