@@ -191,11 +191,17 @@ int FinishReplacement(std::FILE* file, DiskReplacementEnd end)
             MoveFileExA(r.temporary, r.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return 0;
         if (whole && end == DiskReplacementEnd::kStage) {
+            // Named in full: the set is switched from another directory.
             Staged e;
-            e.temporary = r.temporary;
-            e.target = r.target;
-            staged.push_back(e);
-            return 0;
+            char full[MAX_PATH + 32];
+            if (GetFullPathNameA(r.temporary, sizeof full, full, nullptr) != 0) {
+                e.temporary = full;
+                if (GetFullPathNameA(r.target, sizeof full, full, nullptr) != 0) {
+                    e.target = full;
+                    staged.push_back(e);
+                    return 0;
+                }
+            }
         }
         std::remove(r.temporary);
         errno = EIO;
