@@ -104,6 +104,12 @@ TEST(PowerLoss, APatchRunLeavesEveryFileOldOrNewAndARerunCompletesIt)
 
             Recorder again;
             EXPECT_TRUE(RunPatch(dir.path(), again)) << (again.shown.empty() ? "" : again.shown.front());
+            // Blocks no file holds are what a stopped run leaves: the rerun
+            // says so, and frees them.
+            bool told = false;
+            for (const std::string& note : again.notes)
+                told = told || note.find("a run was stopped") != std::string::npos;
+            EXPECT_EQ(told, !check.lostBlocks.empty());
             const Holding rerun = Read(game);
             EXPECT_EQ(rerun.pack, patched.pack);
             EXPECT_EQ(rerun.disk, patched.disk);
