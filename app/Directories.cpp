@@ -1,5 +1,6 @@
 #include "app/Directories.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "pack/PackText.h"
@@ -23,6 +24,19 @@ void CutAfterLastSeparator(char* path)
 
 // GameDir from the registry; false when it cannot be read.
 bool ReadGameDir();
+
+// Whether path is a full path on a drive, "C:\..." (or "C:/..."). An empty
+// or relative one would name a folder wherever the patcher stands; on Linux
+// a network path ("\\server\share") would name the host's own folders.
+bool IsDrivePath(const char* path)
+{
+    if (ascii::IsLetter(path[0]) && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return true;
+#if defined(_WIN32)
+    return (path[0] == '\\' && path[1] == '\\' && path[2] && path[2] != '\\');
+#else
+    return false;
+#endif
+}
 
 }  // namespace
 
@@ -91,6 +105,15 @@ bool ReadGameDir()
     installPath[size < kMaxPath ? size : kMaxPath] = 0;
     const std::size_t length = std::strlen(installPath);
     if (length + 2 > static_cast<std::size_t>(kMaxPath)) return false;
+    if (!IsDrivePath(installPath)) {
+        char line[kMaxPath + 160];
+        std::snprintf(line, sizeof line,
+                      "InstallPath \"%s\" (HKEY_LOCAL_MACHINE\\%s) is no full path on a drive (C:\\...): the "
+                      "game's folder is not known.",
+                      installPath, kGameKey);
+        AfxShowNote(line);
+        return false;
+    }
     std::memcpy(GameDir, installPath, length);
     GameDir[length] = '\\';
     GameDir[length + 1] = 0;

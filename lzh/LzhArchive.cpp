@@ -470,6 +470,7 @@ bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
     LzhArchiveReader& a = lzhReader;
     a.naming = naming;
     a.durable = false;
+    a.askNames = true;
     a.archive = OpenDiskFile(archiveName, "rb");
     // The bit input takes the archive a byte at a time from the stream's
     // buffer; a larger one than the default means fewer reads of the file.
@@ -581,6 +582,38 @@ long long LzhMemberTime()
     return static_cast<long long>(std::mktime(&local));
 }
 
+LzhTargetCheck lzhCheckTarget = nullptr;
+
+namespace {
+
+// Whether the member's file may be made at path: every folder on its way a
+// real one (a link would take it elsewhere), and what is there a regular
+// file, or nothing; then what the caller says. False with the problem.
+bool TargetAllowed(const char* path, LzhMemberProblem& problem)
+{
+    char part[kLzhMaxPathLength + 1];
+    const std::size_t length = std::strlen(path);
+    for (std::size_t i = 1; i <= length && i <= kLzhMaxPathLength; ++i) {
+        if (i < length && !IsSeparator(path[i])) continue;
+        std::memcpy(part, path, i);
+        part[i] = 0;
+        DiskPathInfo info{};
+        if (StatDiskPath(part, &info) != 0) break;  // nothing there: nothing below it either
+        if (info.link) {
+            problem = LzhMemberProblem::ThroughLink;
+            return false;
+        }
+        if (i == length && !info.file) {
+            problem = LzhMemberProblem::NotAFile;
+            return false;
+        }
+    }
+    if (lzhCheckTarget && lzhCheckTarget(path, problem)) return false;
+    return true;
+}
+
+}  // namespace
+
 bool ExtractMember()
 {
     LzhArchiveReader& a = lzhReader;
@@ -598,6 +631,8 @@ bool ExtractMember()
     if (folder && std::strchr(name, '|')) return passOver(LzhMemberProblem::SymbolicLink);
     for (;;) {
         if (folders ? !IsSafeMemberPath(name) : !IsSafeMemberName(name)) return passOver(LzhMemberProblem::UnsafeName);
+        LzhMemberProblem refused = LzhMemberProblem::UnsafeName;
+        if (!folder && !TargetAllowed(name, refused)) return passOver(refused);
         if (folder) {
             // A folder without a name is the current directory, there already.
             if (name[0] && !MakePathFolders(name, true)) return passOver(LzhMemberProblem::CannotCreate);
@@ -610,7 +645,7 @@ bool ExtractMember()
         // The file can't be created: ask for another name. The member keeps
         // the last name tried, to be told by.
         char replacement[kLzhMaxNameLength + 1];
-        const std::size_t length = ReadReplacementName(replacement, kLzhMaxNameLength);
+        const std::size_t length = a.askNames ? ReadReplacementName(replacement, kLzhMaxNameLength) : 0;
         if (length == 0) return passOver(name[0] ? LzhMemberProblem::CannotCreate : LzhMemberProblem::EmptyName);
         std::memcpy(name, replacement, length + 1);
     }

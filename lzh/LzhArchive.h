@@ -71,6 +71,9 @@ enum class LzhMemberProblem : std::uint8_t {
     CrcError,           // its content doesn't match its CRC
     CannotReplace,      // the finished temporary can't take the member's name
     SymbolicLink,       // a folder's member named "LINK|TARGET", as Unix archivers store a link
+    ThroughLink,        // its path passes through a symbolic link (or is one): it would land elsewhere
+    NotAFile,           // what its path names is no regular file (a folder, a pipe, a device)
+    Protected,          // its path names a file the caller holds or reads (lzhCheckTarget)
 };
 
 struct LzhArchiveReader {
@@ -91,6 +94,10 @@ struct LzhArchiveReader {
     // before it does (the lzh tool's walk; the patcher unpacks into a folder
     // of its own, which a rerun unpacks again). False when the archive opens.
     bool durable;
+    // A member that cannot be created is given another name, asked for on
+    // standard input (ReadReplacementName); without, it is passed over. True
+    // when the archive opens.
+    bool askNames;
     std::uint8_t level;        // header level as read (0, 1 or 2)
     std::uint32_t headerTime;  // offset 15: MS-DOS time (levels 0, 1), Unix time (level 2)
     bool hasUnixTime;          // a Unix time extended header, or level 2
@@ -160,6 +167,14 @@ LzhMemberCheck TestMember();
 using LzhReportFunction = void (*)(LzhMemberProblem problem, const char* name);
 extern LzhReportFunction lzhReportMember;
 void ReportUnwrittenMember(LzhMemberProblem problem, const char* name);
+
+// Called with each member's path before its file is made; a problem stops
+// the member from being written (it is passed over and told through
+// lzhReportMember), false for none. The default (null) lets every member
+// be written. The reader itself refuses a path that passes through a
+// symbolic link or names what is no regular file.
+using LzhTargetCheck = bool (*)(const char* path, LzhMemberProblem& problem);
+extern LzhTargetCheck lzhCheckTarget;
 
 // Called after each chunk of a member is written. The default writes one
 // full stop on stderr, and keeps no account of the line. A program that

@@ -19,10 +19,6 @@ bool IsWriteLetter(char c) { return c == 'w' || c == 'W'; }
 
 const std::uint8_t kZeroBlock[kBlockSize] = {};
 
-// The stored form of the allocation table, little-endian, while it is loaded
-// or written whole.
-std::uint8_t tableImage[kTableBytes];
-
 void StopProcessWhenFull(const char*)
 {
     std::fputs("\nError! (FAT overflow)", stdout);
@@ -221,8 +217,11 @@ int CPackFileManager::LoadArchive()
     HostSeek(kTableOffset, FILE_BEGIN);
     if (LoadU32(headerImage + kTableSectorsOffset) != kTableSectors) return -1;
 
-    if (HostRead(tableImage, kTableBytes, 1) != 1) return -1;
-    for (int b = 0; b < kMaxBlocks; ++b) table[b] = static_cast<std::int32_t>(LoadU32(tableImage + 4 * b));
+    // Read in its stored form, little-endian, and taken into the machine's
+    // own in place.
+    if (HostRead(table, kTableBytes, 1) != 1) return -1;
+    for (std::int32_t& entry : table)
+        entry = static_cast<std::int32_t>(LoadU32(reinterpret_cast<const std::uint8_t*>(&entry)));
     lowestFreeHint = 0;
 
     HostSeek(kDataOffset, FILE_BEGIN);
@@ -271,9 +270,15 @@ int CPackFileManager::FormatArchive()
     if (HostWrite(sector, kSectorSize, 1) != 1) return -1;
 
     SetTableEntry(0, kEndOfChain);
-    for (int b = 0; b < kMaxBlocks; ++b) StoreU32(tableImage + 4 * b, static_cast<std::uint32_t>(table[b]));
+    // In its stored form, a part at a time.
     HostSeek(kTableOffset, FILE_BEGIN);
-    if (HostWrite(tableImage, kTableBytes, 1) != 1) {
+    bool written = true;
+    for (int b = 0; written && b < kMaxBlocks; b += kSectorSize / 4) {
+        std::uint8_t part[kSectorSize];
+        for (int i = 0; i < kSectorSize / 4; ++i) StoreU32(part + 4 * i, static_cast<std::uint32_t>(table[b + i]));
+        written = HostWrite(part, kSectorSize, 1) == 1;
+    }
+    if (!written) {
         std::fputs("\n write error!( header )", stdout);
         return -1;
     }

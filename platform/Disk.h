@@ -39,8 +39,8 @@
 // Longest host path the resolution produces, terminator included.
 inline constexpr std::size_t kHostPathMax = 4096;
 
-// Turns path into the host's name for it: an absolute path elsewhere than on
-// Windows. False when the result would not fit (errno ENAMETOOLONG), or the
+// Turns path into the host's name for it: an absolute path (on Windows the
+// system's full path of it). False when the result would not fit (errno ENAMETOOLONG), or the
 // path is empty, names nothing (see above) or is on a drive that does not
 // exist (errno ENOENT).
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize);
@@ -72,6 +72,11 @@ struct DiskPathInfo {
     bool directory;
     bool file;           // a regular file (not a device, a pipe, a socket)
     std::uint64_t size;  // a file's length in bytes; 0 for a directory
+    bool link;           // the path itself is a symbolic link (a junction on Windows), followed for the rest
+    // What the file is, however it is named (device and inode); 0 and 0
+    // where the platform does not tell (Windows).
+    std::uint64_t device;
+    std::uint64_t inode;
 };
 
 // --- Every disk operation, through one replaceable table -------------------
@@ -116,7 +121,9 @@ struct DiskCalls {
 extern DiskCalls diskCalls;
 
 // fopen on the resolved path; null on failure (errno set). A mode that
-// IsPortableFileMode refuses fails with errno EINVAL, on every platform.
+// IsPortableFileMode refuses fails with errno EINVAL, on every platform. Only
+// a regular file is opened, without waiting: a directory fails with EISDIR,
+// a pipe, a device or a socket with ENODEV.
 inline std::FILE* OpenDiskFile(const char* path, const char* mode) { return diskCalls.open(path, mode); }
 
 // OpenDiskFile, holding the file with lock until it is closed. Null with
@@ -261,6 +268,11 @@ inline int ChangeDiskDirectory(const char* path) { return diskCalls.changeDirect
 // What is at path, links followed: 0 with info filled, -1 when nothing is
 // (or it cannot be looked at; errno set).
 inline int StatDiskPath(const char* path, DiskPathInfo* info) { return diskCalls.stat(path, info); }
+
+// Whether a and b are one file: the same device and inode where the
+// platform tells them, else the same resolved path, letter case aside. False
+// when either is not there.
+bool SameDiskFile(const char* a, const char* b);
 
 // Gives the file or directory at path (links followed) the modification
 // time unixTime, seconds since 1970 (UTC), as an archiver restores it. 0, or

@@ -373,6 +373,17 @@ int OpenFolder(const char* directory, bool folderOnly = true)
     return open(directory[0] ? host : ".", O_RDONLY | O_NONBLOCK | O_CLOEXEC | (folderOnly ? O_DIRECTORY : 0));
 }
 
+// Whether what is at host is a regular file, or nothing: opening a pipe
+// would wait for a writer, a device give what it gives. False with errno
+// EISDIR or ENODEV.
+bool RegularOrMissing(const char* host)
+{
+    struct stat st {};
+    if (stat(host, &st) != 0 || S_ISREG(st.st_mode)) return true;
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    return false;
+}
+
 }  // namespace
 
 namespace host {
@@ -465,7 +476,7 @@ std::FILE* OpenFile(const char* path, const char* mode)
         return nullptr;
     }
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
+    if (!ResolveDiskPath(path, host, sizeof host) || !RegularOrMissing(host)) return nullptr;
     return std::fopen(host, mode);
 }
 
@@ -476,7 +487,7 @@ std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock)
         return nullptr;
     }
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
+    if (!ResolveDiskPath(path, host, sizeof host) || !RegularOrMissing(host)) return nullptr;
     const bool update = std::strchr(mode, '+') != nullptr;
     int flags = update ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
     if (mode[0] != 'r') flags |= O_CREAT;
@@ -622,10 +633,14 @@ int StatPath(const char* path, DiskPathInfo* info)
 {
     char host[kHostPathMax];
     struct stat st {};
-    if (!ResolveDiskPath(path, host, sizeof host) || stat(host, &st) != 0) return -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || lstat(host, &st) != 0) return -1;
+    info->link = S_ISLNK(st.st_mode);
+    if (info->link && stat(host, &st) != 0) return -1;
     info->directory = S_ISDIR(st.st_mode);
     info->file = S_ISREG(st.st_mode);
     info->size = info->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    info->device = static_cast<std::uint64_t>(st.st_dev);
+    info->inode = static_cast<std::uint64_t>(st.st_ino);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 #include <pwd.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,8 +35,12 @@ void AfxShowInstallation(const char* gameDir)
     std::string line =
         "Wine prefix " + (prefix.empty() ? std::string("(none: neither WINEPREFIX nor HOME is set)") : prefix);
     struct stat st {};
+    struct stat registry {};
     if (!prefix.empty() && stat(prefix.c_str(), &st) != 0) {
         line += " (missing)";
+    } else if (!prefix.empty() && stat((prefix + "/system.reg").c_str(), &registry) == 0 &&
+               !S_ISREG(registry.st_mode)) {
+        line += " (its system.reg is no regular file, and is not read)";
     } else if (!prefix.empty() && st.st_uid != geteuid()) {
         // sudo keeps HOME: the patcher then reads another user's prefix.
         line += " (it belongs to " + UserName(st.st_uid) + ", not to " + UserName(geteuid()) + ")";
@@ -44,8 +49,11 @@ void AfxShowInstallation(const char* gameDir)
         line += ", game directory " + terminal::ToUtf8(gameDir);
         char host[kHostPathMax];
         struct stat there {};
+        const std::string_view dir(gameDir);
         if (!ResolveDiskPath(gameDir, host, sizeof host))
-            line += " (no such drive in the prefix)";
+            line += dir.find_first_of("?*") != std::string_view::npos
+                        ? " (a character code page 949 lacks, shown as ?: no such folder)"
+                        : " (no such drive in the prefix)";
         else
             line += std::string(" (") + host + (stat(host, &there) == 0 ? ")" : ", missing)");
     } else {

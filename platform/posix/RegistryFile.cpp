@@ -2,6 +2,7 @@
 #include "platform/posix/RegistryFile.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -351,6 +352,9 @@ bool ReadPrefixRegistry(const std::string& prefix, std::string& text)
 {
     // Larger than any registry Wine writes; a file beyond it is no registry.
     constexpr std::streamoff kMaxRegistryFile = 256 << 20;
+    // A pipe in its place would keep the reader waiting for ever.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(prefix + "/system.reg", error)) return false;
     std::ifstream in(prefix + "/system.reg", std::ios::binary);
     if (!in) return false;
     in.seekg(0, std::ios::end);

@@ -20,16 +20,17 @@
 
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
-    const std::size_t length = std::strlen(path);
-    if (length + 1 > outSize) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    if (length == 0) {
+    if (path[0] == 0) {
         errno = ENOENT;
         return false;
     }
-    std::memcpy(out, path, length + 1);
+    // The system's own full path, so that two names of one file compare
+    // alike wherever the process stands.
+    const DWORD length = GetFullPathNameA(path, static_cast<DWORD>(outSize), out, nullptr);
+    if (length == 0 || length >= outSize) {
+        errno = length == 0 ? ENOENT : ENAMETOOLONG;
+        return false;
+    }
     return true;
 }
 
@@ -396,6 +397,9 @@ int StatPath(const char* path, DiskPathInfo* info)
     }
     info->directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     info->file = !info->directory;
+    info->link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    info->device = 0;
+    info->inode = 0;
     info->size = info->directory ? 0 : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return 0;
 }

@@ -54,6 +54,9 @@ void ReportUnwritten(LzhMemberProblem problem, const char* name)
         reason = "symbolic link, passed over";
         ++linksPassedOver;
         break;
+    case LzhMemberProblem::ThroughLink: reason = "its path passes through a symbolic link"; break;
+    case LzhMemberProblem::NotAFile: reason = "is there, and no regular file"; break;
+    case LzhMemberProblem::Protected: reason = "is a file that may not be written"; break;
     }
     ReportMember(name, reason);
 }
