@@ -106,7 +106,10 @@ int RunDryRun()
         ui.ShowNote("Dry run: no folder for temporary files can be made.");
         return 1;
     }
+    // A stop by a signal takes it away too.
+    WatchDiskFolder(folder);
     const bool applies = DryRun(ui, ui, folder);
     RemoveFolder(folder);
+    ForgetDiskFolder();
     return applies ? 0 : 1;
 }

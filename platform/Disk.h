@@ -204,6 +204,10 @@ inline int SweepDiskTemporaries(const char* directory, const char* prefix)
 // not stopped that way). A replacement's temporary is watched already.
 void WatchDiskTemporary(const char* path);
 void ForgetDiskTemporary(const char* path);
+// The same for a folder of temporary files (one at a time): the files
+// directly in it, then the folder, are removed on such a stop.
+void WatchDiskFolder(const char* path);
+void ForgetDiskFolder();
 
 // The stream calls of the C library (fread, fwrite, fseek, ftell, fflush,
 // fclose), with their results.

@@ -9,6 +9,7 @@
 #include "pack/PackText.h"
 #include "platform/AsciiCase.h"
 #include "platform/Disk.h"
+#include "platform/WindowsNames.h"
 #include "update/Globals.h"
 
 TransferState transfer;
@@ -76,11 +77,13 @@ void ShowProgress()
 // A name from the patch that is safe to use as one component of a disk path
 // (or, with disk false, of a pack path): nothing in it that would lead
 // outside the directory being mirrored.
-bool IsPlainName(const char* name, bool disk)
+bool IsPlainName(const char* name, bool)
 {
     if (name[0] == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+    // A slash separates folders on disk, and the game's own reader takes it
+    // as one in the pack.
     for (const char* p = name; *p; ++p)
-        if (*p == '\\' || *p == ':' || (disk && *p == '/')) return false;
+        if (*p == '\\' || *p == ':' || *p == '/') return false;
     return true;
 }
 
@@ -242,6 +245,14 @@ void WriteIntoFolderHere()
     if (MayWriteDiskPath(".") != 0) Obstacle(TransferObstacle::ReadOnly, nullptr);
 }
 
+// Whether the pack path of name, "Z:\\" and the folders the walk is in,
+// fits what the engine and the game take: under 260 bytes.
+bool PackPathFits(const char* name, bool folder)
+{
+    return 3 + std::strlen(transfer.walkPath) + std::strlen(name) + (folder ? 1 : 0) <
+           static_cast<std::size_t>(kMaxPath);
+}
+
 // Whether the disk path of name below the game directory fits a Windows path.
 bool DiskPathFits(const char* name, bool folder)
 {
@@ -289,6 +300,7 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
     }
     bool replacing = false;
     if (toPack) {
+        if (!PackPathFits(source, false)) Obstacle(TransferObstacle::PathTooLong, source);
         pack::DirEntry entry;
         if (here->exists && GamePack.FindEntry(source, pack::kTypeAny, entry)) {
             if (entry.Type() & pack::kTypeDirectory) Obstacle(TransferObstacle::FolderInTheWay, source);
@@ -301,6 +313,7 @@ void PlanFile(const char* source, std::int32_t listed, bool toPack)
     } else {
         DiskPathInfo info{};
         if (!DiskPathFits(source, false)) Obstacle(TransferObstacle::PathTooLong, source);
+        if (WindowsNameFault(source)) Obstacle(TransferObstacle::WindowsName, source);
         if (!DiskNameUsable(source)) Obstacle(TransferObstacle::BadDiskName, source);
         if (IsTheInput(source)) Obstacle(TransferObstacle::IsTheInput, source);
         WriteIntoFolderHere();
@@ -463,6 +476,7 @@ struct Mirror {
         child = Place{false, pack::kEntriesPerBlock - 2, false};  // "." and ".."
         if (disk) {
             if (!DiskPathFits(name, true)) Obstacle(TransferObstacle::PathTooLong, name);
+            if (WindowsNameFault(name)) Obstacle(TransferObstacle::WindowsName, name);
             if (!DiskNameUsable(name)) Obstacle(TransferObstacle::BadDiskName, name);
             DiskPathInfo info{};
             if (here->exists && ChangeDiskDirectory(name) == 0) {
@@ -476,6 +490,7 @@ struct Mirror {
             WriteIntoFolderHere();
             HoldOnDisk(OnDisk(1));
         } else {
+            if (!PackPathFits(name, true)) Obstacle(TransferObstacle::PathTooLong, name);
             pack::DirEntry entry;
             if (here->exists && GamePack.ChangeDir(name) == 0) {
                 child = Place{true, FreeSlots(GamePack.GetCurrentDir())};

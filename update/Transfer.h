@@ -29,7 +29,8 @@ enum class TransferObstacle : std::uint8_t {
     FolderInTheWay,    // a folder of the name where the patch has a file
     FileInTheWay,      // a file of the name where the patch has a folder
     NotAFile,          // a device or a pipe of the name where the patch has a file
-    BadDiskName,       // a name the disk cannot take (a wildcard, no code page 949 text)
+    BadDiskName,       // a name the disk cannot take (no code page 949 text)
+    WindowsName,       // a disk name Windows cannot use (a device's name, a trailing dot, ...)
     ReadOnly,          // a file the patch replaces, or a folder it writes into, may not be written
     PackRefused,       // the game pack's table is damaged past its end (see pak fsck)
     IsTheInput,        // a disk file of the patch that would land on the game pack or on the patch

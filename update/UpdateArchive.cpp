@@ -226,6 +226,11 @@ const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
         return unpacked;
     }
     if (!SurveyArchive(into)) return unpacked;
+    if (MayWriteDiskPath(into ? into : ".") != 0) {
+        UnpackProblem("the folder %s is unpacked into may not be written", "its folder may not be written",
+                      kArchiveName);
+        return unpacked;
+    }
     // What no member may become, learnt before the walk moves anywhere.
     KnowHeldFile(heldFiles[0], kArchiveName);
     char path[kMaxPath];

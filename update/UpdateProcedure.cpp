@@ -17,6 +17,17 @@
 
 namespace {
 
+// The run replaced the launcher before it came to the patch: what it then
+// says of the game says so too.
+bool launcherWasReplaced = false;
+
+// What a run that changed no file of the game's left of it.
+const char* Unchanged()
+{
+    return launcherWasReplaced ? "only the launcher, KNet.exe, was replaced; the game's files were not changed"
+                               : "nothing of the game was changed";
+}
+
 // Message id with a detail formatted by printf rules (cut to 259 bytes).
 void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
 #if defined(__GNUC__)
@@ -30,6 +41,10 @@ void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
     va_start(args, format);
     std::vsnprintf(detail, sizeof detail, format, args);
     va_end(args);
+    // A player who sees the new launcher is told why the game is not new.
+    constexpr char kLauncherOnly[] = "\nKNet.exe was replaced; the game's files were not.";
+    if (launcherWasReplaced && std::strlen(detail) + sizeof kLauncherOnly <= sizeof detail)
+        std::strcat(detail, kLauncherOnly);
     ui.ShowMessage(id, detail);
 }
 
@@ -64,7 +79,13 @@ void Note(UpdateUi& ui, const char* format, ...)
 bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, const char* mode, UpdateUi* ui)
 {
     char path[kMaxPath];
-    if (!pack.IsOpen() && JoinPath(path, directory, name)) pack.Open(path, mode);
+    // A pack to be written that Windows would not let be written (read-only)
+    // is not opened for writing, even by root.
+    DiskPathInfo info{};
+    const bool writer = mode[2] == '+';
+    const bool readOnly = writer && JoinPath(path, directory, name) && StatDiskPath(path, &info) == 0 &&
+                          info.file && MayWriteDiskPath(path) != 0;
+    if (!pack.IsOpen() && !readOnly && JoinPath(path, directory, name)) pack.Open(path, mode);
     if (pack.IsOpen()) return true;
     if (ui) Tell(*ui, kMessageFileOpen, "\n(%s%s)", directory, name);
     return false;
@@ -87,7 +108,10 @@ constexpr char kInUse[] = "is in use by another program: close it and run the pa
 bool HoldGamePack(UpdateUi& ui)
 {
     char path[kMaxPath];
-    if (!JoinPath(path, GameDir, kGamePackName) || GamePack.Open(path, "rb+") == 1 || !GamePack.InUse()) return true;
+    DiskPathInfo info{};
+    if (!JoinPath(path, GameDir, kGamePackName) || (StatDiskPath(path, &info) == 0 && MayWriteDiskPath(path) != 0) ||
+        GamePack.Open(path, "rb+") == 1 || !GamePack.InUse())
+        return true;
     Refuse(ui, GameDir, kGamePackName, kInUse);
     return false;
 }
@@ -165,10 +189,20 @@ namespace {
 // Shows what keeps a run from copying.
 void TellVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
 {
+    constexpr char kVersionText[] = "is missing, or its first line is no version (four numbers, as 1.0.2.29).";
     switch (verdict) {
-    case UpdateVerdict::NoNeedVersion: ui.ShowMessage(kMessageFileNotFound, "\n(Need Version)"); break;
-    case UpdateVerdict::NoCurrentVersion: ui.ShowMessage(kMessageFileNotFound, "\n(Current Version)"); break;
-    case UpdateVerdict::NoPatchVersion: ui.ShowMessage(kMessageFileNotFound, "\n(Patch Version)"); break;
+    case UpdateVerdict::NoNeedVersion:
+        Note(ui, "NeedVersion.txt of the patch %s", kVersionText);
+        ui.ShowMessage(kMessageFileNotFound, "\n(Need Version)");
+        break;
+    case UpdateVerdict::NoCurrentVersion:
+        Note(ui, "Kivra_Pak\\Version.txt of the game pack %s", kVersionText);
+        ui.ShowMessage(kMessageFileNotFound, "\n(Current Version)");
+        break;
+    case UpdateVerdict::NoPatchVersion:
+        Note(ui, "Kivra_Pak\\Version.txt of the patch %s", kVersionText);
+        ui.ShowMessage(kMessageFileNotFound, "\n(Patch Version)");
+        break;
     case UpdateVerdict::NeedsNewer: ui.ShowNeedVersion(facts.need); break;
     case UpdateVerdict::PatchIsOlder: ui.ShowMessage(kMessagePatchIsOlder, ""); break;
     case UpdateVerdict::Proceed:
@@ -178,8 +212,15 @@ void TellVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
 
 constexpr char kOnlyLauncher[] = "; only the launcher was replaced.";
 
-// A quiet run tells the terminal what it did not do, and why.
-void NoteNotApplied(UpdateUi& ui, const char* why) { Note(ui, "Patch not applied: %s%s", why, kOnlyLauncher); }
+// A quiet run tells the terminal what it did not do, and why; and the
+// completion text, which a Windows player reads, in short.
+void NoteNotApplied(UpdateUi& ui, const char* why, const char* shortWhy)
+{
+    Note(ui, "Patch not applied: %s%s", why, kOnlyLauncher);
+    char summary[200];
+    std::snprintf(summary, sizeof summary, "\nNot applied: %s.", shortWhy);
+    ui.SetVersionSummary(summary);
+}
 
 void NoteVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
 {
@@ -187,24 +228,31 @@ void NoteVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
     char other[64];
     FormatVersion(facts.current, current, sizeof current);
     char why[200];
+    char shortWhy[160];
     switch (verdict) {
-    case UpdateVerdict::NoNeedVersion: NoteNotApplied(ui, "the patch has no readable NeedVersion.txt"); return;
-    case UpdateVerdict::NoCurrentVersion:
-        NoteNotApplied(ui, "the game pack has no readable Kivra_Pak\\Version.txt");
+    case UpdateVerdict::NoNeedVersion:
+        NoteNotApplied(ui, "the patch has no readable NeedVersion.txt", "no readable NeedVersion.txt");
         return;
-    case UpdateVerdict::NoPatchVersion: NoteNotApplied(ui, "the patch has no readable Kivra_Pak\\Version.txt"); return;
+    case UpdateVerdict::NoCurrentVersion:
+        NoteNotApplied(ui, "the game pack has no readable Kivra_Pak\\Version.txt", "the game's version is unreadable");
+        return;
+    case UpdateVerdict::NoPatchVersion:
+        NoteNotApplied(ui, "the patch has no readable Kivra_Pak\\Version.txt", "the patch's version is unreadable");
+        return;
     case UpdateVerdict::NeedsNewer:
         FormatVersion(facts.need, other, sizeof other);
         std::snprintf(why, sizeof why, "the game is %s, this patch needs %s", current, other);
+        std::snprintf(shortWhy, sizeof shortWhy, "game %s, patch needs %s", current, other);
         break;
     case UpdateVerdict::PatchIsOlder:
         FormatVersion(facts.patch, other, sizeof other);
         std::snprintf(why, sizeof why, "the game is %s, this patch brings the older %s", current, other);
+        std::snprintf(shortWhy, sizeof shortWhy, "game %s, patch %s is older", current, other);
         break;
     case UpdateVerdict::NothingToDo: Note(ui, "The game is %s already%s", current, kOnlyLauncher); return;
     case UpdateVerdict::Proceed: return;
     }
-    NoteNotApplied(ui, why);
+    NoteNotApplied(ui, why, shortWhy);
 }
 
 // The pack that OpenPacks could not open: a quiet run leaves a missing one
@@ -218,8 +266,21 @@ bool TellPackNotOpened(UpdateUi& ui, bool quiet)
     DiskPathInfo info{};
     const bool present = JoinPath(path, directory, name) && StatDiskPath(path, &info) == 0;
     CPackFileManager& pack = patch ? UpdatePack : GamePack;
+    char gamePack[kMaxPath];
+    if (patch && present && JoinPath(gamePack, GameDir, kGamePackName) && SameDiskFile(path, gamePack)) {
+        Refuse(ui, directory, name, "is the game pack itself, by another name: a patch cannot be its own game.");
+        return false;
+    }
     if (pack.InUse()) {
         Refuse(ui, directory, name, kInUse);
+        return false;
+    }
+    if (present && !info.file) {
+        Refuse(ui, directory, name, "is no regular file (a folder, a pipe or a device).");
+        return false;
+    }
+    if (present && !patch && MayWriteDiskPath(path) != 0) {
+        Refuse(ui, directory, name, "may not be written (read-only): the patcher writes the patch into it.");
         return false;
     }
     if (present) {
@@ -232,7 +293,7 @@ bool TellPackNotOpened(UpdateUi& ui, bool quiet)
     }
     char why[kMaxPath + 40];
     std::snprintf(why, sizeof why, "%s%s is missing", directory, name);
-    NoteNotApplied(ui, why);
+    NoteNotApplied(ui, why, "no Update.pak");
     return true;
 }
 
@@ -248,6 +309,9 @@ const char* ObstacleText(TransferObstacle obstacle)
     case TransferObstacle::BadDiskName:
         return "has a name the disk cannot take (a wildcard, or bytes that are no code page 949 text)";
     case TransferObstacle::ReadOnly: return "may not be written (read-only or immutable)";
+    case TransferObstacle::WindowsName:
+        return "has a name Windows cannot give a file (a device's name, a trailing dot or space, a control "
+               "character, or one of < > : \" / \\ | ? *)";
     case TransferObstacle::PackRefused: return "is damaged past its end (see pak fsck --repair)";
     case TransferObstacle::IsTheInput: return "is the game pack or the patch itself, which the patch cannot replace";
     case TransferObstacle::DamagedDirectory: return "is a damaged directory of the game pack (see pak fsck)";
@@ -264,16 +328,20 @@ bool TellPlan(UpdateUi& ui)
     const TransferPlan& plan = transfer.plan;
     if (plan.obstacle == TransferObstacle::Unreadable && plan.obstaclePath[0] == 0) {
         const PackFile& unread = UpdatePack.Failed() ? kPatchPack : kTheGamePack;
-        Refuse(ui, unread.directory, unread.name, "cannot be read; nothing of the game was changed.");
+        char why[160];
+        std::snprintf(why, sizeof why, "cannot be read; %s.", Unchanged());
+        Refuse(ui, unread.directory, unread.name, why);
         return false;
     }
     if (plan.obstacle == TransferObstacle::PackRefused) {
-        Refuse(ui, GameDir, kGamePackName,
-               "names blocks past its end in its table (see pak fsck --repair); nothing of the game was changed.");
+        char why[200];
+        std::snprintf(why, sizeof why, "names blocks past its end in its table (see pak fsck --repair); %s.",
+                      Unchanged());
+        Refuse(ui, GameDir, kGamePackName, why);
         return false;
     }
     if (plan.obstacles > 0) {
-        Note(ui, "%s %s; nothing of the game was changed.", plan.obstaclePath, ObstacleText(plan.obstacle));
+        Note(ui, "%s %s; %s.", plan.obstaclePath, ObstacleText(plan.obstacle), Unchanged());
         Tell(ui, kMessageFileOpen, "\n(%s)", plan.obstaclePath);
         return false;
     }
@@ -357,8 +425,7 @@ const UnpackedArchive* Unpack(UpdateUi& ui, const char* into)
 {
     const UnpackedArchive& unpacked = UnpackUpdateArchive(ui, into);
     if (!unpacked.found || unpacked.whole) return &unpacked;
-    Note(ui, "%s is damaged (%s): the patch was not applied, nothing of the game was changed.", kArchiveName,
-         unpacked.problem);
+    Note(ui, "%s cannot be used (%s): the patch was not applied; %s.", kArchiveName, unpacked.problem, Unchanged());
     Tell(ui, kMessageFileOpen, "\n(%s)", unpacked.shown);
     return nullptr;
 }
@@ -369,7 +436,7 @@ bool EnterGameDir(UpdateUi& ui, bool quiet)
     if (ChangeDiskDirectory(GameDir) == 0) return true;
     // A stale InstallPath, or a drive the system does not have.
     if (quiet)
-        NoteNotApplied(ui, "the game directory cannot be entered");
+        NoteNotApplied(ui, "the game directory cannot be entered", "no game directory");
     else
         ui.ShowMessage(kMessageNoGamePath, "");
     return false;
@@ -398,7 +465,7 @@ bool DropStaged()
 bool NotApplied(UpdateUi& ui, const char* what, const char* problem)
 {
     if (DropStaged())
-        Note(ui, "%s %s: the patch was not applied; nothing of the game was changed.", what, problem);
+        Note(ui, "%s %s: the patch was not applied; %s.", what, problem, Unchanged());
     else
         Note(ui,
              "%s %s, nor could the game be put back whole: the patch is applied in part, every file wholly old or "
@@ -476,6 +543,7 @@ bool RunUpdate(bool launcherReplaced, UpdateUi& ui)
     // there and damaged, or that could not be applied whole, is no such
     // thing: it is told and fails in either case.
     const bool quiet = launcherReplaced;
+    launcherWasReplaced = launcherReplaced;
     ResetTransfer(&ui);
 
     if (!HoldGamePack(ui) || !Unpack(ui, nullptr)) return false;
@@ -564,6 +632,7 @@ void NoteRoom(UpdateUi& ui, const VersionFacts& facts)
 
 bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
 {
+    launcherWasReplaced = false;
     ResetTransfer(&ui);
     transfer.listener = &listener;
     Note(ui, "Dry run: nothing is changed.");

@@ -149,6 +149,30 @@ bool ParseVersionText(char* text, VersionNumber& out)
 
 namespace {
 
+// A version file as an editor may save it, made the plain text the parser
+// reads, in place: a UTF-8 byte-order mark is passed over, and UTF-16 (with
+// its mark, as Notepad saves "Unicode") is read character by character, up
+// to the first that is no ASCII one.
+void TakeAsPlainText(char* text, int length)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        std::memmove(text, text + 3, static_cast<std::size_t>(length - 3) + 1);
+        return;
+    }
+    const bool little = length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+    const bool big = length >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF;
+    if (!little && !big) return;
+    int out = 0;
+    for (int at = 2; at + 1 < length; at += 2) {
+        const unsigned char low = bytes[little ? at : at + 1];
+        const unsigned char high = bytes[little ? at + 1 : at];
+        if (high != 0 || low == 0 || low >= 0x80) break;
+        text[out++] = static_cast<char>(low);
+    }
+    text[out] = 0;
+}
+
 // Reads a small text file through a pack (or from disk beside it) and parses
 // it.
 bool ReadVersionFile(CPackFileManager& pack, const char* name, VersionNumber& out)
@@ -167,6 +191,7 @@ bool ReadVersionFile(CPackFileManager& pack, const char* name, VersionNumber& ou
     const int read = pack.ReadBytes(handle, buffer, length);
     pack.CloseFile(handle);
     buffer[read > 0 && read <= length ? read : 0] = 0;
+    TakeAsPlainText(buffer, read > 0 && read <= length ? read : 0);
     return ParseVersionText(buffer, out);
 }
 

@@ -304,6 +304,14 @@ void ForgetDiskTemporary(const char* path)
     if (ResolveDiskPath(path, host, sizeof host)) ForgetHostTemporary(host);
 }
 
+void WatchDiskFolder(const char* path)
+{
+    char host[kHostPathMax];
+    if (ResolveDiskPath(path, host, sizeof host)) WatchHostFolder(host);
+}
+
+void ForgetDiskFolder() { WatchHostFolder(nullptr); }
+
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
 {
     std::size_t floor = 0;

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "platform/TemporaryName.h"
@@ -93,6 +95,44 @@ void AddStopHook(void (*hook)())
             return;
         }
     }
+}
+
+namespace {
+
+char watchedFolder[PATH_MAX];
+volatile std::sig_atomic_t folderWatched = 0;
+
+// On a stop: the files of the watched folder, then the folder, with calls
+// a signal handler may make.
+void RemoveWatchedFolder()
+{
+    if (!folderWatched) return;
+    const int fd = open(watchedFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char entries[4096];
+        for (long got; (got = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0;) {
+            for (long at = 0; at < got;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+                const char* name = entry->d_name;
+                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
+                    unlinkat(fd, name, 0);
+                at += entry->d_reclen;
+            }
+        }
+        close(fd);
+    }
+    rmdir(watchedFolder);
+}
+
+}  // namespace
+
+void WatchHostFolder(const char* path)
+{
+    folderWatched = 0;
+    if (!path) return;
+    std::snprintf(watchedFolder, sizeof watchedFolder, "%s", path);
+    AddStopHook(RemoveWatchedFolder);
+    folderWatched = 1;
 }
 
 void ForgetHostTemporary(const char* path)

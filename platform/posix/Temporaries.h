@@ -15,6 +15,10 @@ void SweepHostTemporaries(const char* directory, const char* prefix);
 void WatchHostTemporary(const char* path);
 void ForgetHostTemporary(const char* path);
 
+// The folder at path (one at a time; null forgets it) and the files directly
+// in it are removed on such a stop.
+void WatchHostFolder(const char* path);
+
 // Adds hook (at most 4) to what such a stop does before the process ends,
 // after the watched temporaries are removed; it must be safe in a signal
 // handler. The handlers are installed then, as by WatchHostTemporary.

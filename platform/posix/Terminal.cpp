@@ -169,7 +169,9 @@ int AskForButton(HWND__* dialog)
     std::printf("(%s) ", choices.c_str());
     std::fflush(stdout);
     char answer[64] = {};
-    const bool read = std::fgets(answer, sizeof answer, stdin) != nullptr;
+    // Only someone at a terminal is asked: standard input that is a pipe or
+    // a file may hold anything, and is never taken for an answer.
+    const bool read = Interactive() && std::fgets(answer, sizeof answer, stdin) != nullptr;
     // A terminal shows the answer and its line end; otherwise the line ends
     // here, as the output does.
     if (!read || !std::strchr(answer, '\n') || isatty(STDIN_FILENO) != 1) std::fputs("\n", stdout);

@@ -420,3 +420,5 @@ int FreeSpace(const char* directory, std::uint64_t* bytes)
 // Windows programs are not stopped by signals.
 void WatchDiskTemporary(const char*) {}
 void ForgetDiskTemporary(const char*) {}
+void WatchDiskFolder(const char*) {}
+void ForgetDiskFolder() {}

@@ -184,7 +184,7 @@ TEST_F(DryRun, AgreesWithTheRunOnWhatCannotBeWritten)
              t.BuildPacks();
              return true;
          },
-         "Bin\\what?.dll has a name the disk cannot take"},
+         "Bin\\what?.dll has a name Windows cannot give a file"},
         {"a name that is no code page 949 text",
          [](DryRun& t) {
              t.offered["Docs\\\xff\xfe.txt"] = B("x");

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/OnTerminal.h"
 #include "support/PatchRun.h"
 
 namespace {
@@ -89,20 +90,28 @@ TEST_F(PatchRun, LauncherRunningIsOfferedAgain)
     BuildPacks();
     Executable(game / "KNet.exe", "1.0.2.29");
     const pid_t launcher = StandIn("C:\\Games\\Kivra\\KNet.exe", {"obey"});
-    const Outcome yes = Run("yes\n");
-    EXPECT_EQ(yes.status, 0) << yes.out << yes.err;
+    testutil::TerminalRun run;
+    run.program = "./kivra-update";
+    run.directory = patch.string();
+    run.environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + installation.root.string(),
+                       "PATH=" + (installation.root / "no-programs").string(), "TERM=dumb"};
+    run.promptEnd = "(Yes/No) ";
+    run.answer = "yes";
+    const testutil::TerminalOutcome yes = testutil::RunOnTerminal(run);
+    EXPECT_EQ(yes.status, 0) << yes.shown;
     EXPECT_FALSE(Running(launcher));
-    EXPECT_NE(yes.out.find(kCompletedAsk), std::string::npos) << yes.out;
-    EXPECT_NE(yes.out.find("(Yes/No)"), std::string::npos) << yes.out;
+    EXPECT_NE(yes.shown.find("(Yes/No)"), std::string::npos) << yes.shown;
     // Yes starts the launcher; without Wine the patcher says it cannot.
-    EXPECT_NE(yes.out.find("KNet.exe"), std::string::npos) << yes.out;
+    EXPECT_NE(yes.shown.find("KNet.exe"), std::string::npos) << yes.shown;
     ExpectPatched();
 
-    // No starts nothing.
+    // Off a terminal nobody is asked: what standard input holds is never an
+    // answer, and nothing is started.
     StandIn("C:\\Games\\Kivra\\KNet.exe", {"obey"});
-    const Outcome no = Run("no\n");
-    EXPECT_EQ(no.status, 0) << no.out;
-    EXPECT_EQ(no.out.find("KNet.exe"), std::string::npos) << no.out;
+    const Outcome piped = Run("yes\n");
+    EXPECT_EQ(piped.status, 0) << piped.out;
+    EXPECT_NE(piped.out.find("(Yes/No)"), std::string::npos) << piped.out;
+    EXPECT_EQ(piped.out.find("KNet.exe"), std::string::npos) << piped.out;
 }
 
 // Which message each decision shows is tested in-process (tests/update);

@@ -8,6 +8,7 @@
 #include "pack/PackText.h"
 #include "pack/PackTree.h"
 #include "platform/AsciiCase.h"
+#include "platform/WindowsNames.h"
 #include "tools/kivra-mkpatch/Comparison.h"
 #include "tools/kivra-mkpatch/Faults.h"
 #include "tools/kivra-mkpatch/PatchNames.h"
@@ -32,6 +33,9 @@ bool Carriable(const std::string& path, bool onDisk, bool folder)
         const std::string name = full.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const bool last = end == std::string::npos;
         if (const char* fault = pack::NameFault(name)) return Refuse(Shown(full) + ": " + fault);
+        // The disk files land on a Windows disk too.
+        if (const char* fault = onDisk ? WindowsNameFault(name.c_str()) : nullptr)
+            return Refuse(Shown(full) + ": a name Windows cannot give a file: it " + fault);
         if ((!last || folder) && name[0] == '.')
             return Refuse(Shown(full) + ": the patcher passes over folders whose names begin with a dot");
         if (onDisk && (!last || folder || depth == 0) && ascii::EqualIgnoringCase(name.c_str(), kPackTree))
