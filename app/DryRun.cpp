@@ -99,6 +99,7 @@ int RunDryRun()
     if (!found) {
         ShowOtherInstallations();
         ui.ShowMessage(kMessageNoGamePath, "");
+        ui.ShowNote("would not apply");
         return 1;
     }
     char folder[kMaxPath];

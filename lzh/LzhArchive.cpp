@@ -584,12 +584,10 @@ long long LzhMemberTime()
 
 LzhTargetCheck lzhCheckTarget = nullptr;
 
-namespace {
-
-// Whether the member's file may be made at path: every folder on its way a
-// real one (a link would take it elsewhere), and what is there a regular
-// file, or nothing; then what the caller says. False with the problem.
-bool TargetAllowed(const char* path, LzhMemberProblem& problem)
+// Every folder on the way a real one (a link would take the file
+// elsewhere), what is there a regular file or nothing, then what the caller
+// says.
+bool LzhTargetAllowed(const char* path, LzhMemberProblem& problem)
 {
     char part[kLzhMaxPathLength + 1];
     const std::size_t length = std::strlen(path);
@@ -612,8 +610,6 @@ bool TargetAllowed(const char* path, LzhMemberProblem& problem)
     return true;
 }
 
-}  // namespace
-
 bool ExtractMember()
 {
     LzhArchiveReader& a = lzhReader;
@@ -632,7 +628,7 @@ bool ExtractMember()
     for (;;) {
         if (folders ? !IsSafeMemberPath(name) : !IsSafeMemberName(name)) return passOver(LzhMemberProblem::UnsafeName);
         LzhMemberProblem refused = LzhMemberProblem::UnsafeName;
-        if (!folder && !TargetAllowed(name, refused)) return passOver(refused);
+        if (!folder && !LzhTargetAllowed(name, refused)) return passOver(refused);
         if (folder) {
             // A folder without a name is the current directory, there already.
             if (name[0] && !MakePathFolders(name, true)) return passOver(LzhMemberProblem::CannotCreate);

@@ -176,6 +176,12 @@ void ReportUnwrittenMember(LzhMemberProblem problem, const char* name);
 using LzhTargetCheck = bool (*)(const char* path, LzhMemberProblem& problem);
 extern LzhTargetCheck lzhCheckTarget;
 
+// Whether a member's file may be made at path, as ExtractMember asks before
+// it makes one (in the current directory): false with the problem when its
+// path passes through a symbolic link, names what is no regular file, or
+// lzhCheckTarget refuses it.
+bool LzhTargetAllowed(const char* path, LzhMemberProblem& problem);
+
 // Called after each chunk of a member is written. The default writes one
 // full stop on stderr, and keeps no account of the line. A program that
 // shows progress its own way installs its own; lzhReader.archive's position

@@ -142,6 +142,13 @@ bool SurveyArchive(const char* into)
     bool hasPack = false;
     std::uint32_t packSize = 0;
     while (ReadMemberHeader()) {
+        // Where each member would land is looked at here, in the patch
+        // folder, even when a dry run unpacks elsewhere.
+        LzhMemberProblem refused = LzhMemberProblem::UnsafeName;
+        if (!IsFolderMember() && !LzhTargetAllowed(LzhMemberPath(), refused)) {
+            const ProblemWords words = ProblemText(refused);
+            UnpackProblem(words.note, words.shown, LzhMemberPath());
+        }
         if (!IsFolderMember()) needed += OnDisk(lzhReader.unpackedSize);
         if (!IsFolderMember() && ascii::EqualIgnoringCase(LzhMemberName(), kPatchPackName)) {
             hasPack = true;
@@ -157,6 +164,8 @@ bool SurveyArchive(const char* into)
                       std::to_string(members).append(" members").c_str());
     else if (end == LzhWalkEnd::FileEnd)
         UnpackProblem("%s ends before its end marker", "ends before its end marker", kArchiveName);
+    else if (!unpacked.whole)
+        ;  // a member that may not be made
     else if (!hasPack)
         UnpackProblem("%s holds no Update.pak: the patch is not in it", "holds no Update.pak", kArchiveName);
     else if (packSize > kLargestPack)
@@ -225,17 +234,21 @@ const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
                       "is no regular file", kArchiveName);
         return unpacked;
     }
-    if (!SurveyArchive(into)) return unpacked;
-    if (MayWriteDiskPath(into ? into : ".") != 0) {
-        UnpackProblem("the folder %s is unpacked into may not be written", "its folder may not be written",
-                      kArchiveName);
-        return unpacked;
-    }
     // What no member may become, learnt before the walk moves anywhere.
     KnowHeldFile(heldFiles[0], kArchiveName);
     char path[kMaxPath];
     KnowHeldFile(heldFiles[1], JoinPath(path, GameDir, "Dev\\Kivra.pak") ? path : "");
     KnowHeldFile(heldFiles[2], GetModuleFileNameA(nullptr, path, sizeof path) > 0 ? path : "");
+    const LzhTargetCheck check = lzhCheckTarget;
+    lzhCheckTarget = IsHeldFile;
+    const bool surveyed = SurveyArchive(into);
+    lzhCheckTarget = check;
+    if (!surveyed) return unpacked;
+    if (MayWriteDiskPath(into ? into : ".") != 0) {
+        UnpackProblem("the folder %s is unpacked into may not be written", "its folder may not be written",
+                      kArchiveName);
+        return unpacked;
+    }
     if (!OpenLzhArchive(kArchiveName)) {
         UnpackProblem("%s cannot be read", "cannot be read", kArchiveName);
         return unpacked;
@@ -252,7 +265,6 @@ const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
     const LzhProgressFunction chunkWritten = lzhChunkWritten;
     const LzhReportFunction reportMember = lzhReportMember;
     const LzhStopFunction fatal = lzhStop;
-    const LzhTargetCheck check = lzhCheckTarget;
     lzhChunkWritten = ShowUnpackProgress;
     lzhReportMember = ReportPatchMember;
     lzhStop = StopUnpacking;

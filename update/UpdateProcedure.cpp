@@ -83,8 +83,8 @@ bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, co
     // is not opened for writing, even by root.
     DiskPathInfo info{};
     const bool writer = mode[2] == '+';
-    const bool readOnly = writer && JoinPath(path, directory, name) && StatDiskPath(path, &info) == 0 &&
-                          info.file && MayWriteDiskPath(path) != 0;
+    const bool readOnly = writer && JoinPath(path, directory, name) && StatDiskPath(path, &info) == 0 && info.file &&
+                          MayWriteDiskPath(path) != 0;
     if (!pack.IsOpen() && !readOnly && JoinPath(path, directory, name)) pack.Open(path, mode);
     if (pack.IsOpen()) return true;
     if (ui) Tell(*ui, kMessageFileOpen, "\n(%s%s)", directory, name);
@@ -100,6 +100,7 @@ void Refuse(UpdateUi& ui, const char* directory, const char* name, const char* w
 }
 
 constexpr char kInUse[] = "is in use by another program: close it and run the patch again.";
+constexpr char kItsOwnGame[] = "is the game pack itself, by another name: a patch cannot be its own game.";
 
 // The game pack is held from before anything is unpacked until the run
 // ends, so that no other patcher or tool writes it meanwhile. False after
@@ -268,7 +269,7 @@ bool TellPackNotOpened(UpdateUi& ui, bool quiet)
     CPackFileManager& pack = patch ? UpdatePack : GamePack;
     char gamePack[kMaxPath];
     if (patch && present && JoinPath(gamePack, GameDir, kGamePackName) && SameDiskFile(path, gamePack)) {
-        Refuse(ui, directory, name, "is the game pack itself, by another name: a patch cannot be its own game.");
+        Refuse(ui, directory, name, kItsOwnGame);
         return false;
     }
     if (pack.InUse()) {
@@ -380,6 +381,13 @@ void CountUnseenFailures()
 bool PrepareCopy(UpdateUi& ui, bool quiet, VersionFacts& facts, bool& result)
 {
     result = false;
+    char patchPack[kMaxPath];
+    char gamePack[kMaxPath];
+    if (JoinPath(patchPack, UpdaterDir, kUpdatePackName) && JoinPath(gamePack, GameDir, kGamePackName) &&
+        SameDiskFile(patchPack, gamePack)) {
+        Refuse(ui, UpdaterDir, kUpdatePackName, kItsOwnGame);
+        return false;
+    }
     if (!OpenPacks(nullptr)) {
         result = TellPackNotOpened(ui, quiet);
         return false;
@@ -654,8 +662,13 @@ bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
     VersionFacts facts;
     bool result = false;
     if (applies && EnterGameDir(ui, false)) {
+        // Read only, but refused as the run refuses a game pack it may not
+        // write.
         char path[kMaxPath];
-        if (JoinPath(path, GameDir, kGamePackName)) GamePack.Open(path, "rb");
+        DiskPathInfo info{};
+        const bool readOnly = JoinPath(path, GameDir, kGamePackName) && StatDiskPath(path, &info) == 0 && info.file &&
+                              MayWriteDiskPath(path) != 0;
+        if (!readOnly && JoinPath(path, GameDir, kGamePackName)) GamePack.Open(path, "rb");
         applies = PrepareCopy(ui, false, facts, result);
         if (transfer.plan.obstacles == 0 && facts.patchRead) NoteRoom(ui, facts);
     } else {

@@ -114,8 +114,7 @@ void RemoveWatchedFolder()
             for (long at = 0; at < got;) {
                 const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
                 const char* name = entry->d_name;
-                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))))
-                    unlinkat(fd, name, 0);
+                if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) unlinkat(fd, name, 0);
                 at += entry->d_reclen;
             }
         }

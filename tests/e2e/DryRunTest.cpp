@@ -229,4 +229,64 @@ TEST_F(DryRun, AgreesWithTheRunOnWhatCannotBeWritten)
     }
 }
 
+// Names the game or Windows cannot take, on disk and in the game pack,
+// are refused by the counting pass: the dry run says so, and the run
+// refuses the patch before anything is written.
+TEST_F(DryRun, NamesThatCannotBeTakenAreRefusedBeforeAnythingIsWritten)
+{
+    // Deeper than a path the engine takes whole: made a folder at a time.
+    const std::string deep = "(deep)";
+    const struct {
+        std::string name;  // a file of the patch
+        std::string line;  // in the output of both runs
+    } cases[] = {
+        {"Bin\\CON", "a name Windows cannot give a file"},
+        {"Bin\\nul.txt", "a name Windows cannot give a file"},
+        {"COM1\\x.dll", "a name Windows cannot give a file"},
+        {"Bin\\lpt9.log", "a name Windows cannot give a file"},
+        {"Bin\\dot.", "a name Windows cannot give a file"},
+        {"Bin\\space ", "a name Windows cannot give a file"},
+        {"Bin\\bell\x07", "a name Windows cannot give a file"},
+        {"Bin\\a<b", "a name Windows cannot give a file"},
+        {"Bin\\a|b", "a name Windows cannot give a file"},
+        {"Kivra_Pak\\a/b", "has a name that leads outside its folder"},
+        {deep, "would have a path of 260 bytes or more"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testutil::TempDir scratch;
+        installation = Installation(scratch.path());
+        SetUp();
+        if (c.name != deep) offered[c.name] = B("x");
+        BuildPacks();
+        if (c.name == deep) {
+            CPackFileManager pack;
+            ASSERT_EQ(pack.Open((patch / "Update.pak").c_str(), "rb+"), 1);
+            ASSERT_EQ(pack.ChangeDir("Kivra_Pak"), 0);
+            for (const char letter : {'d', 'e'}) {
+                const std::string folder(90, letter);
+                ASSERT_EQ(pack.MakeDir(folder.c_str()), 0);
+                ASSERT_EQ(pack.ChangeDir(folder.c_str()), 0);
+            }
+            const int h = pack.OpenFile((std::string(70, 'f') + ".dat").c_str(), OF_WRITE, kInPack);
+            ASSERT_GE(h, 1);
+            ASSERT_EQ(pack.Write("x", 1, 1, h), 1u);
+            ASSERT_EQ(pack.CloseFile(h), 0);
+            pack.Close();
+        }
+        fs::create_directories(installation.root / "tmp");
+        const auto before = Everything(game);
+        RunOptions options;
+        options.arguments = {"--dry-run"};
+        options.environment = {"TMPDIR=" + installation.root.string() + "/tmp"};
+        const Outcome dry = installation.Run(options);
+        EXPECT_EQ(dry.status, 1) << dry.out;
+        EXPECT_NE(dry.out.find(c.line), std::string::npos) << dry.out;
+        const Outcome real = installation.Run();
+        EXPECT_EQ(real.status, 1) << real.out;
+        EXPECT_NE(real.out.find(c.line), std::string::npos) << real.out;
+        EXPECT_EQ(Everything(game), before) << "the run changed the game";
+    }
+}
+
 }  // namespace

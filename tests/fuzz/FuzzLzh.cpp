@@ -8,6 +8,8 @@
 // closed the archive and the output and removed the temporary file by then,
 // and the next walk sets the reader up afresh.
 //
+// Every file a member made must be no longer than the member declares.
+//
 // Output files are capped at kOutputLimit bytes (RLIMIT_FSIZE, SIGXFSZ
 // ignored), and the cap turns more into an "Unable to write" stop. The reader
 // stops a member whose decoding runs into the filler past its packed data
@@ -29,6 +31,7 @@
 
 #include "lzh/LzhArchive.h"
 #include "lzh/LzhDecoder.h"
+#include "platform/Disk.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
@@ -58,18 +61,28 @@ int EntriesBeside()
     return count;
 }
 
-// Each walk in a frame of its own, which a fatal stop jumps back to.
-void WalkAsThePatcher()
+// A member writes no more than its header declares: the file it made is
+// no longer than that.
+void CheckBound()
 {
-    if (setjmp(fatalStop) == 0) ExtractLzhArchive("update.lzh");
+    DiskPathInfo info{};
+    if (!IsLzhFolderMember() && StatDiskPath(LzhMemberPath(), &info) == 0 && info.file &&
+        info.size > lzhReader.unpackedSize)
+        std::abort();
 }
 
-void WalkWithFolders()
+// Each walk in a frame of its own, which a fatal stop jumps back to.
+void Walk(LzhNaming naming)
 {
-    if (setjmp(fatalStop) != 0 || !OpenLzhArchive("update.lzh", LzhNaming::Folders)) return;
-    while (ReadMemberHeader()) ExtractMember();
+    if (setjmp(fatalStop) != 0 || !OpenLzhArchive("update.lzh", naming)) return;
+    while (ReadMemberHeader())
+        if (ExtractMember()) CheckBound();
     CloseLzhArchive();
 }
+
+void WalkAsThePatcher() { Walk(LzhNaming::NameField); }
+
+void WalkWithFolders() { Walk(LzhNaming::Folders); }
 
 }  // namespace
 

@@ -77,7 +77,8 @@ struct RunOptions {
     int timeoutMs = 120000;                // a patcher that runs longer is killed: a failure
     std::vector<std::string> arguments;    // after the program's name
     std::string program = "./kivra-update";
-    std::string directory;  // where it starts: the patch folder when empty
+    std::string directory;      // where it starts: the patch folder when empty
+    bool closedStdout = false;  // started with descriptor 1 closed
 };
 
 // One installation and patch folder below root.
@@ -141,6 +142,7 @@ public:
             dup2(i, 0);
             dup2(o, 1);
             dup2(e, 2);
+            if (options.closedStdout) close(1);
             if (chdir(options.directory.empty() ? patch.c_str() : options.directory.c_str()) != 0) _exit(126);
             if (options.fileSizeLimit != RLIM_INFINITY) {
                 // A full disk: writes past the limit fail (EFBIG) instead of
