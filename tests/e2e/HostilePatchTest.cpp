@@ -45,9 +45,9 @@ void WriteArchive(const fs::path& path, const std::vector<Member>& members)
         std::FILE* in = std::tmpfile();
         std::fwrite(m.content.data(), 1, m.content.size(), in);
         std::rewind(in);
-        EXPECT_EQ(AddLzhMember(out, in, m.content.size(), m.name.c_str(), LzhDosTime(2026, 12, 9, 12, 0, 0), false)
-                      .result,
-                  LzhAddResult::Added);
+        EXPECT_EQ(
+            AddLzhMember(out, in, m.content.size(), m.name.c_str(), LzhDosTime(2026, 12, 9, 12, 0, 0), false).result,
+            LzhAddResult::Added);
         std::fclose(in);
     }
     EXPECT_TRUE(EndLzhArchive(out));
@@ -68,7 +68,8 @@ std::size_t NextMember(const Bytes& archive, std::size_t offset)
 std::size_t ClaimSize(Bytes& archive, std::size_t offset, std::uint32_t size)
 {
     const std::size_t length = archive[offset];
-    for (int i = 0; i < 4; ++i) archive[offset + 11 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        archive[offset + 11 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
     unsigned sum = 0;
     for (std::size_t i = 2; i < length + 2; ++i) sum += archive[offset + i];
     archive[offset + 1] = static_cast<std::uint8_t>(sum);
@@ -112,8 +113,10 @@ TEST_F(HostilePatch, ARealRunAndADryRunAgreeAndNothingOutsideChanges)
          },
          false, "update.lzh cannot be used"},
         {"a member named as the archive",
-         [](HostilePatch& t, RunOptions&) { t.Archive({{"UPDATE.LZH", B("not an archive")}}); }, false,
-         "update.lzh cannot be used"},
+         [](HostilePatch& t, RunOptions&) {
+             t.Archive({{"UPDATE.LZH", B("not an archive")}});
+         },
+         false, "update.lzh cannot be used"},
         {"a member named as the game pack, run from the game folder",
          [](HostilePatch& t, RunOptions& o) {
              t.Archive({{"Dev\\Kivra.pak", B("not a pack")}}, t.game);
@@ -180,13 +183,22 @@ TEST_F(HostilePatch, ARealRunAndADryRunAgreeAndNothingOutsideChanges)
          false, "InstallPath \"Games\\Kivra\""},
         {"a NeedVersion.txt saved with a byte-order mark",
          [](HostilePatch& t, RunOptions&) {
-             t.offered["NeedVersion.txt"] = B("\xEF\xBB\xBF" "1.0.2.29\r\n");
+             t.offered["NeedVersion.txt"] =
+                 B("\xEF\xBB\xBF"
+                   "1.0.2.29\r\n");
              t.BuildPacks();
          },
          true, "would apply"},
         {"a NeedVersion.txt saved as UTF-16",
          [](HostilePatch& t, RunOptions&) {
-             t.offered["NeedVersion.txt"] = B(std::string("\xFF\xFE" "1\0.\0" "0\0.\0" "2\0.\0" "2\0" "9\0", 18));
+             t.offered["NeedVersion.txt"] =
+                 B(std::string("\xFF\xFE"
+                               "1\0.\0"
+                               "0\0.\0"
+                               "2\0.\0"
+                               "2\0"
+                               "9\0",
+                               18));
              t.BuildPacks();
          },
          true, "would apply"},

@@ -12,6 +12,8 @@
 //   KIVRA_KILL_AT=N       before the Nth counted write, flushes every stream
 //                         (so that the file holds exactly the writes before
 //                         it) and ends the process with SIGKILL
+//   KIVRA_KILL_SIGNAL=INT with KIVRA_KILL_AT, stops it with SIGINT instead,
+//                         which the process may handle (as Ctrl-C would)
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +32,7 @@ FwriteFunction realFwrite;
 WriteFunction realWrite;
 long counted;
 long killAt;
+int killSignal = SIGKILL;
 int logFile = -1;
 
 __attribute__((constructor)) void Start()
@@ -37,6 +40,8 @@ __attribute__((constructor)) void Start()
     realFwrite = reinterpret_cast<FwriteFunction>(dlsym(RTLD_NEXT, "fwrite"));
     realWrite = reinterpret_cast<WriteFunction>(dlsym(RTLD_NEXT, "write"));
     if (const char* at = std::getenv("KIVRA_KILL_AT")) killAt = std::atol(at);
+    if (const char* signal = std::getenv("KIVRA_KILL_SIGNAL"); signal && std::strcmp(signal, "INT") == 0)
+        killSignal = SIGINT;
     if (const char* path = std::getenv("KIVRA_WRITE_LOG"))
         logFile = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
@@ -52,7 +57,7 @@ void Counted(int fd, std::size_t size)
     ++counted;
     if (counted == killAt) {
         std::fflush(nullptr);
-        kill(getpid(), SIGKILL);
+        kill(getpid(), killSignal);
     }
     if (logFile < 0) return;
     char link[64];
