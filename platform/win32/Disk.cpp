@@ -355,9 +355,9 @@ int SyncFile(std::FILE* file)
 
 int SyncFolder(const char*) { return 0; }
 
-// The volume is flushed where the program may open it (as an
-// administrator); elsewhere each file was flushed on its own where it had
-// to be.
+// The volume is flushed where the program may (as an administrator);
+// elsewhere each file was flushed on its own where it had to be, and the
+// rest is left to the system.
 int SyncVolume(const char* directory)
 {
     char root[MAX_PATH];
@@ -371,10 +371,11 @@ int SyncVolume(const char* directory)
     const HANDLE volume = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     if (volume == INVALID_HANDLE_VALUE) return 0;
-    const bool flushed = FlushFileBuffers(volume) != 0;
+    // A volume that takes no flush (Wine's, one the program may not flush)
+    // is left to the system, as one that cannot be opened is.
+    FlushFileBuffers(volume);
     CloseHandle(volume);
-    if (!flushed) errno = EIO;
-    return flushed ? 0 : -1;
+    return 0;
 }
 
 int SweepTemporaries(const char* directory, const char* prefix)
