@@ -647,14 +647,16 @@ const Fault kFaults[] = {
      1, "cannot be written", 700000},
     {"no such old", [](const fs::path& old, const fs::path&, std::vector<std::string>&) { fs::remove_all(old); }, 1,
      "no such directory"},
-    {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2, "usage"},
+    {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2,
+     "kivra-mkpatch: missing OUTDIR (kivra-mkpatch OLD NEW OUTDIR)\nTry 'kivra-mkpatch --help'.\n"},
     {"need that is no version",
      [](const fs::path&, const fs::path&, std::vector<std::string>& a) {
          a.insert(a.begin(), {"--need", "new"});
      },
      2, "not a version"},
     {"unknown option",
-     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2, "usage"},
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2,
+     "kivra-mkpatch: unknown option '--force'\nTry 'kivra-mkpatch --help'.\n"},
 };
 
 // Two small games alike but for their launchers: one map in the pack.
