@@ -81,6 +81,12 @@ ProblemWords ProblemText(LzhMemberProblem problem)
     case LzhMemberProblem::Protected:
         return {"%s: would replace update.lzh, the game pack or the patcher itself",
                 "member %s is a file the run holds"};
+    case LzhMemberProblem::WindowsName:
+        return {
+            "%s: a name Windows cannot give a file (a device's name, a trailing dot or space, a control "
+            "character, or one of < > : \" / \\ | ? *)",
+            "member %s has a name Windows forbids"};
+    case LzhMemberProblem::Kept: return {"%s: the file there is kept", "member %s not written"};
     case LzhMemberProblem::CannotCreate:
         return {"%s: cannot be created (a folder it needs is missing, or the patch folder may not be written)",
                 "member %s cannot be written"};
