@@ -62,6 +62,9 @@ CUpdateApp::CUpdateApp()
     m_pszVersionText = "kivra-update " KIVRA_VERSION_TEXT;
     m_pOptions = kOptions;
     m_ppszWorkFolderMarks = kPatchFiles;
+    // Before anything is closed: a folder without a patch is the first
+    // mistake a player makes with the program on the PATH.
+    m_pszNoWorkFolderText = "no Update.pak or update.lzh in %s";
     m_nOptions = static_cast<int>(std::size(kOptions));
 }
 

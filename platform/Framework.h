@@ -138,10 +138,14 @@ public:
     const Option* m_pOptions = nullptr;
     int m_nOptions = 0;
     // The Linux front-end takes one folder beside its options, the folder
-    // the program works in (AfxWorkFolder). Without it, the program's own
-    // folder when that holds one of these names (null-terminated list),
-    // else the current folder.
+    // the program works in (AfxWorkFolder), or a file of one of these names
+    // in it. Without it, the program's own folder when that holds one of
+    // these names (null-terminated list), else the current folder.
     const char* const* m_ppszWorkFolderMarks = nullptr;
+    // What the Linux front-end says of a work folder that holds none of the
+    // marks, its path in place of %s, refusing to run (exit status 2);
+    // null: such a folder is taken.
+    const char* m_pszNoWorkFolderText = nullptr;
     // What the process returns when the application ends.
     int m_nExitCode = 0;
 };

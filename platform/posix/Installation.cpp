@@ -16,6 +16,8 @@
 #include "platform/Framework.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/LauncherPrefixes.h"
+#include "platform/posix/PrefixOwner.h"
+#include "platform/posix/RerunCommand.h"
 #include "platform/posix/Terminal.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -41,6 +43,9 @@ void AfxShowInstallation(const char* gameDir)
     } else if (!prefix.empty() && stat((prefix + "/system.reg").c_str(), &registry) == 0 &&
                !S_ISREG(registry.st_mode)) {
         line += " (its system.reg is no regular file, and is not read)";
+    } else if (!PrefixOwnerRunAs().empty()) {
+        // Root started it: what it makes there is the owner's.
+        line += " (it belongs to " + PrefixOwnerRunAs() + ": the patch runs as " + PrefixOwnerRunAs() + ")";
     } else if (!prefix.empty() && st.st_uid != geteuid()) {
         // sudo keeps HOME: the patcher then reads another user's prefix.
         line += " (it belongs to " + UserName(st.st_uid) + ", not to " + UserName(geteuid()) + ")";

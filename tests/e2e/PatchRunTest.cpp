@@ -118,12 +118,12 @@ TEST_F(PatchRun, LauncherRunningIsOfferedAgain)
 // here the messages as the terminal shows them, Korean in UTF-8.
 TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
 {
-    // No patch pack beside the patcher.
+    // No patch beside the patcher: refused before anything is closed.
     MakePack(game / "Dev/Kivra.pak", installed);
     Outcome o = Run();
-    EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(" + patch.string() + "/Update.pak)\n"), std::string::npos)
-        << o.out;
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "kivra-update: no Update.pak or update.lzh in " + fs::canonical(patch).string() +
+                         "\nTry 'kivra-update --help'.\n");
 
     offered["NeedVersion.txt"] = B("1.0.2.30");
     MakePack(patch / "Update.pak", offered);
