@@ -180,11 +180,13 @@ void AfxShowInstallation(const char* gameDir);
 // Bottles, Steam, PlayOnLinux) hold it, and how to choose one; none is
 // chosen. On Windows nothing.
 void AfxShowOtherInstallations(const char* key, const char* value);
-// One line that tells the user what the program did or why it stopped,
-// beside its dialog: on Linux a line of the terminal's output (after a
-// progress line, on a line of its own); on Windows nothing, the dialog
-// being all a player sees.
+// One line that tells the user what the program did, beside its dialog: on
+// Linux a line of standard output (after a progress line, on a line of its
+// own); on Windows nothing, the dialog being all a player sees.
 void AfxShowNote(const char* text);
+// The same for a line that says why the program stopped or what it could
+// not do: on Linux it goes to standard error, with the message boxes.
+void AfxShowProblem(const char* text);
 // How far a long job of the program's own has got before its dialog shows
 // progress (what: "Unpacking update.lzh"; done and total bytes), called as
 // it goes and once more with finished when it ends (done -1 when it stopped

@@ -75,6 +75,12 @@ void AfxShowNote(const char* text)
     std::fflush(stdout);
 }
 
+void AfxShowProblem(const char* text)
+{
+    terminal::FinishLine();
+    std::fprintf(stderr, "%s\n", terminal::ToUtf8(text).c_str());
+}
+
 void AfxShowWork(const char* what, long long done, long long total, bool finished)
 {
     terminal::ShowWork(what, done, total, finished);

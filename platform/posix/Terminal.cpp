@@ -135,15 +135,15 @@ void Redraw(HWND__* dialog)
 
 void ShowMessageBox(const char* caption, const char* text)
 {
+    // A message box says what went wrong or what keeps the run from going
+    // on: it goes where the errors go, apart from the results.
     FinishLine();
-    std::printf("\n[%s]\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+    std::fprintf(stderr, "\n[%s]\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
     if (Interactive()) {
-        std::fputs("(press Enter) ", stdout);
-        std::fflush(stdout);
+        std::fputs("(press Enter) ", stderr);
         int c;
         while ((c = std::getchar()) != EOF && c != '\n') {}
     }
-    std::fflush(stdout);
 }
 
 int AskForButton(HWND__* dialog)

@@ -612,7 +612,7 @@ const Fault kFaults[] = {
          Put(now / "new.txt", B("n"));
          a.insert(a.begin(), "--strict");
      },
-     1, "1 names of OLD differ in NEW only in letter case (--strict)"},
+     1, "1 name of OLD differs in NEW only in letter case (--strict)"},
     {"pack folder renamed in letter case only",
      [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
          MakePack(now / "Dev/Kivra.pak",

@@ -79,7 +79,7 @@ TEST_F(PatchRun, CompletesWithOk)
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_NE(o.out.find(kCompleted), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("(OK)"), std::string::npos) << o.out;
-    EXPECT_EQ(o.out.find("[UPDATE"), std::string::npos) << o.out;
+    EXPECT_EQ(o.err.find("[UPDATE"), std::string::npos) << o.err;
     ExpectPatched();
     // What was in the game pack and not in the patch stays.
     EXPECT_EQ(PackFiles(game / "Dev/Kivra.pak").size(), 5u);
@@ -129,7 +129,7 @@ TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
     MakePack(patch / "Update.pak", offered);
     o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 1]\n1.02 Build 30이상만 패치가 됩니다.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 1]\n1.02 Build 30이상만 패치가 됩니다.\n"), std::string::npos) << o.err;
 
     offered["NeedVersion.txt"] = B("1.0.2.29");
     fs::remove(patch / "Update.pak");
@@ -137,7 +137,7 @@ TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
     MakePack(patch / "Update.pak", offered);
     o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 10]\n패치하려는 버젼이 더 오래된 버젼입니다.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 10]\n패치하려는 버젼이 더 오래된 버젼입니다.\n"), std::string::npos) << o.err;
     // Refused before anything was transferred.
     EXPECT_FALSE(fs::exists(game / "Bin"));
 }
@@ -150,7 +150,7 @@ TEST_F(PatchRun, GamePathMustBeAStringInTheRegistry)
         Registry(values);
         const Outcome o = Run();
         EXPECT_NE(o.status, 0);
-        EXPECT_NE(o.out.find("\n[UPDATE 2]\nCannot find the route of game.\n"), std::string::npos) << o.out;
+        EXPECT_NE(o.err.find("\n[UPDATE 2]\nCannot find the route of game.\n"), std::string::npos) << o.err;
     }
     // A 32-bit prefix keeps the key where it was written.
     Registry("\"InstallPath\"=\"C:\\\\Games\\\\Kivra\"", false);
@@ -164,16 +164,16 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     Executable(patch / "KNet.exe", "1.0.2.30");
     const Outcome o = Run();
     EXPECT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_EQ(o.out.find("[UPDATE"), std::string::npos) << o.out;
+    EXPECT_EQ(o.err.find("[UPDATE"), std::string::npos) << o.err;
     EXPECT_NE(o.out.find("Update is completed.\n"), std::string::npos);
     EXPECT_EQ(o.out.find("Build 29 ->"), std::string::npos);
     EXPECT_EQ(ReadFile(game / "KNet.exe"), ReadFile(patch / "KNet.exe"));
     // The terminal says that only the launcher changed, and why.
-    EXPECT_NE(o.out.find("Patch not applied: " + patch.string() +
+    EXPECT_NE(o.err.find("Patch not applied: " + patch.string() +
                          "/Update.pak is missing; only the launcher was "
                          "replaced.\n"),
               std::string::npos)
-        << o.out;
+        << o.err;
 
     // A patch the installation is too old for: the same, with the versions.
     offered["NeedVersion.txt"] = B("1.0.2.31");
@@ -181,10 +181,11 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     Executable(game / "KNet.exe", "1.0.2.29");
     const Outcome refused = Run();
     EXPECT_EQ(refused.status, 0) << refused.out;
-    EXPECT_NE(refused.out.find("Patch not applied: the game is 1.02 Build 29, this patch needs 1.02 Build 31; only the "
-                               "launcher was replaced.\nUpdate is completed."),
+    EXPECT_NE(refused.err.find("Patch not applied: the game is 1.02 Build 29, this patch needs 1.02 Build 31; only the "
+                               "launcher was replaced.\n"),
               std::string::npos)
-        << refused.out;
+        << refused.err;
+    EXPECT_NE(refused.out.find("Update is completed."), std::string::npos) << refused.out;
     fs::remove(patch / "Update.pak");
 
     // Not newer than the installed one: not copied, and the run is not
@@ -193,7 +194,7 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     Executable(game / "KNet.exe", "1.0.2.29");
     const Outcome again = Run();
     EXPECT_NE(again.status, 0);
-    EXPECT_NE(again.out.find("[UPDATE 7]"), std::string::npos) << again.out;
+    EXPECT_NE(again.err.find("[UPDATE 7]"), std::string::npos) << again.err;
 }
 
 TEST_F(PatchRun, NothingToDoWhenEverythingIsCurrent)
@@ -261,8 +262,8 @@ TEST_F(PatchRun, GameThatWillNotCloseStopsTheRun)
     StandIn("C:\\Games\\Kivra\\Kivra.exe", {"ignore"});
     const Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 3]\nIt has exceeded the maximum waiting time of kivra.exe.\n"), std::string::npos)
-        << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 3]\nIt has exceeded the maximum waiting time of kivra.exe.\n"), std::string::npos)
+        << o.err;
 }
 
 TEST_F(PatchRun, StubbornLauncherByVersion)
@@ -272,14 +273,14 @@ TEST_F(PatchRun, StubbornLauncherByVersion)
     Executable(game / "KNet.exe", "1.0.2.30");
     pid_t launcher = StandIn("C:\\Games\\Kivra\\KNet.exe", {"ignore"});
     Outcome o = Run();
-    EXPECT_NE(o.out.find("\n[UPDATE 4]\nIt has exceeded the maximum waiting time of knet.exe.\n"), std::string::npos)
-        << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 4]\nIt has exceeded the maximum waiting time of knet.exe.\n"), std::string::npos)
+        << o.err;
     EXPECT_TRUE(Running(launcher));
 
     // Its version cannot be read: message 5, nothing ended.
     fs::remove(game / "KNet.exe");
     o = Run();
-    EXPECT_NE(o.out.find("\n[UPDATE 5]\nCannot find the version of Kivra net.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 5]\nCannot find the version of Kivra net.\n"), std::string::npos) << o.err;
     EXPECT_TRUE(Running(launcher));
 
     // 1.0.2.29 or older: ended, and the update goes on.
@@ -298,7 +299,7 @@ TEST_F(PatchRun, AFileThatCannotBeWrittenIsNoCompletion)
     fs::create_symlink("/dev/full", game / "Bin/tool.dll");
     const Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(Bin\\tool.dll)\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 7]\nfile open error\n(Bin\\tool.dll)\n"), std::string::npos) << o.err;
     EXPECT_EQ(o.out.find("Update is completed."), std::string::npos) << o.out;
     // The game pack itself was patched and is sound.
     const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());
@@ -324,10 +325,10 @@ TEST_F(PatchRun, AnotherWriterOfTheGamePackKeepsThePatchOutUntilItIsDone)
 
         const Outcome o = Run();
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_NE(o.out.find("C:\\Games\\Kivra\\Dev\\Kivra.pak is in use by another program"), std::string::npos)
-            << o.out;
-        EXPECT_NE(o.out.find("[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n"), std::string::npos)
-            << o.out;
+        EXPECT_NE(o.err.find("C:\\Games\\Kivra\\Dev\\Kivra.pak is in use by another program"), std::string::npos)
+            << o.err;
+        EXPECT_NE(o.err.find("[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n"), std::string::npos)
+            << o.err;
         // Refused before anything was unpacked.
         EXPECT_FALSE(fs::exists(patch / "Update.pak"));
         EXPECT_EQ(ReadFile(game / "Dev/Kivra.pak"), before);

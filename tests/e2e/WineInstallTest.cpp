@@ -193,9 +193,9 @@ TEST_F(WineInstall, APatchFolderNamedWithACharacterCodePage949LacksIsNamedInTheM
     fs::rename(root / "update.pak", emoji.patch / "Update.pak");
     const Outcome o = emoji.Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("[UPDATE 7]\nfile open error\n(" + (emoji.root / "patch?/Update.pak").string() + ")\n"),
+    EXPECT_NE(o.err.find("[UPDATE 7]\nfile open error\n(" + (emoji.root / "patch?/Update.pak").string() + ")\n"),
               std::string::npos)
-        << o.out;
+        << o.err;
     EXPECT_FALSE(fs::exists(emoji.game / "Bin"));
 }
 

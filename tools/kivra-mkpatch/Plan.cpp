@@ -128,10 +128,13 @@ bool AddFolders(const TreeChanges& pack, const TreeChanges& disk, Plan& plan)
 // in letter case.
 bool CheckStrict(const Options& options, const Plan& plan)
 {
+    const bool one = (options.strict && plan.removed > 0 ? plan.removed : plan.renamed) == 1;
     if (plan.removed > 0 && options.strict)
-        return Refuse(std::to_string(plan.removed) + " files of OLD are missing in NEW (--strict)");
+        return Refuse(std::to_string(plan.removed) + (one ? " file of OLD is" : " files of OLD are") +
+                      " missing in NEW (--strict)");
     if (plan.renamed > 0 && options.strict)
-        return Refuse(std::to_string(plan.renamed) + " names of OLD differ in NEW only in letter case (--strict)");
+        return Refuse(std::to_string(plan.renamed) + (one ? " name of OLD differs" : " names of OLD differ") +
+                      " in NEW only in letter case (--strict)");
     return true;
 }
 
