@@ -369,6 +369,9 @@ TEST_F(PatchRun, AStopWhileUnpackingLeavesNoTemporaryAndWhatKilledRunsLeftIsSwep
                            "KIVRA_KILL_SIGNAL=INT"};
     const Outcome o = installation.Run(options);
     EXPECT_EQ(o.status, 128 + SIGINT) << o.out << o.err;
+    EXPECT_NE(o.err.find("kivra-update: stopped; if the patch was not completed, run it again to finish.\n"),
+              std::string::npos)
+        << o.err;
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(patch)) left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
@@ -387,6 +390,124 @@ TEST_F(PatchRun, UnpacksUpdateLzhFirst)
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(ReadFile(patch / "Update.pak"), pack);
     ExpectPatched();
+}
+
+// A folder that holds no patch is refused before anything is done: the game
+// and the launcher that run stay running, and the player is told at once.
+TEST_F(PatchRun, NoPatchIsRefusedBeforeTheGameIsClosed)
+{
+    MakePack(game / "Dev/Kivra.pak", installed);
+    WriteFile(patch / "notes.txt", std::string("not a patch"));
+    const std::string folder = fs::canonical(patch).string();
+    const struct {
+        std::vector<std::string> arguments;
+        std::string line;
+    } cases[] = {
+        {{}, "no Update.pak or update.lzh in " + folder},
+        {{"--dry-run"}, "no Update.pak or update.lzh in " + folder},
+        {{patch.string()}, "no Update.pak or update.lzh in " + folder},
+        {{(patch / "notes.txt").string()}, (patch / "notes.txt").string() + ": is a file, not a folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const pid_t running = StandIn("C:\\Games\\Kivra\\Kivra.exe", {"obey"});
+        RunOptions options;
+        options.arguments = c.arguments;
+        const Outcome o = installation.Run(options);
+        EXPECT_EQ(o.status, 2) << o.out;
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, "kivra-update: " + c.line + "\nTry 'kivra-update --help'.\n");
+        EXPECT_TRUE(Running(running)) << "the game was closed";
+        kill(running, SIGKILL);
+        waitpid(running, nullptr, 0);
+        children.pop_back();
+    }
+
+    // update.lzh named in place of its folder names the folder.
+    BuildPacks();
+    const std::string command = "cd '" + patch.string() + "' && '" LZH_TOOL "' a update.lzh Update.pak >/dev/null";
+    ASSERT_EQ(system(command.c_str()), 0);
+    fs::remove(patch / "Update.pak");
+    RunOptions options;
+    options.arguments = {(patch / "update.lzh").string()};
+    const Outcome o = installation.Run(options);
+    EXPECT_EQ(o.status, 0) << o.err;
+    ExpectPatched();
+}
+
+// Run by root (sudo) on a prefix a user owns, the patcher writes as that
+// user: every file and folder it makes in the game is the user's.
+TEST_F(PatchRun, RootWritesAsThePrefixOwner)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the patcher as root on another user's prefix";
+    constexpr uid_t kUser = 65534;  // nobody
+    BuildPacks();
+    Executable(game / "KNet.exe", "1.0.2.29");
+    Executable(patch / "KNet.exe", "1.0.2.30");
+    // A user's prefix, game and downloaded patch.
+    fs::permissions(root.path(), fs::perms(0755));
+    for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+        ASSERT_EQ(lchown(entry.path().c_str(), kUser, kUser), 0) << entry.path();
+    const Outcome o = Run();
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("(it belongs to nobody: the patch runs as nobody)"), std::string::npos) << o.out;
+    ExpectPatched();
+    for (const char* made : {"KNet.exe", "Bin", "Bin/tool.dll", "NeedVersion.txt", "ReadMe.txt", "Dev/Kivra.pak"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((game / made).c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_uid, kUser) << made;
+        EXPECT_EQ(st.st_gid, kUser) << made;
+    }
+}
+
+// kivra-update PATCH > log at a terminal: the log takes the results, the
+// terminal shows what went wrong, and nothing waits for an answer nobody
+// would see.
+TEST_F(PatchRun, OutputToALogAtATerminal)
+{
+    enum class Arrange {
+        TooOld,
+        FileInTheWay,
+        NoPatch
+    };
+    const struct {
+        Arrange arrange;
+        int status;
+        std::string terminal;  // shown on the terminal
+        std::string log;       // the log begins so
+    } cases[] = {
+        {Arrange::TooOld, 1,
+         "The game is 1.02 Build 29; this patch needs 1.02 Build 30 or later: it was not applied.\r\n\r\n[UPDATE 1]",
+         "Wine prefix "},
+        {Arrange::FileInTheWay, 1, "[UPDATE 7]\r\nfile open error\r\n(Bin)", "Wine prefix "},
+        {Arrange::NoPatch, 2, "kivra-update: no Update.pak or update.lzh in ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.terminal);
+        testutil::TempDir scratch;
+        installation = Installation(scratch.path());
+        SetUp();
+        if (c.arrange == Arrange::TooOld) offered["NeedVersion.txt"] = B("1.0.2.30");
+        if (c.arrange == Arrange::NoPatch)
+            MakePack(game / "Dev/Kivra.pak", installed);
+        else
+            BuildPacks();
+        if (c.arrange == Arrange::FileInTheWay) WriteFile(game / "Bin", std::string("where the patch has a folder"));
+        testutil::TerminalRun run;
+        run.program = "/bin/sh";
+        run.arguments = {"-c", "./kivra-update >log.txt"};
+        run.directory = patch.string();
+        run.environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + installation.root.string(), "PATH=/usr/bin:/bin",
+                           "TERM=dumb"};
+        run.seconds = 20;
+        const testutil::TerminalOutcome o = testutil::RunOnTerminal(run);
+        const std::string log = Slurp(patch / "log.txt");
+        EXPECT_EQ(o.status, c.status) << o.shown;
+        EXPECT_NE(o.shown.find(c.terminal), std::string::npos) << o.shown;
+        EXPECT_EQ(log.rfind(c.log, 0), 0u) << log;
+        EXPECT_EQ(log.find("[UPDATE"), std::string::npos) << log;
+        EXPECT_EQ(o.shown.find("press Enter"), std::string::npos) << o.shown;
+    }
 }
 
 }  // namespace

@@ -184,4 +184,24 @@ TEST_F(TerminalRun, UnpackingIsOneLineOnATerminalAndAFewWholeLinesInALog)
     EXPECT_GE(progress, 2u) << o.out;
 }
 
+// A terminal is drawn again when the progress moves a percent (or the file
+// shown changes), not for every chunk: one 12 MB archive redrew it some
+// thousands of times.
+TEST_F(TerminalRun, ATerminalIsRedrawnAPercentAtATime)
+{
+    offered["Kivra_Pak\\Map\\big.map"] = Noise(12 << 20, 9);
+    BuildPacks();
+    const std::string command = "cd '" + patch.string() + "' && '" LZH_TOOL "' a -0 update.lzh Update.pak >/dev/null";
+    ASSERT_EQ(system(command.c_str()), 0);
+    fs::remove(patch / "Update.pak");
+    const std::string shown = RunOnTerminal();
+    EXPECT_NE(shown.find("Update is completed."), std::string::npos) << shown.substr(shown.size() - 300);
+    std::size_t redrawn = 0;
+    for (std::size_t at = shown.find("\r\033[K"); at != std::string::npos; at = shown.find("\r\033[K", at + 1))
+        ++redrawn;
+    // Unpacking and copying, each a hundred percent, and the few files.
+    EXPECT_LE(redrawn, 250u);
+    EXPECT_GE(redrawn, 20u);
+}
+
 }  // namespace
