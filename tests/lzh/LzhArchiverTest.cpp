@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kCorpus = LZH_CORPUS_DIR;
-
 using Tree = std::map<std::string, Bytes>;  // relative path with '/', content
 
 using Outcome = ToolResult;
@@ -176,8 +174,8 @@ TEST(LzhArchiver, TreesOfEveryShapeExtractAlikeWithEveryTool)
 
 TEST(LzhArchiver, RecompressedCorpusExtractsAlike)
 {
-    if (!HaveCommand("lhasa") || !fs::is_regular_file(kCorpus + "/LEVEL1.txt"))
-        GTEST_SKIP() << "needs lhasa and the corpus";
+    if (!HaveCorpus()) GTEST_SKIP() << CorpusMissing();
+    if (!HaveCommand("lhasa")) GTEST_SKIP() << "needs lhasa";
     // The files the fifteen archivers packed, as lhasa extracts them.
     testutil::TempDir temp;
     std::ifstream list(kCorpus + "/LEVEL1.txt");
