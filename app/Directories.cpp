@@ -111,7 +111,7 @@ bool ReadGameDir()
                       "InstallPath \"%s\" (HKEY_LOCAL_MACHINE\\%s) is no full path on a drive (C:\\...): the "
                       "game's folder is not known.",
                       installPath, kGameKey);
-        AfxShowNote(line);
+        AfxShowProblem(line);
         return false;
     }
     std::memcpy(GameDir, installPath, length);

@@ -32,14 +32,14 @@ public:
     void Refresh() override {}
     void ShowMessage(UpdateMessageId id, const char* detail) override
     {
-        Line("[UPDATE " + std::to_string(id) + "] " + GetUpdateMessage(id) + detail);
+        ProblemLine("[UPDATE " + std::to_string(id) + "] " + GetUpdateMessage(id) + detail);
     }
     void ShowNeedVersion(const VersionNumber& need) override
     {
         char text[260];
         std::snprintf(text, sizeof text, GetUpdateMessage(kMessageNeedVersionFormat), need.major, need.minor,
                       need.minor2, need.build);
-        Line(std::string("[UPDATE 1] ") + text);
+        ProblemLine(std::string("[UPDATE 1] ") + text);
     }
     bool LauncherWasRunning() const override
     {
@@ -51,7 +51,8 @@ public:
         AfxShowWork("Unpacking update.lzh", done, total, finished);
     }
     void ShowNote(const char* text) override { Line(text); }
-    void ShowText(const char* text) override { Line(text); }
+    void ShowProblem(const char* text) override { ProblemLine(text); }
+    void ShowText(const char* text) override { ProblemLine(text); }
 
     void Planned(TransferPlace place, TransferStep step, const char* path, std::int64_t size) override
     {
@@ -64,6 +65,7 @@ public:
 
 private:
     static void Line(const std::string& text) { AfxShowNote(OneLine(text).c_str()); }
+    static void ProblemLine(const std::string& text) { AfxShowProblem(OneLine(text).c_str()); }
 };
 
 // Makes a new, empty folder for the archive's members below the folder for
@@ -104,7 +106,7 @@ int RunDryRun()
     }
     char folder[kMaxPath];
     if (!MakeFolder(folder)) {
-        ui.ShowNote("Dry run: no folder for temporary files can be made.");
+        ui.ShowProblem("Dry run: no folder for temporary files can be made.");
         return 1;
     }
     // A stop by a signal takes it away too.

@@ -14,28 +14,33 @@ namespace {
 
 const char kHelpText[] =
     "usage: kivra-update [--dry-run] [PATCHDIR]\n"
-    "       kivra-update --help | --version\n"
+    "       kivra-update --help | -h | --version\n"
     "\n"
     "Applies the Kivra patch in PATCHDIR to the game installed in a Wine prefix.\n"
     "PATCHDIR holds Update.pak or update.lzh, and a newer KNet.exe when the patch\n"
-    "brings one; update.lzh is unpacked there. Without PATCHDIR the patch is the\n"
-    "one beside kivra-update when that folder holds Update.pak, update.lzh or\n"
-    "KNet.exe, else the one in the current folder.\n"
+    "brings one; update.lzh is unpacked there (PATCHDIR may name it in place of\n"
+    "its folder). Without PATCHDIR the patch is the one beside kivra-update when\n"
+    "that folder holds Update.pak, update.lzh or KNet.exe, else the one in the\n"
+    "current folder. A folder with none of them is refused before anything is\n"
+    "done: \"no Update.pak or update.lzh in DIR\", exit status 2.\n"
     "\n"
     "    WINEPREFIX=~/.wine kivra-update ~/Downloads/kivra-patch-30\n"
     "\n"
     "The prefix is $WINEPREFIX, or ~/.wine when it is not set; the first line of\n"
     "the run names it and the game directory, the InstallPath that the game's\n"
     "installer wrote into the prefix's registry. When neither holds the game, the\n"
-    "prefixes of Lutris, Bottles, Steam and PlayOnLinux that do are listed. The\n"
-    "game and the launcher that this user runs in this prefix are closed first.\n"
+    "prefixes of Lutris, Bottles, Steam and PlayOnLinux that do are listed, with\n"
+    "the command that runs the patch in one. The game and the launcher that this\n"
+    "user runs in this prefix are closed first. Run by root (sudo) on a prefix a\n"
+    "user owns, it runs as that user: what it writes there is the user's.\n"
     "\n"
-    "Answers it reads, from the terminal or from standard input:\n"
-    "  a message: Enter (on a terminal) goes on;\n"
-    "  \"Do you want to play a new Kivra net\": y or yes starts the launcher, anything\n"
-    "    else (or the end of input) does not;\n"
-    "  a file of update.lzh that cannot be created: another name, or an empty line\n"
-    "    to leave it out.\n"
+    "The first line, the progress and the results go to standard output; the\n"
+    "messages and what went wrong to standard error. Only someone at a terminal\n"
+    "(standard input and output both terminals) is asked anything:\n"
+    "  a message: Enter goes on;\n"
+    "  \"Do you want to play a new Kivra net\": y or yes starts the launcher,\n"
+    "    anything else (or the end of input) does not.\n"
+    "Otherwise nothing is asked, and the answer is no.\n"
     "\n"
     "--dry-run checks the patch and the installation as a run does, and lists what\n"
     "it would do, without closing, unpacking into or changing anything: the\n"
@@ -45,7 +50,8 @@ const char kHelpText[] =
     "applied, 1 when it would be refused.\n"
     "\n"
     "Exit status: 0 when the patch was applied or there was nothing to do, 1 when\n"
-    "the run failed, 2 for a command line it cannot take.\n";
+    "the run failed or standard output could not be written, 2 for a command\n"
+    "line it cannot take or a folder without a patch.\n";
 
 // The files that make the program's own folder the patch folder.
 const char* const kPatchFiles[] = {"Update.pak", "update.lzh", "KNet.exe", nullptr};
@@ -62,6 +68,9 @@ CUpdateApp::CUpdateApp()
     m_pszVersionText = "kivra-update " KIVRA_VERSION_TEXT;
     m_pOptions = kOptions;
     m_ppszWorkFolderMarks = kPatchFiles;
+    // Before anything is closed: a folder without a patch is the first
+    // mistake a player makes with the program on the PATH.
+    m_pszNoWorkFolderText = "no Update.pak or update.lzh in %s";
     m_nOptions = static_cast<int>(std::size(kOptions));
 }
 

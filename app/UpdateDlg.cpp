@@ -206,6 +206,8 @@ void CUpdateDlg::ShowUnpacking(std::int64_t done, std::int64_t total, bool finis
 
 void CUpdateDlg::ShowNote(const char* text) { AfxShowNote(text); }
 
+void CUpdateDlg::ShowProblem(const char* text) { AfxShowProblem(text); }
+
 void CUpdateDlg::ShowText(const char* text) { ShowMessageBox(m_hWnd, text, GetUpdateMessage(kMessageCaption), MB_OK); }
 
 void CUpdateDlg::OnClickedYes()

@@ -40,6 +40,7 @@ public:
     void SetVersionSummary(const char* text) override;
     void ShowUnpacking(std::int64_t done, std::int64_t total, bool finished) override;
     void ShowNote(const char* text) override;
+    void ShowProblem(const char* text) override;
     void ShowText(const char* text) override;
 
 protected:

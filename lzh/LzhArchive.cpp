@@ -14,6 +14,7 @@
 #include "platform/Disk.h"
 #include "platform/TemporaryName.h"
 #include "platform/Win32.h"
+#include "platform/WindowsNames.h"
 
 LzhArchiveReader lzhReader;
 
@@ -379,6 +380,35 @@ bool IsSafeMemberPath(const char* path)
     return true;
 }
 
+// Whether a component of path is a name Windows cannot give a file.
+bool HasWindowsNameFault(const char* path)
+{
+    char name[kLzhMaxPathLength + 1];
+    for (const char* p = path; *p;) {
+        std::size_t length = 0;
+        for (; *p && !IsSeparator(*p); ++p)
+            if (length < kLzhMaxPathLength) name[length++] = *p;
+        name[length] = 0;
+        if (length > 0 && WindowsNameFault(name)) return true;
+        if (*p) ++p;
+    }
+    return false;
+}
+
+// The faults of path alone: one that leads outside the current directory,
+// or that Windows cannot name.
+bool PathFault(const char* path, LzhMemberProblem& problem)
+{
+    const bool safe = lzhReader.naming == LzhNaming::Folders ? IsSafeMemberPath(path) : IsSafeMemberName(path);
+    if (!safe)
+        problem = LzhMemberProblem::UnsafeName;
+    else if (HasWindowsNameFault(path))
+        problem = LzhMemberProblem::WindowsName;
+    else
+        return false;
+    return true;
+}
+
 // What a fatal stop does to the walk: closes the output and the archive and
 // removes an open temporary file.
 void AbandonWalk()
@@ -451,6 +481,7 @@ void ReportUnwrittenMember(LzhMemberProblem problem, const char* name)
     case LzhMemberProblem::DataEnded: text = "Data ends early"; break;
     case LzhMemberProblem::CrcError: text = "CRC error"; break;
     case LzhMemberProblem::CannotReplace: text = "Unable to replace"; break;
+    case LzhMemberProblem::WindowsName: text = "Name Windows forbids"; break;
     default: return;
     }
     std::fprintf(stderr, "\n%s: ", text);
@@ -610,6 +641,22 @@ bool LzhTargetAllowed(const char* path, LzhMemberProblem& problem)
     return true;
 }
 
+bool LzhMemberFault(LzhMemberProblem& problem)
+{
+    const LzhArchiveReader& a = lzhReader;
+    const bool folder = a.naming == LzhNaming::Folders && IsLzhFolderMember();
+    if (!folder && !IsLzhMethodSupported())
+        problem = LzhMemberProblem::UnsupportedMethod;
+    else if (a.nameTooLong)
+        problem = LzhMemberProblem::NameTooLong;
+    // Links are not made: one would lead wherever the archive says.
+    else if (folder && std::strchr(a.path, '|'))
+        problem = LzhMemberProblem::SymbolicLink;
+    else
+        return PathFault(a.path, problem);
+    return true;
+}
+
 bool ExtractMember()
 {
     LzhArchiveReader& a = lzhReader;
@@ -621,12 +668,11 @@ bool ExtractMember()
         SkipMember();
         return false;
     };
-    if (!folder && !IsLzhMethodSupported()) return passOver(LzhMemberProblem::UnsupportedMethod);
-    if (a.nameTooLong) return passOver(LzhMemberProblem::NameTooLong);
-    // Links are not made: one would lead wherever the archive says.
-    if (folder && std::strchr(name, '|')) return passOver(LzhMemberProblem::SymbolicLink);
+    LzhMemberProblem fault = LzhMemberProblem::UnsafeName;
+    if (LzhMemberFault(fault)) return passOver(fault);
     for (;;) {
-        if (folders ? !IsSafeMemberPath(name) : !IsSafeMemberName(name)) return passOver(LzhMemberProblem::UnsafeName);
+        // A replacement name is looked at as the member's own was.
+        if (PathFault(name, fault)) return passOver(fault);
         LzhMemberProblem refused = LzhMemberProblem::UnsafeName;
         if (!folder && !LzhTargetAllowed(name, refused)) return passOver(refused);
         if (folder) {
@@ -650,12 +696,15 @@ bool ExtractMember()
     // Over a file that is there, the data is on the disk before the name:
     // a power loss leaves the old file or the new one.
     DiskPathInfo there{};
-    const bool synced = !(a.durable && complete && StatDiskPath(name, &there) == 0) || SyncDiskFile(a.output) == 0;
+    const bool replaces = complete && StatDiskPath(name, &there) == 0 && there.file;
+    const bool synced = !(a.durable && replaces) || SyncDiskFile(a.output) == 0;
     const bool closed = CloseDiskFile(a.output) == 0 && synced;
     a.output = nullptr;
     if (!closed) LzhFatal("Unable to write");
 
-    if (complete && a.contentCrc == a.memberCrc) {
+    // The file that takes another's place allows what the other allowed.
+    const bool kept = !replaces || a.contentCrc != a.memberCrc || CopyDiskPermissions(name, a.temporary) == 0;
+    if (complete && a.contentCrc == a.memberCrc && kept) {
         // Forgotten while its name still names it: once renamed, the disk
         // layer would look for it through the whole folder. A stop between
         // the two leaves it to the next walk's sweep.
@@ -673,6 +722,20 @@ bool ExtractMember()
     a.temporary[0] = 0;
     ReportMember(problem, name);
     return false;
+}
+
+LzhMemberCheck CopyMemberTo(std::FILE* to)
+{
+    LzhArchiveReader& a = lzhReader;
+    if (!IsLzhMethodSupported()) {
+        SkipMember();
+        return LzhMemberCheck::Skipped;
+    }
+    a.output = to;
+    const bool complete = UnpackMember(true);
+    a.output = nullptr;
+    if (!complete) return LzhMemberCheck::DataEnded;
+    return a.contentCrc == a.memberCrc ? LzhMemberCheck::Good : LzhMemberCheck::CrcError;
 }
 
 LzhMemberCheck TestMember()
@@ -701,14 +764,20 @@ void SkipMember()
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength)
 {
     // Someone at a terminal is told what the line is for; a redirected or
-    // closed standard input is read without a word.
-    if (_isatty(_fileno(stdin))) {
+    // closed standard input is read without a word. A terminal whose
+    // output goes elsewhere is not asked: nobody would see the question.
+    const bool terminal = _isatty(_fileno(stdin)) != 0;
+    if (terminal && !_isatty(_fileno(stdout))) {
+        buffer[0] = 0;
+        return 0;
+    }
+    if (terminal) {
         lzhBeforePrompt();
         std::fputs("Cannot create \"", stderr);
         PutLzhName(stderr, LzhMemberPath());
         std::fputs("\". New name (an empty line skips it): ", stderr);
     }
-    const bool typed = _isatty(_fileno(stdin)) != 0;
+    const bool typed = terminal;
     std::size_t stored = 0;
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
         if (stored < maxLength) buffer[stored++] = static_cast<char>(c);

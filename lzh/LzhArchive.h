@@ -74,6 +74,8 @@ enum class LzhMemberProblem : std::uint8_t {
     ThroughLink,        // its path passes through a symbolic link (or is one): it would land elsewhere
     NotAFile,           // what its path names is no regular file (a folder, a pipe, a device)
     Protected,          // its path names a file the caller holds or reads (lzhCheckTarget)
+    WindowsName,        // a component of its path is a name Windows cannot give a file (WindowsNameFault)
+    Kept,               // a file is there, and the caller keeps it (lzhCheckTarget)
 };
 
 struct LzhArchiveReader {
@@ -150,8 +152,22 @@ bool ReadMemberHeader();
 // Writes the member whose header was just read to lzhReader.path, or passes
 // over it and tells lzhReportMember why; true when written. With
 // LzhNaming::Folders the folders of the path are made first, those missing,
-// and a folder's member (-lhd-) is the folder made.
+// and a folder's member (-lhd-) is the folder made. A member that takes the
+// place of a file keeps that file's permission bits.
 bool ExtractMember();
+
+// What keeps ExtractMember from writing the member whose header was just
+// read, as the archive alone tells (not the disk): a method this reader does
+// not unpack (not asked of a folder's member), a name too long, a link's
+// folder member, a path that leads outside the current directory, or one
+// with a component Windows cannot give a file. False when nothing does.
+bool LzhMemberFault(LzhMemberProblem& problem);
+
+// Decodes the member whose header was just read into to, chunk by chunk
+// (lzhChunkWritten after each), and checks its CRC as TestMember does; what
+// was decoded is written even when the CRC then differs. A write that fails
+// stops the walk (LzhFatal).
+LzhMemberCheck CopyMemberTo(std::FILE* to);
 
 // Decodes the member whose header was just read without writing it, and checks
 // its CRC. Leaves the stream where ExtractMember would.
@@ -202,9 +218,12 @@ void SkipMember();
 
 // Reads one line from standard input into buffer: at most maxLength characters
 // are kept, the line feed is not, and the buffer is zero-terminated. Yields
-// the number of characters stored. When standard input is a terminal, a
-// prompt on stderr first names the member (LzhMemberPath) and says that an
-// empty line skips it; lzhBeforePrompt is called before it.
+// the number of characters stored. Someone at a terminal (standard input
+// and output both terminals) is first asked on stderr, in a prompt that
+// names the member (LzhMemberPath) and says that an empty line skips it;
+// lzhBeforePrompt is called before it. Standard input that is a terminal
+// while the output goes elsewhere is not read (nobody would know what it
+// waits for): 0.
 std::size_t ReadReplacementName(char* buffer, std::size_t maxLength);
 
 // The member name of the last header read.

@@ -117,6 +117,7 @@ struct DiskCalls {
     int (*syncFile)(std::FILE* file);
     int (*syncFolder)(const char* directory);
     int (*syncVolume)(const char* directory);
+    int (*copyPermissions)(const char* from, const char* to);
 };
 extern DiskCalls diskCalls;
 
@@ -236,6 +237,11 @@ inline int RemoveDiskDirectory(const char* path) { return diskCalls.removeDirect
 // made in it). -1 otherwise: errno EACCES (read-only, or no permission),
 // EPERM (immutable), ENOENT (nothing there), or another.
 inline int MayWriteDiskPath(const char* path) { return diskCalls.mayWrite(path); }
+
+// Gives the file at to the permission bits of the file at from (on Windows
+// its read-only attribute), so that a file written to take another's place
+// allows what the other allowed. 0, or -1 (errno set).
+inline int CopyDiskPermissions(const char* from, const char* to) { return diskCalls.copyPermissions(from, to); }
 
 // Cuts the file open in file (flushed first) to length bytes. 0 or -1.
 inline int TruncateDiskFile(std::FILE* file, long length) { return diskCalls.truncate(file, length); }

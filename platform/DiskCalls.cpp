@@ -51,4 +51,5 @@ DiskCalls diskCalls = {
     host::SyncFile,
     host::SyncFolder,
     host::SyncVolume,
+    host::CopyPermissions,
 };

@@ -36,5 +36,6 @@ int Truncate(std::FILE* file, long length);
 int SyncFile(std::FILE* file);
 int SyncFolder(const char* directory);
 int SyncVolume(const char* directory);
+int CopyPermissions(const char* from, const char* to);
 
 }  // namespace host

@@ -138,10 +138,14 @@ public:
     const Option* m_pOptions = nullptr;
     int m_nOptions = 0;
     // The Linux front-end takes one folder beside its options, the folder
-    // the program works in (AfxWorkFolder). Without it, the program's own
-    // folder when that holds one of these names (null-terminated list),
-    // else the current folder.
+    // the program works in (AfxWorkFolder), or a file of one of these names
+    // in it. Without it, the program's own folder when that holds one of
+    // these names (null-terminated list), else the current folder.
     const char* const* m_ppszWorkFolderMarks = nullptr;
+    // What the Linux front-end says of a work folder that holds none of the
+    // marks, its path in place of %s, refusing to run (exit status 2);
+    // null: such a folder is taken.
+    const char* m_pszNoWorkFolderText = nullptr;
     // What the process returns when the application ends.
     int m_nExitCode = 0;
 };
@@ -176,11 +180,13 @@ void AfxShowInstallation(const char* gameDir);
 // Bottles, Steam, PlayOnLinux) hold it, and how to choose one; none is
 // chosen. On Windows nothing.
 void AfxShowOtherInstallations(const char* key, const char* value);
-// One line that tells the user what the program did or why it stopped,
-// beside its dialog: on Linux a line of the terminal's output (after a
-// progress line, on a line of its own); on Windows nothing, the dialog
-// being all a player sees.
+// One line that tells the user what the program did, beside its dialog: on
+// Linux a line of standard output (after a progress line, on a line of its
+// own); on Windows nothing, the dialog being all a player sees.
 void AfxShowNote(const char* text);
+// The same for a line that says why the program stopped or what it could
+// not do: on Linux it goes to standard error, with the message boxes.
+void AfxShowProblem(const char* text);
 // How far a long job of the program's own has got before its dialog shows
 // progress (what: "Unpacking update.lzh"; done and total bytes), called as
 // it goes and once more with finished when it ends (done -1 when it stopped

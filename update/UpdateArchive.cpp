@@ -81,6 +81,12 @@ ProblemWords ProblemText(LzhMemberProblem problem)
     case LzhMemberProblem::Protected:
         return {"%s: would replace update.lzh, the game pack or the patcher itself",
                 "member %s is a file the run holds"};
+    case LzhMemberProblem::WindowsName:
+        return {
+            "%s: a name Windows cannot give a file (a device's name, a trailing dot or space, a control "
+            "character, or one of < > : \" / \\ | ? *)",
+            "member %s has a name Windows forbids"};
+    case LzhMemberProblem::Kept: return {"%s: the file there is kept", "member %s not written"};
     case LzhMemberProblem::CannotCreate:
         return {"%s: cannot be created (a folder it needs is missing, or the patch folder may not be written)",
                 "member %s cannot be written"};
@@ -161,7 +167,7 @@ bool SurveyArchive(const char* into)
     CloseLzhArchive();
     if (end == LzhWalkEnd::BadHeader)
         UnpackProblem("a damaged header after %s", "damaged header after %s",
-                      std::to_string(members).append(" members").c_str());
+                      std::to_string(members).append(members == 1 ? " member" : " members").c_str());
     else if (end == LzhWalkEnd::FileEnd)
         UnpackProblem("%s ends before its end marker", "ends before its end marker", kArchiveName);
     else if (!unpacked.whole)
@@ -278,8 +284,9 @@ const UnpackedArchive& UnpackUpdateArchive(UpdateUi& ui, const char* into)
     // Every archiver ends an archive with its end marker: one that ends
     // before it, or at a damaged header, has lost members.
     if (lzhReader.walkEnd == LzhWalkEnd::BadHeader)
-        UnpackProblem("a damaged header after %s", "damaged header after %s",
-                      std::to_string(lzhReader.membersRead).append(" members").c_str());
+        UnpackProblem(
+            "a damaged header after %s", "damaged header after %s",
+            std::to_string(lzhReader.membersRead).append(lzhReader.membersRead == 1 ? " member" : " members").c_str());
     else if (lzhReader.walkEnd == LzhWalkEnd::FileEnd)
         UnpackProblem("%s ends before its end marker", "ends before its end marker", kArchiveName);
     // A walk that reached the archive's end has read all of it.

@@ -48,6 +48,16 @@ void Tell(UpdateUi& ui, UpdateMessageId id, const char* format, ...)
     ui.ShowMessage(id, detail);
 }
 
+// The copying pass was planned in this run: a dry run shows the room it
+// needs.
+bool copyPlanned = false;
+
+// "1 file", "2 files".
+std::string Count(long long count, const char* thing)
+{
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
 constexpr char kUpdatePackName[] = "Update.pak";
 constexpr char kGamePackName[] = "Dev\\Kivra.pak";
 
@@ -76,6 +86,23 @@ void Note(UpdateUi& ui, const char* format, ...)
     ui.ShowNote(line);
 }
 
+// A line for the terminal that says what stopped the run or what it did
+// not do, as Note.
+void Problem(UpdateUi& ui, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void Problem(UpdateUi& ui, const char* format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    ui.ShowProblem(line);
+}
+
 bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, const char* mode, UpdateUi* ui)
 {
     char path[kMaxPath];
@@ -95,7 +122,7 @@ bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, co
 // going on, and the line that says why.
 void Refuse(UpdateUi& ui, const char* directory, const char* name, const char* why)
 {
-    Note(ui, "%s%s %s", directory, name, why);
+    Problem(ui, "%s%s %s", directory, name, why);
     Tell(ui, kMessageFileOpen, "\n(%s%s)", directory, name);
 }
 
@@ -191,21 +218,34 @@ namespace {
 void TellVerdict(UpdateUi& ui, UpdateVerdict verdict, const VersionFacts& facts)
 {
     constexpr char kVersionText[] = "is missing, or its first line is no version (four numbers, as 1.0.2.29).";
+    char current[64];
+    char other[64];
     switch (verdict) {
     case UpdateVerdict::NoNeedVersion:
-        Note(ui, "NeedVersion.txt of the patch %s", kVersionText);
+        Problem(ui, "NeedVersion.txt of the patch %s", kVersionText);
         ui.ShowMessage(kMessageFileNotFound, "\n(Need Version)");
         break;
     case UpdateVerdict::NoCurrentVersion:
-        Note(ui, "Kivra_Pak\\Version.txt of the game pack %s", kVersionText);
+        Problem(ui, "Kivra_Pak\\Version.txt of the game pack %s", kVersionText);
         ui.ShowMessage(kMessageFileNotFound, "\n(Current Version)");
         break;
     case UpdateVerdict::NoPatchVersion:
-        Note(ui, "Kivra_Pak\\Version.txt of the patch %s", kVersionText);
+        Problem(ui, "Kivra_Pak\\Version.txt of the patch %s", kVersionText);
         ui.ShowMessage(kMessageFileNotFound, "\n(Patch Version)");
         break;
-    case UpdateVerdict::NeedsNewer: ui.ShowNeedVersion(facts.need); break;
-    case UpdateVerdict::PatchIsOlder: ui.ShowMessage(kMessagePatchIsOlder, ""); break;
+    // Their messages are Korean only: the terminal says them in English too.
+    case UpdateVerdict::NeedsNewer:
+        FormatVersion(facts.current, current, sizeof current);
+        FormatVersion(facts.need, other, sizeof other);
+        Problem(ui, "The game is %s; this patch needs %s or later: it was not applied.", current, other);
+        ui.ShowNeedVersion(facts.need);
+        break;
+    case UpdateVerdict::PatchIsOlder:
+        FormatVersion(facts.current, current, sizeof current);
+        FormatVersion(facts.patch, other, sizeof other);
+        Problem(ui, "The game is %s; this patch brings the older %s: it was not applied.", current, other);
+        ui.ShowMessage(kMessagePatchIsOlder, "");
+        break;
     case UpdateVerdict::Proceed:
     case UpdateVerdict::NothingToDo: break;
     }
@@ -217,7 +257,7 @@ constexpr char kOnlyLauncher[] = "; only the launcher was replaced.";
 // completion text, which a Windows player reads, in short.
 void NoteNotApplied(UpdateUi& ui, const char* why, const char* shortWhy)
 {
-    Note(ui, "Patch not applied: %s%s", why, kOnlyLauncher);
+    Problem(ui, "Patch not applied: %s%s", why, kOnlyLauncher);
     char summary[200];
     std::snprintf(summary, sizeof summary, "\nNot applied: %s.", shortWhy);
     ui.SetVersionSummary(summary);
@@ -342,7 +382,7 @@ bool TellPlan(UpdateUi& ui)
         return false;
     }
     if (plan.obstacles > 0) {
-        Note(ui, "%s %s; %s.", plan.obstaclePath, ObstacleText(plan.obstacle), Unchanged());
+        Problem(ui, "%s %s; %s.", plan.obstaclePath, ObstacleText(plan.obstacle), Unchanged());
         Tell(ui, kMessageFileOpen, "\n(%s)", plan.obstaclePath);
         return false;
     }
@@ -423,6 +463,7 @@ bool PrepareCopy(UpdateUi& ui, bool quiet, VersionFacts& facts, bool& result)
 
     // Everything is looked at before anything is written.
     transfer.versionLast = 1;
+    copyPlanned = true;
     PlanTransfer();
     return TellPlan(ui);
 }
@@ -433,7 +474,7 @@ const UnpackedArchive* Unpack(UpdateUi& ui, const char* into)
 {
     const UnpackedArchive& unpacked = UnpackUpdateArchive(ui, into);
     if (!unpacked.found || unpacked.whole) return &unpacked;
-    Note(ui, "%s cannot be used (%s): the patch was not applied; %s.", kArchiveName, unpacked.problem, Unchanged());
+    Problem(ui, "%s cannot be used (%s): the patch was not applied; %s.", kArchiveName, unpacked.problem, Unchanged());
     Tell(ui, kMessageFileOpen, "\n(%s)", unpacked.shown);
     return nullptr;
 }
@@ -473,12 +514,12 @@ bool DropStaged()
 bool NotApplied(UpdateUi& ui, const char* what, const char* problem)
 {
     if (DropStaged())
-        Note(ui, "%s %s: the patch was not applied; %s.", what, problem, Unchanged());
+        Problem(ui, "%s %s: the patch was not applied; %s.", what, problem, Unchanged());
     else
-        Note(ui,
-             "%s %s, nor could the game be put back whole: the patch is applied in part, every file wholly old or "
-             "wholly new; run it again.",
-             what, problem);
+        Problem(ui,
+                "%s %s, nor could the game be put back whole: the patch is applied in part, every file wholly old or "
+                "wholly new; run it again.",
+                what, problem);
     Tell(ui, kMessageFileOpen, "\n(%s)", what);
     return false;
 }
@@ -535,8 +576,8 @@ void ReleaseReplaced(UpdateUi& ui)
     DropStagedDiskFiles();
     const std::int32_t lost = GamePack.FreeLostBlocks();
     if (GamePack.Release() != 0)
-        Note(ui, "Some blocks of %s%s the patch replaced are not freed yet; the next run frees them.", GameDir,
-             kGamePackName);
+        Problem(ui, "Some blocks of %s%s the patch replaced are not freed yet; the next run frees them.", GameDir,
+                kGamePackName);
     else if (lost > 0)
         Note(ui, "%d blocks of %s%s that no file held, left by a run that was stopped, are freed.", lost, GameDir,
              kGamePackName);
@@ -620,6 +661,7 @@ void NoteLauncher(UpdateUi& ui)
         Note(ui, "launcher: KNet.exe %s would replace %s", shown[0], hasInstalled ? shown[1] : "none");
 }
 
+// The versions, and when the copying pass was planned, the room it needs.
 void NoteRoom(UpdateUi& ui, const VersionFacts& facts)
 {
     const TransferPlan& plan = transfer.plan;
@@ -628,6 +670,7 @@ void NoteRoom(UpdateUi& ui, const VersionFacts& facts)
     FormatVersion(facts.current, before, sizeof before);
     FormatVersion(facts.patch, after, sizeof after);
     Note(ui, "version: %s -> %s", before, after);
+    if (!copyPlanned) return;
     Note(ui, "game pack: %d blocks needed, %d free", plan.packNeeded, plan.packFree);
     if (plan.diskFree >= 0)
         Note(ui, "disk: %lld bytes needed, %lld free", static_cast<long long>(plan.diskNeeded),
@@ -643,6 +686,7 @@ bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
     launcherWasReplaced = false;
     ResetTransfer(&ui);
     transfer.listener = &listener;
+    copyPlanned = false;
     Note(ui, "Dry run: nothing is changed.");
     NoteLauncher(ui);
 
@@ -653,7 +697,7 @@ bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
     const UnpackedArchive* archive = Unpack(ui, folder);
     bool applies = archive != nullptr;
     if (archive && archive->found) {
-        Note(ui, "update.lzh: unpacked whole (%u members)", static_cast<unsigned>(archive->members));
+        Note(ui, "update.lzh: unpacked whole (%s)", Count(archive->members, "member").c_str());
         char unpackedPack[kMaxPath];
         DiskPathInfo info{};
         if (JoinPath(unpackedPack, folder, kUpdatePackName) && StatDiskPath(unpackedPack, &info) == 0)
@@ -677,7 +721,8 @@ bool DryRun(UpdateUi& ui, TransferListener& listener, const char* folder)
     ClosePacks();
     pack::CopyText(UpdaterDir, updaterDir, sizeof UpdaterDir);
     if (applies)
-        Note(ui, "would apply: %d files and %d folders", transfer.plan.files, transfer.plan.folders);
+        Note(ui, "would apply: %s and %s", Count(transfer.plan.files, "file").c_str(),
+             Count(transfer.plan.folders, "folder").c_str());
     else if (result)
         Note(ui, "would complete: nothing to do");
     else

@@ -48,6 +48,9 @@ public:
     // One line that says what the run did or why it stopped, beside what
     // the dialog shows: the terminal prints it, Windows has no place for it.
     virtual void ShowNote(const char* text) = 0;
+    // The same for a line that says why the run stopped or what it did not
+    // do: the terminal prints it with the messages, apart from the results.
+    virtual void ShowProblem(const char* text) { ShowNote(text); }
     // A message box whose text the procedure made whole (the game pack or
     // the disk has no room for the patch), under the caption "UPDATE".
     virtual void ShowText(const char* text) = 0;

@@ -1,38 +1,55 @@
 // The process entry on Linux, and AfxWorkFolder (platform/Framework.h).
 //
 // The application object exists already; its InitInstance runs the program.
-// The command line is [OPTION] [FOLDER]: --help and --version print the
+// The command line is [OPTION] [FOLDER]: --help (-h) and --version print the
 // application's texts, an option of the application's own runs its
 // function instead of InitInstance, and FOLDER is the folder the program
-// works in (AfxWorkFolder). Anything else is refused with the usage on
-// standard error and exit status 2.
+// works in (AfxWorkFolder), or a file in it that marks it as one. Anything
+// else, and a folder that holds none of the application's marks, is refused
+// before anything is done: one line on standard error says what is wrong,
+// and the exit status is 2. Root started on a Wine prefix a user owns runs
+// as that user (PrefixOwner.h).
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
-#include "platform/Disk.h"
 #include "platform/Framework.h"
+#include "platform/StandardOutput.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/PrefixOwner.h"
+#include "platform/posix/RerunCommand.h"
+#include "platform/posix/Temporaries.h"
 
 namespace {
 
 constexpr int kExitUsage = 2;
 
 std::string workFolder;
+// The work folder as the host names it, absolute.
+std::string workHost;
 
 const char* programName = "";
 
-// The problem, then the first lines of the help text: the usage.
-int Usage(const CWinApp& app, const char* problem)
+// What a stop by SIGINT, SIGTERM or SIGHUP says as the program ends, after
+// its temporaries are removed: with calls a signal handler may make.
+char stoppedLine[128];
+void SayStopped()
 {
-    std::fprintf(stderr, "%s: %s\n", programName, problem);
-    const char* help = app.m_pszHelpText ? app.m_pszHelpText : "";
-    const char* end = std::strstr(help, "\n\n");
-    std::fprintf(stderr, "%.*s\n", end ? static_cast<int>(end - help) : static_cast<int>(std::strlen(help)), help);
+    const ssize_t written = write(STDERR_FILENO, stoppedLine, std::strlen(stoppedLine));
+    (void)written;
+}
+
+// The problem in one line, then where to read more, as GNU tools say it.
+int Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", programName, problem.c_str(), programName);
     return kExitUsage;
 }
 
@@ -40,6 +57,27 @@ bool IsFolder(const std::string& path)
 {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsFile(const std::string& path)
+{
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool SameIgnoringCase(const char* a, const char* b)
+{
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+    return *a == *b;
+}
+
+// Whether name is one of names (a null-terminated list), in any letter case.
+bool IsOneOf(const char* name, const char* const* names)
+{
+    for (const char* const* n = names; n && *n; ++n)
+        if (SameIgnoringCase(name, *n)) return true;
+    return false;
 }
 
 // The folder the program was started from: where the name it was started by
@@ -63,14 +101,23 @@ std::string OwnFolder(const char* argv0)
 // program would look it up.
 bool HoldsAny(const std::string& folder, const char* const* names)
 {
-    std::string system;
-    if (!names || !codepage::Convert(codepage::Direction::kToCp949, folder, system, codepage::Unconvertible::kFail))
-        return false;
-    for (const char* const* name = names; *name; ++name) {
-        DiskPathInfo info{};
-        if (StatDiskPath((system + "/" + *name).c_str(), &info) == 0 && info.file) return true;
-    }
-    return false;
+    DIR* listing = opendir(folder.c_str());
+    if (!listing) return false;
+    bool holds = false;
+    while (const dirent* entry = readdir(listing))
+        if (IsOneOf(entry->d_name, names) && IsFile(folder + "/" + entry->d_name)) holds = true;
+    closedir(listing);
+    return holds;
+}
+
+// A relative WINEPREFIX names a folder from where the program was started:
+// it is made absolute before the program enters another.
+void FixPrefix()
+{
+    const char* prefix = std::getenv("WINEPREFIX");
+    char here[PATH_MAX];
+    if (prefix && *prefix && *prefix != '/' && getcwd(here, sizeof here))
+        setenv("WINEPREFIX", (std::string(here) + "/" + prefix).c_str(), 1);
 }
 
 // Makes folder the current directory and the work folder; false when it
@@ -81,6 +128,7 @@ bool Enter(const std::string& folder)
     if (chdir(folder.c_str()) != 0 || !getcwd(absolute, sizeof absolute)) return false;
     // The logical path the walk of disk paths starts from.
     setenv("PWD", absolute, 1);
+    workHost = absolute;
     codepage::Convert(codepage::Direction::kToCp949, absolute, workFolder, codepage::Unconvertible::kQuestionMark);
     if (workFolder.empty() || workFolder.back() != '/') workFolder += '/';
     return true;
@@ -95,7 +143,9 @@ int main(int argc, char** argv)
     CWinApp* app = AfxGetApp();
     if (!app) return 1;
     programName = std::strrchr(argv[0], '/') ? std::strrchr(argv[0], '/') + 1 : argv[0];
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0 && app->m_pszHelpText) {
+    CheckStandardOutputAtExit(programName);
+    const auto isHelp = [](const std::string& word) { return word == "--help" || word == "-h"; };
+    if (argc == 2 && isHelp(argv[1]) && app->m_pszHelpText) {
         std::fputs(app->m_pszHelpText, stdout);
         return 0;
     }
@@ -105,32 +155,62 @@ int main(int argc, char** argv)
     }
 
     int (*run)() = nullptr;
+    std::vector<std::string> options;
     const char* folder = nullptr;
-    bool options = true;
+    bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (options && argument == "--") {
-            options = false;
+        if (!optionsEnd && argument == "--") {
+            optionsEnd = true;
             continue;
         }
-        if (options && (argument == "--help" || argument == "--version"))
-            return Usage(*app, (argument + " takes nothing beside it").c_str());
-        if (options && argument.size() > 1 && argument[0] == '-') {
+        if (!optionsEnd && (isHelp(argument) || argument == "--version"))
+            return Usage("'" + argument + "' takes nothing beside it");
+        if (!optionsEnd && argument.size() > 1 && argument[0] == '-') {
             int (*found)() = nullptr;
             for (int o = 0; o < app->m_nOptions; ++o)
                 if (argument == app->m_pOptions[o].name) found = app->m_pOptions[o].run;
-            if (!found || run) return Usage(*app, ("unknown option: " + argument).c_str());
+            if (!found) return Usage("unknown option '" + argument + "'");
+            // The same option twice is the option once.
+            if (run && run != found)
+                return Usage("'" + options.front() + "' and '" + argument + "' cannot be given together");
+            if (!run) options.push_back(argument);
             run = found;
             continue;
         }
-        if (folder) return Usage(*app, ("one folder at most: " + argument).c_str());
+        if (folder) return Usage("one folder at most: '" + argument + "' after '" + folder + "'");
         folder = argv[i];
     }
-    if (folder && !IsFolder(folder)) return Usage(*app, (std::string("no such folder: ") + folder).c_str());
-    const std::string own = OwnFolder(argv[0]);
-    if (!Enter(folder ? std::string(folder) : HoldsAny(own, app->m_ppszWorkFolderMarks) ? own : std::string(".")))
-        return Usage(*app, "the folder cannot be entered");
+    std::string chosen = folder ? folder : "";
+    // A patch file named in place of its folder names the folder.
+    if (folder && IsFile(chosen)) {
+        const std::size_t slash = chosen.rfind('/');
+        const std::string name = slash == std::string::npos ? chosen : chosen.substr(slash + 1);
+        if (!IsOneOf(name.c_str(), app->m_ppszWorkFolderMarks)) return Usage(chosen + ": is a file, not a folder");
+        chosen = slash == std::string::npos ? std::string(".") : chosen.substr(0, slash + 1);
+    }
+    if (folder && !IsFolder(chosen)) return Usage("no such folder: " + chosen);
+    if (!folder) {
+        const std::string own = OwnFolder(argv[0]);
+        chosen = HoldsAny(own, app->m_ppszWorkFolderMarks) ? own : std::string(".");
+    }
+    FixPrefix();
+    if (!Enter(chosen)) return Usage(chosen + ": the folder cannot be entered");
+    if (app->m_pszNoWorkFolderText && !HoldsAny(".", app->m_ppszWorkFolderMarks)) {
+        std::string text = app->m_pszNoWorkFolderText;
+        if (const std::size_t at = text.find("%s"); at != std::string::npos) text.replace(at, 2, workHost);
+        return Usage(text);
+    }
+    RememberCommandLine(argv[0], options, workHost);
+    std::string problem;
+    if (!RunAsPrefixOwner(problem)) {
+        std::fprintf(stderr, "%s: %s\n", programName, problem.c_str());
+        return 1;
+    }
 
+    std::snprintf(stoppedLine, sizeof stoppedLine,
+                  "\n%s: stopped; if the patch was not completed, run it again to finish.\n", programName);
+    AddStopHook(SayStopped);
     if (run) {
         const int status = run();
         std::fflush(stdout);

@@ -2,7 +2,6 @@
 //
 // The first line of a run (which prefix, which game directory), where else
 // the game is, the notes of what the run did and the progress of long jobs.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -16,6 +15,8 @@
 #include "platform/Framework.h"
 #include "platform/posix/CodePage.h"
 #include "platform/posix/LauncherPrefixes.h"
+#include "platform/posix/PrefixOwner.h"
+#include "platform/posix/RerunCommand.h"
 #include "platform/posix/Terminal.h"
 #include "platform/posix/WinePrefix.h"
 
@@ -41,6 +42,9 @@ void AfxShowInstallation(const char* gameDir)
     } else if (!prefix.empty() && stat((prefix + "/system.reg").c_str(), &registry) == 0 &&
                !S_ISREG(registry.st_mode)) {
         line += " (its system.reg is no regular file, and is not read)";
+    } else if (!PrefixOwnerRunAs().empty()) {
+        // Root started it: what it makes there is the owner's.
+        line += " (it belongs to " + PrefixOwnerRunAs() + ": the patch runs as " + PrefixOwnerRunAs() + ")";
     } else if (!prefix.empty() && st.st_uid != geteuid()) {
         // sudo keeps HOME: the patcher then reads another user's prefix.
         line += " (it belongs to " + UserName(st.st_uid) + ", not to " + UserName(geteuid()) + ")";
@@ -70,6 +74,12 @@ void AfxShowNote(const char* text)
     std::fflush(stdout);
 }
 
+void AfxShowProblem(const char* text)
+{
+    terminal::FinishLine();
+    std::fprintf(stderr, "%s\n", terminal::ToUtf8(text).c_str());
+}
+
 void AfxShowWork(const char* what, long long done, long long total, bool finished)
 {
     terminal::ShowWork(what, done, total, finished);
@@ -85,17 +95,18 @@ void AfxShowOtherInstallations(const char* key, const char* value)
     codepage::Convert(codepage::Direction::kToUtf8, key, keyText, codepage::Unconvertible::kQuestionMark);
     codepage::Convert(codepage::Direction::kToUtf8, value, valueText, codepage::Unconvertible::kQuestionMark);
     const std::vector<std::string> found = LauncherPrefixesHolding(home, keyText, valueText);
+    // What goes with message 2: where else to look, on standard error.
     terminal::FinishLine();
     if (found.empty()) {
-        std::printf(
-            "No Wine prefix of Lutris, Bottles, Steam or PlayOnLinux holds the game either; name the game's "
-            "prefix with WINEPREFIX.\n");
+        std::fprintf(stderr,
+                     "No Wine prefix of Lutris, Bottles, Steam or PlayOnLinux holds the game either; name the game's "
+                     "prefix with WINEPREFIX.\n");
+    } else if (found.size() == 1) {
+        std::fprintf(stderr, "The game is installed in this Wine prefix:\n  %s\nRun the patch again in it: %s\n",
+                     found.front().c_str(), RerunCommand(found.front()).c_str());
     } else {
-        std::printf("The game is installed in %s:\n", found.size() == 1 ? "this Wine prefix" : "these Wine prefixes");
-        for (const std::string& prefix : found) std::printf("  %s\n", prefix.c_str());
-        const char* folder = AfxWorkFolder();
-        std::printf("Choose one and run the patch again: WINEPREFIX=%s %s%s%s\n", found.front().c_str(),
-                    program_invocation_short_name, folder ? " " : "", folder ? terminal::ToUtf8(folder).c_str() : "");
+        std::fprintf(stderr, "The game is installed in these Wine prefixes:\n");
+        for (const std::string& prefix : found) std::fprintf(stderr, "  %s\n", prefix.c_str());
+        std::fprintf(stderr, "Choose one and run the patch again in it, as: %s\n", RerunCommand(found.front()).c_str());
     }
-    std::fflush(stdout);
 }

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-// The prefixes below home that Lutris (~/Games/*), Bottles, Steam's Proton
-// (steamapps/compatdata/*/pfx) and PlayOnLinux keep, whose registry holds
-// the string value named value in key (a path below HKEY_LOCAL_MACHINE, as
-// a 32-bit program sees it), each once, sorted.
+// The prefixes below home that Lutris (~/Games/* and ~/Games/*/prefix),
+// Bottles, Steam's Proton (steamapps/compatdata/*/pfx) and PlayOnLinux keep,
+// whose registry holds the string value named value in key (a path below
+// HKEY_LOCAL_MACHINE, as a 32-bit program sees it) and which hold the folder
+// it names, each once, sorted.
 std::vector<std::string> LauncherPrefixesHolding(const std::string& home, const std::string& key,
                                                  const std::string& value);

@@ -77,6 +77,11 @@ void DrawProgress(HWND dialog, HWND bar)
     const std::string status = terminal::ToUtf8(StaticTexts(dialog, " "));
 
     if (OnTerminal()) {
+        // Drawn again when the percentage moves or the status changes: a
+        // terminal is slow to draw, and a long file would redraw it for
+        // every chunk copied.
+        if (progressLineOpen && static_cast<int>(percent) == dialog->shownPercent && status == dialog->shown) return;
+        dialog->shownPercent = static_cast<int>(percent);
         constexpr int kBarWidth = 30;
         const int filled = static_cast<int>(percent * kBarWidth / 100);
         std::string line = "\r\033[K[" + std::string(static_cast<std::size_t>(filled), '#') +
@@ -135,15 +140,15 @@ void Redraw(HWND__* dialog)
 
 void ShowMessageBox(const char* caption, const char* text)
 {
+    // A message box says what went wrong or what keeps the run from going
+    // on: it goes where the errors go, apart from the results.
     FinishLine();
-    std::printf("\n[%s]\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
+    std::fprintf(stderr, "\n[%s]\n%s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
     if (Interactive()) {
-        std::fputs("(press Enter) ", stdout);
-        std::fflush(stdout);
+        std::fputs("(press Enter) ", stderr);
         int c;
         while ((c = std::getchar()) != EOF && c != '\n') {}
     }
-    std::fflush(stdout);
 }
 
 int AskForButton(HWND__* dialog)
@@ -186,13 +191,20 @@ int AskForButton(HWND__* dialog)
 void ShowWork(const char* what, long long done, long long total, bool finished)
 {
     static int shownTenth = -1;
+    static long long shownPercent = -1;
     // A job that stopped short leaves its last step shown.
     if (finished && done < 0) {
         FinishLine();
         shownTenth = -1;
+        shownPercent = -1;
         return;
     }
     if (OnTerminal()) {
+        // Drawn again for each percent done, and at the end: a chunk at a
+        // time would redraw the line thousands of times for one archive.
+        const long long percent = total > 0 ? done * 100 / total : 100;
+        if (!finished && progressLineOpen && percent == shownPercent) return;
+        shownPercent = finished ? -1 : percent;
         if (!progressLineOpen) std::fputs("\n", stdout);
         std::printf("\r\033[K%s: %lld of %lld bytes", what, done < 0 ? 0 : done, total);
         OpenLine();

@@ -28,7 +28,7 @@ struct HWND__ {
     bool ended = false;         // a modal dialog whose EndDialog ran
     int result = 0;
     std::string shown;      // what the terminal last showed of it
-    int shownPercent = -1;  // off a terminal: the progress its last line gave
+    int shownPercent = -1;  // the progress its last line gave, on a terminal or off it
     // A window of another program (FindWindowA): it stands for that
     // program's process; a message posted to it goes to that program
     // (PostToProgram, platform/posix/ProgramWindows.h).

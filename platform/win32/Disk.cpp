@@ -325,6 +325,20 @@ int SetTime(const char* path, long long unixTime)
 
 int RemoveFolder(const char* path) { return _rmdir(path) == 0 ? 0 : -1; }
 
+int CopyPermissions(const char* from, const char* to)
+{
+    const DWORD source = GetFileAttributesA(from);
+    const DWORD target = GetFileAttributesA(to);
+    if (source == INVALID_FILE_ATTRIBUTES || target == INVALID_FILE_ATTRIBUTES) {
+        errno = ENOENT;
+        return -1;
+    }
+    const DWORD kept = (target & ~FILE_ATTRIBUTE_READONLY) | (source & FILE_ATTRIBUTE_READONLY);
+    if (kept == target || SetFileAttributesA(to, kept)) return 0;
+    errno = EACCES;
+    return -1;
+}
+
 // Windows keeps a file from being written by its read-only attribute;
 // folders take new names whatever theirs says.
 int MayWrite(const char* path)

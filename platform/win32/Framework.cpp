@@ -164,6 +164,8 @@ void AfxShowInstallation(const char*)
 
 void AfxShowNote(const char*) {}
 
+void AfxShowProblem(const char*) {}
+
 void AfxShowOtherInstallations(const char*, const char*) {}
 
 const char* AfxWorkFolder() { return nullptr; }

@@ -61,11 +61,12 @@ TEST(MessageTables, EveryIdHasAnEntryOfValidCodePage949AndTheTableEnds)
     }
 }
 
+// A message box on the terminal: on standard error, where the errors go.
 std::string Shown(void (*show)())
 {
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     show();
-    return testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
 }
 
 TEST(ShowUpdateMessage, CaptionTextAndDetail)

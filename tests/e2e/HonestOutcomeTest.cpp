@@ -64,8 +64,8 @@ TEST_F(HonestOutcome, EveryCopyThatFailsIsToldAndTheVersionStays)
             BuildPacks();
             const Outcome o = Run();
             EXPECT_NE(o.status, 0) << o.out << o.err;
-            EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(" + std::string(c.detail) + ")\n"), std::string::npos)
-                << o.out;
+            EXPECT_NE(o.err.find("\n[UPDATE 7]\nfile open error\n(" + std::string(c.detail) + ")\n"), std::string::npos)
+                << o.err;
             EXPECT_EQ(o.out.find("Update is completed."), std::string::npos) << o.out;
             EXPECT_EQ(RecordedVersion(), "1.0.2.29");
             const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());
@@ -83,7 +83,7 @@ TEST_F(HonestOutcome, AGameDirectoryThatCannotBeEnteredIsMessageTwo)
         Registry(std::string("\"InstallPath\"=\"") + path + "\"");
         const Outcome o = Run();
         EXPECT_NE(o.status, 0) << o.out << o.err;
-        EXPECT_NE(o.out.find("\n[UPDATE 2]\nCannot find the route of game.\n"), std::string::npos) << o.out;
+        EXPECT_NE(o.err.find("\n[UPDATE 2]\nCannot find the route of game.\n"), std::string::npos) << o.err;
     }
 }
 

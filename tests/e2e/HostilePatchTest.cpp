@@ -223,7 +223,7 @@ TEST_F(HostilePatch, ARealRunAndADryRunAgreeAndNothingOutsideChanges)
         EXPECT_EQ(d.status, c.applies ? 0 : 1) << d.out << d.err;
         EXPECT_NE(d.out.find(c.applies ? "would apply" : "would not apply"), std::string::npos) << d.out;
         if (!c.applies) {
-            EXPECT_NE(d.out.find(c.line), std::string::npos) << d.out;
+            EXPECT_NE(d.err.find(c.line), std::string::npos) << d.err;
         }
         EXPECT_EQ(Everything(game), gameBefore) << "the dry run changed the game";
         EXPECT_TRUE(fs::is_empty(installation.root / "tmp")) << "the dry run left its folder";
@@ -231,7 +231,7 @@ TEST_F(HostilePatch, ARealRunAndADryRunAgreeAndNothingOutsideChanges)
         const Outcome r = installation.Run(options);
         EXPECT_EQ(r.status, c.applies ? 0 : 1) << r.out << r.err;
         if (!c.applies) {
-            EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+            EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
             EXPECT_EQ(Everything(game), gameBefore) << "a refused patch changed the game";
             EXPECT_FALSE(fs::exists(patch / "yes")) << "standard input was read as an answer";
         } else {

@@ -7,6 +7,8 @@
 // files stay out of the patch.
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
+#include <linux/fs.h>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -612,7 +614,7 @@ const Fault kFaults[] = {
          Put(now / "new.txt", B("n"));
          a.insert(a.begin(), "--strict");
      },
-     1, "1 names of OLD differ in NEW only in letter case (--strict)"},
+     1, "1 name of OLD differs in NEW only in letter case (--strict)"},
     {"pack folder renamed in letter case only",
      [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
          MakePack(now / "Dev/Kivra.pak",
@@ -647,14 +649,24 @@ const Fault kFaults[] = {
      1, "cannot be written", 700000},
     {"no such old", [](const fs::path& old, const fs::path&, std::vector<std::string>&) { fs::remove_all(old); }, 1,
      "no such directory"},
-    {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2, "usage"},
-    {"need that is no version",
-     [](const fs::path&, const fs::path&, std::vector<std::string>& a) {
-         a.insert(a.begin(), {"--need", "new"});
+    // A file past one pack's room: refused before a byte of it is read,
+    // naming it and the way out.
+    {"more than one pack holds",
+     [](const fs::path&, const fs::path& now, std::vector<std::string>&) {
+         Put(now / "Bin/huge.dat", B(""));
+         fs::resize_file(now / "Bin/huge.dat", 270000000);
      },
-     2, "not a version"},
+     1,
+     "kivra-mkpatch: the patch needs 131841 blocks of 2048 bytes, more than the 128000 one Update.pak holds "
+     "(262144000 bytes): its 3 files come to 270000018 bytes, the biggest Bin\\huge.dat (270000000 bytes), "},
+    {"two operands", [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.pop_back(); }, 2,
+     "kivra-mkpatch: missing OUTDIR (kivra-mkpatch OLD NEW OUTDIR)\nTry 'kivra-mkpatch --help'.\n"},
+    {"need that is no version",
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), {"--need", "new"}); }, 2,
+     "not a version"},
     {"unknown option",
-     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2, "usage"},
+     [](const fs::path&, const fs::path&, std::vector<std::string>& a) { a.insert(a.begin(), "--force"); }, 2,
+     "kivra-mkpatch: unknown option '--force'\nTry 'kivra-mkpatch --help'.\n"},
 };
 
 // Two small games alike but for their launchers: one map in the pack.
@@ -885,5 +897,78 @@ TEST_P(MakePatchExclude, LeavesOutWhatThePatternsMatch)
 
 INSTANTIATE_TEST_SUITE_P(Table, MakePatchExclude, ::testing::ValuesIn(kExclusions),
                          [](const ::testing::TestParamInfo<Exclusion>& info) { return std::string(info.param.name); });
+
+// Links in OLD and NEW are followed, to files and to folders, as cp -L
+// follows them: the patch carries what they lead to. One that leads nowhere
+// or into a folder it lies in is passed over with a line.
+TEST(MakePatchLinks, LinksAreFollowedAndThoseThatLeadNowhereAreNamed)
+{
+    testutil::TempDir scratch;
+    const fs::path old = scratch / "old";
+    const fs::path now = scratch / "new";
+    LaySmallPair(old, now, "launcher");
+    Put(scratch / "elsewhere/Maps/far.map", B("far"));
+    Put(scratch / "elsewhere/tool.dll", B("tool"));
+    const struct {
+        const char* link;  // below NEW
+        fs::path target;
+        std::vector<std::string> carried;  // below Update.pak, beside NeedVersion.txt and Version.txt
+        std::string said;                  // on stderr
+    } cases[] = {
+        {"Bin/tool.dll", scratch / "elsewhere/tool.dll", {"Bin\\tool.dll"}, ""},
+        {"Data", scratch / "elsewhere/Maps", {"Data\\far.map"}, ""},
+        {"Bin/gone.dll", scratch / "nowhere", {}, "Bin/gone.dll: a symbolic link that leads nowhere; passed over"},
+        {"Bin/loop", now / "Bin", {}, "Bin/loop: a link to a folder it lies in; passed over"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        fs::remove_all(scratch / "out");
+        fs::remove_all(now / "Bin");
+        fs::remove_all(now / "Data");
+        fs::create_directories((now / c.link).parent_path());
+        Put(now / "Bin/new.txt", B("new"));
+        fs::create_symlink(c.target, now / c.link);
+        const ToolRun run = RunMakePatch(scratch.path(), {old, now, scratch / "out"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::set<std::string> carried;
+        for (const auto& [path, content] : Unpacked(ReadFile(scratch / "out/update.lzh"))) carried.insert(path);
+        std::set<std::string> wanted = {"NeedVersion.txt", "Kivra_Pak\\Version.txt", "Bin\\new.txt"};
+        wanted.insert(c.carried.begin(), c.carried.end());
+        EXPECT_EQ(carried, wanted);
+        EXPECT_EQ(c.said.empty(), run.err.find("passed over") == std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    }
+}
+
+// An OUTDIR in a folder that cannot be written: the refusal says what to do
+// about it, not which work folder could not be made.
+TEST(MakePatchOutDir, AFolderThatCannotBeWrittenIsNamedWithTheWayOut)
+{
+    testutil::TempDir scratch;
+    const fs::path old = scratch / "old";
+    const fs::path now = scratch / "new";
+    LaySmallPair(old, now, "new launcher");
+    const fs::path locked = scratch / "locked";
+    fs::create_directories(locked);
+    // Immutable, as chattr +i makes it: even root may not write it.
+    const auto immutable = [&](bool on) {
+        const int fd = open(locked.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        set = set && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0) close(fd);
+        return set;
+    };
+    if (!immutable(true)) GTEST_SKIP() << "no folder can be made immutable here";
+    const ToolRun run = RunMakePatch(scratch.path(), {old, now, locked / "patch"});
+    immutable(false);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1),
+              "kivra-mkpatch: " + (locked / "patch").string() + ": the folder it is in, " + locked.string() +
+                  ", cannot be written (Operation not permitted): the patch is made there first, then moved "
+                  "into OUTDIR; choose an OUTDIR in a folder you may write\n");
+    EXPECT_TRUE(fs::is_empty(locked));
+}
 
 }  // namespace

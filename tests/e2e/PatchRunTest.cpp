@@ -79,7 +79,7 @@ TEST_F(PatchRun, CompletesWithOk)
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_NE(o.out.find(kCompleted), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("(OK)"), std::string::npos) << o.out;
-    EXPECT_EQ(o.out.find("[UPDATE"), std::string::npos) << o.out;
+    EXPECT_EQ(o.err.find("[UPDATE"), std::string::npos) << o.err;
     ExpectPatched();
     // What was in the game pack and not in the patch stays.
     EXPECT_EQ(PackFiles(game / "Dev/Kivra.pak").size(), 5u);
@@ -118,18 +118,18 @@ TEST_F(PatchRun, LauncherRunningIsOfferedAgain)
 // here the messages as the terminal shows them, Korean in UTF-8.
 TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
 {
-    // No patch pack beside the patcher.
+    // No patch beside the patcher: refused before anything is closed.
     MakePack(game / "Dev/Kivra.pak", installed);
     Outcome o = Run();
-    EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(" + patch.string() + "/Update.pak)\n"), std::string::npos)
-        << o.out;
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.err, "kivra-update: no Update.pak or update.lzh in " + fs::canonical(patch).string() +
+                         "\nTry 'kivra-update --help'.\n");
 
     offered["NeedVersion.txt"] = B("1.0.2.30");
     MakePack(patch / "Update.pak", offered);
     o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 1]\n1.02 Build 30이상만 패치가 됩니다.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 1]\n1.02 Build 30이상만 패치가 됩니다.\n"), std::string::npos) << o.err;
 
     offered["NeedVersion.txt"] = B("1.0.2.29");
     fs::remove(patch / "Update.pak");
@@ -137,7 +137,7 @@ TEST_F(PatchRun, NumberedMessagesAsThePlayerReadsThem)
     MakePack(patch / "Update.pak", offered);
     o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 10]\n패치하려는 버젼이 더 오래된 버젼입니다.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 10]\n패치하려는 버젼이 더 오래된 버젼입니다.\n"), std::string::npos) << o.err;
     // Refused before anything was transferred.
     EXPECT_FALSE(fs::exists(game / "Bin"));
 }
@@ -150,7 +150,7 @@ TEST_F(PatchRun, GamePathMustBeAStringInTheRegistry)
         Registry(values);
         const Outcome o = Run();
         EXPECT_NE(o.status, 0);
-        EXPECT_NE(o.out.find("\n[UPDATE 2]\nCannot find the route of game.\n"), std::string::npos) << o.out;
+        EXPECT_NE(o.err.find("\n[UPDATE 2]\nCannot find the route of game.\n"), std::string::npos) << o.err;
     }
     // A 32-bit prefix keeps the key where it was written.
     Registry("\"InstallPath\"=\"C:\\\\Games\\\\Kivra\"", false);
@@ -164,16 +164,16 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     Executable(patch / "KNet.exe", "1.0.2.30");
     const Outcome o = Run();
     EXPECT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_EQ(o.out.find("[UPDATE"), std::string::npos) << o.out;
+    EXPECT_EQ(o.err.find("[UPDATE"), std::string::npos) << o.err;
     EXPECT_NE(o.out.find("Update is completed.\n"), std::string::npos);
     EXPECT_EQ(o.out.find("Build 29 ->"), std::string::npos);
     EXPECT_EQ(ReadFile(game / "KNet.exe"), ReadFile(patch / "KNet.exe"));
     // The terminal says that only the launcher changed, and why.
-    EXPECT_NE(o.out.find("Patch not applied: " + patch.string() +
+    EXPECT_NE(o.err.find("Patch not applied: " + patch.string() +
                          "/Update.pak is missing; only the launcher was "
                          "replaced.\n"),
               std::string::npos)
-        << o.out;
+        << o.err;
 
     // A patch the installation is too old for: the same, with the versions.
     offered["NeedVersion.txt"] = B("1.0.2.31");
@@ -181,10 +181,11 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     Executable(game / "KNet.exe", "1.0.2.29");
     const Outcome refused = Run();
     EXPECT_EQ(refused.status, 0) << refused.out;
-    EXPECT_NE(refused.out.find("Patch not applied: the game is 1.02 Build 29, this patch needs 1.02 Build 31; only the "
-                               "launcher was replaced.\nUpdate is completed."),
+    EXPECT_NE(refused.err.find("Patch not applied: the game is 1.02 Build 29, this patch needs 1.02 Build 31; only the "
+                               "launcher was replaced.\n"),
               std::string::npos)
-        << refused.out;
+        << refused.err;
+    EXPECT_NE(refused.out.find("Update is completed."), std::string::npos) << refused.out;
     fs::remove(patch / "Update.pak");
 
     // Not newer than the installed one: not copied, and the run is not
@@ -193,7 +194,7 @@ TEST_F(PatchRun, QuietAfterTheLauncherWasReplaced)
     Executable(game / "KNet.exe", "1.0.2.29");
     const Outcome again = Run();
     EXPECT_NE(again.status, 0);
-    EXPECT_NE(again.out.find("[UPDATE 7]"), std::string::npos) << again.out;
+    EXPECT_NE(again.err.find("[UPDATE 7]"), std::string::npos) << again.err;
 }
 
 TEST_F(PatchRun, NothingToDoWhenEverythingIsCurrent)
@@ -261,8 +262,8 @@ TEST_F(PatchRun, GameThatWillNotCloseStopsTheRun)
     StandIn("C:\\Games\\Kivra\\Kivra.exe", {"ignore"});
     const Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 3]\nIt has exceeded the maximum waiting time of kivra.exe.\n"), std::string::npos)
-        << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 3]\nIt has exceeded the maximum waiting time of kivra.exe.\n"), std::string::npos)
+        << o.err;
 }
 
 TEST_F(PatchRun, StubbornLauncherByVersion)
@@ -272,14 +273,14 @@ TEST_F(PatchRun, StubbornLauncherByVersion)
     Executable(game / "KNet.exe", "1.0.2.30");
     pid_t launcher = StandIn("C:\\Games\\Kivra\\KNet.exe", {"ignore"});
     Outcome o = Run();
-    EXPECT_NE(o.out.find("\n[UPDATE 4]\nIt has exceeded the maximum waiting time of knet.exe.\n"), std::string::npos)
-        << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 4]\nIt has exceeded the maximum waiting time of knet.exe.\n"), std::string::npos)
+        << o.err;
     EXPECT_TRUE(Running(launcher));
 
     // Its version cannot be read: message 5, nothing ended.
     fs::remove(game / "KNet.exe");
     o = Run();
-    EXPECT_NE(o.out.find("\n[UPDATE 5]\nCannot find the version of Kivra net.\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 5]\nCannot find the version of Kivra net.\n"), std::string::npos) << o.err;
     EXPECT_TRUE(Running(launcher));
 
     // 1.0.2.29 or older: ended, and the update goes on.
@@ -298,7 +299,7 @@ TEST_F(PatchRun, AFileThatCannotBeWrittenIsNoCompletion)
     fs::create_symlink("/dev/full", game / "Bin/tool.dll");
     const Outcome o = Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("\n[UPDATE 7]\nfile open error\n(Bin\\tool.dll)\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("\n[UPDATE 7]\nfile open error\n(Bin\\tool.dll)\n"), std::string::npos) << o.err;
     EXPECT_EQ(o.out.find("Update is completed."), std::string::npos) << o.out;
     // The game pack itself was patched and is sound.
     const pack::CheckResult check = pack::CheckPackFile((game / "Dev/Kivra.pak").c_str());
@@ -324,10 +325,10 @@ TEST_F(PatchRun, AnotherWriterOfTheGamePackKeepsThePatchOutUntilItIsDone)
 
         const Outcome o = Run();
         EXPECT_EQ(o.status, 1) << o.out << o.err;
-        EXPECT_NE(o.out.find("C:\\Games\\Kivra\\Dev\\Kivra.pak is in use by another program"), std::string::npos)
-            << o.out;
-        EXPECT_NE(o.out.find("[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n"), std::string::npos)
-            << o.out;
+        EXPECT_NE(o.err.find("C:\\Games\\Kivra\\Dev\\Kivra.pak is in use by another program"), std::string::npos)
+            << o.err;
+        EXPECT_NE(o.err.find("[UPDATE 7]\nfile open error\n(C:\\Games\\Kivra\\Dev\\Kivra.pak)\n"), std::string::npos)
+            << o.err;
         // Refused before anything was unpacked.
         EXPECT_FALSE(fs::exists(patch / "Update.pak"));
         EXPECT_EQ(ReadFile(game / "Dev/Kivra.pak"), before);
@@ -368,6 +369,9 @@ TEST_F(PatchRun, AStopWhileUnpackingLeavesNoTemporaryAndWhatKilledRunsLeftIsSwep
                            "KIVRA_KILL_SIGNAL=INT"};
     const Outcome o = installation.Run(options);
     EXPECT_EQ(o.status, 128 + SIGINT) << o.out << o.err;
+    EXPECT_NE(o.err.find("kivra-update: stopped; if the patch was not completed, run it again to finish.\n"),
+              std::string::npos)
+        << o.err;
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(patch)) left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
@@ -386,6 +390,124 @@ TEST_F(PatchRun, UnpacksUpdateLzhFirst)
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(ReadFile(patch / "Update.pak"), pack);
     ExpectPatched();
+}
+
+// A folder that holds no patch is refused before anything is done: the game
+// and the launcher that run stay running, and the player is told at once.
+TEST_F(PatchRun, NoPatchIsRefusedBeforeTheGameIsClosed)
+{
+    MakePack(game / "Dev/Kivra.pak", installed);
+    WriteFile(patch / "notes.txt", std::string("not a patch"));
+    const std::string folder = fs::canonical(patch).string();
+    const struct {
+        std::vector<std::string> arguments;
+        std::string line;
+    } cases[] = {
+        {{}, "no Update.pak or update.lzh in " + folder},
+        {{"--dry-run"}, "no Update.pak or update.lzh in " + folder},
+        {{patch.string()}, "no Update.pak or update.lzh in " + folder},
+        {{(patch / "notes.txt").string()}, (patch / "notes.txt").string() + ": is a file, not a folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const pid_t running = StandIn("C:\\Games\\Kivra\\Kivra.exe", {"obey"});
+        RunOptions options;
+        options.arguments = c.arguments;
+        const Outcome o = installation.Run(options);
+        EXPECT_EQ(o.status, 2) << o.out;
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(o.err, "kivra-update: " + c.line + "\nTry 'kivra-update --help'.\n");
+        EXPECT_TRUE(Running(running)) << "the game was closed";
+        kill(running, SIGKILL);
+        waitpid(running, nullptr, 0);
+        children.pop_back();
+    }
+
+    // update.lzh named in place of its folder names the folder.
+    BuildPacks();
+    const std::string command = "cd '" + patch.string() + "' && '" LZH_TOOL "' a update.lzh Update.pak >/dev/null";
+    ASSERT_EQ(system(command.c_str()), 0);
+    fs::remove(patch / "Update.pak");
+    RunOptions options;
+    options.arguments = {(patch / "update.lzh").string()};
+    const Outcome o = installation.Run(options);
+    EXPECT_EQ(o.status, 0) << o.err;
+    ExpectPatched();
+}
+
+// Run by root (sudo) on a prefix a user owns, the patcher writes as that
+// user: every file and folder it makes in the game is the user's.
+TEST_F(PatchRun, RootWritesAsThePrefixOwner)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to run the patcher as root on another user's prefix";
+    constexpr uid_t kUser = 65534;  // nobody
+    BuildPacks();
+    Executable(game / "KNet.exe", "1.0.2.29");
+    Executable(patch / "KNet.exe", "1.0.2.30");
+    // A user's prefix, game and downloaded patch.
+    fs::permissions(root.path(), fs::perms(0755));
+    for (const auto& entry : fs::recursive_directory_iterator(root.path()))
+        ASSERT_EQ(lchown(entry.path().c_str(), kUser, kUser), 0) << entry.path();
+    const Outcome o = Run();
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_NE(o.out.find("(it belongs to nobody: the patch runs as nobody)"), std::string::npos) << o.out;
+    ExpectPatched();
+    for (const char* made : {"KNet.exe", "Bin", "Bin/tool.dll", "NeedVersion.txt", "ReadMe.txt", "Dev/Kivra.pak"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((game / made).c_str(), &st), 0) << made;
+        EXPECT_EQ(st.st_uid, kUser) << made;
+        EXPECT_EQ(st.st_gid, kUser) << made;
+    }
+}
+
+// kivra-update PATCH > log at a terminal: the log takes the results, the
+// terminal shows what went wrong, and nothing waits for an answer nobody
+// would see.
+TEST_F(PatchRun, OutputToALogAtATerminal)
+{
+    enum class Arrange {
+        TooOld,
+        FileInTheWay,
+        NoPatch
+    };
+    const struct {
+        Arrange arrange;
+        int status;
+        std::string terminal;  // shown on the terminal
+        std::string log;       // the log begins so
+    } cases[] = {
+        {Arrange::TooOld, 1,
+         "The game is 1.02 Build 29; this patch needs 1.02 Build 30 or later: it was not applied.\r\n\r\n[UPDATE 1]",
+         "Wine prefix "},
+        {Arrange::FileInTheWay, 1, "[UPDATE 7]\r\nfile open error\r\n(Bin)", "Wine prefix "},
+        {Arrange::NoPatch, 2, "kivra-update: no Update.pak or update.lzh in ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.terminal);
+        testutil::TempDir scratch;
+        installation = Installation(scratch.path());
+        SetUp();
+        if (c.arrange == Arrange::TooOld) offered["NeedVersion.txt"] = B("1.0.2.30");
+        if (c.arrange == Arrange::NoPatch)
+            MakePack(game / "Dev/Kivra.pak", installed);
+        else
+            BuildPacks();
+        if (c.arrange == Arrange::FileInTheWay) WriteFile(game / "Bin", std::string("where the patch has a folder"));
+        testutil::TerminalRun run;
+        run.program = "/bin/sh";
+        run.arguments = {"-c", "./kivra-update >log.txt"};
+        run.directory = patch.string();
+        run.environment = {"WINEPREFIX=" + prefix.string(), "HOME=" + installation.root.string(), "PATH=/usr/bin:/bin",
+                           "TERM=dumb"};
+        run.seconds = 20;
+        const testutil::TerminalOutcome o = testutil::RunOnTerminal(run);
+        const std::string log = Slurp(patch / "log.txt");
+        EXPECT_EQ(o.status, c.status) << o.shown;
+        EXPECT_NE(o.shown.find(c.terminal), std::string::npos) << o.shown;
+        EXPECT_EQ(log.rfind(c.log, 0), 0u) << log;
+        EXPECT_EQ(log.find("[UPDATE"), std::string::npos) << log;
+        EXPECT_EQ(o.shown.find("press Enter"), std::string::npos) << o.shown;
+    }
 }
 
 }  // namespace

@@ -47,12 +47,15 @@ TEST_F(TerminalRun, TheCommandLineTakesAnOptionAndAPatchFolderAndRefusesTheRest)
     } cases[] = {
         {{"--help"}, 0, "usage: kivra-update [--dry-run] [PATCHDIR]\n", false},
         {{"--version"}, 0, "kivra-update 1.0.0.1\n", false},
-        {{"--version", "--help"}, 2, "kivra-update: --version takes nothing beside it\n", false},
-        {{"-h"}, 2, "kivra-update: unknown option: -h\nusage: kivra-update [--dry-run] [PATCHDIR]\n", false},
-        {{"--dry-rum"}, 2, "kivra-update: unknown option: --dry-rum\n", false},
-        {{"--dry-run", "--dry-run"}, 2, "kivra-update: unknown option: --dry-run\n", false},
-        {{".", "again"}, 2, "kivra-update: one folder at most: again\n", false},
-        {{"no-such-folder"}, 2, "kivra-update: no such folder: no-such-folder\n", false},
+        {{"--version", "--help"},
+         2,
+         "kivra-update: '--version' takes nothing beside it\nTry 'kivra-update --help'.\n",
+         false},
+        {{"-h"}, 0, "usage: kivra-update [--dry-run] [PATCHDIR]\n", false},
+        {{"--dry-rum"}, 2, "kivra-update: unknown option '--dry-rum'\nTry 'kivra-update --help'.\n", false},
+        {{"--dry-run", "--dry-run"}, 0, "Wine prefix ", false},
+        {{".", "again"}, 2, "kivra-update: one folder at most: 'again' after '.'\nTry 'kivra-update --help'.\n", false},
+        {{"no-such-folder"}, 2, "kivra-update: no such folder: no-such-folder\nTry 'kivra-update --help'.\n", false},
         {{"."}, 0, "Wine prefix ", true},
         {{"--", "."}, 0, "Wine prefix ", true},
     };
@@ -114,12 +117,14 @@ TEST_F(TerminalRun, TheFirstLineNamesThePrefixTheGameAndAnotherOwner)
               "Wine prefix " + prefix.string() + ", game directory C:\\Games\\Kivra\\ (" + host + ")");
 
     if (geteuid() == 0) {
-        // A patcher started with sudo reads root's prefix: said on that line.
+        // A patcher started with sudo on a user's prefix runs as that user:
+        // said on that line.
+        fs::permissions(root.path(), fs::perms(0755));
         ASSERT_EQ(chown(prefix.c_str(), 65534, 65534), 0);
         o = Run();
         const std::string first = o.out.substr(0, o.out.find('\n'));
         EXPECT_NE(first.find(" (it belongs to "), std::string::npos) << first;
-        EXPECT_NE(first.find(", not to root)"), std::string::npos) << first;
+        EXPECT_NE(first.find(": the patch runs as "), std::string::npos) << first;
         ASSERT_EQ(chown(prefix.c_str(), 0, 0), 0);
     }
 
@@ -177,6 +182,26 @@ TEST_F(TerminalRun, UnpackingIsOneLineOnATerminalAndAFewWholeLinesInALog)
     // 44 files, a line for each twentieth at most.
     EXPECT_LE(progress, 21u) << o.out;
     EXPECT_GE(progress, 2u) << o.out;
+}
+
+// A terminal is drawn again when the progress moves a percent (or the file
+// shown changes), not for every chunk: one 12 MB archive redrew it some
+// thousands of times.
+TEST_F(TerminalRun, ATerminalIsRedrawnAPercentAtATime)
+{
+    offered["Kivra_Pak\\Map\\big.map"] = Noise(12 << 20, 9);
+    BuildPacks();
+    const std::string command = "cd '" + patch.string() + "' && '" LZH_TOOL "' a -0 update.lzh Update.pak >/dev/null";
+    ASSERT_EQ(system(command.c_str()), 0);
+    fs::remove(patch / "Update.pak");
+    const std::string shown = RunOnTerminal();
+    EXPECT_NE(shown.find("Update is completed."), std::string::npos) << shown.substr(shown.size() - 300);
+    std::size_t redrawn = 0;
+    for (std::size_t at = shown.find("\r\033[K"); at != std::string::npos; at = shown.find("\r\033[K", at + 1))
+        ++redrawn;
+    // Unpacking and copying, each a hundred percent, and the few files.
+    EXPECT_LE(redrawn, 250u);
+    EXPECT_GE(redrawn, 20u);
 }
 
 }  // namespace

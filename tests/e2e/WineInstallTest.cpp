@@ -193,9 +193,9 @@ TEST_F(WineInstall, APatchFolderNamedWithACharacterCodePage949LacksIsNamedInTheM
     fs::rename(root / "update.pak", emoji.patch / "Update.pak");
     const Outcome o = emoji.Run();
     EXPECT_NE(o.status, 0);
-    EXPECT_NE(o.out.find("[UPDATE 7]\nfile open error\n(" + (emoji.root / "patch?/Update.pak").string() + ")\n"),
+    EXPECT_NE(o.err.find("[UPDATE 7]\nfile open error\n(" + (emoji.root / "patch?/Update.pak").string() + ")\n"),
               std::string::npos)
-        << o.out;
+        << o.err;
     EXPECT_FALSE(fs::exists(emoji.game / "Bin"));
 }
 
@@ -204,7 +204,9 @@ TEST_F(WineInstall, APatchFolderNamedWithACharacterCodePage949LacksIsNamedInTheM
 namespace {
 
 // With no WINEPREFIX and no game in ~/.wine, the prefixes of the launchers
-// that hold the game are named, and none is patched.
+// that hold the game, its folder there, are named, with the command that
+// runs the patch again in one (quoted for the shell, the options kept); none
+// is patched.
 TEST_F(WineInstall, WithoutAPrefixNamedThePrefixesOfLaunchersThatHoldTheGameAreListed)
 {
     BuildPacks();
@@ -212,52 +214,65 @@ TEST_F(WineInstall, WithoutAPrefixNamedThePrefixesOfLaunchersThatHoldTheGameAreL
     const std::string key64 =
         "[Software\\\\Wow6432Node\\\\Pendix\\\\Kivra] 1700000000\n\"InstallPath\"=\"C:\\\\Kivra\"\n";
     const std::string key32 = "[Software\\\\Pendix\\\\Kivra] 1700000000\n\"InstallPath\"=\"C:\\\\Kivra\"\n";
-    const struct {
-        const char* prefix;  // below home
+    struct Prefix {
+        const char* path;  // below home
         std::string arch;
         std::string keys;
-        bool holds;
-    } prefixes[] = {
-        {"Games/kivra", "win64", key64, true},
-        {"Games/other-game", "win64", "[Software\\\\Other] 1\n\"InstallPath\"=\"C:\\\\x\"\n", false},
-        {"Games/wrong-view", "win64", key32, false},
-        {".local/share/bottles/bottles/Kivra", "win32", key32, true},
-        {".local/share/Steam/steamapps/compatdata/4242/pfx", "win64", key64, true},
-        {".PlayOnLinux/wineprefix/KivraOnline", "win64", key64, true},
+        const char* folder;  // the game's folder below drive_c, or none
     };
-    std::vector<std::string> expected;
-    for (const auto& p : prefixes) {
-        fs::create_directories(home / p.prefix);
-        WriteFile(home / p.prefix / "system.reg", "WINE REGISTRY Version 2\n\n#arch=" + p.arch + "\n\n" + p.keys);
-        if (p.holds) expected.push_back("  " + (home / p.prefix).string() + "\n");
+    const Prefix other{"Games/other-game", "win64", "[Software\\\\Other] 1\n\"InstallPath\"=\"C:\\\\x\"\n", "x"};
+    const Prefix wrongView{"Games/wrong-view", "win64", key32, "Kivra"};
+    const Prefix gone{".local/share/Steam/steamapps/compatdata/4242/pfx", "win64", key64, nullptr};
+    const Prefix lutris{"Games/my game/prefix", "win64", key64, "KIVRA"};
+    const Prefix bottles{".local/share/bottles/bottles/Kivra", "win32", key32, "Kivra"};
+    const Prefix playOnLinux{".PlayOnLinux/wineprefix/KivraOnline", "win64", key64, "kivra"};
+    const Prefix olderLutris{"Games/kivra", "win64", key64, "Kivra"};
+    // A patch folder and a prefix whose names a shell would split.
+    const fs::path folder = root.path() + "/my patch (30)";
+    fs::create_directories(folder);
+    for (const auto& entry : fs::directory_iterator(patch)) fs::copy(entry.path(), folder / entry.path().filename());
+    const std::string rerun = " ./kivra-update --dry-run '" + folder.string() + "'\n";
+    const struct {
+        std::vector<Prefix> prefixes;
+        std::string told;  // on stderr
+    } cases[] = {
+        {{other, wrongView, lutris},
+         "The game is installed in this Wine prefix:\n  " + (home / lutris.path).string() +
+             "\nRun the patch again in it: WINEPREFIX='" + (home / lutris.path).string() + "'" + rerun},
+        {{gone, lutris, bottles, playOnLinux, olderLutris},
+         "The game is installed in these Wine prefixes:\n  " + (home / playOnLinux.path).string() + "\n  " +
+             (home / bottles.path).string() + "\n  " + (home / olderLutris.path).string() + "\n  " +
+             (home / lutris.path).string() + "\nChoose one and run the patch again in it, as: WINEPREFIX=" +
+             (home / playOnLinux.path).string() + rerun},
+        {{gone, other},
+         "No Wine prefix of Lutris, Bottles, Steam or PlayOnLinux holds the game either; name the game's prefix "
+         "with WINEPREFIX.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.told);
+        fs::remove_all(home);
+        for (const Prefix& p : c.prefixes) {
+            fs::create_directories(home / p.path / "dosdevices");
+            fs::create_symlink("../drive_c", home / p.path / "dosdevices/c:");
+            if (p.folder) fs::create_directories(home / p.path / "drive_c" / p.folder);
+            WriteFile(home / p.path / "system.reg", "WINE REGISTRY Version 2\n\n#arch=" + p.arch + "\n\n" + p.keys);
+        }
+        // Steam's other root is a link to the same prefixes: each is named once.
+        fs::create_directories(home / ".steam");
+        fs::create_symlink(home / ".local/share/Steam", home / ".steam/steam");
+        RunOptions options;
+        options.environment = {"WINEPREFIX=", "HOME=" + home.string()};
+        options.arguments = {"--dry-run", folder.string()};
+        const Outcome o = installation.Run(options);
+        EXPECT_EQ(o.status, 1) << o.out;
+        EXPECT_NE(o.err.find(c.told), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find("[UPDATE 2] Cannot find the route of game."), std::string::npos) << o.err;
     }
-    // Steam's other root is a link to the same prefixes: each is named once.
-    fs::create_directories(home / ".steam");
-    fs::create_symlink(home / ".local/share/Steam", home / ".steam/steam");
-    std::sort(expected.begin(), expected.end());
-
-    RunOptions options;
-    options.environment = {"WINEPREFIX=", "HOME=" + home.string()};
-    const Outcome o = installation.Run(options);
-    EXPECT_EQ(o.status, 1) << o.out;
-    std::string listed = "The game is installed in these Wine prefixes:\n";
-    for (const std::string& line : expected) listed += line;
-    listed +=
-        "Choose one and run the patch again: WINEPREFIX=" + expected.front().substr(2, expected.front().size() - 3) +
-        " kivra-update " + patch.string() + "/\n";
-    EXPECT_NE(o.out.find(listed), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("[UPDATE 2]\nCannot find the route of game."), std::string::npos) << o.out;
 
     // A prefix named is the one: nothing else is looked at.
+    RunOptions options;
     options.environment = {"WINEPREFIX=" + (home / "Games/other-game").string(), "HOME=" + home.string()};
-    EXPECT_EQ(installation.Run(options).out.find("Wine prefixes"), std::string::npos);
-    // None holds it.
-    fs::remove_all(home);
-    fs::create_directories(home);
-    options.environment = {"WINEPREFIX=", "HOME=" + home.string()};
-    EXPECT_NE(installation.Run(options).out.find("No Wine prefix of Lutris, Bottles, Steam or PlayOnLinux holds the "
-                                                 "game either"),
-              std::string::npos);
+    EXPECT_EQ(installation.Run(options).err.find("Wine prefix"), std::string::npos);
 }
 
 }  // namespace

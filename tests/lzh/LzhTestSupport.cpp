@@ -15,6 +15,12 @@
 
 namespace lzhtest {
 
+const std::string kCorpus = LZH_CORPUS_DIR;
+
+bool HaveCorpus() { return std::filesystem::is_regular_file(kCorpus + "/LEVEL1.txt"); }
+
+std::string CorpusMissing() { return "needs the shared LZH corpus, " + kCorpus + " (../shared/lzh-corpus)"; }
+
 namespace {
 
 // The reader asks standard input for a replacement name when a member's file

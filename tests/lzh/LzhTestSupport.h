@@ -15,6 +15,13 @@ namespace lzhtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The shared LZH corpus (../shared/lzh-corpus beside the checkout): archives
+// that many LHA programs made. A fresh clone has none; every test that reads
+// it skips then, with the same line: CorpusMissing().
+extern const std::string kCorpus;
+bool HaveCorpus();
+std::string CorpusMissing();
+
 // CRC-16/ARC, one bit at a time.
 std::uint16_t Crc16(const Bytes& data);
 

@@ -79,13 +79,28 @@ Member CompressedMember(const std::string& name, const std::string& content)
 
 }  // namespace
 
+// One line names what is wrong, and where to read more.
 TEST_F(LzhToolTest, UsageErrorsExitWithTwo)
 {
-    for (const char* arguments : {"", "x", "q a.lzh", "xl a.lzh", "l a.lzh b.lzh"}) {
+    const struct {
+        const char* arguments;
+        const char* line;
+    } cases[] = {
+        {"", "missing command"},
+        {"x", "x: missing ARCHIVE"},
+        {"q a.lzh", "unknown command 'q'"},
+        {"xl a.lzh", "unknown modifier 'l' in 'xl'"},
+        {"l -z a.lzh", "unknown option '-z'"},
+        {"lf a.lzh", "f is for x and e only, not l"},
+        {"xw= a.lzh", "w= needs a folder: w=DIR"},
+        {"a -9 b.lzh c", "a: unknown option '-9'"},
+        {"d a.lzh", "d: missing NAME (lzh d ARCHIVE NAME...)"},
+    };
+    for (const auto& [arguments, line] : cases) {
         SCOPED_TRACE(arguments);
         const ToolResult r = Lzh(arguments);
         EXPECT_EQ(r.status, 2);
-        EXPECT_NE(r.err.find("usage: lzh x ARCHIVE"), std::string::npos);
+        EXPECT_EQ(r.err, std::string("lzh: ") + line + "\nTry 'lzh --help'.\n");
     }
 }
 
@@ -173,7 +188,9 @@ TEST_F(LzhToolTest, FolderHeadersGiveFoldersOnlyInsideTheCurrentDirectory)
         {Level1(inFolder("-lh0-", {'a', 0xFF, '.', 0xFF}, "x.txt")), "lzh: a\\.\\x.txt: unsafe name", {}},
         {Level0(StoredMember("a\\ . \\x.txt", "x")), "lzh: a\\ . \\x.txt: unsafe name", {}},
         // A zero byte does not end the path early.
-        {Level1(inFolder("-lh0-", {'a', 0, 'b', 0xFF}, "x.txt")), "lzh: a?b\\x.txt: cannot be created", {}},
+        {Level1(inFolder("-lh0-", {'a', 0, 'b', 0xFF}, "x.txt")),
+         "lzh: a?b\\x.txt: a name Windows cannot give a file: a?b holds one of < > : \" / \\ | ? *",
+         {}},
         {Level1(inFolder("-lh0-", tooLong, "x.txt")), "lzh: " + std::string(259, 'f') + ": name too long", {}},
     };
     for (const auto& [member, line, files] : cases) {
@@ -207,7 +224,8 @@ TEST_F(LzhToolTest, TestNamesEveryDamagedMemberAndWritesNothing)
     const ToolResult r = Lzh("t " + archive);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "ok good.txt\nfailed bad.txt\nskipped six.txt\nfailed claims.bin\n");
-    EXPECT_EQ(r.err, "lzh: bad.txt: CRC error\nlzh: claims.bin: data ends early\n");
+    EXPECT_EQ(r.err,
+              "lzh: bad.txt: CRC error\nlzh: six.txt: unsupported method -lh6-\nlzh: claims.bin: data ends early\n");
     EXPECT_TRUE(FilesBelow(work).empty());
 
     Member broken;
@@ -262,8 +280,10 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
         {Level2(StoredMember(longName, "x")), "", "lzh: " + longName.substr(0, 230) + ": name too long"},
         // x makes the folders that names hold, but not where a file is in the way.
         {Level1(StoredMember("a.txt\\b.txt", "x")), "", "lzh: a.txt\\b.txt: cannot be created"},
-        // A name the disk cannot take is seen before anything is unpacked.
-        {Level1(StoredMember("a?b.txt", "x")), "", "lzh: a?b.txt: cannot be created"},
+        // A name Windows cannot give a file is seen before anything is
+        // unpacked.
+        {Level1(StoredMember("a?b.txt", "x")), "",
+         "lzh: a?b.txt: a name Windows cannot give a file: it holds one of < > : \" / \\ | ? *"},
         {Level1(claims), "", "lzh: claims.bin: data ends early"},
         {Level1(bad), ".", "lzh: bad.txt: CRC error"},
         // A folder where the file would go is seen before anything is unpacked.
@@ -281,6 +301,7 @@ TEST_F(LzhToolTest, ExtractNamesEveryMemberNotWrittenOnALineOfItsOwn)
     }
 
     // A damaged header's line starts afresh too.
+    std::filesystem::remove_all(work);
     Bytes damaged = Level1(StoredMember("after.txt", "after"));
     ++damaged[1];
     const std::string archive = Write("d.lzh", Concat({Level1(StoredMember("a.txt", "a")), damaged, {0}}));
@@ -331,4 +352,185 @@ TEST_F(LzhToolTest, AHangulArchiveAndMemberNamesCrossAsUtf8OnDisk)
     const ToolResult r = Lzh("x " + Quote(temp / "\xED\x95\x9C\xEA\xB8\x80/x.lzh"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(FilesBelow(work), (std::vector<std::string>{"\xED\x8C\xA8\xEC\xB9\x98.txt"}));
+}
+
+namespace {
+
+// Where a run's standard streams are: a file and no terminal, or a terminal
+// for all three, or a terminal with standard output sent to a file.
+enum class Streams {
+    Files,
+    Terminal,
+    OutputToAFile
+};
+
+struct TerminalLzh {
+    int status;
+    std::string shown;  // the terminal, or stdout and stderr
+};
+
+}  // namespace
+
+// A file that is there is never replaced unasked: -f (or f) replaces it,
+// someone at a terminal is asked as lhasa asks, and otherwise it is kept
+// and named. A read-only file is replaced with -f only, and whatever
+// replaces a file keeps its permissions.
+TEST_F(LzhToolTest, AFileThatIsThereIsReplacedOnlyWhenAsked)
+{
+    const std::string archive = temp / "two.lzh";
+    testutil::WriteFile(archive,
+                        Archive({Level1(StoredMember("a.txt", "new a")), Level1(StoredMember("b.txt", "new b"))}));
+    const std::string prompt = " exists. Replace it? (yes/[no]/all/skip) ";
+    const struct {
+        Streams streams;
+        const char* command;  // before the archive
+        const char* answer;   // at each question, or at the first for all and skip
+        bool readOnly;
+        bool replaced;  // both files
+        int status;
+        int questions;
+        const char* line;  // said of a.txt, or nothing
+    } cases[] = {
+        {Streams::Files, "x", "", false, false, 1, 0, "lzh: a.txt: exists; kept (-f replaces it)"},
+        {Streams::Files, "x -f", "", false, true, 0, 0, nullptr},
+        {Streams::Files, "xf", "", false, true, 0, 0, nullptr},
+        {Streams::Files, "x -f", "", true, true, 0, 0, nullptr},
+        {Streams::Terminal, "x", "yes", false, true, 0, 2, nullptr},
+        {Streams::Terminal, "x", "n", false, false, 0, 2, nullptr},
+        {Streams::Terminal, "x", "", false, false, 0, 2, nullptr},
+        {Streams::Terminal, "x", "a", false, true, 0, 1, nullptr},
+        {Streams::Terminal, "x", "skip", false, false, 0, 1, nullptr},
+        {Streams::Terminal, "x", "", true, false, 1, 0, "lzh: a.txt: is read-only; kept (-f replaces it)"},
+        {Streams::OutputToAFile, "x", "yes", false, false, 1, 0, "lzh: a.txt: exists; kept (-f replaces it)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.command) + ", answer \"" + c.answer + "\"" + (c.readOnly ? ", read-only" : "") +
+                     (c.streams == Streams::Files      ? ""
+                      : c.streams == Streams::Terminal ? ", terminal"
+                                                       : ", > file"));
+        std::filesystem::remove_all(work);
+        std::filesystem::create_directories(work);
+        const auto mode = c.readOnly ? std::filesystem::perms(0444) : std::filesystem::perms(0640);
+        for (const char* name : {"a.txt", "b.txt"}) {
+            testutil::WriteFile(work + "/" + name, std::string("old"));
+            std::filesystem::permissions(work + "/" + name, mode);
+        }
+        TerminalLzh r{};
+        if (c.streams == Streams::Files) {
+            const ToolResult piped = Lzh(std::string(c.command) + " " + Quote(archive));
+            r = {piped.status, piped.out + piped.err};
+        } else {
+            testutil::TerminalRun run;
+            const std::string command = std::string(LZH_TOOL_PATH) + " " + c.command + " " + Quote(archive);
+            run.program = "/bin/sh";
+            run.arguments = {"-c", c.streams == Streams::Terminal ? command : command + " >" + Quote(temp / "out")};
+            run.directory = work;
+            run.promptEnd = prompt;
+            run.answer = c.answer;
+            run.answerOnce = c.questions == 1;
+            run.seconds = 10;
+            const testutil::TerminalOutcome o = testutil::RunOnTerminal(run);
+            r = {o.status, o.shown};
+        }
+        EXPECT_EQ(r.status, c.status) << r.shown;
+        std::size_t questions = 0;
+        for (std::size_t at = r.shown.find(prompt); at != std::string::npos; at = r.shown.find(prompt, at + 1))
+            ++questions;
+        EXPECT_EQ(questions, static_cast<std::size_t>(c.questions)) << r.shown;
+        EXPECT_EQ(c.line && r.shown.find(c.line) != std::string::npos, c.line != nullptr) << r.shown;
+        EXPECT_EQ(r.shown.find("kept") != std::string::npos, c.line != nullptr) << r.shown;
+        for (const char* name : {"a.txt", "b.txt"}) {
+            const std::string path = work + "/" + name;
+            EXPECT_EQ(Slurp(path), c.replaced ? std::string("new ") + name[0] : "old") << name;
+            EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all, mode) << name;
+        }
+    }
+}
+
+// The commands and modifiers people know from lhasa: e, v, p, q, w=DIR,
+// members named after the archive, a leading '-'.
+TEST_F(LzhToolTest, TheCommandsOfLhaHabitWork)
+{
+    Member folder = StoredMember("d\\", "");
+    folder.method = "-lhd-";
+    const std::string archive = Write("h.lzh", Archive({Level1(folder), Level1(StoredMember("d\\a.txt", "hello\n")),
+                                                        Level1(StoredMember("b.txt", "world\n"))}));
+    const struct {
+        std::string arguments;  // the archive follows the command word
+        std::string out;
+        std::string err;
+        int status;
+        std::vector<std::string> files;
+    } cases[] = {
+        {"e", "", "..", 0, {"a.txt", "b.txt"}},
+        {"e A D/A.TXT", "", ".", 0, {"a.txt"}},
+        {"p", "::::::::\nd/a.txt\n::::::::\nhello\n::::::::\nb.txt\n::::::::\nworld\n", "", 0, {}},
+        {"pq A b.txt", "world\n", "", 0, {}},
+        {"x A d", "", ".", 0, {"d/a.txt"}},
+        {"xq", "", "", 0, {"b.txt", "d/a.txt"}},
+        {"xw=into A b.txt", "", ".", 0, {"into/b.txt"}},
+        {"-x", "", "..", 0, {"b.txt", "d/a.txt"}},
+        {"x A b.txt nope", "", ".\nlzh: nope: no such member\n", 1, {"b.txt"}},
+        {"t A 'd\\a.txt'", "ok d/a.txt\n", "", 0, {}},
+        {"tq", "", "", 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        std::filesystem::remove_all(work);
+        // "A" stands for the archive; the command word alone takes it after.
+        std::string arguments = c.arguments;
+        const std::size_t at = arguments.find(" A");
+        if (at == std::string::npos)
+            arguments += " " + archive;
+        else
+            arguments.replace(at, 2, " " + archive);
+        const ToolResult r = Lzh(arguments);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(FilesBelow(work), c.files);
+    }
+
+    // v lists as l does; q keeps the members' lines alone.
+    const ToolResult l = Lzh("l " + archive);
+    const ToolResult v = Lzh("v " + archive);
+    const ToolResult lq = Lzh("lq " + archive);
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, l.out);
+    std::string members = l.out.substr(l.out.find('\n', l.out.find('\n') + 1) + 1);
+    members.erase(members.find("----------"));
+    EXPECT_EQ(lq.out, members);
+}
+
+// t fails where x fails for the archive's sake (a method neither unpacks, a
+// name x does not write), with the same line.
+TEST_F(LzhToolTest, TestAndExtractAgreeOnEveryArchive)
+{
+    Member six = StoredMember("sub\\six.txt", "six");
+    six.method = "-lh6-";
+    Member seven = StoredMember("seven.txt", "seven");
+    seven.method = "-lh7-";
+    const Bytes members[] = {
+        Level1(six),
+        Level1(seven),
+        Level1(StoredMember("..\\up.txt", "x")),
+        Level1(StoredMember("a?b.txt", "x")),
+        Level1(StoredMember("sub\\CON.txt", "x")),
+        Level1(StoredMember("end.", "x")),
+        Level2(StoredMember(std::string(231, 'n'), "x")),
+        Level1(StoredMember("", "x")),
+    };
+    for (const Bytes& member : members) {
+        const std::string archive = Write("one.lzh", Archive({member}));
+        std::filesystem::remove_all(work);
+        const ToolResult t = Lzh("t " + archive);
+        const ToolResult x = Lzh("x " + archive);
+        SCOPED_TRACE(x.err);
+        EXPECT_EQ(t.status, 1) << t.out;
+        EXPECT_EQ(x.status, 1);
+        EXPECT_EQ(t.err, x.err);
+        EXPECT_TRUE(FilesBelow(work).empty());
+        // t names members as l does: '/' between folders.
+        EXPECT_EQ(t.out.find('\\'), std::string::npos) << t.out;
+    }
 }

@@ -91,6 +91,7 @@ inline const DiskCalls kFailing = {
     [](std::FILE* f) { return Fails("sync", f) ? Failed(EIO, -1) : real.syncFile(f); },
     [](const char* d) { return Fails("sync") ? Failed(EIO, -1) : real.syncFolder(d); },
     [](const char* d) { return Fails("sync") ? Failed(EIO, -1) : real.syncVolume(d); },
+    [](const char* a, const char* b) { return Fails("chmod") ? Failed(EIO, -1) : real.copyPermissions(a, b); },
 };
 
 // A rule: a write fails when it would take its file past room bytes, as on

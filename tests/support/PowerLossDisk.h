@@ -540,6 +540,11 @@ inline const DiskCalls kRecording = {
         if (result == 0) Log(Op(Kind::SyncAll));
         return result;
     },
+    // Permission bits are no part of what a power loss keeps or loses here.
+    [](const char* a, const char* b) {
+        ++rec.calls;
+        return rec.real.copyPermissions(a, b);
+    },
 };
 
 // Records, while it lives, what the disk calls do below root; the files and

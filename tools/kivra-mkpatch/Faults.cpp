@@ -27,7 +27,8 @@ extern "C" void StopOnSignal(int signal)
 void StopWhenFull(const char*)
 {
     Fail(std::string(kPatchPack) + ": the patch holds more than a pack can (" + std::to_string(pack::kMaxBlocks) +
-         " blocks of " + std::to_string(pack::kBlockSize) + " bytes)");
+         " blocks of " + std::to_string(pack::kBlockSize) +
+         " bytes); leave some files out with --exclude PATTERN and ship them in a patch of their own");
     std::exit(kExitFailure);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/CodePage.h"
+#include "tools/common/StandardOptions.h"
 #include "tools/kivra-mkpatch/Faults.h"
 #include "tools/kivra-mkpatch/PatchNames.h"
 
@@ -39,6 +40,14 @@ const char kUsage[] =
     "rename, is named on stderr as a warning. NeedVersion.txt in the game\n"
     "directory is what earlier patches left there; it is not compared.\n"
     "\n"
+    "A patch is one Update.pak, and a pack holds at most 128000 blocks of 2048\n"
+    "bytes (262144000 bytes, its folders' entries among them): a patch that needs\n"
+    "more is refused before anything is written, naming its biggest files; leave\n"
+    "some out with --exclude and ship them in a patch of their own.\n"
+    "Symbolic links in OLD and NEW are followed, to files and to folders, as\n"
+    "cp -L follows them: the patch carries what they lead to. One that leads\n"
+    "nowhere, or to a folder it lies in, is passed over with a warning.\n"
+    "\n"
     "PATTERN is matched against paths below the game directory with \"/\" between\n"
     "folders, the pack's files as Kivra_Pak/...: \"*\" matches within one name,\n"
     "\"**\" across folders, \"?\" one character, \"[...]\" one of a set, letters in\n"
@@ -48,19 +57,20 @@ const char kUsage[] =
     "below it. Kivra_Pak/Version.txt is always carried.\n"
     "\n"
     "OUTDIR must not lie inside OLD or NEW. The run works in .kivra-mkpatch-PID\n"
-    "beside OUTDIR (in its parent) and moves update.lzh and KNet.exe into OUTDIR\n"
-    "only once they are complete, OUTDIR made then when it does not exist; an\n"
-    "update.lzh there is replaced in one step. A failed or interrupted run\n"
-    "leaves nothing behind; what a killed one left is removed by the next run\n"
-    "beside the same OUTDIR. A KNet.exe or Update.pak left in OUTDIR by an\n"
-    "earlier patch is removed when this patch has no launcher of its own.\n"
+    "beside OUTDIR (in its parent, which must be writable) and moves update.lzh\n"
+    "and KNet.exe into OUTDIR only once they are complete, OUTDIR made then when\n"
+    "it does not exist; an update.lzh there is replaced in one step. A failed or\n"
+    "interrupted run leaves nothing behind; what a killed one left is removed by\n"
+    "the next run beside the same OUTDIR. A KNet.exe or Update.pak left in OUTDIR\n"
+    "by an earlier patch is removed when this patch has no launcher of its own.\n"
     "The archive's time stamps are the newest modification time of the files\n"
     "put into the patch, or SOURCE_DATE_EPOCH (seconds since 1970, UTC) when it\n"
     "is set: the same trees give the same update.lzh.\n"
     "When NEW does not differ from OLD no patch is written and the exit status\n"
     "is 1.\n"
     "A summary goes to stdout; on a terminal a progress line to stderr.\n"
-    "kivra-mkpatch --help prints this text, kivra-mkpatch --version the version.\n"
+    "kivra-mkpatch --help (or -h) prints this text, kivra-mkpatch --version the\n"
+    "version.\n"
     "exit status: 0 patch written; 1 failure (\"kivra-mkpatch: ...\" on stderr);\n"
     "2 usage\n";
 
@@ -74,16 +84,16 @@ struct Typed {
     std::vector<std::string> excludes;
 };
 
-int Usage()
-{
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-}
+int Usage(const std::string& problem) { return UsageError("kivra-mkpatch", problem); }
 
-// Sorts the words of the command line into options and typed; false for a
-// word it does not take.
+// Sorts the words of the command line into options and typed; false after
+// saying what is wrong with a word it does not take.
 bool SortWords(int argc, char** argv, Options& options, Typed& typed)
 {
+    const auto valueMissing = [](const std::string& option) {
+        Usage("option '" + option + "' needs a value: " + option + " VALUE");
+        return false;
+    };
     bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
@@ -93,7 +103,9 @@ bool SortWords(int argc, char** argv, Options& options, Typed& typed)
             optionsEnd = true;
         } else if (word == "--strict") {
             options.strict = true;
-        } else if ((word == "--need" || word == "--readme") && i + 1 < argc) {
+        } else if ((word == "--need" || word == "--readme" || word == "--exclude") && i + 1 == argc) {
+            return valueMissing(word);
+        } else if (word == "--need" || word == "--readme") {
             (word == "--need" ? typed.needText : options.readMePath) = argv[++i];
             (word == "--need" ? options.needGiven : options.readMeGiven) = true;
         } else if (word.rfind("--need=", 0) == 0) {
@@ -102,11 +114,15 @@ bool SortWords(int argc, char** argv, Options& options, Typed& typed)
         } else if (word.rfind("--readme=", 0) == 0) {
             options.readMePath = word.substr(9);
             options.readMeGiven = true;
-        } else if (word == "--exclude" && i + 1 < argc) {
+        } else if (word == "--exclude") {
             typed.excludes.push_back(argv[++i]);
         } else if (word.rfind("--exclude=", 0) == 0) {
             typed.excludes.push_back(word.substr(10));
+        } else if (IsHelpOption(word) || word == "--version") {
+            Usage("'" + word + "' takes nothing beside it");
+            return false;
         } else {
+            Usage("unknown option '" + word + "'");
             return false;
         }
     }
@@ -123,7 +139,7 @@ bool TakeExcludes(const std::vector<std::string>& patterns, Options& options)
                             : !HostToSystemText(pattern, system) ? "has a character that code page 949 lacks"
                                                                  : nullptr;
         if (fault) {
-            std::fprintf(stderr, "kivra-mkpatch: --exclude %s: %s\n", pattern.c_str(), fault);
+            Usage("--exclude " + pattern + ": " + fault);
             return false;
         }
         options.excludes.push_back(system);
@@ -142,7 +158,7 @@ bool TakeNeed(const std::string& needText, Options& options)
     const std::size_t digits =
         std::count_if(needText.begin(), needText.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (digits == 0 || !ParseVersionText(text.data(), options.need)) {
-        std::fprintf(stderr, "kivra-mkpatch: --need %s: not a version such as 1.0.2.29\n", needText.c_str());
+        Usage("--need " + needText + ": not a version such as 1.0.2.29");
         return false;
     }
     return true;
@@ -155,7 +171,12 @@ void PrintUsage(std::FILE* out) { std::fputs(kUsage, out); }
 int ReadCommandLine(int argc, char** argv, Options& options)
 {
     Typed typed;
-    if (!SortWords(argc, argv, options, typed) || typed.operands.size() != 3) return Usage();
+    if (!SortWords(argc, argv, options, typed)) return kExitUsage;
+    if (typed.operands.size() < 3) {
+        const char* const kNames[] = {"OLD", "NEW", "OUTDIR"};
+        return Usage(std::string("missing ") + kNames[typed.operands.size()] + " (kivra-mkpatch OLD NEW OUTDIR)");
+    }
+    if (typed.operands.size() > 3) return Usage("extra operand '" + typed.operands[3] + "'");
     options.oldRoot = typed.operands[0];
     options.newRoot = typed.operands[1];
     options.outDir = typed.operands[2];

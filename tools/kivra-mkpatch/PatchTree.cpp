@@ -48,10 +48,13 @@ namespace {
 
 using LeaveOutTest = std::function<bool(const fs::path&, const std::string&)>;
 
-// A folder of the disk tree yet to be listed.
+// A folder of the disk tree yet to be listed, and where it and the folders
+// above it really are: a link that leads to one of them would lead the walk
+// round for ever.
 struct Pending {
     fs::path host;
     std::string path;
+    std::vector<fs::path> inside;
 };
 
 // The entries of the folder at host, in name order; false, with why in
@@ -104,13 +107,21 @@ bool ListFolder(const Pending& folder, const LeaveOutTest& leaveOut, Tree& tree,
         }
         const std::string path = folder.path.empty() ? name : folder.path + '\\' + name;
         std::error_code ignored;
-        if (entry.is_symlink(ignored) && entry.is_directory(ignored)) {
-            notes.push_back(entry.path().string() + ": a link to a folder; passed over");
-        } else if (entry.is_directory(ignored)) {
+        const bool link = entry.is_symlink(ignored);
+        if (entry.is_directory(ignored)) {
+            const fs::path real = fs::canonical(entry.path(), ignored);
+            if (link && std::find(folder.inside.begin(), folder.inside.end(), real) != folder.inside.end()) {
+                notes.push_back(entry.path().string() + ": a link to a folder it lies in; passed over");
+                continue;
+            }
             tree.folders.push_back(path);
-            below.push_back(Pending{entry.path(), path});
+            std::vector<fs::path> inside = folder.inside;
+            inside.push_back(real);
+            below.push_back(Pending{entry.path(), path, std::move(inside)});
         } else if (entry.is_regular_file(ignored)) {
             if (!ListFile(entry, path, leaveOut, tree, error)) return false;
+        } else if (link && !fs::exists(entry.path(), ignored)) {
+            notes.push_back(entry.path().string() + ": a symbolic link that leads nowhere; passed over");
         } else {
             notes.push_back(entry.path().string() + ": neither a file nor a folder; passed over");
         }
@@ -123,7 +134,8 @@ bool ListFolder(const Pending& folder, const LeaveOutTest& leaveOut, Tree& tree,
 bool ListDiskTree(const fs::path& root, const LeaveOutTest& leaveOut, Tree& tree, std::vector<std::string>& notes,
                   std::string& error)
 {
-    std::vector<Pending> pending{{root, ""}};
+    std::error_code ignored;
+    std::vector<Pending> pending{{root, "", {fs::canonical(root, ignored)}}};
     while (!pending.empty()) {
         const Pending folder = std::move(pending.back());
         pending.pop_back();

@@ -48,9 +48,10 @@ std::uint64_t FileTimeTicks(std::filesystem::file_time_type time);
 bool ListPackTree(CPackFileManager& pack, std::int32_t first, Tree& tree, std::string& error);
 
 // The regular files and folders below root, but for the files for which
-// leaveOut(host path, path) is true. Symbolic links to files are followed;
-// links to folders and other kinds of file are passed over, each with a line
-// in notes. False, with why in error, when a folder cannot be read or a name
+// leaveOut(host path, path) is true. Symbolic links are followed, to files
+// and to folders alike, as cp -L follows them: the patch carries what they
+// lead to. A link that leads nowhere, or to a folder it lies in, and other
+// kinds of file are passed over, each with a line in notes. False, with why in error, when a folder cannot be read or a name
 // has no form in the system code page.
 bool ListDiskTree(const std::filesystem::path& root,
                   const std::function<bool(const std::filesystem::path&, const std::string&)>& leaveOut, Tree& tree,

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <utility>
+#include <vector>
 
 #include "pack/PackFileManager.h"
+#include "pack/PackFormat.h"
 #include "pack/PackText.h"
 #include "pack/PackTree.h"
 #include "platform/AsciiCase.h"
@@ -128,10 +131,13 @@ bool AddFolders(const TreeChanges& pack, const TreeChanges& disk, Plan& plan)
 // in letter case.
 bool CheckStrict(const Options& options, const Plan& plan)
 {
+    const bool one = (options.strict && plan.removed > 0 ? plan.removed : plan.renamed) == 1;
     if (plan.removed > 0 && options.strict)
-        return Refuse(std::to_string(plan.removed) + " files of OLD are missing in NEW (--strict)");
+        return Refuse(std::to_string(plan.removed) + (one ? " file of OLD is" : " files of OLD are") +
+                      " missing in NEW (--strict)");
     if (plan.renamed > 0 && options.strict)
-        return Refuse(std::to_string(plan.renamed) + " names of OLD differ in NEW only in letter case (--strict)");
+        return Refuse(std::to_string(plan.renamed) + (one ? " name of OLD differs" : " names of OLD differ") +
+                      " in NEW only in letter case (--strict)");
     return true;
 }
 
@@ -160,6 +166,64 @@ bool AddNeedAndReadMe(const Installation& before, const Options& options, Plan& 
     return true;
 }
 
+// The blocks Update.pak takes at the least: each file's bytes in whole
+// blocks, and each folder's entries ("." and "..", then one a name) as many
+// to a block as a block holds.
+std::uint64_t BlocksNeeded(const Plan& plan)
+{
+    constexpr std::uint64_t kEntriesPerBlock = pack::kBlockSize / pack::kEntrySize;
+    std::map<std::string, std::set<std::string>> names;  // folder -> the names in it, letter case folded
+    names[""];
+    const auto place = [&](const std::string& path) {
+        const std::string folded = FoldedPath(path);
+        std::size_t start = 0;
+        for (std::size_t end = folded.find('\\');; end = folded.find('\\', start)) {
+            names[folded.substr(0, start == 0 ? 0 : start - 1)].insert(folded.substr(start, end - start));
+            if (end == std::string::npos) break;
+            names[folded.substr(0, end)];
+            start = end + 1;
+        }
+    };
+    std::uint64_t blocks = 0;
+    for (const PatchFile& file : plan.files) {
+        place(file.path);
+        blocks += (file.size + pack::kBlockSize - 1) / pack::kBlockSize;
+    }
+    for (const std::string& folder : plan.folders) {
+        place(folder);
+        names[FoldedPath(folder)];
+    }
+    for (const auto& [folder, inside] : names)
+        blocks += (inside.size() + (folder.empty() ? 1 : 2) + kEntriesPerBlock - 1) / kEntriesPerBlock;
+    return blocks;
+}
+
+// A patch is one pack file, which holds at most pack::kMaxBlocks blocks:
+// one that needs more is refused before anything is written, naming what
+// takes the room and the way out. False after saying so.
+bool FitsOnePack(const Plan& plan)
+{
+    const std::uint64_t needed = BlocksNeeded(plan);
+    if (needed <= static_cast<std::uint64_t>(pack::kMaxBlocks)) return true;
+    std::vector<const PatchFile*> biggest;
+    std::uint64_t bytes = 0;
+    for (const PatchFile& file : plan.files) {
+        biggest.push_back(&file);
+        bytes += file.size;
+    }
+    const std::size_t shown = std::min<std::size_t>(3, biggest.size());
+    std::partial_sort(biggest.begin(), biggest.begin() + static_cast<long>(shown), biggest.end(),
+                      [](const PatchFile* a, const PatchFile* b) { return a->size > b->size; });
+    std::string text = "the patch needs " + std::to_string(needed) + " blocks of " + std::to_string(pack::kBlockSize) +
+                       " bytes, more than the " + std::to_string(pack::kMaxBlocks) + " one Update.pak holds (" +
+                       std::to_string(static_cast<std::uint64_t>(pack::kMaxBlocks) * pack::kBlockSize) +
+                       " bytes): its " + std::to_string(plan.files.size()) + " files come to " + std::to_string(bytes) +
+                       " bytes, the biggest ";
+    for (std::size_t i = 0; i < shown; ++i)
+        text += (i ? ", " : "") + Shown(biggest[i]->path) + " (" + std::to_string(biggest[i]->size) + " bytes)";
+    return Refuse(text + "; leave some out with --exclude PATTERN and ship them in a patch of their own");
+}
+
 }  // namespace
 
 bool MakePlan(const Installation& before, const Installation& after, const Options& options, Plan& plan)
@@ -174,7 +238,7 @@ bool MakePlan(const Installation& before, const Installation& after, const Optio
     AddVersionFile(after, plan);
     if (!AddDiskFiles(after, disk, options, plan) || !AddFolders(pack, disk, plan)) return false;
     if (!anyChange && plan.folders.empty()) return Refuse("NEW does not differ from OLD: no patch written");
-    return CheckStrict(options, plan) && AddNeedAndReadMe(before, options, plan);
+    return CheckStrict(options, plan) && AddNeedAndReadMe(before, options, plan) && FitsOnePack(plan);
 }
 
 PatchTime NewestTime(const Plan& plan)

@@ -116,7 +116,13 @@ bool MakeWorkFolder()
             std::memcpy(workHost, folderHost, sizeof folderHost);
         }
     }
-    if (!made) return NoWorkFolder(std::string(folderHost) + ": cannot be made (" + std::strerror(errno) + ")");
+    // The work folder is this run's own business: what the user can do
+    // about it is choose another OUTDIR, or let its folder be written.
+    if (!made)
+        return NoWorkFolder(Shown(outSystem) + ": the folder it is in, " + Shown(ParentOf(outSystem)) +
+                            ", cannot be written (" + std::strerror(errno) +
+                            "): the patch is made there first, then moved into OUTDIR; choose an OUTDIR in a "
+                            "folder you may write");
     return true;
 }
 

@@ -198,13 +198,13 @@ int AddToArchive(int argc, char** argv)
             compress = false;
         else if (std::strcmp(argv[first], "-L") == 0 || std::strcmp(argv[first], "--dereference") == 0)
             followLinks = true;
+        else if (std::strcmp(argv[first], "--") == 0 && ++first)
+            break;
         else
-            first = argc;  // an option it does not know
+            return Usage(std::string("a: unknown option '") + argv[first] + "'");
     }
-    if (argc - first < 2) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
+    if (argc - first < 2)
+        return Usage(argc == first ? "a: missing ARCHIVE" : "a: missing PATH (lzh a ARCHIVE PATH...)");
     Archive archive;
     if (!NameArchive(argv[first], archive)) return kExitFailure;
 
@@ -236,10 +236,7 @@ int AddToArchive(int argc, char** argv)
 
 int DeleteFromArchive(int argc, char** argv)
 {
-    if (argc < 3) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
+    if (argc < 3) return Usage(argc < 2 ? "d: missing ARCHIVE" : "d: missing NAME (lzh d ARCHIVE NAME...)");
     Archive archive;
     if (!NameArchive(argv[1], archive)) return kExitFailure;
     std::vector<OldMember> old;

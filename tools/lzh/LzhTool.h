@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace lzhtool {
 
@@ -31,9 +32,26 @@ void PutMemberLine(const char* name, const char* problem);
 
 int CannotOpen(const Archive& archive);
 
-int ExtractArchive(const Archive& archive);
-int ListArchive(const Archive& archive);
-int TestArchive(const Archive& archive);
+// "lzh: PROBLEM" and the pointer to --help on stderr; kExitUsage.
+int Usage(const std::string& problem);
+
+// What x, e, l, v, t and p are asked: the command word's letter and
+// modifiers, the options after it, and the members named after the archive.
+struct WalkOptions {
+    char command = 'x';
+    bool quiet = false;                // q: no full stops (x, e), no heading (l, v), no "ok" (t), no names (p)
+    bool force = false;                // f, -f: files that are there are replaced unasked (x, e)
+    std::string into;                  // w=DIR, as typed: where x and e write; empty: the current directory
+    std::vector<std::string> members;  // as typed; none: every member
+};
+
+// x, and e, which leaves each member's folders out.
+int ExtractArchive(const Archive& archive, const WalkOptions& options);
+// l and v: the listing.
+int ListArchive(const Archive& archive, const WalkOptions& options);
+int TestArchive(const Archive& archive, const WalkOptions& options);
+// p: the members' contents on standard output.
+int PrintArchive(const Archive& archive, const WalkOptions& options);
 // lzh a and lzh d, from their own arguments on (argv[0] is the command).
 int AddToArchive(int argc, char** argv);
 int DeleteFromArchive(int argc, char** argv);

@@ -1,7 +1,8 @@
-// lzh x, l and t: one walk of the archive each, members named with their
-// folders.
+// lzh x, e, l, v, t and p: one walk of the archive each, members named with
+// their folders.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -11,8 +12,11 @@
 #include "lzh/LzhDecoder.h"
 #include "platform/CodePage.h"
 #include "platform/Disk.h"
+#include "platform/WindowsNames.h"
 #include "tools/common/ProgressLine.h"
 #include "tools/lzh/LzhTool.h"
+#include "tools/lzh/Overwrite.h"
+#include "tools/lzh/Selection.h"
 
 namespace lzhtool {
 
@@ -28,20 +32,51 @@ void MethodText(char (&text)[6])
     text[5] = 0;
 }
 
-// Links passed over: they are told of, but fail nothing.
-unsigned linksPassedOver = 0;
+// Members not written that fail nothing: links passed over, files the user
+// chose to keep.
+unsigned membersLeftAlone = 0;
 
-// Every member that x does not write: one line.
-void ReportUnwritten(LzhMemberProblem problem, const char* name)
+// Why Windows cannot give a component of path to a file.
+std::string WindowsReason(const char* path)
+{
+    std::string name;
+    for (const char* p = path;; ++p) {
+        if (*p && *p != '\\' && *p != '/') {
+            name += *p;
+            continue;
+        }
+        if (const char* fault = name.empty() ? nullptr : WindowsNameFault(name.c_str()))
+            return std::string("a name Windows cannot give a file: ") + (name == path ? "it " : name + " ") + fault;
+        if (!*p) return "a name Windows cannot give a file";
+        name.clear();
+    }
+}
+
+// The words that say why a member is not written or tested.
+std::string ProblemReason(LzhMemberProblem problem, const char* name)
 {
     char method[6];
-    char text[32];
+    switch (problem) {
+    case LzhMemberProblem::UnsupportedMethod: MethodText(method); return std::string("unsupported method ") + method;
+    case LzhMemberProblem::EmptyName: return "empty name";
+    case LzhMemberProblem::UnsafeName: return "unsafe name";
+    case LzhMemberProblem::NameTooLong: return "name too long";
+    case LzhMemberProblem::WindowsName: return WindowsReason(name);
+    default: return "not written";
+    }
+}
+
+// Every member that x and e do not write: one line, but for a file the user
+// chose to keep.
+void ReportUnwritten(LzhMemberProblem problem, const char* name)
+{
+    std::string words;
     const char* reason = "not written";
     switch (problem) {
     case LzhMemberProblem::UnsupportedMethod:
-        MethodText(method);
-        std::snprintf(text, sizeof text, "unsupported method %s", method);
-        reason = text;
+    case LzhMemberProblem::WindowsName:
+        words = ProblemReason(problem, name);
+        reason = words.c_str();
         break;
     case LzhMemberProblem::EmptyName: reason = "empty name"; break;
     case LzhMemberProblem::UnsafeName: reason = "unsafe name"; break;
@@ -52,11 +87,19 @@ void ReportUnwritten(LzhMemberProblem problem, const char* name)
     case LzhMemberProblem::CannotReplace: reason = "cannot replace the file of that name"; break;
     case LzhMemberProblem::SymbolicLink:
         reason = "symbolic link, passed over";
-        ++linksPassedOver;
+        ++membersLeftAlone;
         break;
     case LzhMemberProblem::ThroughLink: reason = "its path passes through a symbolic link"; break;
     case LzhMemberProblem::NotAFile: reason = "is there, and no regular file"; break;
     case LzhMemberProblem::Protected: reason = "is a file that may not be written"; break;
+    case LzhMemberProblem::Kept:
+        if (LastKept() == KeptFor::Answer) {
+            ++membersLeftAlone;
+            return;
+        }
+        reason =
+            LastKept() == KeptFor::ReadOnly ? "is read-only; kept (-f replaces it)" : "exists; kept (-f replaces it)";
+        break;
     }
     ReportMember(name, reason);
 }
@@ -71,8 +114,9 @@ void StopInMember()
     std::exit(kExitFailure);
 }
 
-// A full stop on stderr for every chunk written.
+// A full stop on stderr for every chunk written, or nothing (q, and p).
 void PutProgressStop() { progress::Show("."); }
+void NoProgress() {}
 
 int ReportWalkEnd(const Archive& archive)
 {
@@ -123,16 +167,48 @@ bool IsTheArchive(const char* archiveHost)
 
 const char kListRule[] = "---------- ---------- ------ ------ ----- ---- ------------------- ----\n";
 
+// w=DIR: the archive named so that it is found from anywhere, then DIR,
+// made when it is missing, the current directory. False after saying why.
+bool EnterFolder(const std::string& into, Archive& archive)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(archive.typed, error);
+    std::string system;
+    if (!error && HostToSystemText(absolute.string(), system)) archive.system = system;
+    std::string folder;
+    if (!HostToSystemText(into, folder)) return Refuse(into, "has a character that code page 949 lacks");
+    std::filesystem::create_directories(into, error);
+    DiskPathInfo info{};
+    if (StatDiskPath(folder.c_str(), &info) != 0 || !info.directory) return Refuse(into, "cannot be made");
+    if (ChangeDiskDirectory(folder.c_str()) != 0) return Refuse(into, "cannot be entered");
+    return true;
+}
+
+// e: the member goes into the current directory under its own name, its
+// folders left out.
+void DropFolders()
+{
+    char* path = lzhReader.path;
+    std::size_t last = 0;
+    for (std::size_t i = 0; path[i]; ++i)
+        if (path[i] == '\\') last = i + 1;
+    std::memmove(path, path + last, std::strlen(path + last) + 1);
+}
+
 }  // namespace
 
-int ExtractArchive(const Archive& archive)
+int ExtractArchive(const Archive& typed, const WalkOptions& options)
 {
+    Archive archive = typed;
+    if (!options.into.empty() && !EnterFolder(options.into, archive)) return kExitFailure;
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
     lzhReader.durable = true;
     lzhStop = StopInMember;
     lzhReportMember = ReportUnwritten;
-    lzhChunkWritten = PutProgressStop;
+    lzhChunkWritten = options.quiet ? NoProgress : PutProgressStop;
     lzhBeforePrompt = progress::EndLine;
+    KeepOrReplace(options.force);
+    Selection selection(options.members);
     struct Folder {
         std::string path;
         long long time;
@@ -147,6 +223,11 @@ int ExtractArchive(const Archive& archive)
         status = kExitFailure;
     };
     while (ReadMemberHeader()) {
+        if (!selection.Takes() || (options.command == 'e' && IsLzhFolderMember())) {
+            SkipMember();
+            continue;
+        }
+        if (options.command == 'e') DropFolders();
         if (!IsLzhFolderMember() && IsTheArchive(archiveHost)) {
             ReportMember(LzhMemberPath(), "is the archive being read");
             SkipMember();
@@ -171,19 +252,27 @@ int ExtractArchive(const Archive& archive)
         ReportMember(".", "cannot be written to the disk");
         status = kExitFailure;
     }
-    if (ReportWalkEnd(archive) != kExitSuccess || lzhReader.membersFailed > linksPassedOver) return kExitFailure;
+    if (!selection.AllFound()) status = kExitFailure;
+    if (ReportWalkEnd(archive) != kExitSuccess || lzhReader.membersFailed > membersLeftAlone) return kExitFailure;
     return status;
 }
 
-int ListArchive(const Archive& archive)
+int ListArchive(const Archive& archive, const WalkOptions& options)
 {
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
-    std::fputs("      SIZE     PACKED  RATIO METHOD LEVEL CRC  TIME                NAME\n", stdout);
-    std::fputs(kListRule, stdout);
+    if (!options.quiet) {
+        std::fputs("      SIZE     PACKED  RATIO METHOD LEVEL CRC  TIME                NAME\n", stdout);
+        std::fputs(kListRule, stdout);
+    }
+    Selection selection(options.members);
     unsigned long long size = 0;
     unsigned long long packed = 0;
     unsigned members = 0;
     while (ReadMemberHeader()) {
+        if (!selection.Takes()) {
+            SkipMember();
+            continue;
+        }
         char method[6];
         MethodText(method);
         std::printf("%10lu %10lu ", static_cast<unsigned long>(lzhReader.unpackedSize),
@@ -201,33 +290,81 @@ int ListArchive(const Archive& archive)
         SkipMember();
     }
     CloseLzhArchive();
-    std::fputs(kListRule, stdout);
-    std::printf("%10llu %10llu ", size, packed);
-    PutRatio(packed, size);
-    std::printf(" total of %u member%s\n", members, members == 1 ? "" : "s");
-    return ReportWalkEnd(archive);
+    if (!options.quiet) {
+        std::fputs(kListRule, stdout);
+        std::printf("%10llu %10llu ", size, packed);
+        PutRatio(packed, size);
+        std::printf(" total of %u member%s\n", members, members == 1 ? "" : "s");
+    }
+    const bool found = selection.AllFound();
+    return ReportWalkEnd(archive) == kExitSuccess && found ? kExitSuccess : kExitFailure;
 }
 
-int TestArchive(const Archive& archive)
+int TestArchive(const Archive& archive, const WalkOptions& options)
 {
     if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
     lzhStop = StopInMember;
+    Selection selection(options.members);
     int status = kExitSuccess;
     while (ReadMemberHeader()) {
-        const LzhMemberCheck check = IsLzhFolderMember() ? (SkipMember(), LzhMemberCheck::Good) : TestMember();
+        if (!selection.Takes()) {
+            SkipMember();
+            continue;
+        }
+        // What x would not write for the archive's sake fails here too.
+        LzhMemberProblem fault = LzhMemberProblem::EmptyName;
+        const bool folder = IsLzhFolderMember();
+        const bool faulty =
+            LzhMemberFault(fault) ? fault != LzhMemberProblem::SymbolicLink : !folder && !LzhMemberPath()[0];
+        const LzhMemberCheck check = faulty || folder ? (SkipMember(), LzhMemberCheck::Good) : TestMember();
         const char* result = "ok";
-        if (check == LzhMemberCheck::Skipped) {
-            result = "skipped";
+        if (faulty) {
+            result = fault == LzhMemberProblem::UnsupportedMethod ? "skipped" : "failed";
+            ReportMember(LzhMemberPath(), ProblemReason(fault, LzhMemberPath()).c_str());
+            status = kExitFailure;
         } else if (check != LzhMemberCheck::Good) {
             result = "failed";
             ReportMember(LzhMemberPath(), check == LzhMemberCheck::CrcError ? "CRC error" : "data ends early");
             status = kExitFailure;
         }
+        if (options.quiet && std::strcmp(result, "ok") == 0) continue;
         std::printf("%s ", result);
-        PutLzhName(stdout, LzhMemberPath());
+        PutLzhName(stdout, ShownPath().c_str());
         std::putchar('\n');
     }
     CloseLzhArchive();
+    if (!selection.AllFound()) status = kExitFailure;
+    return ReportWalkEnd(archive) == kExitSuccess ? status : kExitFailure;
+}
+
+int PrintArchive(const Archive& archive, const WalkOptions& options)
+{
+    if (!OpenLzhArchive(archive.system.c_str(), LzhNaming::Folders)) return CannotOpen(archive);
+    lzhStop = StopInMember;
+    lzhChunkWritten = NoProgress;
+    Selection selection(options.members);
+    int status = kExitSuccess;
+    while (ReadMemberHeader()) {
+        if (!selection.Takes() || IsLzhFolderMember()) {
+            SkipMember();
+            continue;
+        }
+        // Without q, each member's name between rules, as lhasa prints it.
+        if (!options.quiet) {
+            std::fputs("::::::::\n", stdout);
+            PutLzhName(stdout, ShownPath().c_str());
+            std::fputs("\n::::::::\n", stdout);
+        }
+        const LzhMemberCheck check = CopyMemberTo(stdout);
+        if (check == LzhMemberCheck::Good) continue;
+        std::fflush(stdout);
+        std::string reason = check == LzhMemberCheck::CrcError ? "CRC error" : "data ends early";
+        if (check == LzhMemberCheck::Skipped) reason = ProblemReason(LzhMemberProblem::UnsupportedMethod, "");
+        ReportMember(LzhMemberPath(), reason.c_str());
+        status = kExitFailure;
+    }
+    CloseLzhArchive();
+    if (!selection.AllFound()) status = kExitFailure;
     return ReportWalkEnd(archive) == kExitSuccess ? status : kExitFailure;
 }
 

@@ -1,10 +1,13 @@
-// lzh: extracts, lists and tests LZH archives with the patcher's own reader,
-// and makes and changes them.
+// lzh: extracts, lists, tests and prints LZH archives with the patcher's own
+// reader, with the commands and modifiers people know from lhasa, and makes
+// and changes them.
 //
 // Exit status: 0 success, 1 failure (stderr names the archive, member or
 // file), 2 usage.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "lzh/LzhArchive.h"
 #include "platform/CodePage.h"
@@ -15,51 +18,72 @@
 namespace lzhtool {
 
 const char kUsage[] =
-    "usage: lzh x ARCHIVE   extract every member below the current directory, with\n"
-    "                       its folders (those of -lhd- members too, empty ones\n"
-    "                       among them) and its archived time: a full stop on stderr\n"
-    "                       for every 8192 bytes, and for each member not written one\n"
-    "                       line on stderr, \"lzh: NAME: REASON\"; a name that would\n"
-    "                       reach outside the current directory is not written. When\n"
-    "                       a member's file can't be created a replacement name is\n"
-    "                       read from stdin (on a terminal after a prompt; an empty\n"
-    "                       line or the end of input skips the member)\n"
-    "       lzh l ARCHIVE   list the members, a heading, then one line a member on\n"
-    "                       stdout: SIZE PACKED RATIO METHOD LEVEL CRC TIME NAME, and\n"
-    "                       a total line; NAME is the member's path with '/' between\n"
-    "                       folders (a folder's ends with '/'), TIME its archived\n"
-    "                       local time, CRC the header's CRC-16 in hex\n"
-    "       lzh t ARCHIVE   decode every member without writing and check its CRC;\n"
-    "                       one line a member on stdout: \"ok NAME\", \"skipped NAME\"\n"
-    "                       (a method that is not unpacked) or \"failed NAME\", and\n"
-    "                       \"lzh: NAME: REASON\" on stderr for each failure\n"
+    "usage: lzh COMMAND[q][f][w=DIR] [-f] [-q] ARCHIVE [MEMBER...]\n"
     "       lzh a [-0] [-L] ARCHIVE PATH...\n"
-    "                       add the files and folders given (folders with everything\n"
-    "                       below them) to ARCHIVE, a level-1 LZH archive, made when\n"
-    "                       it does not exist: a member of the same name, in any\n"
-    "                       letter case, is replaced, the others are kept in their\n"
-    "                       order, new ones come after them. Each file is a member\n"
-    "                       named by its relative path, packed with -lh5- or stored\n"
-    "                       (-lh0-) when packing would not make it smaller; -0 stores\n"
-    "                       every member; each folder is a -lhd- member. Two paths\n"
-    "                       that would give one member name are refused, naming both.\n"
-    "                       A symbolic link met in a folder is passed over with a line\n"
-    "                       on stderr, as are FIFOs, sockets and devices; -L\n"
-    "                       (--dereference) follows links that lead inside the folder\n"
-    "                       given. A PATH that is itself a link is followed\n"
     "       lzh d ARCHIVE NAME...\n"
-    "                       remove the members NAME names (in any letter case, '/' or\n"
-    "                       '\\' between folders), a folder's with everything below it;\n"
-    "                       a NAME that names no member is refused\n"
+    "COMMAND (a leading '-' is allowed, as lhasa allows it):\n"
+    "  x  extract the members below the current directory, with their folders\n"
+    "     (those of -lhd- members too, empty ones among them) and their archived\n"
+    "     times: a full stop on stderr for every 8192 bytes, and for each member\n"
+    "     not written one line on stderr, \"lzh: NAME: REASON\"; a name that would\n"
+    "     reach outside the current directory, or that Windows cannot give a\n"
+    "     file, is not written. When a member's file can't be created another\n"
+    "     name is read from stdin (asked for on a terminal; an empty line or the\n"
+    "     end of input skips the member)\n"
+    "  e  extract as x does, each file into the current directory under its own\n"
+    "     name, its folders left out\n"
+    "  l  list the members: a heading, then one line a member on stdout, SIZE\n"
+    "     PACKED RATIO METHOD LEVEL CRC TIME NAME, and a total line; NAME is the\n"
+    "     member's path with '/' between folders (a folder's ends with '/'), TIME\n"
+    "     its archived local time, CRC the header's CRC-16 in hex\n"
+    "  v  list the members as l does (the listing is lhasa's verbose one)\n"
+    "  t  decode every member without writing it and check its CRC; one line a\n"
+    "     member on stdout, \"ok NAME\", \"skipped NAME\" (a method that is not\n"
+    "     unpacked) or \"failed NAME\", and \"lzh: NAME: REASON\" on stderr for each\n"
+    "     member that x would not write for the archive's sake: t fails where x does\n"
+    "  p  write the members' contents to stdout, each after its name between\n"
+    "     lines of colons, as lhasa prints them\n"
+    "  q  quiet: x and e print no full stops, l and v no heading and no total, t\n"
+    "     no \"ok\" lines, p no names: only the contents\n"
+    "  f  (x and e; also -f) replace a file that is there, a read-only one too\n"
+    "     (it keeps its permissions), without asking\n"
+    "  w=DIR  (x and e) extract below DIR, made when it is missing\n"
+    "MEMBERs named after the archive are the ones taken (in any letter case, '/' or\n"
+    "'\\' between folders; a folder's name takes everything below it); a MEMBER\n"
+    "that names none is an error.\n"
+    "A file that is there already is never replaced unasked: with f it is; at a\n"
+    "terminal (standard input and output both terminals) x asks \"NAME exists.\n"
+    "Replace it? (yes/[no]/all/skip)\": yes replaces it, no (or Enter) keeps it,\n"
+    "all replaces it and every other, skip keeps it and every other. Otherwise it\n"
+    "is kept and named, \"lzh: NAME: exists; kept (-f replaces it)\", and the exit\n"
+    "status is 1. A read-only file is replaced only with f. A file that replaces\n"
+    "another keeps the other's permissions.\n"
+    "  a  add the files and folders given (folders with everything below them) to\n"
+    "     ARCHIVE, a level-1 LZH archive, made when it does not exist: a member of\n"
+    "     the same name, in any letter case, is replaced, the others are kept in\n"
+    "     their order, new ones come after them. Each file is a member named by\n"
+    "     its relative path, packed with -lh5- or stored (-lh0-) when packing\n"
+    "     would not make it smaller; -0 stores every member; each folder is a\n"
+    "     -lhd- member. A member keeps its file's content, name and modification\n"
+    "     time, not its owner or Unix permissions (a script loses its execute\n"
+    "     bits). Two paths that would give one member name are refused, naming\n"
+    "     both. A symbolic link met in a folder is passed over with a line on\n"
+    "     stderr, as are FIFOs, sockets and devices; -L (--dereference) follows\n"
+    "     links that lead inside the folder given. A PATH that is itself a link\n"
+    "     is followed\n"
+    "  d  remove the members NAME names (in any letter case, '/' or '\\' between\n"
+    "     folders), a folder's with everything below it; a NAME that names no\n"
+    "     member is refused\n"
     "a and d write the new archive beside the old one and put it in its place only\n"
     "once it is complete: when anything fails, ARCHIVE stays as it was.\n"
-    "On damaged compressed data x and t stop at once: stderr gets \"\\nBad table\\n\"\n"
-    "then \"lzh: NAME: stopped here\", the exit status is 1, and x leaves any file of\n"
-    "that name as it was.\n"
-    "lzh --help prints this text on stdout, lzh --version the version.\n"
+    "On damaged compressed data x, e, t and p stop at once: stderr gets\n"
+    "\"\\nBad table\\n\" then \"lzh: NAME: stopped here\", the exit status is 1, and x\n"
+    "leaves any file of that name as it was.\n"
+    "lzh --help (or -h) prints this text on stdout, lzh --version the version.\n"
     "exit status: 0 success; 1 the archive can't be opened, a damaged header ends the\n"
-    "walk early, a member is damaged (t) or not written (x), a file can't be read or\n"
-    "the archive written (a, d); 2 usage\n";
+    "walk early, a member is damaged (t, p) or not written (x, e), a MEMBER names\n"
+    "none, a file can't be read or the archive written (a, d), or stdout can't be\n"
+    "written; 2 usage (one line says what is wrong)\n";
 
 namespace {
 
@@ -96,25 +120,88 @@ void PutMemberLine(const char* name, const char* problem)
 
 int CannotOpen(const Archive& archive) { return Fail(archive.typed, "cannot open"); }
 
+int Usage(const std::string& problem) { return UsageError("lzh", problem); }
+
+namespace {
+
+// The command word of x, e, l, v, t and p: a leading '-', the command's
+// letter, then its modifiers, w=DIR last. False after saying what is wrong.
+bool ReadCommandWord(const std::string& typed, WalkOptions& options, int& status)
+{
+    const std::string word = typed.size() > 1 && typed[0] == '-' ? typed.substr(1) : typed;
+    if (word.empty() || std::strchr("xelvtp", word[0]) == nullptr) {
+        status = Usage((word == typed ? "unknown command '" : "unknown option '") + typed + "'");
+        return false;
+    }
+    options.command = word[0];
+    for (std::size_t i = 1; i < word.size(); ++i) {
+        if (word[i] == 'q') {
+            options.quiet = true;
+        } else if (word[i] == 'f') {
+            options.force = true;
+        } else if (word.compare(i, 2, "w=") == 0) {
+            options.into = word.substr(i + 2);
+            if (options.into.empty()) {
+                status = Usage("w= needs a folder: w=DIR");
+                return false;
+            }
+            break;
+        } else {
+            status = Usage(std::string("unknown modifier '") + word[i] + "' in '" + typed + "'");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 }  // namespace lzhtool
 
 int main(int argc, char** argv)
 {
     using namespace lzhtool;
     if (AnswerStandardOption(argc, argv, "lzh", PrintUsage)) return kExitSuccess;
-    if (argc >= 2 && std::strcmp(argv[1], "a") == 0) return AddToArchive(argc - 1, argv + 1);
-    if (argc >= 2 && std::strcmp(argv[1], "d") == 0) return DeleteFromArchive(argc - 1, argv + 1);
-    if (argc != 3 || std::strlen(argv[1]) != 1) {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
+    if (argc < 2) return Usage("missing command");
+    const std::string command = argv[1];
+    if (IsHelpOption(command) || command == "--version") return Usage("'" + command + "' takes nothing beside it");
+    if (command == "a") return AddToArchive(argc - 1, argv + 1);
+    if (command == "d") return DeleteFromArchive(argc - 1, argv + 1);
+    WalkOptions options;
+    int status = kExitUsage;
+    if (!ReadCommandWord(command, options, status)) return status;
+
+    // The options -f and -q, anywhere before "--"; then ARCHIVE and the
+    // members.
+    std::vector<std::string> operands;
+    bool optionsEnd = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (optionsEnd || word.size() < 2 || word[0] != '-')
+            operands.push_back(word);
+        else if (word == "--")
+            optionsEnd = true;
+        else if (word == "-f" || word == "--force")
+            options.force = true;
+        else if (word == "-q" || word == "--quiet")
+            options.quiet = true;
+        else
+            return Usage("unknown option '" + word + "'");
     }
-    Archive archive{argv[2], ""};
+    const bool extracts = options.command == 'x' || options.command == 'e';
+    if (!extracts && (options.force || !options.into.empty()))
+        return Usage(std::string(options.force ? "f" : "w=") + " is for x and e only, not " + options.command);
+    if (operands.empty()) return Usage(std::string(1, options.command) + ": missing ARCHIVE");
+    options.members.assign(operands.begin() + 1, operands.end());
+
+    Archive archive{operands[0], ""};
     // A name without a form in the code page cannot be opened.
     if (!HostToSystemText(archive.typed, archive.system)) return CannotOpen(archive);
-    switch (argv[1][0]) {
-    case 'x': return ExtractArchive(archive);
-    case 'l': return ListArchive(archive);
-    case 't': return TestArchive(archive);
-    default: std::fputs(kUsage, stderr); return kExitUsage;
+    switch (options.command) {
+    case 'l':
+    case 'v': return ListArchive(archive, options);
+    case 't': return TestArchive(archive, options);
+    case 'p': return PrintArchive(archive, options);
+    default: return ExtractArchive(archive, options);
     }
 }

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 #include "pack/PackFileManager.h"
 #include "tools/common/StandardOptions.h"
@@ -31,9 +33,14 @@ struct Verb {
     const char* name;
     const char* synopsis;
     const char* summary;
+    // Operands, the options not counted.
     std::size_t minArgs;
     std::size_t maxArgs;
     int (*run)(const Args&);
+    // The one option it takes, each word a name of it; the verb finds it
+    // first among its arguments, under its first name, wherever it was
+    // typed.
+    std::initializer_list<const char*> options = {};
 };
 
 const Verb kVerbs[] = {
@@ -46,10 +53,46 @@ const Verb kVerbs[] = {
     {"get", "get PACK PATH [FILE]", "copy a file of the pack onto disk", 2, 3, Get},
     {"cat", "cat PACK PATH", "write a file of the pack to standard output", 2, 2, Cat},
     {"rm", "rm PACK PATH", "remove a file", 2, 2, Remove},
-    {"import", "import [-L] PACK DIR [PACKDIR]", "copy a disk tree into the pack", 2, 4, Import},
+    {"import",
+     "import [-L] PACK DIR [PACKDIR]",
+     "copy a disk tree into the pack",
+     2,
+     3,
+     Import,
+     {"-L", "--dereference"}},
     {"export", "export PACK DIR [PACKDIR]", "copy a tree of the pack onto disk", 2, 3, Export},
-    {"fsck", "fsck [--repair] PACK", "check the pack; --repair frees lost blocks", 1, 2, Check},
+    {"fsck", "fsck [--repair] PACK", "check the pack; --repair frees lost blocks", 1, 1, Check, {"--repair"}},
 };
+
+int Usage(const std::string& problem) { return UsageError("pak", problem); }
+
+// The verb's arguments, its options first and then its operands, as the verb
+// reads them; kExitSuccess, or kExitUsage after saying what is wrong. "--"
+// ends the options.
+int SortArguments(const Verb& verb, int argc, char** argv, Args& args)
+{
+    Args operands;
+    bool optionsEnd = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (!optionsEnd && word == "--") {
+            optionsEnd = true;
+        } else if (optionsEnd || word.size() < 2 || word[0] != '-') {
+            operands.push_back(word);
+        } else if (std::find_if(verb.options.begin(), verb.options.end(),
+                                [&](const char* option) { return word == option; }) != verb.options.end()) {
+            if (args.empty()) args.push_back(*verb.options.begin());
+        } else {
+            return Usage(std::string(verb.name) + ": unknown option '" + word + "'");
+        }
+    }
+    const std::string synopsis = std::string(" (pak ") + verb.synopsis + ")";
+    if (operands.size() < verb.minArgs) return Usage(std::string(verb.name) + ": missing operand" + synopsis);
+    if (operands.size() > verb.maxArgs)
+        return Usage(std::string(verb.name) + ": extra operand '" + operands[verb.maxArgs] + "'" + synopsis);
+    args.insert(args.end(), operands.begin(), operands.end());
+    return 0;
+}
 
 // The usage text: on stdout for --help, on stderr for a command it cannot run.
 void PrintUsage(std::FILE* out)
@@ -61,7 +104,7 @@ void PrintUsage(std::FILE* out)
         std::fprintf(out, "%s pak %-*s %s\n", lead, width, verb.synopsis, verb.summary);
         lead = "      ";
     }
-    std::fprintf(out, "%s pak %-*s %s\n", lead, width, "--help", "print this text on stdout");
+    std::fprintf(out, "%s pak %-*s %s\n", lead, width, "--help, -h", "print this text on stdout");
     std::fprintf(out, "%s pak %-*s %s\n", lead, width, "--version", "print the version");
     std::fputs("import -L, --dereference: follow symbolic links that lead inside DIR\n", out);
     std::fputs("exit status: 0 success, 1 failure (one line on stderr says why), 2 usage\n", out);
@@ -76,21 +119,22 @@ int main(int argc, char** argv)
     using namespace paktool;
     packFullStop = StopWhenFull;
     if (AnswerStandardOption(argc, argv, "pak", PrintUsage)) return 0;
-    if (argc >= 2) {
-        for (const Verb& verb : kVerbs) {
-            if (std::strcmp(argv[1], verb.name) != 0) continue;
-            const Args args(argv + 2, argv + argc);
-            if (args.size() < verb.minArgs || args.size() > verb.maxArgs) break;
-            const int status = verb.run(args);
-            // The close stores what the engine still holds: a verb that
-            // changed the pack has done so only if every host transfer,
-            // the close's among them, went through.
-            engine.Close();
-            if (status == kExitUsage) break;
-            if (status == 0 && packWritable && engine.Failed()) return Fail(packName, kNotWritten);
-            return status;
-        }
+    if (argc < 2) return Usage("missing command");
+    const std::string command = argv[1];
+    if (IsHelpOption(command) || command == "--version") return Usage("'" + command + "' takes nothing beside it");
+    if (command.size() > 1 && command[0] == '-') return Usage("unknown option '" + command + "'");
+    for (const Verb& verb : kVerbs) {
+        if (command != verb.name) continue;
+        Args args;
+        if (const int status = SortArguments(verb, argc - 2, argv + 2, args); status != 0) return status;
+        const int status = verb.run(args);
+        // The close stores what the engine still holds: a verb that
+        // changed the pack has done so only if every host transfer,
+        // the close's among them, went through.
+        engine.Close();
+        if (status == kExitUsage) return Usage(std::string(verb.name) + ": cannot take these operands");
+        if (status == 0 && packWritable && engine.Failed()) return Fail(packName, kNotWritten);
+        return status;
     }
-    PrintUsage(stderr);
-    return kExitUsage;
+    return Usage("unknown command '" + command + "'");
 }

@@ -1,0 +1,38 @@
+// The command that runs the program again in another prefix (RerunCommand.h).
+#include "platform/posix/RerunCommand.h"
+
+#include <cstring>
+
+namespace {
+
+std::string programTyped;
+std::vector<std::string> optionsGiven;
+std::string workFolder;
+
+}  // namespace
+
+void RememberCommandLine(const std::string& program, const std::vector<std::string>& options, const std::string& folder)
+{
+    programTyped = program;
+    optionsGiven = options;
+    workFolder = folder;
+}
+
+std::string ShellQuoted(const std::string& word)
+{
+    constexpr char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+.,/:@%";
+    bool plain = !word.empty();
+    for (const char c : word) plain = plain && (static_cast<unsigned char>(c) >= 0x80 || std::strchr(kPlain, c));
+    if (plain) return word;
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string RerunCommand(const std::string& prefix)
+{
+    std::string line = "WINEPREFIX=" + ShellQuoted(prefix) + " " + ShellQuoted(programTyped);
+    for (const std::string& option : optionsGiven) line += " " + ShellQuoted(option);
+    if (!workFolder.empty()) line += " " + ShellQuoted(workFolder);
+    return line;
+}
