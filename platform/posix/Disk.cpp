@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <string>
@@ -24,6 +23,7 @@
 #include "platform/DiskHost.h"
 #include "platform/TemporaryName.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/FolderListings.h"
 #include "platform/posix/StagedFiles.h"
 #include "platform/posix/Temporaries.h"
 #include "platform/posix/WinePrefix.h"
@@ -44,25 +44,6 @@ bool Append(char* out, std::size_t outSize, std::size_t* used, const char* text,
     *used += length;
     out[*used] = 0;
     return true;
-}
-
-// Looks in directory dir ("" for the root) for an entry whose name equals
-// the component ignoring case; copies its real name into found.
-bool FindFolded(const char* dir, const char* component, std::size_t length, char* found, std::size_t foundSize)
-{
-    DIR* d = opendir(dir[0] ? dir : "/");
-    if (!d) return false;
-    bool ok = false;
-    while (dirent* e = readdir(d)) {
-        if (ascii::EqualIgnoringCase(std::string_view(e->d_name), std::string_view(component, length)) &&
-            length < foundSize) {
-            std::memcpy(found, e->d_name, length + 1);
-            ok = true;
-            break;
-        }
-    }
-    closedir(d);
-    return ok;
 }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -86,6 +67,16 @@ struct CurrentDirectory {
 };
 
 CurrentDirectory current;
+// How many times current has been set: a relative path means what it meant
+// while the count is the same.
+unsigned long moves = 0;
+
+// What stat gave for "." in one operation that resolves several paths: they
+// are resolved against the same look at the current directory.
+struct Here {
+    bool known = false;
+    struct stat st {};
+};
 
 // Takes a host path that is absolute, without "." and "..", as the current
 // directory's path; false when it is not such a path or too long.
@@ -111,15 +102,29 @@ bool TakePlainPath(const char* path)
 
 // Makes sure current names the process's current directory: read at first
 // use from $PWD when that names it (the path the shell took), else from
-// getcwd, and read again whenever it names another directory.
-bool KnowCurrentDirectory()
+// getcwd, and read again whenever it names another directory. *folder
+// receives what stat gives for it.
+//
+// The directory's listing (FolderListings.h) stands for the path: while the
+// process's directory is the very folder the listing was last found true
+// of, unchanged since (its change time, which a rename of it changes too),
+// the path is taken to name it still, and one stat does. A folder above it
+// renamed, or a link on the path made to lead elsewhere, is seen once the
+// directory itself changes or the process moves.
+bool KnowCurrentDirectory(struct stat* folder, Here* seen)
 {
     struct stat here {};
-    if (stat(".", &here) != 0) return false;
-    struct stat named {};
-    if (current.known && stat(current.path[0] ? current.path : "/", &named) == 0 && SameDirectory(here, named))
+    if (seen && seen->known)
+        here = seen->st;
+    else if (stat(".", &here) != 0)
+        return false;
+    if (seen) *seen = Here{true, here};
+    *folder = here;
+    if (current.known && HostFolderListedAs(current.path, std::strlen(current.path), here)) return true;
+    if (current.known && stat(current.path[0] ? current.path : "/", folder) == 0 && SameDirectory(here, *folder))
         return true;
     current.known = false;
+    *folder = here;
     const char* pwd = std::getenv("PWD");
     struct stat there {};
     if (!(pwd && stat(pwd, &there) == 0 && SameDirectory(here, there) && TakePlainPath(pwd))) {
@@ -132,13 +137,14 @@ bool KnowCurrentDirectory()
     }
     current.floor = 0;
     current.known = true;
+    ++moves;
     return true;
 }
 
 // Starts out with the host directory of a drive's root: the prefix's
 // dosdevices/ entry for it ("c:", which Wine makes a link to ../drive_c).
 // False, errno ENOENT, when the prefix has no such drive.
-bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used)
+bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used, struct stat* root)
 {
     const std::string prefix = WinePrefix();
     if (prefix.empty()) {
@@ -146,30 +152,22 @@ bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used
         return false;
     }
     if (prefix[0] != '/') {
-        if (!KnowCurrentDirectory() || !Append(out, outSize, used, current.path, std::strlen(current.path)) ||
-            !Append(out, outSize, used, "/", 1))
+        struct stat folder {};
+        if (!KnowCurrentDirectory(&folder, nullptr) ||
+            !Append(out, outSize, used, current.path, std::strlen(current.path)) || !Append(out, outSize, used, "/", 1))
             return false;
     }
     const char drive[] = {static_cast<char>(letter | 0x20), ':', 0};
     if (!Append(out, outSize, used, prefix.c_str(), prefix.size()) || !Append(out, outSize, used, "/dosdevices/", 12) ||
         !Append(out, outSize, used, drive, 2))
         return false;
-    struct stat st {};
-    if (stat(out, &st) != 0) {
-        // Not in Wine's lower case: look for it under another.
-        char found[256];
-        out[*used - 2] = 0;
-        if (!FindFolded(out, drive, 2, found, sizeof found)) {
-            errno = ENOENT;
-            return false;
-        }
-        std::memcpy(out + *used - 2, found, 3);
-        if (stat(out, &st) != 0) {
-            errno = ENOENT;
-            return false;
-        }
+    // Not in Wine's lower case: looked for under another.
+    if (stat(out, root) != 0 &&
+        (FindHostName(out, *used - 3, 2, nullptr) != HostName::kFolded || stat(out, root) != 0)) {
+        errno = ENOENT;
+        return false;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (!S_ISDIR(root->st_mode)) {
         errno = ENOENT;
         return false;
     }
@@ -188,18 +186,23 @@ void DropLastComponent(char* out, std::size_t* used, std::size_t floor)
 
 // Starts out where the host text p starts from: a drive, the root or the
 // current directory; p passes the drive. *floor receives how much of out ".."
-// would not take away.
-bool StartPath(const char*& p, char* out, std::size_t outSize, std::size_t* used, std::size_t* floor)
+// would not take away; *start, for a drive or the current directory, what
+// stat gives for the folder out names then.
+bool StartPath(const char*& p, char* out, std::size_t outSize, std::size_t* used, std::size_t* floor,
+               struct stat* start, bool* startKnown, Here* seen)
 {
+    *startKnown = false;
     if (ascii::IsLetter(p[0]) && p[1] == ':') {
-        if (!StartAtDrive(p[0], out, outSize, used)) return false;
+        if (!StartAtDrive(p[0], out, outSize, used, start)) return false;
+        *startKnown = true;
         *floor = *used;
         p += 2;
     } else if (IsSeparator(*p)) {
         *floor = 0;
     } else {
-        if (!KnowCurrentDirectory() || !Append(out, outSize, used, current.path, std::strlen(current.path)))
+        if (!KnowCurrentDirectory(start, seen) || !Append(out, outSize, used, current.path, std::strlen(current.path)))
             return false;
+        *startKnown = true;
         *floor = current.floor < *used ? current.floor : *used;
     }
     return true;
@@ -209,9 +212,11 @@ constexpr std::size_t kAllMatched = static_cast<std::size_t>(-1);
 
 // Appends the name (length bytes at name) to out under the letter case the
 // disk has it in. Past the first name that matches nothing (*unmatchedAt),
-// names are kept as written: the file may be about to be made.
+// names are kept as written: the file may be about to be made; *absent
+// tells whether that name was known to be in no letter case in its folder.
+// folderNow, when not null, is what stat gave for the folder out names.
 bool AppendName(const char* name, std::size_t length, char* out, std::size_t outSize, std::size_t* used,
-                std::size_t* unmatchedAt)
+                std::size_t* unmatchedAt, bool* absent, const struct stat* folderNow)
 {
     // Wildcards are no part of a Windows name: they stand for characters a
     // host name had and the code page has not.
@@ -222,25 +227,22 @@ bool AppendName(const char* name, std::size_t length, char* out, std::size_t out
         }
     const std::size_t before = *used;
     if (!Append(out, outSize, used, "/", 1) || !Append(out, outSize, used, name, length)) return false;
-    struct stat st {};
-    if (*unmatchedAt == kAllMatched && lstat(out, &st) != 0) {
-        // Not there as written: look for it under another letter case.
-        char found[256];
-        out[before] = 0;
-        if (length < sizeof found && FindFolded(out, name, length, found, sizeof found)) {
-            out[before] = '/';
-            std::memcpy(out + before + 1, found, length + 1);
-        } else {
-            out[before] = '/';
-            *unmatchedAt = before;
-        }
+    if (*unmatchedAt != kAllMatched) return true;
+    const HostName found = FindHostName(out, before, length, folderNow);
+    if (found == HostName::kNone || found == HostName::kUnknown) {
+        *unmatchedAt = before;
+        *absent = found == HostName::kNone;
     }
     return true;
 }
 
 // Resolves path (code page 949) into the host path out; *floor receives how
-// much of it ".." would not take away.
-bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floor)
+// much of it ".." would not take away, and *absent, when given, whether the
+// path is known to name nothing (a name in it is in no letter case in its
+// folder). seen, when given, is the look at the current directory that
+// paths resolved before in the same operation took.
+bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floor, bool* absent = nullptr,
+             Here* seen = nullptr)
 {
     if (outSize == 0) {
         errno = ENAMETOOLONG;
@@ -261,8 +263,13 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
 
     std::size_t used = 0;
     const char* p = text;
-    if (!StartPath(p, out, outSize, &used, floor)) return false;
+    struct stat start {};
+    bool startKnown = false;
+    if (!StartPath(p, out, outSize, &used, floor, &start, &startKnown, seen)) return false;
+    // The folder the path starts in was looked at just now.
+    std::size_t startLength = startKnown ? used : kAllMatched;
     std::size_t unmatchedAt = kAllMatched;
+    bool unmatchedAbsent = false;
     bool trailingSeparator = false;
     while (*p) {
         while (IsSeparator(*p)) ++p;
@@ -279,15 +286,51 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
             // that matched nothing, names are looked for again.
             DropLastComponent(out, &used, *floor);
             if (used <= unmatchedAt) unmatchedAt = kAllMatched;
+            if (used < startLength) startLength = kAllMatched;
         } else {
-            if (!AppendName(p, length, out, outSize, &used, &unmatchedAt)) return false;
+            if (!AppendName(p, length, out, outSize, &used, &unmatchedAt, &unmatchedAbsent,
+                            used == startLength ? &start : nullptr))
+                return false;
             trailingSeparator = *end != 0;
         }
         p = end;
     }
     if (trailingSeparator && !Append(out, outSize, &used, "/", 1)) return false;
     if (used == 0 && !Append(out, outSize, &used, "/", 1)) return false;
+    if (absent) *absent = unmatchedAt != kAllMatched && unmatchedAbsent;
     return true;
+}
+
+}  // namespace
+
+namespace {
+
+// A disk path and the host path it was resolved to while the process was in
+// the same directory (the same count of moves): the file the process made
+// last, and the temporary it watches last, are told by the path again
+// without resolving it.
+struct Named {
+    bool known = false;
+    unsigned long moves = 0;
+    char path[kHostPathMax] = {};
+    char host[kHostPathMax] = {};
+};
+Named made;
+Named watched;
+
+void Remember(Named& named, const char* path, const char* host)
+{
+    const std::size_t length = std::strlen(path);
+    named.known = length < sizeof named.path;
+    if (!named.known) return;
+    std::memcpy(named.path, path, length + 1);
+    std::snprintf(named.host, sizeof named.host, "%s", host);
+    named.moves = moves;
+}
+
+bool Recalled(const Named& named, const char* path)
+{
+    return named.known && named.moves == moves && std::strcmp(named.path, path) == 0;
 }
 
 }  // namespace
@@ -295,13 +338,23 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
 void WatchDiskTemporary(const char* path)
 {
     char host[kHostPathMax];
-    if (ResolveDiskPath(path, host, sizeof host)) WatchHostTemporary(host);
+    if (Recalled(made, path))
+        std::memcpy(host, made.host, sizeof host);
+    else if (!ResolveDiskPath(path, host, sizeof host))
+        return;
+    WatchHostTemporary(host);
+    Remember(watched, path, host);
 }
 
 void ForgetDiskTemporary(const char* path)
 {
     char host[kHostPathMax];
-    if (ResolveDiskPath(path, host, sizeof host)) ForgetHostTemporary(host);
+    if (Recalled(watched, path)) {
+        ForgetHostTemporary(watched.host);
+        watched.known = false;
+    } else if (ResolveDiskPath(path, host, sizeof host)) {
+        ForgetHostTemporary(host);
+    }
 }
 
 bool ResolveDiskPath(const char* path, char* out, std::size_t outSize)
@@ -321,12 +374,19 @@ struct Replacement {
 Replacement replacements[16];
 unsigned replacementCounter = 0;
 
-// The host path of the file that path names, through a link to it.
-bool ReplacedFile(const char* path, char* target, std::size_t size)
+// The host path of the file that path names, through a link to it, and
+// whether something is there (*st what stat gives for it).
+bool ReplacedFile(const char* path, char* target, std::size_t size, struct stat* st, bool* exists)
 {
-    if (!ResolveDiskPath(path, target, size)) return false;
-    struct stat st {};
-    if (lstat(target, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::size_t floor = 0;
+    bool absent = false;
+    *exists = false;
+    if (!Resolve(path, target, size, &floor, &absent)) return false;
+    if (absent || lstat(target, st) != 0) return true;
+    if (!S_ISLNK(st->st_mode)) {
+        *exists = true;
+        return true;
+    }
     char real[PATH_MAX];
     // A link to nothing is replaced itself.
     if (!realpath(target, real)) return true;
@@ -335,6 +395,7 @@ bool ReplacedFile(const char* path, char* target, std::size_t size)
         return false;
     }
     std::strcpy(target, real);
+    *exists = stat(target, st) == 0;
     return true;
 }
 
@@ -386,9 +447,9 @@ std::FILE* BeginReplacement(const char* path)
         errno = EMFILE;
         return nullptr;
     }
-    if (!ReplacedFile(path, free->target, sizeof free->target)) return nullptr;
     struct stat st {};
-    const bool exists = stat(free->target, &st) == 0;
+    bool exists = false;
+    if (!ReplacedFile(path, free->target, sizeof free->target, &st, &exists)) return nullptr;
     if (exists && S_ISDIR(st.st_mode)) {
         errno = EISDIR;
         return nullptr;
@@ -417,12 +478,14 @@ std::FILE* BeginReplacement(const char* path)
         if (fd < 0 && errno != EEXIST) return nullptr;
     }
     if (fd < 0) return nullptr;
+    NoteHostNameMade(free->temporary);
     if (exists) fchmod(fd, st.st_mode & 07777);
     free->file = fdopen(fd, "wb");
     if (!free->file) {
         const int error = errno;
         close(fd);
         unlink(free->temporary);
+        NoteHostNameGone(free->temporary);
         errno = error;
         return nullptr;
     }
@@ -444,11 +507,14 @@ int FinishReplacement(std::FILE* file, DiskReplacementEnd end)
         const bool closed = std::fclose(file) == 0;
         const bool whole = written && closed;
         bool kept = false;
-        if (whole && end == DiskReplacementEnd::kReplace) kept = std::rename(r.temporary, r.target) == 0;
+        if (whole && end == DiskReplacementEnd::kReplace) {
+            kept = std::rename(r.temporary, r.target) == 0;
+            if (kept) NoteHostNameMoved(r.temporary, r.target);
+        }
         if (whole && end == DiskReplacementEnd::kStage) kept = StageHostReplacement(r.temporary, r.target);
         const int error = errno;
         // The staged set watches it now, or it is gone.
-        if (!kept) unlink(r.temporary);
+        if (!kept && unlink(r.temporary) == 0) NoteHostNameGone(r.temporary);
         ForgetHostTemporary(r.temporary);
         if (kept) return 0;
         errno = end != DiskReplacementEnd::kDrop && whole ? error : EIO;
@@ -466,7 +532,10 @@ std::FILE* OpenFile(const char* path, const char* mode)
     }
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
-    return std::fopen(host, mode);
+    std::FILE* file = std::fopen(host, mode);
+    // Any mode but reading makes the file when it is not there.
+    if (file && mode[0] != 'r') NoteHostNameMade(host);
+    return file;
 }
 
 std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock)
@@ -485,6 +554,7 @@ std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock)
     // lock after it is closed here.
     const int fd = open(host, flags | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
+    if (flags & O_CREAT) NoteHostNameMade(host);
     // The lock is on the open file, so a second open in this same process
     // is held off as another program's is. The file is emptied only once
     // it is held.
@@ -508,45 +578,50 @@ std::FILE* CreateNewFile(const char* path)
 {
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
-    const int fd = open(host, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        close(fd);
-        unlink(host);
-        errno = error;
-    }
+    // Made only when nothing is there, and not inherited by the programs
+    // this one starts.
+    std::FILE* file = std::fopen(host, "wbxe");
+    if (!file) return nullptr;
+    NoteHostNameMade(host);
+    Remember(made, path, host);
     return file;
 }
 
 int RemoveFile(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return unlink(host) == 0 ? 0 : -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || unlink(host) != 0) return -1;
+    NoteHostNameGone(host);
+    return 0;
 }
 
 int RenameFile(const char* from, const char* to)
 {
     char hostFrom[kHostPathMax];
     char hostTo[kHostPathMax];
-    if (!ResolveDiskPath(from, hostFrom, sizeof hostFrom) || !ResolveDiskPath(to, hostTo, sizeof hostTo)) return -1;
-    return std::rename(hostFrom, hostTo) == 0 ? 0 : -1;
+    std::size_t floor = 0;
+    Here seen;
+    if (!Resolve(from, hostFrom, sizeof hostFrom, &floor, nullptr, &seen) ||
+        !Resolve(to, hostTo, sizeof hostTo, &floor, nullptr, &seen) || std::rename(hostFrom, hostTo) != 0)
+        return -1;
+    NoteHostNameMoved(hostFrom, hostTo);
+    return 0;
 }
 
 int MakeDirectory(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return mkdir(host, 0777) == 0 ? 0 : -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || mkdir(host, 0777) != 0) return -1;
+    NoteHostNameMade(host);
+    return 0;
 }
 
 int RemoveFolder(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return rmdir(host) == 0 ? 0 : -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || rmdir(host) != 0) return -1;
+    NoteHostNameGone(host);
+    return 0;
 }
 
 int MayWrite(const char* path)
@@ -615,14 +690,22 @@ int ChangeDirectory(const char* path)
     current.path[length] = 0;
     current.floor = floor < length ? floor : length;
     current.known = true;
+    ++moves;
     return 0;
 }
 
 int StatPath(const char* path, DiskPathInfo* info)
 {
     char host[kHostPathMax];
+    std::size_t floor = 0;
+    bool absent = false;
     struct stat st {};
-    if (!ResolveDiskPath(path, host, sizeof host) || stat(host, &st) != 0) return -1;
+    if (!Resolve(path, host, sizeof host, &floor, &absent)) return -1;
+    if (absent) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (stat(host, &st) != 0) return -1;
     info->directory = S_ISDIR(st.st_mode);
     info->file = S_ISREG(st.st_mode);
     info->size = info->directory ? 0 : static_cast<std::uint64_t>(st.st_size);
