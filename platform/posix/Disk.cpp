@@ -665,8 +665,10 @@ int SyncVolume(const char* directory)
 int SweepTemporaries(const char* directory, const char* prefix)
 {
     char host[kHostPathMax];
-    if (directory[0] && !ResolveDiskPath(directory, host, sizeof host)) return -1;
-    SweepHostTemporaries(directory[0] ? host : "", prefix);
+    // By its whole path: the current directory may be another at the next
+    // sweep.
+    if (!ResolveDiskPath(directory[0] ? directory : ".", host, sizeof host)) return -1;
+    SweepHostTemporaries(host, prefix);
     return 0;
 }
 

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <string>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "platform/TemporaryName.h"
+#include "platform/posix/FolderListings.h"
 
 namespace {
 
@@ -60,16 +63,23 @@ void InstallHandlers()
 
 void SweepHostTemporaries(const char* directory, const char* prefix)
 {
-    static char swept[PATH_MAX + 16];
-    char key[PATH_MAX + 16];
-    std::snprintf(key, sizeof key, "%s\n%s", prefix, directory);
-    if (std::strcmp(key, swept) == 0) return;
-    std::strcpy(swept, key);
+    // The folders swept, by prefix and path; a run that sweeps very many
+    // folders may sweep some twice.
+    static std::unordered_set<std::string> swept;
+    std::size_t length = std::strlen(directory);
+    while (length > 1 && directory[length - 1] == '/') --length;
+    std::string key = prefix;
+    key.push_back('\n');
+    key.append(directory, length);
+    if (swept.size() >= 4096) swept.clear();
+    if (!swept.insert(std::move(key)).second) return;
     DIR* d = opendir(directory[0] ? directory : ".");
     if (!d) return;
+    bool removed = false;
     while (const dirent* e = readdir(d))
-        if (IsStale(e->d_name, prefix)) unlinkat(dirfd(d), e->d_name, 0);
+        if (IsStale(e->d_name, prefix) && unlinkat(dirfd(d), e->d_name, 0) == 0) removed = true;
     closedir(d);
+    if (removed) ForgetHostFolder(directory, length);
 }
 
 void WatchHostTemporary(const char* path)
