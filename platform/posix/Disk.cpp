@@ -370,6 +370,8 @@ struct Replacement {
     std::FILE* file;
     char temporary[kHostPathMax];
     char target[kHostPathMax];
+    dev_t device;
+    char buffer[8192];
 };
 Replacement replacements[16];
 unsigned replacementCounter = 0;
@@ -466,29 +468,28 @@ std::FILE* BeginReplacement(const char* path)
     char directory[kHostPathMax];
     std::snprintf(directory, sizeof directory, "%.*s", directoryLength, free->target);
     SweepHostTemporaries(directory, "~kivra");
-    int fd = -1;
-    for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
+    std::FILE* file = nullptr;
+    for (int attempt = 0; attempt < 10000 && !file; ++attempt) {
         if (!MakeTemporaryName(free->temporary, sizeof free->temporary, free->target,
                                static_cast<std::size_t>(directoryLength), "~kivra",
                                static_cast<unsigned long>(getpid()), replacementCounter++)) {
             errno = ENAMETOOLONG;
             return nullptr;
         }
-        fd = open(free->temporary, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return nullptr;
+        // Made only where nothing is, and not inherited by the programs
+        // this one starts.
+        file = std::fopen(free->temporary, "wbxe");
+        if (!file && errno != EEXIST) return nullptr;
     }
-    if (fd < 0) return nullptr;
+    if (!file) return nullptr;
     NoteHostNameMade(free->temporary);
-    if (exists) fchmod(fd, st.st_mode & 07777);
-    free->file = fdopen(fd, "wb");
-    if (!free->file) {
-        const int error = errno;
-        close(fd);
-        unlink(free->temporary);
-        NoteHostNameGone(free->temporary);
-        errno = error;
-        return nullptr;
-    }
+    if (exists) fchmod(fileno(file), st.st_mode & 07777);
+    // The volume the staged set syncs it on. The stream's buffer is the
+    // replacement's own, so the C library does not look at the file again.
+    struct stat made {};
+    free->device = fstat(fileno(file), &made) == 0 ? made.st_dev : 0;
+    std::setvbuf(file, free->buffer, _IOFBF, sizeof free->buffer);
+    free->file = file;
     WatchHostTemporary(free->temporary);
     return free->file;
 }
@@ -511,7 +512,7 @@ int FinishReplacement(std::FILE* file, DiskReplacementEnd end)
             kept = std::rename(r.temporary, r.target) == 0;
             if (kept) NoteHostNameMoved(r.temporary, r.target);
         }
-        if (whole && end == DiskReplacementEnd::kStage) kept = StageHostReplacement(r.temporary, r.target);
+        if (whole && end == DiskReplacementEnd::kStage) kept = StageHostReplacement(r.temporary, r.target, r.device);
         const int error = errno;
         // The staged set watches it now, or it is gone.
         if (!kept && unlink(r.temporary) == 0) NoteHostNameGone(r.temporary);

@@ -98,7 +98,7 @@ bool PutBack(Staged& e)
 
 }  // namespace
 
-bool StageHostReplacement(const char* temporary, const char* target)
+bool StageHostReplacement(const char* temporary, const char* target, dev_t device)
 {
     const int i = staged;
     if (i == kPerBlock * kBlocks) return false;
@@ -115,10 +115,7 @@ bool StageHostReplacement(const char* temporary, const char* target)
         e.temporary = e.target = nullptr;
         return false;
     }
-    char folder[PATH_MAX];
-    FolderOf(temporary, folder, sizeof folder);
-    struct stat st {};
-    e.device = stat(folder, &st) == 0 ? st.st_dev : 0;
+    e.device = device;
     e.switched = false;
     e.exchanged = false;
     e.overwrote = false;
