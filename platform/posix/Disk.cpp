@@ -50,6 +50,12 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool SameDirectory(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// Whether path (absolute, "" the root) is real, the path getcwd gave.
+bool IsRealPath(const char* path, const char* real)
+{
+    return std::strcmp(path, real) == 0 || (path[0] == 0 && std::strcmp(real, "/") == 0);
+}
+
 // The current directory as Windows keeps it: the path the walk took, so that
 // ".." out of a linked folder leads back to where the walk came from, not to
 // the parent of the link's target. The process's own current directory is
@@ -64,6 +70,8 @@ struct CurrentDirectory {
     // it was entered by, 0 for the host's root.
     std::size_t floor = 0;
     bool known = false;
+    // The path holds no link: it is the directory's real path.
+    bool real = false;
 };
 
 CurrentDirectory current;
@@ -105,12 +113,15 @@ bool TakePlainPath(const char* path)
 // getcwd, and read again whenever it names another directory. *folder
 // receives what stat gives for it.
 //
-// The directory's listing (FolderListings.h) stands for the path: while the
-// process's directory is the very folder the listing was last found true
-// of, unchanged since (its change time, which a rename of it changes too),
-// the path is taken to name it still, and one stat does. A folder above it
-// renamed, or a link on the path made to lead elsewhere, is seen once the
-// directory itself changes or the process moves.
+// Where the path is the directory's real path, the directory's listing
+// (FolderListings.h) stands for it: while the process's directory is the
+// very folder the listing was last found true of, unchanged since (its
+// change time, which a rename of it changes too), the path is taken to name
+// it still, and one stat does. A folder above it renamed is seen once the
+// process changes the directory (its listing then finds its path leading
+// elsewhere), another program changes it, or the process moves. A path
+// through a link, which another program may make lead elsewhere, is looked
+// at each time.
 bool KnowCurrentDirectory(struct stat* folder, Here* seen)
 {
     struct stat here {};
@@ -120,16 +131,17 @@ bool KnowCurrentDirectory(struct stat* folder, Here* seen)
         return false;
     if (seen) *seen = Here{true, here};
     *folder = here;
-    if (current.known && HostFolderListedAs(current.path, std::strlen(current.path), here)) return true;
+    if (current.known && current.real && HostFolderListedAs(current.path, std::strlen(current.path), here)) return true;
     if (current.known && stat(current.path[0] ? current.path : "/", folder) == 0 && SameDirectory(here, *folder))
         return true;
     current.known = false;
     *folder = here;
     const char* pwd = std::getenv("PWD");
     struct stat there {};
+    char real[kHostPathMax];
+    const bool realKnown = getcwd(real, sizeof real) != nullptr;
     if (!(pwd && stat(pwd, &there) == 0 && SameDirectory(here, there) && TakePlainPath(pwd))) {
-        char real[kHostPathMax];
-        if (!getcwd(real, sizeof real)) return false;
+        if (!realKnown) return false;
         if (!TakePlainPath(real)) {
             errno = ENAMETOOLONG;
             return false;
@@ -137,6 +149,7 @@ bool KnowCurrentDirectory(struct stat* folder, Here* seen)
     }
     current.floor = 0;
     current.known = true;
+    current.real = realKnown && IsRealPath(current.path, real);
     ++moves;
     return true;
 }
@@ -693,6 +706,8 @@ int ChangeDirectory(const char* path)
     current.path[length] = 0;
     current.floor = floor < length ? floor : length;
     current.known = true;
+    char real[kHostPathMax];
+    current.real = getcwd(real, sizeof real) && IsRealPath(current.path, real);
     ++moves;
     return 0;
 }

@@ -61,7 +61,8 @@ bool Earlier(const timespec& a, const timespec& b)
 std::uint32_t FoldedHash(const char* name, std::size_t length)
 {
     std::uint32_t hash = 2166136261u;
-    for (std::size_t i = 0; i < length; ++i) hash = (hash ^ ascii::Fold(static_cast<unsigned char>(name[i]))) * 16777619u;
+    for (std::size_t i = 0; i < length; ++i)
+        hash = (hash ^ ascii::Fold(static_cast<unsigned char>(name[i]))) * 16777619u;
     return hash;
 }
 
@@ -274,12 +275,14 @@ bool Split(const char* path, std::size_t* folderLength, const char** name, std::
     return true;
 }
 
-// Takes the folder's stamp after this process changed it; drops the
-// listing when the folder cannot be looked at.
+// Takes the folder's stamp after this process changed it. The listing is
+// dropped when its path no longer leads to the folder it lists (a folder on
+// the path renamed, a link made to lead elsewhere) or to anything.
 void Restamp(Listing* listing)
 {
     struct stat st {};
-    if (stat(listing->folder.empty() ? "/" : listing->folder.c_str(), &st) != 0) {
+    if (stat(listing->folder.empty() ? "/" : listing->folder.c_str(), &st) != 0 || st.st_dev != listing->stamp.device ||
+        st.st_ino != listing->stamp.inode) {
         Drop(listing);
         return;
     }
@@ -287,7 +290,10 @@ void Restamp(Listing* listing)
     listing->settled = true;
 }
 
-enum class Change { kMade, kGone };
+enum class Change {
+    kMade,
+    kGone
+};
 
 // Applies a change to the listing of the folder path lies in, if there is
 // one; the listing, to restamp.
