@@ -384,7 +384,7 @@ struct Replacement {
     char temporary[kHostPathMax];
     char target[kHostPathMax];
     dev_t device;
-    char buffer[8192];
+    char buffer[4096];
 };
 Replacement replacements[16];
 unsigned replacementCounter = 0;

@@ -1,6 +1,7 @@
 // Temporary files on Linux: swept up, and removed on a stop (Temporaries.h).
 #include "platform/posix/Temporaries.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -9,7 +10,7 @@
 #include <dirent.h>
 #include <string>
 #include <unistd.h>
-#include <unordered_set>
+#include <vector>
 
 #include "platform/TemporaryName.h"
 #include "platform/posix/FolderListings.h"
@@ -63,16 +64,22 @@ void InstallHandlers()
 
 void SweepHostTemporaries(const char* directory, const char* prefix)
 {
-    // The folders swept, by prefix and path; a run that sweeps very many
-    // folders may sweep some twice.
-    static std::unordered_set<std::string> swept;
+    // The folders swept, by prefix and path, in order; a run that sweeps
+    // very many folders may sweep some twice.
+    static std::vector<std::string> swept;
     std::size_t length = std::strlen(directory);
     while (length > 1 && directory[length - 1] == '/') --length;
     std::string key = prefix;
     key.push_back('\n');
     key.append(directory, length);
-    if (swept.size() >= 4096) swept.clear();
-    if (!swept.insert(std::move(key)).second) return;
+    const auto at = std::lower_bound(swept.begin(), swept.end(), key);
+    if (at != swept.end() && *at == key) return;
+    if (swept.size() >= 4096) {
+        swept.clear();
+        swept.push_back(std::move(key));
+    } else {
+        swept.insert(at, std::move(key));
+    }
     DIR* d = opendir(directory[0] ? directory : ".");
     if (!d) return;
     bool removed = false;
