@@ -625,9 +625,8 @@ bool ExtractMember()
     if (!closed) LzhFatal("Unable to write");
 
     if (complete && a.contentCrc == a.memberCrc) {
-        // Forgotten while its name still names it: once renamed, the disk
-        // layer would look for it through the whole folder. A stop between
-        // the two leaves it to the next walk's sweep.
+        // Forgotten before it is renamed: a stop between the two leaves it
+        // to the next walk's sweep.
         ForgetDiskTemporary(a.temporary);
         if (RenameDiskFile(a.temporary, name) == 0) {
             a.temporary[0] = 0;
