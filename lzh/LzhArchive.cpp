@@ -38,6 +38,18 @@ constexpr unsigned kLevel1MinSize = 25;
 
 constexpr std::size_t kTimeIndex = 13;
 
+// What stays the same through a walk, taken once: this process's id, for the
+// temporaries' names, and the last MS-DOS time converted and what it gave
+// (members made together share their times, and the conversion looks at the
+// system's time zone file each time).
+struct WalkConstants {
+    unsigned long processId;
+    bool timeKnown;
+    std::uint32_t dosTime;
+    long long unixTime;
+};
+WalkConstants walk{};
+
 // Of the extended headers (LzhFormat.h), the header's CRC and the file name
 // are read from level-2 headers, the folder and the Unix time from levels 1
 // and 2. The folder's components are ended by kDirectorySeparator.
@@ -303,7 +315,7 @@ bool OpenMemberTemporary(const char* name)
         std::memcpy(a.swept, directory, sizeof a.swept);
         a.sweptAny = true;
     }
-    const unsigned long processId = GetCurrentProcessId();
+    const unsigned long processId = walk.processId;
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         if (!MakeTemporaryName(a.temporary, sizeof a.temporary, name, directoryLength, "~lzh", processId,
                                a.temporaryCounter++))
@@ -522,6 +534,7 @@ bool OpenLzhArchive(const char* archiveName, LzhNaming naming)
     a.membersFailed = 0;
     a.temporaryCounter = 0;
     a.sweptAny = false;
+    walk = {GetCurrentProcessId(), false, 0, 0};
     // Each walk starts from a window of zero bytes.
     std::memset(a.chunk, 0, sizeof a.chunk);
     lzhAbandon = a.archive ? AbandonWalk : nullptr;
@@ -610,7 +623,8 @@ long long LzhMemberTime()
     local.tm_min = static_cast<int>((t >> 5) & 0x3F);
     local.tm_sec = static_cast<int>(t & 0x1F) * 2;
     local.tm_isdst = -1;
-    return static_cast<long long>(std::mktime(&local));
+    if (!walk.timeKnown || walk.dosTime != t) walk = {walk.processId, true, t, std::mktime(&local)};
+    return walk.unixTime;
 }
 
 LzhTargetCheck lzhCheckTarget = nullptr;
@@ -705,9 +719,8 @@ bool ExtractMember()
     // The file that takes another's place allows what the other allowed.
     const bool kept = !replaces || a.contentCrc != a.memberCrc || CopyDiskPermissions(name, a.temporary) == 0;
     if (complete && a.contentCrc == a.memberCrc && kept) {
-        // Forgotten while its name still names it: once renamed, the disk
-        // layer would look for it through the whole folder. A stop between
-        // the two leaves it to the next walk's sweep.
+        // Forgotten before it is renamed: a stop between the two leaves it
+        // to the next walk's sweep.
         ForgetDiskTemporary(a.temporary);
         if (RenameDiskFile(a.temporary, name) == 0) {
             a.temporary[0] = 0;

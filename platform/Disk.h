@@ -11,8 +11,11 @@
 // - Each component that does not exist as written is matched, ignoring the
 //   case of ASCII letters (other letters match as they are), against what its
 //   directory holds, so that "Kivra_Pak\Version.txt" finds
-//   kivra_pak/version.txt. Components that match nothing are kept as written
-//   (the file may be about to be created).
+//   kivra_pak/version.txt; of several such names, the least in byte order.
+//   Components that match nothing are kept as written (the file may be about
+//   to be created). What a directory holds is read once and kept while the
+//   directory stays as it was, so each lookup gives what reading it afresh
+//   would.
 // - "." and ".." are taken as Windows takes them, from the path as written:
 //   ".." drops the component before it, so a walk into a linked folder and
 //   back out with ".." comes back to where it started, while files named

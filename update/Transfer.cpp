@@ -270,15 +270,19 @@ bool SameDiskFile(const char* a, const char* b)
 }
 
 // Whether the disk file name, in the folder the walk is in, is the game pack
-// or the patch that the run reads.
+// or the patch that the run reads. Their paths end in their names, so only a
+// file of one of those names can be either.
 bool IsTheInput(const char* name)
 {
+    const bool gamePack = ascii::EqualIgnoringCase(name, "Kivra.pak");
+    const bool patch = ascii::EqualIgnoringCase(name, "Update.pak");
+    if (!gamePack && !patch) return false;
     char target[kMaxPath];
     char input[kMaxPath];
     const int length = std::snprintf(target, sizeof target, "%s%s%s", GameDir, transfer.walkPath, name);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof target) return false;
-    return (JoinPath(input, GameDir, "Dev\\Kivra.pak") && SameDiskFile(target, input)) ||
-           (JoinPath(input, UpdaterDir, "Update.pak") && SameDiskFile(target, input));
+    return (gamePack && JoinPath(input, GameDir, "Dev\\Kivra.pak") && SameDiskFile(target, input)) ||
+           (patch && JoinPath(input, UpdaterDir, "Update.pak") && SameDiskFile(target, input));
 }
 
 // The counting pass's step for one file: what the copy will do, and the room

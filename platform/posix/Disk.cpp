@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <string>
@@ -24,6 +23,7 @@
 #include "platform/DiskHost.h"
 #include "platform/TemporaryName.h"
 #include "platform/posix/CodePage.h"
+#include "platform/posix/FolderListings.h"
 #include "platform/posix/StagedFiles.h"
 #include "platform/posix/Temporaries.h"
 #include "platform/posix/WinePrefix.h"
@@ -46,28 +46,15 @@ bool Append(char* out, std::size_t outSize, std::size_t* used, const char* text,
     return true;
 }
 
-// Looks in directory dir ("" for the root) for an entry whose name equals
-// the component ignoring case; copies its real name into found.
-bool FindFolded(const char* dir, const char* component, std::size_t length, char* found, std::size_t foundSize)
-{
-    DIR* d = opendir(dir[0] ? dir : "/");
-    if (!d) return false;
-    bool ok = false;
-    while (dirent* e = readdir(d)) {
-        if (ascii::EqualIgnoringCase(std::string_view(e->d_name), std::string_view(component, length)) &&
-            length < foundSize) {
-            std::memcpy(found, e->d_name, length + 1);
-            ok = true;
-            break;
-        }
-    }
-    closedir(d);
-    return ok;
-}
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool SameDirectory(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Whether path (absolute, "" the root) is real, the path getcwd gave.
+bool IsRealPath(const char* path, const char* real)
+{
+    return std::strcmp(path, real) == 0 || (path[0] == 0 && std::strcmp(real, "/") == 0);
+}
 
 // The current directory as Windows keeps it: the path the walk took, so that
 // ".." out of a linked folder leads back to where the walk came from, not to
@@ -83,9 +70,21 @@ struct CurrentDirectory {
     // it was entered by, 0 for the host's root.
     std::size_t floor = 0;
     bool known = false;
+    // The path holds no link: it is the directory's real path.
+    bool real = false;
 };
 
 CurrentDirectory current;
+// How many times current has been set: a relative path means what it meant
+// while the count is the same.
+unsigned long moves = 0;
+
+// What stat gave for "." in one operation that resolves several paths: they
+// are resolved against the same look at the current directory.
+struct Here {
+    bool known = false;
+    struct stat st {};
+};
 
 // Takes a host path that is absolute, without "." and "..", as the current
 // directory's path; false when it is not such a path or too long.
@@ -111,20 +110,38 @@ bool TakePlainPath(const char* path)
 
 // Makes sure current names the process's current directory: read at first
 // use from $PWD when that names it (the path the shell took), else from
-// getcwd, and read again whenever it names another directory.
-bool KnowCurrentDirectory()
+// getcwd, and read again whenever it names another directory. *folder
+// receives what stat gives for it.
+//
+// Where the path is the directory's real path, the directory's listing
+// (FolderListings.h) stands for it: while the process's directory is the
+// very folder the listing was last found true of, unchanged since (its
+// change time, which a rename of it changes too), the path is taken to name
+// it still, and one stat does. A folder above it renamed is seen once the
+// process changes the directory (its listing then finds its path leading
+// elsewhere), another program changes it, or the process moves. A path
+// through a link, which another program may make lead elsewhere, is looked
+// at each time.
+bool KnowCurrentDirectory(struct stat* folder, Here* seen)
 {
     struct stat here {};
-    if (stat(".", &here) != 0) return false;
-    struct stat named {};
-    if (current.known && stat(current.path[0] ? current.path : "/", &named) == 0 && SameDirectory(here, named))
+    if (seen && seen->known)
+        here = seen->st;
+    else if (stat(".", &here) != 0)
+        return false;
+    if (seen) *seen = Here{true, here};
+    *folder = here;
+    if (current.known && current.real && HostFolderListedAs(current.path, std::strlen(current.path), here)) return true;
+    if (current.known && stat(current.path[0] ? current.path : "/", folder) == 0 && SameDirectory(here, *folder))
         return true;
     current.known = false;
+    *folder = here;
     const char* pwd = std::getenv("PWD");
     struct stat there {};
+    char real[kHostPathMax];
+    const bool realKnown = getcwd(real, sizeof real) != nullptr;
     if (!(pwd && stat(pwd, &there) == 0 && SameDirectory(here, there) && TakePlainPath(pwd))) {
-        char real[kHostPathMax];
-        if (!getcwd(real, sizeof real)) return false;
+        if (!realKnown) return false;
         if (!TakePlainPath(real)) {
             errno = ENAMETOOLONG;
             return false;
@@ -132,13 +149,15 @@ bool KnowCurrentDirectory()
     }
     current.floor = 0;
     current.known = true;
+    current.real = realKnown && IsRealPath(current.path, real);
+    ++moves;
     return true;
 }
 
 // Starts out with the host directory of a drive's root: the prefix's
 // dosdevices/ entry for it ("c:", which Wine makes a link to ../drive_c).
 // False, errno ENOENT, when the prefix has no such drive.
-bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used)
+bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used, struct stat* root)
 {
     const std::string prefix = WinePrefix();
     if (prefix.empty()) {
@@ -146,30 +165,22 @@ bool StartAtDrive(char letter, char* out, std::size_t outSize, std::size_t* used
         return false;
     }
     if (prefix[0] != '/') {
-        if (!KnowCurrentDirectory() || !Append(out, outSize, used, current.path, std::strlen(current.path)) ||
-            !Append(out, outSize, used, "/", 1))
+        struct stat folder {};
+        if (!KnowCurrentDirectory(&folder, nullptr) ||
+            !Append(out, outSize, used, current.path, std::strlen(current.path)) || !Append(out, outSize, used, "/", 1))
             return false;
     }
     const char drive[] = {static_cast<char>(letter | 0x20), ':', 0};
     if (!Append(out, outSize, used, prefix.c_str(), prefix.size()) || !Append(out, outSize, used, "/dosdevices/", 12) ||
         !Append(out, outSize, used, drive, 2))
         return false;
-    struct stat st {};
-    if (stat(out, &st) != 0) {
-        // Not in Wine's lower case: look for it under another.
-        char found[256];
-        out[*used - 2] = 0;
-        if (!FindFolded(out, drive, 2, found, sizeof found)) {
-            errno = ENOENT;
-            return false;
-        }
-        std::memcpy(out + *used - 2, found, 3);
-        if (stat(out, &st) != 0) {
-            errno = ENOENT;
-            return false;
-        }
+    // Not in Wine's lower case: looked for under another.
+    if (stat(out, root) != 0 &&
+        (FindHostName(out, *used - 3, 2, nullptr) != HostName::kFolded || stat(out, root) != 0)) {
+        errno = ENOENT;
+        return false;
     }
-    if (!S_ISDIR(st.st_mode)) {
+    if (!S_ISDIR(root->st_mode)) {
         errno = ENOENT;
         return false;
     }
@@ -188,18 +199,23 @@ void DropLastComponent(char* out, std::size_t* used, std::size_t floor)
 
 // Starts out where the host text p starts from: a drive, the root or the
 // current directory; p passes the drive. *floor receives how much of out ".."
-// would not take away.
-bool StartPath(const char*& p, char* out, std::size_t outSize, std::size_t* used, std::size_t* floor)
+// would not take away; *start, for a drive or the current directory, what
+// stat gives for the folder out names then.
+bool StartPath(const char*& p, char* out, std::size_t outSize, std::size_t* used, std::size_t* floor,
+               struct stat* start, bool* startKnown, Here* seen)
 {
+    *startKnown = false;
     if (ascii::IsLetter(p[0]) && p[1] == ':') {
-        if (!StartAtDrive(p[0], out, outSize, used)) return false;
+        if (!StartAtDrive(p[0], out, outSize, used, start)) return false;
+        *startKnown = true;
         *floor = *used;
         p += 2;
     } else if (IsSeparator(*p)) {
         *floor = 0;
     } else {
-        if (!KnowCurrentDirectory() || !Append(out, outSize, used, current.path, std::strlen(current.path)))
+        if (!KnowCurrentDirectory(start, seen) || !Append(out, outSize, used, current.path, std::strlen(current.path)))
             return false;
+        *startKnown = true;
         *floor = current.floor < *used ? current.floor : *used;
     }
     return true;
@@ -209,9 +225,11 @@ constexpr std::size_t kAllMatched = static_cast<std::size_t>(-1);
 
 // Appends the name (length bytes at name) to out under the letter case the
 // disk has it in. Past the first name that matches nothing (*unmatchedAt),
-// names are kept as written: the file may be about to be made.
+// names are kept as written: the file may be about to be made; *absent
+// tells whether that name was known to be in no letter case in its folder.
+// folderNow, when not null, is what stat gave for the folder out names.
 bool AppendName(const char* name, std::size_t length, char* out, std::size_t outSize, std::size_t* used,
-                std::size_t* unmatchedAt)
+                std::size_t* unmatchedAt, bool* absent, const struct stat* folderNow)
 {
     // Wildcards are no part of a Windows name: they stand for characters a
     // host name had and the code page has not.
@@ -222,25 +240,22 @@ bool AppendName(const char* name, std::size_t length, char* out, std::size_t out
         }
     const std::size_t before = *used;
     if (!Append(out, outSize, used, "/", 1) || !Append(out, outSize, used, name, length)) return false;
-    struct stat st {};
-    if (*unmatchedAt == kAllMatched && lstat(out, &st) != 0) {
-        // Not there as written: look for it under another letter case.
-        char found[256];
-        out[before] = 0;
-        if (length < sizeof found && FindFolded(out, name, length, found, sizeof found)) {
-            out[before] = '/';
-            std::memcpy(out + before + 1, found, length + 1);
-        } else {
-            out[before] = '/';
-            *unmatchedAt = before;
-        }
+    if (*unmatchedAt != kAllMatched) return true;
+    const HostName found = FindHostName(out, before, length, folderNow);
+    if (found == HostName::kNone || found == HostName::kUnknown) {
+        *unmatchedAt = before;
+        *absent = found == HostName::kNone;
     }
     return true;
 }
 
 // Resolves path (code page 949) into the host path out; *floor receives how
-// much of it ".." would not take away.
-bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floor)
+// much of it ".." would not take away, and *absent, when given, whether the
+// path is known to name nothing (a name in it is in no letter case in its
+// folder). seen, when given, is the look at the current directory that
+// paths resolved before in the same operation took.
+bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floor, bool* absent = nullptr,
+             Here* seen = nullptr)
 {
     if (outSize == 0) {
         errno = ENAMETOOLONG;
@@ -261,8 +276,13 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
 
     std::size_t used = 0;
     const char* p = text;
-    if (!StartPath(p, out, outSize, &used, floor)) return false;
+    struct stat start {};
+    bool startKnown = false;
+    if (!StartPath(p, out, outSize, &used, floor, &start, &startKnown, seen)) return false;
+    // The folder the path starts in was looked at just now.
+    std::size_t startLength = startKnown ? used : kAllMatched;
     std::size_t unmatchedAt = kAllMatched;
+    bool unmatchedAbsent = false;
     bool trailingSeparator = false;
     while (*p) {
         while (IsSeparator(*p)) ++p;
@@ -279,15 +299,51 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
             // that matched nothing, names are looked for again.
             DropLastComponent(out, &used, *floor);
             if (used <= unmatchedAt) unmatchedAt = kAllMatched;
+            if (used < startLength) startLength = kAllMatched;
         } else {
-            if (!AppendName(p, length, out, outSize, &used, &unmatchedAt)) return false;
+            if (!AppendName(p, length, out, outSize, &used, &unmatchedAt, &unmatchedAbsent,
+                            used == startLength ? &start : nullptr))
+                return false;
             trailingSeparator = *end != 0;
         }
         p = end;
     }
     if (trailingSeparator && !Append(out, outSize, &used, "/", 1)) return false;
     if (used == 0 && !Append(out, outSize, &used, "/", 1)) return false;
+    if (absent) *absent = unmatchedAt != kAllMatched && unmatchedAbsent;
     return true;
+}
+
+}  // namespace
+
+namespace {
+
+// A disk path and the host path it was resolved to while the process was in
+// the same directory (the same count of moves): the file the process made
+// last, and the temporary it watches last, are told by the path again
+// without resolving it.
+struct Named {
+    bool known = false;
+    unsigned long moves = 0;
+    char path[kHostPathMax] = {};
+    char host[kHostPathMax] = {};
+};
+Named made;
+Named watched;
+
+void Remember(Named& named, const char* path, const char* host)
+{
+    const std::size_t length = std::strlen(path);
+    named.known = length < sizeof named.path;
+    if (!named.known) return;
+    std::memcpy(named.path, path, length + 1);
+    std::snprintf(named.host, sizeof named.host, "%s", host);
+    named.moves = moves;
+}
+
+bool Recalled(const Named& named, const char* path)
+{
+    return named.known && named.moves == moves && std::strcmp(named.path, path) == 0;
 }
 
 }  // namespace
@@ -295,13 +351,23 @@ bool Resolve(const char* path, char* out, std::size_t outSize, std::size_t* floo
 void WatchDiskTemporary(const char* path)
 {
     char host[kHostPathMax];
-    if (ResolveDiskPath(path, host, sizeof host)) WatchHostTemporary(host);
+    if (Recalled(made, path))
+        std::memcpy(host, made.host, sizeof host);
+    else if (!ResolveDiskPath(path, host, sizeof host))
+        return;
+    WatchHostTemporary(host);
+    Remember(watched, path, host);
 }
 
 void ForgetDiskTemporary(const char* path)
 {
     char host[kHostPathMax];
-    if (ResolveDiskPath(path, host, sizeof host)) ForgetHostTemporary(host);
+    if (Recalled(watched, path)) {
+        ForgetHostTemporary(watched.host);
+        watched.known = false;
+    } else if (ResolveDiskPath(path, host, sizeof host)) {
+        ForgetHostTemporary(host);
+    }
 }
 
 void WatchDiskFolder(const char* path)
@@ -325,16 +391,25 @@ struct Replacement {
     std::FILE* file;
     char temporary[kHostPathMax];
     char target[kHostPathMax];
+    dev_t device;
+    char buffer[4096];
 };
 Replacement replacements[16];
 unsigned replacementCounter = 0;
 
-// The host path of the file that path names, through a link to it.
-bool ReplacedFile(const char* path, char* target, std::size_t size)
+// The host path of the file that path names, through a link to it, and
+// whether something is there (*st what stat gives for it).
+bool ReplacedFile(const char* path, char* target, std::size_t size, struct stat* st, bool* exists)
 {
-    if (!ResolveDiskPath(path, target, size)) return false;
-    struct stat st {};
-    if (lstat(target, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::size_t floor = 0;
+    bool absent = false;
+    *exists = false;
+    if (!Resolve(path, target, size, &floor, &absent)) return false;
+    if (absent || lstat(target, st) != 0) return true;
+    if (!S_ISLNK(st->st_mode)) {
+        *exists = true;
+        return true;
+    }
     char real[PATH_MAX];
     // A link to nothing is replaced itself.
     if (!realpath(target, real)) return true;
@@ -343,6 +418,7 @@ bool ReplacedFile(const char* path, char* target, std::size_t size)
         return false;
     }
     std::strcpy(target, real);
+    *exists = stat(target, st) == 0;
     return true;
 }
 
@@ -405,9 +481,9 @@ std::FILE* BeginReplacement(const char* path)
         errno = EMFILE;
         return nullptr;
     }
-    if (!ReplacedFile(path, free->target, sizeof free->target)) return nullptr;
     struct stat st {};
-    const bool exists = stat(free->target, &st) == 0;
+    bool exists = false;
+    if (!ReplacedFile(path, free->target, sizeof free->target, &st, &exists)) return nullptr;
     if (exists && S_ISDIR(st.st_mode)) {
         errno = EISDIR;
         return nullptr;
@@ -424,27 +500,28 @@ std::FILE* BeginReplacement(const char* path)
     char directory[kHostPathMax];
     std::snprintf(directory, sizeof directory, "%.*s", directoryLength, free->target);
     SweepHostTemporaries(directory, "~kivra");
-    int fd = -1;
-    for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
+    std::FILE* file = nullptr;
+    for (int attempt = 0; attempt < 10000 && !file; ++attempt) {
         if (!MakeTemporaryName(free->temporary, sizeof free->temporary, free->target,
                                static_cast<std::size_t>(directoryLength), "~kivra",
                                static_cast<unsigned long>(getpid()), replacementCounter++)) {
             errno = ENAMETOOLONG;
             return nullptr;
         }
-        fd = open(free->temporary, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return nullptr;
+        // Made only where nothing is, and not inherited by the programs
+        // this one starts.
+        file = std::fopen(free->temporary, "wbxe");
+        if (!file && errno != EEXIST) return nullptr;
     }
-    if (fd < 0) return nullptr;
-    if (exists) fchmod(fd, st.st_mode & 07777);
-    free->file = fdopen(fd, "wb");
-    if (!free->file) {
-        const int error = errno;
-        close(fd);
-        unlink(free->temporary);
-        errno = error;
-        return nullptr;
-    }
+    if (!file) return nullptr;
+    NoteHostNameMade(free->temporary);
+    if (exists) fchmod(fileno(file), st.st_mode & 07777);
+    // The volume the staged set syncs it on. The stream's buffer is the
+    // replacement's own, so the C library does not look at the file again.
+    struct stat made {};
+    free->device = fstat(fileno(file), &made) == 0 ? made.st_dev : 0;
+    std::setvbuf(file, free->buffer, _IOFBF, sizeof free->buffer);
+    free->file = file;
     WatchHostTemporary(free->temporary);
     return free->file;
 }
@@ -463,11 +540,14 @@ int FinishReplacement(std::FILE* file, DiskReplacementEnd end)
         const bool closed = std::fclose(file) == 0;
         const bool whole = written && closed;
         bool kept = false;
-        if (whole && end == DiskReplacementEnd::kReplace) kept = std::rename(r.temporary, r.target) == 0;
-        if (whole && end == DiskReplacementEnd::kStage) kept = StageHostReplacement(r.temporary, r.target);
+        if (whole && end == DiskReplacementEnd::kReplace) {
+            kept = std::rename(r.temporary, r.target) == 0;
+            if (kept) NoteHostNameMoved(r.temporary, r.target);
+        }
+        if (whole && end == DiskReplacementEnd::kStage) kept = StageHostReplacement(r.temporary, r.target, r.device);
         const int error = errno;
         // The staged set watches it now, or it is gone.
-        if (!kept) unlink(r.temporary);
+        if (!kept && unlink(r.temporary) == 0) NoteHostNameGone(r.temporary);
         ForgetHostTemporary(r.temporary);
         if (kept) return 0;
         errno = end != DiskReplacementEnd::kDrop && whole ? error : EIO;
@@ -485,7 +565,10 @@ std::FILE* OpenFile(const char* path, const char* mode)
     }
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host) || !RegularOrMissing(host)) return nullptr;
-    return std::fopen(host, mode);
+    std::FILE* file = std::fopen(host, mode);
+    // Any mode but reading makes the file when it is not there.
+    if (file && mode[0] != 'r') NoteHostNameMade(host);
+    return file;
 }
 
 std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock)
@@ -504,6 +587,7 @@ std::FILE* OpenLockedFile(const char* path, const char* mode, DiskLock lock)
     // lock after it is closed here.
     const int fd = open(host, flags | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
+    if (flags & O_CREAT) NoteHostNameMade(host);
     // The lock is on the open file, so a second open in this same process
     // is held off as another program's is. The file is emptied only once
     // it is held.
@@ -527,45 +611,50 @@ std::FILE* CreateNewFile(const char* path)
 {
     char host[kHostPathMax];
     if (!ResolveDiskPath(path, host, sizeof host)) return nullptr;
-    const int fd = open(host, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        close(fd);
-        unlink(host);
-        errno = error;
-    }
+    // Made only when nothing is there, and not inherited by the programs
+    // this one starts.
+    std::FILE* file = std::fopen(host, "wbxe");
+    if (!file) return nullptr;
+    NoteHostNameMade(host);
+    Remember(made, path, host);
     return file;
 }
 
 int RemoveFile(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return unlink(host) == 0 ? 0 : -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || unlink(host) != 0) return -1;
+    NoteHostNameGone(host);
+    return 0;
 }
 
 int RenameFile(const char* from, const char* to)
 {
     char hostFrom[kHostPathMax];
     char hostTo[kHostPathMax];
-    if (!ResolveDiskPath(from, hostFrom, sizeof hostFrom) || !ResolveDiskPath(to, hostTo, sizeof hostTo)) return -1;
-    return std::rename(hostFrom, hostTo) == 0 ? 0 : -1;
+    std::size_t floor = 0;
+    Here seen;
+    if (!Resolve(from, hostFrom, sizeof hostFrom, &floor, nullptr, &seen) ||
+        !Resolve(to, hostTo, sizeof hostTo, &floor, nullptr, &seen) || std::rename(hostFrom, hostTo) != 0)
+        return -1;
+    NoteHostNameMoved(hostFrom, hostTo);
+    return 0;
 }
 
 int MakeDirectory(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return mkdir(host, 0777) == 0 ? 0 : -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || mkdir(host, 0777) != 0) return -1;
+    NoteHostNameMade(host);
+    return 0;
 }
 
 int RemoveFolder(const char* path)
 {
     char host[kHostPathMax];
-    if (!ResolveDiskPath(path, host, sizeof host)) return -1;
-    return rmdir(host) == 0 ? 0 : -1;
+    if (!ResolveDiskPath(path, host, sizeof host) || rmdir(host) != 0) return -1;
+    NoteHostNameGone(host);
+    return 0;
 }
 
 int MayWrite(const char* path)
@@ -609,8 +698,10 @@ int SyncVolume(const char* directory)
 int SweepTemporaries(const char* directory, const char* prefix)
 {
     char host[kHostPathMax];
-    if (directory[0] && !ResolveDiskPath(directory, host, sizeof host)) return -1;
-    SweepHostTemporaries(directory[0] ? host : "", prefix);
+    // By its whole path: the current directory may be another at the next
+    // sweep.
+    if (!ResolveDiskPath(directory[0] ? directory : ".", host, sizeof host)) return -1;
+    SweepHostTemporaries(host, prefix);
     return 0;
 }
 
@@ -634,14 +725,24 @@ int ChangeDirectory(const char* path)
     current.path[length] = 0;
     current.floor = floor < length ? floor : length;
     current.known = true;
+    char real[kHostPathMax];
+    current.real = getcwd(real, sizeof real) && IsRealPath(current.path, real);
+    ++moves;
     return 0;
 }
 
 int StatPath(const char* path, DiskPathInfo* info)
 {
     char host[kHostPathMax];
+    std::size_t floor = 0;
+    bool absent = false;
     struct stat st {};
-    if (!ResolveDiskPath(path, host, sizeof host) || lstat(host, &st) != 0) return -1;
+    if (!Resolve(path, host, sizeof host, &floor, &absent)) return -1;
+    if (absent) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (lstat(host, &st) != 0) return -1;
     info->link = S_ISLNK(st.st_mode);
     if (info->link && stat(host, &st) != 0) return -1;
     info->directory = S_ISDIR(st.st_mode);

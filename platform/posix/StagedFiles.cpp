@@ -25,6 +25,7 @@
 
 #include "platform/Disk.h"
 #include "platform/DiskHost.h"
+#include "platform/posix/FolderListings.h"
 #include "platform/posix/Temporaries.h"
 
 namespace {
@@ -75,12 +76,21 @@ void FolderOf(const char* path, char* out, std::size_t size)
 
 int Exchange(const char* a, const char* b) { return renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_EXCHANGE); }
 
+// The names in the folder of a staged file changed: its listing is read
+// again when next needed.
+void Changed(const Staged& e)
+{
+    const char* slash = std::strrchr(e.target, '/');
+    if (slash) ForgetHostFolder(e.target, static_cast<std::size_t>(slash - e.target));
+}
+
 // Puts a switched file back; false when it cannot be (it stays new).
 bool PutBack(Staged& e)
 {
     if (!e.switched) return true;
     if (e.overwrote) return false;
     if (e.exchanged ? Exchange(e.temporary, e.target) != 0 : std::rename(e.target, e.temporary) != 0) return false;
+    Changed(e);
     e.switched = false;
     e.exchanged = false;
     return true;
@@ -88,7 +98,7 @@ bool PutBack(Staged& e)
 
 }  // namespace
 
-bool StageHostReplacement(const char* temporary, const char* target)
+bool StageHostReplacement(const char* temporary, const char* target, dev_t device)
 {
     const int i = staged;
     if (i == kPerBlock * kBlocks) return false;
@@ -105,10 +115,7 @@ bool StageHostReplacement(const char* temporary, const char* target)
         e.temporary = e.target = nullptr;
         return false;
     }
-    char folder[PATH_MAX];
-    FolderOf(temporary, folder, sizeof folder);
-    struct stat st {};
-    e.device = stat(folder, &st) == 0 ? st.st_dev : 0;
+    e.device = device;
     e.switched = false;
     e.exchanged = false;
     e.overwrote = false;
@@ -173,6 +180,7 @@ int SwitchStaged()
             errno = error;
             return -1;
         }
+        Changed(e);
         e.switched = true;
     }
     return 0;
@@ -193,6 +201,7 @@ int DropStaged()
     for (int i = 0; i < count; ++i) {
         Staged& e = At(i);
         if (unlink(e.temporary) != 0 && errno != ENOENT) ok = false;
+        Changed(e);
     }
     // Forgotten before they are freed: a stop meanwhile reads none.
     staged = 0;

@@ -1,6 +1,7 @@
 // Temporary files on Linux: swept up, and removed on a stop (Temporaries.h).
 #include "platform/posix/Temporaries.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -8,10 +9,13 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/TemporaryName.h"
+#include "platform/posix/FolderListings.h"
 
 namespace {
 
@@ -62,16 +66,29 @@ void InstallHandlers()
 
 void SweepHostTemporaries(const char* directory, const char* prefix)
 {
-    static char swept[PATH_MAX + 16];
-    char key[PATH_MAX + 16];
-    std::snprintf(key, sizeof key, "%s\n%s", prefix, directory);
-    if (std::strcmp(key, swept) == 0) return;
-    std::strcpy(swept, key);
+    // The folders swept, by prefix and path, in order; a run that sweeps
+    // very many folders may sweep some twice.
+    static std::vector<std::string> swept;
+    std::size_t length = std::strlen(directory);
+    while (length > 1 && directory[length - 1] == '/') --length;
+    std::string key = prefix;
+    key.push_back('\n');
+    key.append(directory, length);
+    const auto at = std::lower_bound(swept.begin(), swept.end(), key);
+    if (at != swept.end() && *at == key) return;
+    if (swept.size() >= 4096) {
+        swept.clear();
+        swept.push_back(std::move(key));
+    } else {
+        swept.insert(at, std::move(key));
+    }
     DIR* d = opendir(directory[0] ? directory : ".");
     if (!d) return;
+    bool removed = false;
     while (const dirent* e = readdir(d))
-        if (IsStale(e->d_name, prefix)) unlinkat(dirfd(d), e->d_name, 0);
+        if (IsStale(e->d_name, prefix) && unlinkat(dirfd(d), e->d_name, 0) == 0) removed = true;
     closedir(d);
+    if (removed) ForgetHostFolder(directory, length);
 }
 
 void WatchHostTemporary(const char* path)

@@ -4,9 +4,9 @@
 // process is stopped by a signal. Host paths, of at most PATH_MAX bytes.
 #pragma once
 
-// Removes, in directory ("" for the current one), every file named
-// "PREFIXpid-N.tmp" whose process no longer runs; each directory once in a
-// row for a prefix.
+// Removes, in the folder at the host path directory, every file named
+// "PREFIXpid-N.tmp" whose process no longer runs; each folder once a run
+// for a prefix.
 void SweepHostTemporaries(const char* directory, const char* prefix);
 
 // The temporary at path (at most 16 at once) is removed should SIGINT,

@@ -156,13 +156,15 @@ void PutRatio(unsigned long long packed, unsigned long long size)
         std::printf("%5.1f%%", 100.0 * static_cast<double>(packed) / static_cast<double>(size));
 }
 
-// True when the member would be written over the archive being read.
+// True when the member would be written over the archive being read. Most
+// members name nothing yet, which the disk layer tells at once.
 bool IsTheArchive(const char* archiveHost)
 {
     char host[kHostPathMax];
+    DiskPathInfo info{};
     std::error_code error;
-    return archiveHost[0] && ResolveDiskPath(LzhMemberPath(), host, sizeof host) &&
-           std::filesystem::equivalent(host, archiveHost, error);
+    return archiveHost[0] && StatDiskPath(LzhMemberPath(), &info) == 0 &&
+           ResolveDiskPath(LzhMemberPath(), host, sizeof host) && std::filesystem::equivalent(host, archiveHost, error);
 }
 
 const char kListRule[] = "---------- ---------- ------ ------ ----- ---- ------------------- ----\n";
