@@ -24,15 +24,22 @@ std::string ShellQuoted(const std::string& word)
     bool plain = !word.empty();
     for (const char c : word) plain = plain && (static_cast<unsigned char>(c) >= 0x80 || std::strchr(kPlain, c));
     if (plain) return word;
-    std::string quoted = "'";
-    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
+    std::string quoted(1, '\'');
+    for (const char c : word) {
+        if (c == '\'')
+            quoted.append("'\\''");
+        else
+            quoted.push_back(c);
+    }
+    quoted.push_back('\'');
+    return quoted;
 }
 
 std::string RerunCommand(const std::string& prefix)
 {
-    std::string line = "WINEPREFIX=" + ShellQuoted(prefix) + " " + ShellQuoted(programTyped);
-    for (const std::string& option : optionsGiven) line += " " + ShellQuoted(option);
-    if (!workFolder.empty()) line += " " + ShellQuoted(workFolder);
+    std::string line("WINEPREFIX=");
+    line.append(ShellQuoted(prefix)).append(1, ' ').append(ShellQuoted(programTyped));
+    for (const std::string& option : optionsGiven) line.append(1, ' ').append(ShellQuoted(option));
+    if (!workFolder.empty()) line.append(1, ' ').append(ShellQuoted(workFolder));
     return line;
 }
