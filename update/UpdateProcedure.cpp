@@ -70,7 +70,15 @@ const PackFile kPatchPack = {UpdaterDir, kUpdatePackName};
 const PackFile kTheGamePack = {GameDir, kGamePackName};
 constexpr char kArchiveName[] = "update.lzh";
 
-// A line for the terminal, formatted by printf rules (cut to 511 bytes).
+// Shows a line formatted by printf rules (cut to 511 bytes) through show.
+void ShowFormatted(UpdateUi& ui, void (UpdateUi::*show)(const char*), const char* format, va_list args)
+{
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    (ui.*show)(line);
+}
+
+// A line for the terminal, formatted by printf rules.
 void Note(UpdateUi& ui, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
@@ -78,12 +86,10 @@ void Note(UpdateUi& ui, const char* format, ...)
     ;
 void Note(UpdateUi& ui, const char* format, ...)
 {
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    ShowFormatted(ui, &UpdateUi::ShowNote, format, args);
     va_end(args);
-    ui.ShowNote(line);
 }
 
 // A line for the terminal that says what stopped the run or what it did
@@ -95,12 +101,10 @@ void Problem(UpdateUi& ui, const char* format, ...)
     ;
 void Problem(UpdateUi& ui, const char* format, ...)
 {
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    ShowFormatted(ui, &UpdateUi::ShowProblem, format, args);
     va_end(args);
-    ui.ShowProblem(line);
 }
 
 bool OpenOne(CPackFileManager& pack, const char* directory, const char* name, const char* mode, UpdateUi* ui)
