@@ -1,3 +1,4 @@
+// lzh x and e: a file that is there kept unless -f or an answer replaces it (Overwrite.h).
 #include "tools/lzh/Overwrite.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The members named on the command line, and which of them the archive held (Selection.h).
 #include "tools/lzh/Selection.h"
 
 #include "lzh/LzhArchive.h"
